@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QFile>
+#include <QMutex>
+#include <QObject>
+
+// The application log: one time-stamped entry per call, flushed at once,
+// appended across runs, and offered to the window as a signal.
+class CLogFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The first call creates the log on that name; later calls may pass an empty string.
+    static CLogFile *getInstance(const QString &fileName);
+    // The one call every module uses to write a log line.
+    static void addLog(const QString &str);
+
+signals:
+    // The entry as written, without line breaks.
+    void addLogSignal(QString);
+
+public slots:
+    void addLogMetod(QString logStr = QString());
+
+public:
+    // The program logs through getInstance(); a separate object lets tests
+    // replay a fresh start in the same directory.
+    explicit CLogFile(const QString &fileName, QObject *parent = nullptr);
+
+private:
+    QFile file;
+    QMutex mutex;
+
+    static CLogFile *instance;
+};

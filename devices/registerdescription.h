@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QColor>
+#include <QList>
+#include <QString>
+
+// Name, type and colour under which the operator sees a device model.
+struct SDeviceTemplateInfo {
+    QString appEui;
+    QString devType;
+    QColor color;
+};
+
+// One value of a device's register map. source: 0 = server value, 1 = payload field.
+struct SRegisterDescription {
+    QString name;
+    qint32 source = 0;
+    qint32 offset = 0;
+    qint32 bitSize = 0;
+    QString dataType;
+    qint32 startValue = 0;
+    qint32 gratingPeriod = 1;
+    QString unit;
+};
+
+struct SDeviceRegMap {
+    QString appEui;
+    QList<SRegisterDescription> registers;
+};

@@ -1,0 +1,121 @@
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/clogfile.h"
+
+static const QString stampPattern = QStringLiteral("\\[\\d\\d-[^-\\]]+-\\d\\d \\d\\d:\\d\\d:\\d\\d\\]");
+static const QString bannerStars(65, QLatin1Char('*'));
+static const QString bannerTitle = QStringLiteral("**                      New session                            **");
+
+class TestLogFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString previousDir;
+
+    static QString readLog(const QString &name)
+    {
+        QFile file(name);
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        return QString::fromUtf8(file.readAll());
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(dir.isValid());
+        previousDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QFile::remove(QStringLiteral("history.log"));
+    }
+    void cleanup() { QDir::setCurrent(previousDir); }
+
+    void bannerLengths()
+    {
+        QCOMPARE(bannerStars.size(), 65);
+        QCOMPARE(bannerTitle.size(), 65);
+    }
+
+    void firstRunWritesEmptyLineThenBanner()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        const QStringList lines = readLog(QStringLiteral("history.log")).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(0), QString());
+        QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + QRegularExpression::escape(bannerStars) + "$")
+                    .match(lines.at(1)).hasMatch());
+        QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + QRegularExpression::escape(bannerTitle) + "$")
+                    .match(lines.at(2)).hasMatch());
+    }
+
+    void secondRunAppends()
+    {
+        {
+            CLogFile first(QStringLiteral("history.log"));
+            first.addLogMetod(QStringLiteral("first run entry"));
+        }
+        {
+            CLogFile second(QStringLiteral("history.log"));
+            second.addLogMetod(QStringLiteral("second run entry"));
+        }
+        const QStringList lines = readLog(QStringLiteral("history.log")).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 7);
+        QVERIFY(lines.at(3).endsWith(QStringLiteral("]first run entry")));
+        QVERIFY(lines.at(4).endsWith(bannerStars));
+        QVERIFY(lines.at(5).endsWith(bannerTitle));
+        QVERIFY(lines.at(6).endsWith(QStringLiteral("]second run entry")));
+    }
+
+    void entryIsFlushedBeforeReturn()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        log.addLogMetod(QStringLiteral("visible at once"));
+        // Read through a second handle while the log stays open.
+        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]visible at once")));
+    }
+
+    void lineBreakWrittenButNotEmitted()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        QSignalSpy spy(&log, &CLogFile::addLogSignal);
+        log.addLogMetod(QStringLiteral("two\r\nlines"));
+        QCOMPARE(spy.count(), 1);
+        const QString emitted = spy.at(0).at(0).toString();
+        QVERIFY(!emitted.contains(QLatin1Char('\n')));
+        QVERIFY(!emitted.contains(QLatin1Char('\r')));
+        QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + "twolines$").match(emitted).hasMatch());
+        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]two\r\nlines")));
+    }
+
+    void unopenableFileKeepsEmitting()
+    {
+        QVERIFY(QDir().mkdir(QStringLiteral("blocked.log")));
+        QTest::ignoreMessage(QtDebugMsg, "[CLogFile] Invalid file opening!");
+        CLogFile log(QStringLiteral("blocked.log"));
+        QSignalSpy spy(&log, &CLogFile::addLogSignal);
+        QTest::ignoreMessage(QtDebugMsg, "[CLogFile::addLogMetod] File is closed!");
+        log.addLogMetod(QStringLiteral("still reported"));
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(spy.at(0).at(0).toString().endsWith(QStringLiteral("]still reported")));
+    }
+
+    void processLogIsOneObject()
+    {
+        CLogFile *log = CLogFile::getInstance(QStringLiteral("history.log"));
+        QCOMPARE(CLogFile::getInstance(QString()), log);
+        QSignalSpy spy(log, &CLogFile::addLogSignal);
+        CLogFile::addLog(QStringLiteral("through addLog"));
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]through addLog")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLogFile)
+#include "tst_logfile.moc"
