@@ -32,43 +32,39 @@ qint32 readInt(const QJsonValue &_value)
     return static_cast<qint32>(number);
 }
 
-bool containsAll(const QJsonObject &_json, const QStringList &_keys)
+// The common gate of every record: not empty, every key present, none null.
+// An empty packet object is refused without a message of its own.
+bool acceptInput(const QJsonObject &_json, const QStringList &_keys, const QString &_origin, bool _reportEmpty = true)
 {
+    if (_json.isEmpty()) {
+        if (_reportEmpty)
+            debugLine(QStringLiteral("[%1] Empty input JSON").arg(_origin));
+        return false;
+    }
     for (const QString &key : _keys) {
-        if (!_json.contains(key))
+        if (!_json.contains(key)) {
+            debugLine(QStringLiteral("[%1] Invalid input JSON").arg(_origin));
             return false;
+        }
+    }
+    for (const QString &key : _keys) {
+        if (_json.value(key).isNull()) {
+            debugLine(QStringLiteral("[%1] One or several values of input JSON is NULL").arg(_origin));
+            return false;
+        }
     }
     return true;
-}
-
-bool anyNull(const QJsonObject &_json, const QStringList &_keys)
-{
-    for (const QString &key : _keys) {
-        if (_json.value(key).isNull())
-            return true;
-    }
-    return false;
 }
 
 } // namespace
 
 SDevicePacketField::SDevicePacketField(const QJsonObject &_json)
 {
-    if (_json.isEmpty()) {
-        debugLine(QStringLiteral("[SDevicePacketField] Empty input JSON"));
-        return;
-    }
     const QStringList keys { TEMPLATE_KEY_PACKET_BIAS,   TEMPLATE_KEY_DATA_BIT_BIAS, TEMPLATE_KEY_DATA_BIT_SIZE,
                              TEMPLATE_KEY_DATA_TYPE,     TEMPLATE_KEY_REG_MAP_BIAS,  TEMPLATE_KEY_REG_BIT_BIAS,
                              TEMPLATE_KEY_REG_BIT_SIZE,  TEMPLATE_KEY_DATA_NAME };
-    if (!containsAll(_json, keys)) {
-        debugLine(QStringLiteral("[SDevicePacketField] Invalid input JSON"));
+    if (!acceptInput(_json, keys, QStringLiteral("SDevicePacketField")))
         return;
-    }
-    if (anyNull(_json, keys)) {
-        debugLine(QStringLiteral("[SDevicePacketField] One or several values of input JSON is NULL"));
-        return;
-    }
     packetBias = readInt(_json.value(TEMPLATE_KEY_PACKET_BIAS));
     dataBitBias = readInt(_json.value(TEMPLATE_KEY_DATA_BIT_BIAS));
     dataBitSize = readInt(_json.value(TEMPLATE_KEY_DATA_BIT_SIZE));
@@ -82,17 +78,9 @@ SDevicePacketField::SDevicePacketField(const QJsonObject &_json)
 
 SDevicePacket::SDevicePacket(const QJsonObject &_json)
 {
-    if (_json.isEmpty())
-        return;
     const QStringList keys { TEMPLATE_KEY_PACKET_TYPE, TEMPLATE_KEY_PACKET_FIELDS };
-    if (!containsAll(_json, keys)) {
-        debugLine(QStringLiteral("[SDevicePacket] Invalid input JSON"));
+    if (!acceptInput(_json, keys, QStringLiteral("SDevicePacket"), false))
         return;
-    }
-    if (anyNull(_json, keys)) {
-        debugLine(QStringLiteral("[SDevicePacket] One or several values of input JSON is NULL"));
-        return;
-    }
     packetType = readInt(_json.value(TEMPLATE_KEY_PACKET_TYPE));
     packetSize = readInt(_json.value(TEMPLATE_KEY_PACKET_SIZE)); // absent or null reads 0
     const QJsonArray fieldArray = _json.value(TEMPLATE_KEY_PACKET_FIELDS).toArray();
@@ -110,20 +98,10 @@ SDevicePacket::SDevicePacket(const QJsonObject &_json)
 
 SServerData::SServerData(const QJsonObject &_json)
 {
-    if (_json.isEmpty()) {
-        debugLine(QStringLiteral("[SServerData] Empty input JSON"));
-        return;
-    }
     const QStringList keys { TEMPLATE_KEY_DATA_CODE, TEMPLATE_KEY_REG_MAP_BIAS, TEMPLATE_KEY_REG_BIT_BIAS,
                              TEMPLATE_KEY_REG_BIT_SIZE, TEMPLATE_KEY_DATA_NAME };
-    if (!containsAll(_json, keys)) {
-        debugLine(QStringLiteral("[SServerData] Invalid input JSON"));
+    if (!acceptInput(_json, keys, QStringLiteral("SServerData")))
         return;
-    }
-    if (anyNull(_json, keys)) {
-        debugLine(QStringLiteral("[SServerData] One or several values of input JSON is NULL"));
-        return;
-    }
     keyword = _json.value(TEMPLATE_KEY_DATA_CODE).toString();
     const auto row = serverKeywordTable.constFind(keyword);
     if (row == serverKeywordTable.constEnd()) {
@@ -142,19 +120,9 @@ SServerData::SServerData(const QJsonObject &_json)
 
 SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
 {
-    if (_json.isEmpty()) {
-        debugLine(QStringLiteral("[SDeviceTemplate] Empty input JSON"));
-        return;
-    }
     const QStringList keys { TEMPLATE_KEY_APP_EUI, TEMPLATE_KEY_DEV_TYPE, TEMPLATE_KEY_DEVICE_PACKETS };
-    if (!containsAll(_json, keys)) {
-        debugLine(QStringLiteral("[SDeviceTemplate] Invalid input JSON"));
+    if (!acceptInput(_json, keys, QStringLiteral("SDeviceTemplate")))
         return;
-    }
-    if (anyNull(_json, keys)) {
-        debugLine(QStringLiteral("[SDeviceTemplate] One or several values of input JSON is NULL"));
-        return;
-    }
     appEui = _json.value(TEMPLATE_KEY_APP_EUI).toString().toUpper();
     devType = _json.value(TEMPLATE_KEY_DEV_TYPE).toString();
 

@@ -24,31 +24,30 @@
 #include "ui/csearcheditwidget.h"
 #include "ui/csimpleregisterdelegat.h"
 #include "ui/csimpleregistereditwidget.h"
+#include "ui/registercolumns.h"
 
 namespace {
 
 const QString ORANGE_EUI = QStringLiteral("FF80000000000001");
 const QString UNKNOWN_EUI = QStringLiteral("0000000000000000");
 
-enum { REG_DEVICE = 0, REG_ADDR = 2, REG_START = 3, REG_GRATING = 4, REG_BITS = 5, REG_TYPE = 6, REG_FULL = 8,
-       REG_TIME = 9, REG_NAME = 10, REG_UNIT = 11, REG_SOURCE = 13 };
 
 // One register row in the column order of the register table.
 void setRegisterRow(QStandardItemModel &model, int row, const QString &device, int regAddr, const QString &type,
                     const QVariant &fullValue = QVariant(), const QString &unit = QString())
 {
     const auto set = [&](int column, const QVariant &value) { model.setData(model.index(row, column), value); };
-    set(REG_DEVICE, device);
-    set(REG_ADDR, regAddr);
-    set(REG_START, 0u);
-    set(REG_GRATING, 1u);
-    set(REG_BITS, 16);
-    set(REG_TYPE, type);
-    set(REG_FULL, fullValue);
-    set(REG_TIME, 0);
-    set(REG_NAME, QStringLiteral("Temperature"));
-    set(REG_UNIT, unit);
-    set(REG_SOURCE, 1);
+    set(REG_COL_DEVICE, device);
+    set(REG_COL_REG_ADDR, regAddr);
+    set(REG_COL_START_VALUE, 0u);
+    set(REG_COL_GRATING_PERIOD, 1u);
+    set(REG_COL_BIT_SIZE, 16);
+    set(REG_COL_DATA_TYPE, type);
+    set(REG_COL_FULL_VALUE, fullValue);
+    set(REG_COL_TIME, 0);
+    set(REG_COL_NAME, QStringLiteral("Temperature"));
+    set(REG_COL_UNIT, unit);
+    set(REG_COL_SOURCE, 1);
 }
 
 QImage paintRow(const QAbstractItemDelegate &delegate, const QAbstractItemModel &model, int row,
@@ -312,8 +311,8 @@ private slots:
     {
         QStandardItemModel model(1, 14);
         setRegisterRow(model, 0, "D1", 0, "integer", QVariant(), "kPa");
-        model.setData(model.index(0, REG_START), 7u);
-        model.setData(model.index(0, REG_GRATING), 3u);
+        model.setData(model.index(0, REG_COL_START_VALUE), 7u);
+        model.setData(model.index(0, REG_COL_GRATING_PERIOD), 3u);
         CSimpleRegisterDelegat delegate(nullptr);
         CSimpleRegisterEditWidget editor;
         delegate.setEditorData(&editor, model.index(0, 0));
@@ -347,8 +346,8 @@ private slots:
         QStandardItemModel model(2, 14);
         setRegisterRow(model, 0, "D1", 0, "integer", QVariant(), "old");
         setRegisterRow(model, 1, "D1", 1, "integer", QVariant(), "other");
-        model.setData(model.index(0, REG_START), 99u);
-        model.setData(model.index(0, REG_GRATING), 99u);
+        model.setData(model.index(0, REG_COL_START_VALUE), 99u);
+        model.setData(model.index(0, REG_COL_GRATING_PERIOD), 99u);
         CSimpleRegisterEditWidget editor;
         const QList<QLineEdit *> edits = editor.findChildren<QLineEdit *>();
         edits.at(0)->setText(extra);
@@ -356,14 +355,14 @@ private slots:
         edits.at(2)->setText(units);
         CSimpleRegisterDelegat(nullptr).setModelData(&editor, &model, model.index(0, 0));
 
-        const QVariant start = model.index(0, REG_START).data(Qt::EditRole);
-        const QVariant grating = model.index(0, REG_GRATING).data(Qt::EditRole);
+        const QVariant start = model.index(0, REG_COL_START_VALUE).data(Qt::EditRole);
+        const QVariant grating = model.index(0, REG_COL_GRATING_PERIOD).data(Qt::EditRole);
         QCOMPARE(start.userType(), int(QMetaType::UInt));
         QCOMPARE(grating.userType(), int(QMetaType::UInt));
         QCOMPARE(start.toUInt(), expectedExtra);
         QCOMPARE(grating.toUInt(), expectedMultiplier);
-        QCOMPARE(model.index(0, REG_UNIT).data().toString(), units);
-        QCOMPARE(model.index(1, REG_UNIT).data().toString(), QString("other")); // only the edited row
+        QCOMPARE(model.index(0, REG_COL_UNIT).data().toString(), units);
+        QCOMPARE(model.index(1, REG_COL_UNIT).data().toString(), QString("other")); // only the edited row
     }
 
     void otherEditorsAreIgnored()
@@ -375,8 +374,8 @@ private slots:
         delegate.setEditorData(&notOurs, model.index(0, 0));
         delegate.setModelData(&notOurs, &model, model.index(0, 0));
         QCOMPARE(notOurs.text(), QString("42"));
-        QCOMPARE(model.index(0, REG_START).data().toUInt(), 0u);
-        QCOMPARE(model.index(0, REG_UNIT).data().toString(), QString("V"));
+        QCOMPARE(model.index(0, REG_COL_START_VALUE).data().toUInt(), 0u);
+        QCOMPARE(model.index(0, REG_COL_UNIT).data().toString(), QString("V"));
     }
 
     void getMultiplierKeepsZero()

@@ -31,6 +31,11 @@ int textWidth(const QFont &_font, const QString &_text)
     return QFontMetrics(_font).boundingRect(_text).width();
 }
 
+int textAdvance(const QFont &_font, const QString &_text)
+{
+    return QFontMetrics(_font).horizontalAdvance(_text);
+}
+
 QColor rowBackground(const QStyleOptionViewItem &_option, int _row, const QColor &_even, const QColor &_odd,
                      const QColor &_selected)
 {

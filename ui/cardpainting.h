@@ -20,6 +20,8 @@ QPen cosmeticPen(const QColor &_color);
 // Height of the bounding rectangle of _text in _font.
 int textHeight(const QFont &_font, const QString &_text);
 int textWidth(const QFont &_font, const QString &_text);
+// Advance width, trailing spaces included: where text drawn after _text may start.
+int textAdvance(const QFont &_font, const QString &_text);
 
 // Background of a row: _selected when selected or hovered, otherwise by row parity.
 QColor rowBackground(const QStyleOptionViewItem &_option, int _row, const QColor &_even, const QColor &_odd,

@@ -7,21 +7,10 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "ui/cardpainting.h"
+#include "ui/registercolumns.h"
 #include "ui/registertext.h"
 
 namespace {
-
-enum ERegisterColumn {
-    DeviceColumn = 0,
-    RegAddrColumn = 2,
-    BitSizeColumn = 5,
-    DataTypeColumn = 6,
-    FullValueColumn = 8,
-    TimeColumn = 9,
-    NameColumn = 10,
-    UnitColumn = 11,
-    RegisterColumnCount = 14
-};
 
 // A register the view cannot show is reported once, not on every repaint, so the
 // log does not grow while the window stays open.
@@ -40,7 +29,7 @@ void reportUnshownType(const QString &_device, int _regAddr, const QString &_mes
 void CRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const QAbstractItemModel *model = index.model();
-    if (model->columnCount() != RegisterColumnCount) {
+    if (model->columnCount() != REG_COLUMN_COUNT) {
         qDebug().noquote() << "[CRegisterDelegat::paint] ERROR: invalid input data size!";
         return;
     }
@@ -50,11 +39,11 @@ void CRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem &opti
               rowBackground(option, index.row(), QC_GLOB_BLACK6C_10, QC_GLOB_BLACK6C_25, QC_GLOB_BLACK6C_45));
 
     const QFont titleFont = boldPixelFont(painter->font(), 12);
-    const QString name = value(NameColumn).toString();
+    const QString name = value(REG_COL_NAME).toString();
     const int h1 = textHeight(titleFont, name);
     const QRect titleRect(QPoint(rect.left() + 2, rect.top() + 2), QPoint(rect.right() - 2, rect.top() + 2 + h1 - 1));
-    const int regAddr = value(RegAddrColumn).toInt();
-    const int bitSize = value(BitSizeColumn).toInt();
+    const int regAddr = value(REG_COL_REG_ADDR).toInt();
+    const int bitSize = value(REG_COL_BIT_SIZE).toInt();
     painter->setFont(titleFont);
     painter->setPen(cosmeticPen(QCT_GLOB_BLUE1_D2));
     painter->drawText(titleRect, Qt::AlignLeft, name);
@@ -64,16 +53,16 @@ void CRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem &opti
     painter->setFont(boldPixelFont(painter->font(), 9));
     painter->setPen(cosmeticPen(QC_GLOB_LILAC1_D2));
     painter->drawText(QRect(QPoint(rect.left() + 2, top), QPoint(rect.right() - 2, top + 8)), Qt::AlignLeft,
-                      registerTimeText(value(TimeColumn)));
+                      registerTimeText(value(REG_COL_TIME)));
 
-    const QString dataType = value(DataTypeColumn).toString();
+    const QString dataType = value(REG_COL_DATA_TYPE).toString();
     const QString unshown = unshownDataTypeMessage(dataType);
     if (!unshown.isEmpty())
-        reportUnshownType(value(DeviceColumn).toString(), regAddr, unshown);
+        reportUnshownType(value(REG_COL_DEVICE).toString(), regAddr, unshown);
     painter->setFont(titleFont);
     painter->setPen(cosmeticPen(QC_GLOB_GREEN2_D1));
     painter->drawText(QRect(QPoint(rect.left() + 2, top), QPoint(rect.right() - 2, top + 15)), Qt::AlignRight,
-                      registerValueText(dataType, bitSize, value(FullValueColumn), value(UnitColumn).toString()));
+                      registerValueText(dataType, bitSize, value(REG_COL_FULL_VALUE), value(REG_COL_UNIT).toString()));
     painter->restore();
 }
 

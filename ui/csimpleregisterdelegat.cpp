@@ -5,21 +5,11 @@
 
 #include "app/constants.h"
 #include "ui/cardpainting.h"
+#include "ui/registercolumns.h"
 #include "ui/csimpleregistereditwidget.h"
 #include "ui/registertext.h"
 
 namespace {
-
-enum ERegisterColumn {
-    RegAddrColumn = 2,
-    StartValueColumn = 3,
-    GratingPeriodColumn = 4,
-    DataTypeColumn = 6,
-    NameColumn = 10,
-    UnitColumn = 11,
-    SourceColumn = 13,
-    RegisterColumnCount = 14
-};
 
 QVariant cell(const QModelIndex &_index, int _column)
 {
@@ -36,7 +26,7 @@ CSimpleRegisterDelegat::CSimpleRegisterDelegat(QObject *parent)
 void CSimpleRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem &option,
                                    const QModelIndex &index) const
 {
-    if (index.model()->columnCount() < RegisterColumnCount) {
+    if (index.model()->columnCount() < REG_COLUMN_COUNT) {
         qDebug().noquote() << "[CDeviceDelegat::paintAllRow] ERROR: invalid input data size!";
         return;
     }
@@ -52,7 +42,7 @@ void CSimpleRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem
     const QPen valuePen = cosmeticPen(QCT_GLOB_BLUE1_D2);
     const QPen labelPen = cosmeticPen(QC_GLOB_LILAC1_D2);
 
-    const QString name = cell(index, NameColumn).toString();
+    const QString name = cell(index, REG_COL_NAME).toString();
     const int h1 = textHeight(largeFont, name);
     painter->setFont(largeFont);
     painter->setPen(valuePen);
@@ -64,16 +54,16 @@ void CSimpleRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem
     painter->drawRoundedRect(badge, 4.0, 4.0);
     painter->setFont(smallFont);
     painter->setPen(cosmeticPen(QC_GLOB_WHITE1));
-    painter->drawText(badge, Qt::AlignCenter, registerSourceText(cell(index, SourceColumn).toInt()));
+    painter->drawText(badge, Qt::AlignCenter, registerSourceText(cell(index, REG_COL_SOURCE).toInt()));
 
-    const QString regMapText = QString::number(cell(index, RegAddrColumn).toInt());
+    const QString regMapText = QString::number(cell(index, REG_COL_REG_ADDR).toInt());
     const QString regMapLabel = tr("Register map bias: ");
     const int regMapLeft = left + rect.width() - 62 - textWidth(smallFont, regMapText);
     painter->setFont(largeFont);
     painter->setPen(valuePen);
     painter->drawText(QRect(QPoint(regMapLeft, top + 2), QPoint(regMapLeft + halfWidth - 1, top + 14)),
                       Qt::AlignLeft | Qt::AlignVCenter, regMapText);
-    const int labelLeft = regMapLeft - textWidth(smallFont, regMapLabel);
+    const int labelLeft = regMapLeft - textAdvance(smallFont, regMapLabel);
     painter->setFont(smallFont);
     painter->setPen(labelPen);
     painter->drawText(QRect(QPoint(labelLeft, top + 2), QPoint(labelLeft + halfWidth - 1, top + 14)),
@@ -85,7 +75,7 @@ void CSimpleRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem
     painter->setPen(separator);
     painter->drawLine(QPointF(left + 20, top + 19), QPointF(rect.right() - 19, top + 19));
 
-    const bool numeric = isNumericDataType(cell(index, DataTypeColumn).toString());
+    const bool numeric = isNumericDataType(cell(index, REG_COL_DATA_TYPE).toString());
     const QString unsupported = QStringLiteral("UNSUPPORT");
     const auto parameterLine = [&](const QString &label, int lineTop, const QString &valueText) {
         const int lineBottom = lineTop + 11;
@@ -93,15 +83,15 @@ void CSimpleRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem
         painter->setPen(labelPen);
         painter->drawText(QRect(QPoint(left + 2, lineTop), QPoint(left + 2 + halfWidth - 1, lineBottom)),
                           Qt::AlignLeft | Qt::AlignVCenter, label);
-        const int valueLeft = left + 2 + textWidth(smallFont, label);
+        const int valueLeft = left + 2 + textAdvance(smallFont, label);
         painter->setFont(largeFont);
         painter->setPen(valuePen);
         painter->drawText(QRect(QPoint(valueLeft, lineTop), QPoint(valueLeft + halfWidth - 1, lineBottom)),
                           Qt::AlignLeft | Qt::AlignVCenter, numeric ? valueText : unsupported);
     };
-    parameterLine(tr("ExtraValue: "), top + 23, QString::number(cell(index, StartValueColumn).toUInt()));
-    parameterLine(tr("Multiplier: "), top + 37, QString::number(cell(index, GratingPeriodColumn).toUInt()));
-    parameterLine(tr("Units: "), top + 51, cell(index, UnitColumn).toString());
+    parameterLine(tr("ExtraValue: "), top + 23, QString::number(cell(index, REG_COL_START_VALUE).toUInt()));
+    parameterLine(tr("Multiplier: "), top + 37, QString::number(cell(index, REG_COL_GRATING_PERIOD).toUInt()));
+    parameterLine(tr("Units: "), top + 51, cell(index, REG_COL_UNIT).toString());
 
     painter->setFont(largeFont);
     painter->setPen(valuePen);
@@ -119,7 +109,7 @@ QSize CSimpleRegisterDelegat::sizeHint(const QStyleOptionViewItem &, const QMode
 QWidget *CSimpleRegisterDelegat::createEditor(QWidget *parent, const QStyleOptionViewItem &,
                                               const QModelIndex &index) const
 {
-    if (!isNumericDataType(cell(index, DataTypeColumn).toString()))
+    if (!isNumericDataType(cell(index, REG_COL_DATA_TYPE).toString()))
         return nullptr;
     return new CSimpleRegisterEditWidget(parent);
 }
@@ -129,8 +119,8 @@ void CSimpleRegisterDelegat::setEditorData(QWidget *editor, const QModelIndex &i
     auto *edit = qobject_cast<CSimpleRegisterEditWidget *>(editor);
     if (!edit)
         return;
-    edit->setData(cell(index, StartValueColumn).toUInt(), cell(index, GratingPeriodColumn).toUInt(),
-                  cell(index, UnitColumn).toString());
+    edit->setData(cell(index, REG_COL_START_VALUE).toUInt(), cell(index, REG_COL_GRATING_PERIOD).toUInt(),
+                  cell(index, REG_COL_UNIT).toString());
 }
 
 void CSimpleRegisterDelegat::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
@@ -141,9 +131,9 @@ void CSimpleRegisterDelegat::setModelData(QWidget *editor, QAbstractItemModel *m
     const auto cellIndex = [&](int column) { return model->index(index.row(), column, index.parent()); };
     const uint32_t multiplier = edit->getMultiplier();
     // A multiplier of 0 would wipe every value of the register.
-    model->setData(cellIndex(StartValueColumn), edit->getExtraValue(), Qt::EditRole);
-    model->setData(cellIndex(GratingPeriodColumn), multiplier == 0 ? 1u : multiplier, Qt::EditRole);
-    model->setData(cellIndex(UnitColumn), edit->getUnits(), Qt::EditRole);
+    model->setData(cellIndex(REG_COL_START_VALUE), edit->getExtraValue(), Qt::EditRole);
+    model->setData(cellIndex(REG_COL_GRATING_PERIOD), multiplier == 0 ? 1u : multiplier, Qt::EditRole);
+    model->setData(cellIndex(REG_COL_UNIT), edit->getUnits(), Qt::EditRole);
 }
 
 void CSimpleRegisterDelegat::updateEditorGeometry(QWidget *editor, const QStyleOptionViewItem &option,

@@ -9,6 +9,10 @@
 #include "ui/cardpainting.h"
 #include "ui/registertext.h"
 
+namespace {
+const int EDIT_ROW_HEIGHT = 17;
+}
+
 CSimpleRegisterEditWidget::CSimpleRegisterEditWidget(QWidget *parent)
     : QWidget(parent)
     , extraValueEdit(new QLineEdit(this))
@@ -31,6 +35,8 @@ CSimpleRegisterEditWidget::CSimpleRegisterEditWidget(QWidget *parent)
     edits->setContentsMargins(0, 0, 0, 0);
     edits->setSpacing(5);
     const auto addEditRow = [&](const QString &label, QLineEdit *edit) {
+        // Three rows must fit the 65 px card the editor opens over.
+        edit->setMaximumHeight(EDIT_ROW_HEIGHT);
         auto *line = new QHBoxLayout();
         line->setContentsMargins(0, 0, 0, 0);
         line->setSpacing(5);
