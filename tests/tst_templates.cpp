@@ -9,7 +9,7 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
-#include "devices/callldevicehandler.h"
+#include "devices/calldevicehandler.h"
 #include "devices/devicetemplate.h"
 
 // The registry is a singleton in the program; tests build fresh ones over their own directories.

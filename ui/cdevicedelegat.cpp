@@ -5,7 +5,7 @@
 #include <QPainter>
 
 #include "app/constants.h"
-#include "devices/callldevicehandler.h"
+#include "devices/calldevicehandler.h"
 #include "ui/cardpainting.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
-#include "devices/callldevicehandler.h"
+#include "devices/calldevicehandler.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/cdevicedelegat.h"
 #include "ui/cleftpanel.h"

@@ -1,4 +1,4 @@
-#include "devices/callldevicehandler.h"
+#include "devices/calldevicehandler.h"
 
 #include <QDebug>
 #include <QDir>
