@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QColor>
+#include <QJsonObject>
+#include <QList>
+#include <QMap>
+#include <QString>
+
+#include "devices/registerdescription.h"
+
+// One field of a payload: where its bytes are and where its value lands in the register map.
+struct SDevicePacketField {
+    qint32 packetBias = 0;
+    qint32 dataBitBias = 0;
+    qint32 dataBitSize = 0;
+    QString dataType;
+    qint32 regMapBias = 0;
+    qint32 regBitBias = 0;
+    qint32 regBitSize = 0;
+    QString dataName;
+    bool valid = false;
+
+    SDevicePacketField() = default;
+    explicit SDevicePacketField(const QJsonObject &_json);
+};
+
+// One packet type a device sends, recognised by the first payload byte.
+struct SDevicePacket {
+    qint32 packetType = 0;
+    qint32 packetSize = 0;
+    QList<SDevicePacketField> fields;
+    bool valid = false;
+
+    SDevicePacket() = default;
+    explicit SDevicePacket(const QJsonObject &_json);
+};
+
+// A value taken from the server's uplink record instead of the payload.
+struct SServerData {
+    QString keyword;
+    qint32 bitSize = 0;
+    QString dataType;
+    qint32 regMapBias = 0;
+    qint32 regBitBias = 0;
+    qint32 regBitSize = 0;
+    QString dataName;
+    bool valid = false;
+
+    SServerData() = default;
+    explicit SServerData(const QJsonObject &_json);
+};
+
+// A parsed device template, keyed by its upper-case AppEUI.
+struct SDeviceTemplate {
+    bool valid = false;
+    QString appEui;
+    QString devType;
+    QColor color = QColor(QStringLiteral("#94999D"));
+    QMap<QString, SServerData> serverData;
+    QMap<quint32, SDevicePacket> packets;
+
+    SDeviceTemplate() = default;
+    explicit SDeviceTemplate(const QJsonObject &_json);
+};
+
+// Key under which a packet type is stored and looked up. A payload's first byte
+// arrives sign-extended (0x80..0xFF as -128..-1), while a template may name those
+// types either way; 128..255 are folded onto -128..-1 so both spellings match.
+// Values outside -128..255 can never equal a byte and keep their own key, so they
+// cannot displace a packet that does match.
+quint32 packetTypeKey(qint32 _packetType);
+
+// The register map a template exposes: server values by keyword, then payload
+// fields by packet type and file order; parameters start neutral.
+SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template);
+
+// Reads and parses one template file of the template directory. Failures are
+// logged and give an invalid template.
+SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName);

@@ -1,0 +1,524 @@
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/clogfile.h"
+#include "app/constants.h"
+#include "app/globaltables.h"
+#include "devices/calldevicehandler.h"
+#include "devices/devicetemplate.h"
+
+// The registry is a singleton in the program; tests build fresh ones over their own directories.
+class TestHandler : public CAllDeviceHandler
+{
+public:
+    TestHandler() = default;
+    void rescan() { init(); }
+    const QMap<QString, SDeviceTemplate> &loaded() const { return templates; }
+};
+
+static QJsonObject parse(const QByteArray &json)
+{
+    return QJsonDocument::fromJson(json).object();
+}
+
+static const QByteArray workedExample = R"({
+    "app_eui": "0a0b0c0d01020304", "dev_type": "Meter",
+    "server_data": [ { "data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Time" } ],
+    "device_packets": [ { "packet_type": 1, "packet_size": 5, "packet_fields": [
+        { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
+          "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Counter" } ] } ]
+})";
+
+// A minimal valid template around a packet list.
+static QByteArray templateWith(const QByteArray &appEui, const QByteArray &devType, const QByteArray &packets,
+                               const QByteArray &extra = QByteArray())
+{
+    return "{ \"app_eui\": \"" + appEui + "\", \"dev_type\": \"" + devType + "\", \"device_packets\": " + packets
+        + extra + " }";
+}
+
+static QByteArray fieldNamed(const QByteArray &name)
+{
+    return R"({ "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "integer",
+                "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": ")"
+        + name + "\" }";
+}
+static const QByteArray goodField = fieldNamed("T");
+
+static QByteArray packetOf(int type, int size, const QByteArray &fieldName = "T")
+{
+    return "{ \"packet_type\": " + QByteArray::number(type) + ", \"packet_size\": " + QByteArray::number(size)
+        + ", \"packet_fields\": [" + fieldNamed(fieldName) + "] }";
+}
+
+class TestTemplates : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir logDir;
+    QString startDir;
+    QScopedPointer<QTemporaryDir> workDir;
+    QScopedPointer<QSignalSpy> logSpy;
+
+    bool writeFile(const QString &name, const QByteArray &content)
+    {
+        QDir().mkpath(DEVICE_FOLDER);
+        QFile file(DEVICE_FOLDER + QStringLiteral("/") + name);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+
+    QStringList logLines() const
+    {
+        QStringList lines;
+        for (const QList<QVariant> &args : *logSpy)
+            lines << args.at(0).toString();
+        return lines;
+    }
+
+    // Log entries are "[time]text".
+    bool logged(const QString &text) const
+    {
+        for (const QString &line : logLines()) {
+            if (line.endsWith(QStringLiteral("]") + text))
+                return true;
+        }
+        return false;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        fillGlobalTables();
+        QVERIFY(logDir.isValid());
+        startDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(logDir.path()));
+        CLogFile::getInstance(QStringLiteral("history.log"));
+        QVERIFY(QDir::setCurrent(startDir));
+    }
+
+    void init()
+    {
+        workDir.reset(new QTemporaryDir);
+        QVERIFY(workDir->isValid());
+        QVERIFY(QDir::setCurrent(workDir->path()));
+        logSpy.reset(new QSignalSpy(CLogFile::getInstance(QString()), &CLogFile::addLogSignal));
+    }
+
+    void cleanup()
+    {
+        QDir::setCurrent(startDir);
+        logSpy.reset();
+        workDir.reset();
+    }
+
+    // ---- The worked example ----
+
+    void workedExampleLoadsUnderUpperCaseKey()
+    {
+        QVERIFY(writeFile("meter.json", workedExample));
+        TestHandler handler;
+        QCOMPARE(handler.loaded().keys(), QStringList { "0A0B0C0D01020304" });
+        QVERIFY(logged("Device [0A0B0C0D01020304] inited SUCCESSULLY"));
+
+        const SDeviceTemplateInfo info = handler.getTemplateInfo("0A0B0C0D01020304");
+        QCOMPARE(info.appEui, QString("0A0B0C0D01020304"));
+        QCOMPARE(info.devType, QString("Meter"));
+        QCOMPARE(info.color, QColor(0x94, 0x99, 0x9d));
+    }
+
+    void workedExampleRegisterMap()
+    {
+        QVERIFY(writeFile("meter.json", workedExample));
+        TestHandler handler;
+        const SDeviceRegMap map = handler.getRegMapDescription("0A0B0C0D01020304");
+        QCOMPARE(map.appEui, QString("0A0B0C0D01020304"));
+        QCOMPARE(map.registers.size(), 2);
+        const SRegisterDescription time = map.registers.at(0);
+        QCOMPARE(time.name, QString("Time"));
+        QCOMPARE(time.source, 0);
+        QCOMPARE(time.offset, 0);
+        QCOMPARE(time.bitSize, 32);
+        QCOMPARE(time.dataType, QString("uinteger"));
+        QCOMPARE(time.startValue, 0);
+        QCOMPARE(time.gratingPeriod, 1);
+        QVERIFY(time.unit.isEmpty());
+        const SRegisterDescription counter = map.registers.at(1);
+        QCOMPARE(counter.name, QString("Counter"));
+        QCOMPARE(counter.source, 1);
+        QCOMPARE(counter.offset, 2);
+        QCOMPARE(counter.bitSize, 32);
+        QCOMPARE(counter.dataType, QString("uinteger"));
+    }
+
+    void unknownAppEuiQueries()
+    {
+        QVERIFY(writeFile("meter.json", workedExample));
+        TestHandler handler;
+        const SDeviceTemplateInfo info = handler.getTemplateInfo("FFFFFFFFFFFFFFFF");
+        QVERIFY(info.appEui.isEmpty());
+        QVERIFY(info.devType.isEmpty());
+        QVERIFY(!info.color.isValid());
+        const SDeviceRegMap map = handler.getRegMapDescription("FFFFFFFFFFFFFFFF");
+        QVERIFY(map.appEui.isEmpty());
+        QVERIFY(map.registers.isEmpty());
+    }
+
+    void templateListAscendingAppEui()
+    {
+        QVERIFY(writeFile("a.json", templateWith("cc00000000000000", "Third", "[" + packetOf(1, 3) + "]")));
+        QVERIFY(writeFile("b.json", templateWith("aa00000000000000", "First", "[" + packetOf(1, 3) + "]")));
+        QVERIFY(writeFile("c.json", templateWith("bb00000000000000", "Second", "[" + packetOf(1, 3) + "]")));
+        TestHandler handler;
+        const QList<SDeviceTemplateInfo> list = handler.getTemplateList();
+        QCOMPARE(list.size(), 3);
+        QCOMPARE(list.at(0).devType, QString("First"));
+        QCOMPARE(list.at(1).devType, QString("Second"));
+        QCOMPARE(list.at(2).devType, QString("Third"));
+    }
+
+    // ---- Directory scan ----
+
+    void missingDirectory()
+    {
+        const QString message("[CAllDeviceHandler::init] Dirrectory with device signature is not existed");
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+        TestHandler handler;
+        QVERIFY(handler.loaded().isEmpty());
+        QVERIFY(logged(message));
+    }
+
+    void directoryWithoutJsonFiles()
+    {
+        QVERIFY(writeFile("readme.txt", "not a template"));
+        QVERIFY(QDir(DEVICE_FOLDER).mkdir("folder.json")); // directories are not templates
+        const QString message("[CAllDeviceHandler::init] Dirrectory with device signature is empty");
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+        TestHandler handler;
+        QVERIFY(handler.loaded().isEmpty());
+        QVERIFY(logged(message));
+    }
+
+    void invalidJsonIsLoggedWithPathErrorAndOffset()
+    {
+        const QByteArray broken = "{ \"app_eui\": }";
+        QVERIFY(writeFile("broken.json", broken));
+        QVERIFY(writeFile("meter.json", workedExample));
+        QJsonParseError qtError;
+        QJsonDocument::fromJson(broken, &qtError);
+        QVERIFY(qtError.error != QJsonParseError::NoError);
+
+        TestHandler handler;
+        const QString path = QDir::currentPath() + "/deviceFolder/broken.json";
+        QVERIFY2(logged(QString("ERROR: [CAllDeviceHandler] Invalid parsing JSON file [%1]: error[%2], row[%3]")
+                            .arg(path, qtError.errorString())
+                            .arg(qtError.offset)),
+                 qPrintable(logLines().join('\n')));
+        // A bad file does not stop the scan.
+        QCOMPARE(handler.loaded().keys(), QStringList { "0A0B0C0D01020304" });
+    }
+
+    void missingFileIsLogged()
+    {
+        QVERIFY(QDir().mkpath(DEVICE_FOLDER));
+        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "gone.json").valid);
+        QVERIFY(logged("File [gone.json] is not exist"));
+    }
+
+    void unreadableFileIsLogged()
+    {
+        QVERIFY(QDir().mkpath(DEVICE_FOLDER + "/locked.json"));
+        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "locked.json").valid);
+        QVERIFY(logged("File [locked.json] is not opened"));
+    }
+
+    void sameAppEuiInOtherCaseKeepsFirstByName()
+    {
+        QVERIFY(writeFile("b_second.json", templateWith("AABBCCDD00112233", "Second", "[" + packetOf(1, 3) + "]")));
+        QVERIFY(writeFile("a_first.json", templateWith("aabbccdd00112233", "First", "[" + packetOf(1, 3) + "]")));
+        TestHandler handler;
+        QCOMPARE(handler.loaded().size(), 1);
+        QCOMPARE(handler.getTemplateInfo("AABBCCDD00112233").devType, QString("First"));
+        QVERIFY(logged("Device [AABBCCDD00112233] inited SUCCESSULLY"));
+        QVERIFY(logged("Device [AABBCCDD00112233] already inited. Skip"));
+    }
+
+    void repeatedScanOnlyAddsNewAppEuis()
+    {
+        QVERIFY(writeFile("a.json", templateWith("aa00000000000000", "Old", "[" + packetOf(1, 3) + "]")));
+        TestHandler handler;
+        QVERIFY(writeFile("a.json", templateWith("aa00000000000000", "Changed", "[" + packetOf(1, 3) + "]")));
+        QVERIFY(writeFile("b.json", templateWith("bb00000000000000", "New", "[" + packetOf(1, 3) + "]")));
+        handler.rescan();
+        QCOMPARE(handler.loaded().size(), 2);
+        QCOMPARE(handler.getTemplateInfo("AA00000000000000").devType, QString("Old"));
+        QCOMPARE(handler.getTemplateInfo("BB00000000000000").devType, QString("New"));
+    }
+
+    void invalidTemplateIsDroppedSilentlyByTheScan()
+    {
+        QVERIFY(writeFile("empty.json", "{}"));
+        QTest::ignoreMessage(QtDebugMsg, "[SDeviceTemplate] Empty input JSON");
+        TestHandler handler;
+        QVERIFY(handler.loaded().isEmpty());
+        for (const QString &line : logLines())
+            QVERIFY2(!line.contains("Device ["), qPrintable(line));
+    }
+
+    // ---- Record parsers: each refusal and its debug message ----
+
+    void parserMessages_data()
+    {
+        QTest::addColumn<QString>("record");
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("template empty") << "template" << QByteArray("{}") << "[SDeviceTemplate] Empty input JSON";
+        QTest::newRow("template no dev_type")
+            << "template" << QByteArray(R"({"app_eui": "01", "device_packets": []})")
+            << "[SDeviceTemplate] Invalid input JSON";
+        QTest::newRow("template null app_eui")
+            << "template" << QByteArray(R"({"app_eui": null, "dev_type": "x", "device_packets": []})")
+            << "[SDeviceTemplate] One or several values of input JSON is NULL";
+        QTest::newRow("template no packets")
+            << "template" << QByteArray(R"({"app_eui": "01", "dev_type": "x", "device_packets": []})")
+            << "[SDeviceTemplate] Device packets array is empty";
+
+        QTest::newRow("packet no fields key")
+            << "packet" << QByteArray(R"({"packet_type": 1})") << "[SDevicePacket] Invalid input JSON";
+        QTest::newRow("packet null type")
+            << "packet" << QByteArray(R"({"packet_type": null, "packet_fields": []})")
+            << "[SDevicePacket] One or several values of input JSON is NULL";
+        QTest::newRow("packet empty fields")
+            << "packet" << QByteArray(R"({"packet_type": 1, "packet_fields": []})")
+            << "[SDevicePacket] Packet fields array is empty";
+
+        QTest::newRow("field empty") << "field" << QByteArray("{}") << "[SDevicePacketField] Empty input JSON";
+        QTest::newRow("field no data_name")
+            << "field"
+            << QByteArray(R"({"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 8, "data_type": "integer",
+                              "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16})")
+            << "[SDevicePacketField] Invalid input JSON";
+        QTest::newRow("field null data_type")
+            << "field"
+            << QByteArray(R"({"packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 8, "data_type": null,
+                              "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "x"})")
+            << "[SDevicePacketField] One or several values of input JSON is NULL";
+
+        QTest::newRow("server empty") << "server" << QByteArray("{}") << "[SServerData] Empty input JSON";
+        QTest::newRow("server no reg_bit_size")
+            << "server" << QByteArray(R"({"data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "data_name": "x"})")
+            << "[SServerData] Invalid input JSON";
+        QTest::newRow("server null name")
+            << "server"
+            << QByteArray(R"({"data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32,
+                              "data_name": null})")
+            << "[SServerData] One or several values of input JSON is NULL";
+    }
+
+    void parserMessages()
+    {
+        QFETCH(QString, record);
+        QFETCH(QByteArray, json);
+        QFETCH(QString, message);
+        const QJsonObject object = parse(json);
+        QTest::ignoreMessage(QtDebugMsg, qPrintable(message));
+        bool valid = true;
+        if (record == "template")
+            valid = SDeviceTemplate(object).valid;
+        else if (record == "packet")
+            valid = SDevicePacket(object).valid;
+        else if (record == "field")
+            valid = SDevicePacketField(object).valid;
+        else
+            valid = SServerData(object).valid;
+        QVERIFY(!valid);
+    }
+
+    void emptyPacketIsRefusedWithoutMessage()
+    {
+        QVERIFY(!SDevicePacket(QJsonObject()).valid);
+    }
+
+    void serverValueCopiesTableRowAndPrintsIt()
+    {
+        QTest::ignoreMessage(QtDebugMsg, "[fcnt] - bitSize[32], type[uinteger]");
+        const SServerData value(parse(R"({"data_code": "fcnt", "reg_map_bias": 7, "reg_bit_bias": 3,
+                                          "reg_bit_size": 16, "data_name": "Frames"})"));
+        QVERIFY(value.valid);
+        QCOMPARE(value.bitSize, 32);
+        QCOMPARE(value.dataType, QString("uinteger"));
+        QCOMPARE(value.regMapBias, 7);
+        QCOMPARE(value.regBitBias, 3);
+        QCOMPARE(value.regBitSize, 16);
+        QCOMPARE(value.dataName, QString("Frames"));
+    }
+
+    // ---- Edge cases of template content ----
+
+    void duplicatePacketTypeLaterWins()
+    {
+        const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(3, 5) + "," + packetOf(3, 9) + "]")));
+        QVERIFY(t.valid);
+        QCOMPARE(t.packets.size(), 1);
+        QCOMPARE(t.packets.value(3).packetSize, 9);
+    }
+
+    void fieldWithoutRegBitBiasCascades()
+    {
+        const QByteArray field = R"({ "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 16,
+            "data_type": "integer", "reg_map_bias": 0, "reg_bit_size": 16, "data_name": "T" })";
+        QTest::ignoreMessage(QtDebugMsg, "[SDevicePacketField] Invalid input JSON");
+        QTest::ignoreMessage(QtDebugMsg, "[SDeviceTemplate] Device packets array is empty");
+        const SDeviceTemplate t(
+            parse(templateWith("01", "x", "[{ \"packet_type\": 1, \"packet_size\": 3, \"packet_fields\": [" + field
+                                              + "] }]")));
+        QVERIFY(!t.valid);
+    }
+
+    void invalidFieldIsDroppedOthersKept()
+    {
+        const QByteArray packet = "{ \"packet_type\": 1, \"packet_size\": 3, \"packet_fields\": [{}, " + goodField + "] }";
+        QTest::ignoreMessage(QtDebugMsg, "[SDevicePacketField] Empty input JSON");
+        const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packet + "]")));
+        QVERIFY(t.valid);
+        QCOMPARE(t.packets.value(1).fields.size(), 1);
+    }
+
+    void packetWithoutSizeIsValidWithSizeZero()
+    {
+        const SDeviceTemplate t(
+            parse(templateWith("01", "x", "[{ \"packet_type\": 2, \"packet_fields\": [" + goodField + "] }]")));
+        QVERIFY(t.valid);
+        QCOMPARE(t.packets.value(2).packetSize, 0);
+    }
+
+    void badColourKeepsDefault()
+    {
+        QTest::ignoreMessage(QtDebugMsg, "[SDeviceTemplate] Invalid color name [blurple]");
+        const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(1, 3) + "]", ", \"color\": \"blurple\"")));
+        QVERIFY(t.valid);
+        QCOMPARE(t.color, QColor(0x94, 0x99, 0x9d));
+    }
+
+    void goodColourNames_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("hex") << QByteArray("#ff8000") << QColor(255, 128, 0);
+        QTest::newRow("svg name") << QByteArray("teal") << QColor(0, 128, 128);
+    }
+
+    void goodColourNames()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QColor, expected);
+        const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(1, 3) + "]", ", \"color\": \"" + name + "\"")));
+        QCOMPARE(t.color, expected);
+    }
+
+    void capitalRssiIsUnknownButTemplateValid()
+    {
+        const QByteArray server = R"(, "server_data": [ { "data_code": "RSSI", "reg_map_bias": 0, "reg_bit_bias": 0,
+                                        "reg_bit_size": 16, "data_name": "Rssi" } ])";
+        const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(1, 3) + "]", server)));
+        QVERIFY(t.valid);
+        QVERIFY(t.serverData.isEmpty());
+        QVERIFY(logged("ERROR: [SServerData] Server keyword [RSSI] is unknown!"));
+    }
+
+    void numberGivenAsTextReadsZero()
+    {
+        const SDevicePacketField field(parse(R"({"packet_bias": "3", "data_bit_bias": 0.5, "data_bit_size": 16,
+            "data_type": 7, "reg_map_bias": true, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "T"})"));
+        QVERIFY(field.valid);
+        QCOMPARE(field.packetBias, 0);
+        QCOMPARE(field.dataBitBias, 0);
+        QCOMPARE(field.dataBitSize, 16);
+        QVERIFY(field.dataType.isEmpty());
+        QCOMPARE(field.regMapBias, 0);
+    }
+
+    void emptyAndMissingServerDataAreTheSame_data()
+    {
+        QTest::addColumn<QByteArray>("extra");
+        QTest::newRow("missing") << QByteArray();
+        QTest::newRow("empty array") << QByteArray(", \"server_data\": []");
+        QTest::newRow("null") << QByteArray(", \"server_data\": null");
+    }
+
+    void emptyAndMissingServerDataAreTheSame()
+    {
+        QFETCH(QByteArray, extra);
+        const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(1, 3) + "]", extra)));
+        QVERIFY(t.valid);
+        QVERIFY(t.serverData.isEmpty());
+        QCOMPARE(regMapOfTemplate(t).registers.size(), 1);
+    }
+
+    // ---- Packet types of first bytes 0x80..0xFF ----
+
+    void packetTypeKeys_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<quint32>("key");
+        // The key is the value a first payload byte gives when read as a signed byte.
+        QTest::newRow("1") << 1 << 0x00000001u;
+        QTest::newRow("127") << 127 << 0x0000007Fu;
+        QTest::newRow("128 as byte 0x80") << 128 << 0xFFFFFF80u;
+        QTest::newRow("-128") << -128 << 0xFFFFFF80u;
+        QTest::newRow("200 as byte 0xC8") << 200 << 0xFFFFFFC8u;
+        QTest::newRow("-56") << -56 << 0xFFFFFFC8u;
+        QTest::newRow("255 as byte 0xFF") << 255 << 0xFFFFFFFFu;
+        QTest::newRow("-1") << -1 << 0xFFFFFFFFu;
+        QTest::newRow("256 matches no byte") << 256 << 0x00000100u;
+        QTest::newRow("-129 matches no byte") << -129 << 0xFFFFFF7Fu;
+    }
+
+    void packetTypeKeys()
+    {
+        QFETCH(int, type);
+        QFETCH(quint32, key);
+        QCOMPARE(packetTypeKey(type), key);
+    }
+
+    void packetType200And56AreTheSamePacket()
+    {
+        const SDeviceTemplate high(parse(templateWith("01", "x", "[" + packetOf(200, 4) + "]")));
+        const SDeviceTemplate low(parse(templateWith("01", "x", "[" + packetOf(-56, 4) + "]")));
+        QCOMPARE(high.packets.keys(), low.packets.keys());
+        QVERIFY(high.packets.contains(0xFFFFFFC8u));
+        QCOMPARE(high.packets.value(0xFFFFFFC8u).packetType, 200); // the file's own spelling is kept
+
+        const SDeviceTemplate both(parse(templateWith("01", "x", "[" + packetOf(200, 4) + "," + packetOf(-56, 6) + "]")));
+        QCOMPARE(both.packets.size(), 1);
+        QCOMPARE(both.packets.value(0xFFFFFFC8u).packetSize, 6);
+    }
+
+    void registerMapOrdersServerValuesThenPacketsByKey()
+    {
+        const QByteArray server = R"(, "server_data": [
+            { "data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Time" },
+            { "data_code": "rssi", "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "Rssi" } ])";
+        const QByteArray packets = "[" + packetOf(-1, 3, "Minus one") + "," + packetOf(5, 3, "Five") + "]";
+        const SDeviceTemplate t(parse(templateWith("01", "x", packets, server)));
+        const SDeviceRegMap map = regMapOfTemplate(t);
+        QCOMPARE(map.registers.size(), 4);
+        QCOMPARE(map.registers.at(0).name, QString("Rssi")); // "rssi" < "ts"
+        QCOMPARE(map.registers.at(0).dataType, QString("integer"));
+        QCOMPARE(map.registers.at(1).name, QString("Time"));
+        // Type 5 before type -1 (0xFFFFFFFF as an unsigned key).
+        QCOMPARE(map.registers.at(2).name, QString("Five"));
+        QCOMPARE(map.registers.at(2).source, 1);
+        QCOMPARE(map.registers.at(2).dataType, QString("integer"));
+        QCOMPARE(map.registers.at(3).name, QString("Minus one"));
+    }
+};
+
+QTEST_MAIN(TestTemplates)
+#include "tst_templates.moc"
