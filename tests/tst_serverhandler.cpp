@@ -1,6 +1,9 @@
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QSslKey>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -395,6 +398,7 @@ private slots:
         QTRY_COMPARE(lastStatus(), COMM::eDisconnected);
         QCOMPARE(packetSpy.count(), 1);
         QCOMPARE(fake->clients.first()->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+        QVERIFY(logContains(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [1009]")));
     }
 
     void socketErrorIsLogged()
@@ -406,6 +410,36 @@ private slots:
         handler->connectSlot(QStringLiteral("ws://127.0.0.1:%1").arg(closedPort), QStringLiteral("a"),
                              QStringLiteral("b"));
         QTRY_VERIFY(logContains(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error [0]: Connection refused")));
+        QVERIFY(!statuses().contains(COMM::ePingWaiting));
+    }
+
+    void untrustedCertificateIsLoggedAndRefused()
+    {
+        QTemporaryDir certDir;
+        QVERIFY(certDir.isValid());
+        const QString keyPath = certDir.filePath(QStringLiteral("key.pem"));
+        const QString certPath = certDir.filePath(QStringLiteral("cert.pem"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath, "-out", certPath, "-days",
+                        "2", "-subj", "/CN=127.0.0.1" });
+        QVERIFY2(openssl.waitForFinished(30000), "openssl is needed to make a self-signed certificate");
+        QCOMPARE(openssl.exitCode(), 0);
+        QFile keyFile(keyPath);
+        QFile certFile(certPath);
+        QVERIFY(keyFile.open(QIODevice::ReadOnly) && certFile.open(QIODevice::ReadOnly));
+
+        QWebSocketServer secure(QStringLiteral("tls"), QWebSocketServer::SecureMode);
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(QSslCertificate(certFile.readAll()));
+        tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+        secure.setSslConfiguration(tls);
+        QVERIFY(secure.listen(QHostAddress::LocalHost, 0));
+
+        handler->connectSlot(QStringLiteral("wss://127.0.0.1:%1").arg(secure.serverPort()), QStringLiteral("a"),
+                             QStringLiteral("b"));
+        QTRY_VERIFY(logContains(QStringLiteral("[CServerHandler::sslErrors] TLS error: The certificate is self-signed")));
+        QTRY_VERIFY(logContains(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error")));
         QVERIFY(!statuses().contains(COMM::ePingWaiting));
     }
 };
