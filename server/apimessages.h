@@ -28,7 +28,8 @@ enum EAuthVerdict {
     eAuthRefused = 4,
 };
 
-struct SAuthResponse {
+struct SAuthResponse
+{
     EAuthVerdict verdict = eAuthNoCmd;
     QString token;
     QString errString;
@@ -38,7 +39,8 @@ SAuthResponse readAuthResponse(const QJsonObject &_obj);
 
 // A device list response; a missing or non-boolean status reads as false
 // and then the list is empty.
-struct SDevicesListResponse {
+struct SDevicesListResponse
+{
     bool status = false;
     QList<SServerDeviceInfo> devices;
 };

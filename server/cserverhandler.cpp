@@ -35,7 +35,7 @@ CServerHandler::CServerHandler()
     connect(&socket, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
     connect(&socket, &QWebSocket::textMessageReceived, this, &CServerHandler::textMessageReceivedSlot);
     connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
-            &CServerHandler::socketErrorSlot);
+        &CServerHandler::socketErrorSlot);
 #ifndef QT_NO_SSL
     // Certificate problems are reported and the connection fails; none is ignored.
     connect(&socket, &QWebSocket::sslErrors, this, [](const QList<QSslError> &_errors) {
@@ -141,8 +141,8 @@ void CServerHandler::scheduleReconnect()
         backoff.reset();
     verifiedSince.invalidate();
     const int delay = backoff.nextDelayMs();
-    CLogFile::addLog(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in %1 ms")
-                         .arg(delay));
+    CLogFile::addLog(
+        QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in %1 ms").arg(delay));
     reconnectTimer.start(delay);
 }
 
@@ -234,8 +234,8 @@ void CServerHandler::handleVerifiedMessage(const QJsonObject &_obj)
         if (awaitedReply == eGetDevicesRequest)
             handleDevicesListResponse(_obj);
         else
-            CLogFile::addLog(
-                QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server"));
+            CLogFile::addLog(QStringLiteral(
+                "[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server"));
     }
 }
 

@@ -16,7 +16,8 @@
 #include "server/serverstatus.h"
 
 // One queued request to the network server.
-struct SServerTask {
+struct SServerTask
+{
     int type = 0;
     QString message;
 };

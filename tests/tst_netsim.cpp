@@ -37,7 +37,8 @@ private:
         for (int i = 0; i < 50 && !_process.canReadLine(); ++i)
             _process.waitForReadyRead(100);
         const QString line = QString::fromUtf8(_process.readLine()).trimmed();
-        const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("^listening on port (\\d+)$")).match(line);
+        const QRegularExpressionMatch match
+            = QRegularExpression(QStringLiteral("^listening on port (\\d+)$")).match(line);
         return match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
     }
 
@@ -60,10 +61,10 @@ private slots:
         CLogFile::getInstance(QStringLiteral("history.log"));
         fillGlobalTables();
         QVERIFY(writeFile(QStringLiteral("devices.json"),
-                          "[{\"devEui\":\"70b3d5e75e000001\",\"devName\":\"pump 1\",\"appEui\":\"70B3D5E75E0000A0\","
-                          "\"payload\":\"0102a0ff\",\"port\":3},"
-                          "{\"devEui\":\"70B3D5E75E000002\",\"devName\":\"meter\",\"appEui\":\"70B3D5E75E0000B0\"},"
-                          "{\"devEui\":\"70B3D5E75E000003\",\"devName\":\"pump 2\",\"appEui\":\"70B3D5E75E0000A0\"}]"));
+            "[{\"devEui\":\"70b3d5e75e000001\",\"devName\":\"pump 1\",\"appEui\":\"70B3D5E75E0000A0\","
+            "\"payload\":\"0102a0ff\",\"port\":3},"
+            "{\"devEui\":\"70B3D5E75E000002\",\"devName\":\"meter\",\"appEui\":\"70B3D5E75E0000B0\"},"
+            "{\"devEui\":\"70B3D5E75E000003\",\"devName\":\"pump 2\",\"appEui\":\"70B3D5E75E0000A0\"}]"));
     }
     void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
@@ -75,7 +76,7 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         const QString help = QString::fromUtf8(process.readAllStandardOutput());
         for (const char *word : { "--port", "--devices", "--scenario", "--rate", "--duration", "--ping-delay",
-                                  "--devices-reply", "Devices file:", "Scenario file:" })
+                 "--devices-reply", "Devices file:", "Scenario file:" })
             QVERIFY2(help.contains(QLatin1String(word)), word);
     }
 
@@ -83,9 +84,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("complaint");
-        QTest::newRow("unknown reply mode") << QStringList{ "--devices-reply", "sometimes" } << "--devices-reply";
-        QTest::newRow("missing devices file") << QStringList{ "--devices", "absent.json" } << "absent.json";
-        QTest::newRow("negative rate") << QStringList{ "--rate", "-1" } << "--rate";
+        QTest::newRow("unknown reply mode") << QStringList { "--devices-reply", "sometimes" } << "--devices-reply";
+        QTest::newRow("missing devices file") << QStringList { "--devices", "absent.json" } << "absent.json";
+        QTest::newRow("negative rate") << QStringList { "--rate", "-1" } << "--rate";
     }
     void badInputIsRefused()
     {
@@ -101,9 +102,9 @@ private slots:
     void loginListAndGeneratedUplinks()
     {
         QProcess process;
-        const quint16 port = startSimulator(
-            process, { "--login", "op", "--password", "pw", "--devices", dir.filePath("devices.json"), "--rate", "30",
-                       "--payload-size", "4", "--duration", "6" });
+        const quint16 port = startSimulator(process,
+            { "--login", "op", "--password", "pw", "--devices", dir.filePath("devices.json"), "--rate", "30",
+                "--payload-size", "4", "--duration", "6" });
         QVERIFY(port != 0);
 
         CServerHandler handler;
@@ -153,19 +154,20 @@ private slots:
     void scenarioStepsOverrideUplinks()
     {
         QVERIFY(writeFile(QStringLiteral("scenario.json"),
-                          "[{\"delay\":0,\"devEui\":\"70b3d5e75e000001\",\"data\":\"0a0b\",\"fcnt\":77},"
-                          "{\"delay\":50,\"devEui\":\"70b3d5e75e000002\",\"type\":\"JOIN_REQ\"},"
-                          "{\"delay\":50,\"devEui\":\"70b3d5e75e000002\",\"port\":9,\"rssi\":-120}]"));
+            "[{\"delay\":0,\"devEui\":\"70b3d5e75e000001\",\"data\":\"0a0b\",\"fcnt\":77},"
+            "{\"delay\":50,\"devEui\":\"70b3d5e75e000002\",\"type\":\"JOIN_REQ\"},"
+            "{\"delay\":50,\"devEui\":\"70b3d5e75e000002\",\"port\":9,\"rssi\":-120}]"));
         QProcess process;
-        const quint16 port = startSimulator(process, { "--devices", dir.filePath("devices.json"), "--scenario",
-                                                       dir.filePath("scenario.json"), "--duration", "5" });
+        const quint16 port = startSimulator(process,
+            { "--devices", dir.filePath("devices.json"), "--scenario", dir.filePath("scenario.json"), "--duration",
+                "5" });
         QVERIFY(port != 0);
         CServerHandler handler;
         QSignalSpy statusSpy(&handler, &CServerHandler::changeServerStatus);
         QSignalSpy packetSpy(&handler, &CServerHandler::newPacketReceived);
         QTest::ignoreMessage(QtDebugMsg, "[SApiDeviceData] Not UPLINK message");
-        handler.connectSlot(QStringLiteral("ws://127.0.0.1:%1").arg(port), QStringLiteral("admin"),
-                            QStringLiteral("admin"));
+        handler.connectSlot(
+            QStringLiteral("ws://127.0.0.1:%1").arg(port), QStringLiteral("admin"), QStringLiteral("admin"));
         QVERIFY(waitForSuccess(statusSpy));
         QTRY_COMPARE(packetSpy.count(), 2);
         const auto first = packetSpy.at(0).at(0).value<API::SApiDeviceData>();

@@ -24,7 +24,8 @@ private slots:
     {
         // Quote, backslash and a non-ASCII letter as typed by the operator.
         const QString text = API::authRequestMessage(QStringLiteral("op"), QStringLiteral("p\"w\\\u00e4"));
-        QCOMPARE(text.toUtf8(), QByteArray("{\"cmd\":\"auth_req\",\"login\":\"op\",\"password\":\"p\\\"w\\\\\xc3\xa4\"}"));
+        QCOMPARE(
+            text.toUtf8(), QByteArray("{\"cmd\":\"auth_req\",\"login\":\"op\",\"password\":\"p\\\"w\\\\\xc3\xa4\"}"));
     }
 
     void parseRejectsNonObjects_data()
@@ -60,12 +61,13 @@ private slots:
 
         const QString notUplink = QStringLiteral("[SApiDeviceData] Not UPLINK message");
         QTest::newRow("unconfirmed uplink, every field")
-            << QByteArray("{\"cmd\":\"rx\",\"type\":\"UNCONF_UP\",\"devEui\":\"70b3d5e75e00a1b2\",\"ts\":1700000000123,"
-                          "\"gatewayId\":\"00000000000000ab+1\",\"ack\":true,\"fcnt\":17,\"port\":2,\"data\":\"01A2ff\","
-                          "\"freq\":868100000,\"dr\":5,\"rssi\":-97,\"snr\":-7.25,\"macData\":\"03\","
-                          "\"packetStatus\":\"ok\"}")
-            << QString() << "70B3D5E75E00A1B2" << quint64(1700000000123ULL) << "00000000000000AB" << true
-            << quint32(17) << 2 << QByteArray("\x01\xa2\xff", 3) << quint32(868100000) << 5 << -97 << -7.25;
+            << QByteArray(
+                   "{\"cmd\":\"rx\",\"type\":\"UNCONF_UP\",\"devEui\":\"70b3d5e75e00a1b2\",\"ts\":1700000000123,"
+                   "\"gatewayId\":\"00000000000000ab+1\",\"ack\":true,\"fcnt\":17,\"port\":2,\"data\":\"01A2ff\","
+                   "\"freq\":868100000,\"dr\":5,\"rssi\":-97,\"snr\":-7.25,\"macData\":\"03\","
+                   "\"packetStatus\":\"ok\"}")
+            << QString() << "70B3D5E75E00A1B2" << quint64(1700000000123ULL) << "00000000000000AB" << true << quint32(17)
+            << 2 << QByteArray("\x01\xa2\xff", 3) << quint32(868100000) << 5 << -97 << -7.25;
         QTest::newRow("confirmed uplink passes")
             << QByteArray("{\"type\":\"CONF_UP\",\"devEui\":\"0A\",\"data\":\"10\",\"port\":7}") << QString() << "0A"
             << quint64(0) << QString() << false << quint32(0) << 7 << QByteArray("\x10") << quint32(0) << 0 << 0 << 0.0;
@@ -134,18 +136,18 @@ private slots:
                           "{\"devEui\":\"F6\",\"devName\":\"no app\",\"OTAA\":{}},"
                           "{\"devEui\":\"g7\",\"devName\":\"last\",\"OTAA\":{\"appEui\":\"e2\"}},"
                           "{\"devEui\":\"H8\",\"devName\":9,\"OTAA\":{\"appEui\":\"E3\"}}]}")
-            << true << QStringList{ "A1|E1|first", "g7|e2|last", "H8|E3|" };
-        QTest::newRow("status true without list") << QByteArray("{\"cmd\":\"get_devices_resp\",\"status\":true}") << true
-                                                  << QStringList();
+            << true << QStringList { "A1|E1|first", "g7|e2|last", "H8|E3|" };
+        QTest::newRow("status true without list")
+            << QByteArray("{\"cmd\":\"get_devices_resp\",\"status\":true}") << true << QStringList();
         QTest::newRow("status false drops list")
             << QByteArray("{\"cmd\":\"get_devices_resp\",\"status\":false,\"devices_list\":["
                           "{\"devEui\":\"A1\",\"devName\":\"first\",\"OTAA\":{\"appEui\":\"E1\"}}]}")
             << false << QStringList();
         QTest::newRow("status missing") << QByteArray("{\"cmd\":\"get_devices_resp\"}") << false << QStringList();
-        QTest::newRow("status as text")
-            << QByteArray("{\"cmd\":\"get_devices_resp\",\"status\":\"true\",\"devices_list\":["
-                          "{\"devEui\":\"A1\",\"devName\":\"first\",\"OTAA\":{\"appEui\":\"E1\"}}]}")
-            << false << QStringList();
+        QTest::newRow("status as text") << QByteArray(
+            "{\"cmd\":\"get_devices_resp\",\"status\":\"true\",\"devices_list\":["
+            "{\"devEui\":\"A1\",\"devName\":\"first\",\"OTAA\":{\"appEui\":\"E1\"}}]}")
+                                        << false << QStringList();
     }
     void devicesList()
     {
@@ -164,7 +166,7 @@ private slots:
         QList<int> delays;
         for (int i = 0; i < 9; ++i)
             delays << backoff.nextDelayMs();
-        QCOMPARE(delays, (QList<int>{ 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000 }));
+        QCOMPARE(delays, (QList<int> { 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000 }));
         backoff.reset();
         QCOMPARE(backoff.nextDelayMs(), 1000);
     }

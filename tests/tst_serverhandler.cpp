@@ -22,7 +22,7 @@ class FakeNetworkServer : public QObject
     Q_OBJECT
 
 public:
-    QWebSocketServer server{ QStringLiteral("fake"), QWebSocketServer::NonSecureMode };
+    QWebSocketServer server { QStringLiteral("fake"), QWebSocketServer::NonSecureMode };
     QList<QWebSocket *> clients;
     QStringList received;
     QString pingReply = QStringLiteral("{\"cmd\":\"cmd\",\"err_string\":\"unknown_cmd\"}");
@@ -45,7 +45,7 @@ private slots:
             client->setParent(this);
             clients << client;
             connect(client, &QWebSocket::textMessageReceived, this,
-                    [this, client](const QString &_text) { answer(client, _text); });
+                [this, client](const QString &_text) { answer(client, _text); });
         }
     }
 
@@ -146,21 +146,22 @@ private slots:
     {
         handler->connectSlot(fake->url(), QStringLiteral("op\u00e9rator"), QStringLiteral("pa\"ss"));
         QTRY_COMPARE(lastStatus(), COMM::eSuccess);
-        QCOMPARE(statuses(), (Statuses{ COMM::eDisconnected, COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
+        QCOMPARE(
+            statuses(), (Statuses { COMM::eDisconnected, COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
 
         QVERIFY(handler->getDevicesList({ QStringLiteral("70b3d5e75e000001"), QStringLiteral("AA") }));
         QTRY_COMPARE(fake->received.size(), 3);
         QCOMPARE(fake->received.at(0).toUtf8(), QByteArray("{\"cmd\":\"cmd\"}"));
         QCOMPARE(fake->received.at(1).toUtf8(),
-                 QByteArray("{\"cmd\":\"auth_req\",\"login\":\"op\xc3\xa9rator\",\"password\":\"pa\\\"ss\"}"));
+            QByteArray("{\"cmd\":\"auth_req\",\"login\":\"op\xc3\xa9rator\",\"password\":\"pa\\\"ss\"}"));
         QCOMPARE(fake->received.at(2).toUtf8(),
-                 QByteArray("{\"cmd\":\"get_devices_req\",\"select\":{\"appEui_list\":[\"70b3d5e75e000001\",\"AA\"]}}"));
+            QByteArray("{\"cmd\":\"get_devices_req\",\"select\":{\"appEui_list\":[\"70b3d5e75e000001\",\"AA\"]}}"));
     }
 
     void invalidUrlIsNotOpened()
     {
         handler->connectSlot(QStringLiteral("ws://[::1:80"), QStringLiteral("a"), QStringLiteral("b"));
-        QCOMPARE(statuses(), Statuses{ COMM::eDisconnected });
+        QCOMPARE(statuses(), Statuses { COMM::eDisconnected });
         QCOMPARE(logCount(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [ws://[::1:80]")), 1);
     }
 
@@ -172,8 +173,9 @@ private slots:
         QTest::newRow("[1] no cmd") << "{\"status\":true,\"token\":\"x\"}" << prefix + "[1]";
         QTest::newRow("[2] uplink instead") << rxMessage("UNCONF_UP", "01", "00") << prefix + "[2]";
         QTest::newRow("[3] no status") << "{\"cmd\":\"auth_resp\",\"token\":\"x\"}" << prefix + "[3]";
-        QTest::newRow("[4] refused") << "{\"cmd\":\"auth_resp\",\"status\":false,\"err_string\":\"invalid_login_or_password\"}"
-                                     << prefix + "[4], err[invalid_login_or_password]";
+        QTest::newRow("[4] refused")
+            << "{\"cmd\":\"auth_resp\",\"status\":false,\"err_string\":\"invalid_login_or_password\"}"
+            << prefix + "[4], err[invalid_login_or_password]";
         QTest::newRow("[4] status as text") << "{\"cmd\":\"auth_resp\",\"status\":\"true\"}" << prefix + "[4], err[]";
     }
     void authReplies()
@@ -184,8 +186,8 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, debugText.toUtf8().constData());
         handler->connectSlot(fake->url(), QStringLiteral("operator"), QStringLiteral("wrong"));
         QTRY_COMPARE(lastStatus(), COMM::eInvalidAuth);
-        QCOMPARE(statuses(),
-                 (Statuses{ COMM::eDisconnected, COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eInvalidAuth }));
+        QCOMPARE(
+            statuses(), (Statuses { COMM::eDisconnected, COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eInvalidAuth }));
 
         // Refused: the link is idle, later pushes are ignored and nothing may be requested.
         QSignalSpy packetSpy(handler, &CServerHandler::newPacketReceived);
@@ -198,8 +200,8 @@ private slots:
     void refusedLoginIsNotRetried()
     {
         fake->authReply = QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":false,\"err_string\":\"bad\"}");
-        QTest::ignoreMessage(QtDebugMsg,
-                             "[CServerHandler::textMessageReceivedSlot] State=auth: unknown message[4], err[bad]");
+        QTest::ignoreMessage(
+            QtDebugMsg, "[CServerHandler::textMessageReceivedSlot] State=auth: unknown message[4], err[bad]");
         handler->connectSlot(fake->url(), QStringLiteral("operator"), QStringLiteral("wrong"));
         QTRY_COMPARE(lastStatus(), COMM::eInvalidAuth);
         QSignalSpy connectionSpy(&fake->server, &QWebSocketServer::newConnection);
@@ -213,8 +215,9 @@ private slots:
         fake->pingDelayMs = 2500;
         handler->connectSlot(fake->url(), QStringLiteral("operator"), QStringLiteral("secret"));
         QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eSuccess, 6000);
-        QCOMPARE(statuses(), (Statuses{ COMM::eDisconnected, COMM::ePingWaiting, COMM::eInvalidPing,
-                                        COMM::eAuthWaiting, COMM::eSuccess }));
+        QCOMPARE(statuses(),
+            (Statuses {
+                COMM::eDisconnected, COMM::ePingWaiting, COMM::eInvalidPing, COMM::eAuthWaiting, COMM::eSuccess }));
     }
 
     void pingReplyWithoutErrorString()
@@ -225,8 +228,9 @@ private slots:
         QTRY_COMPARE(lastStatus(), COMM::eInvalidPing);
         fake->send(QStringLiteral("{\"err_string\":\"unknown_cmd\"}"));
         QTRY_COMPARE(lastStatus(), COMM::eSuccess);
-        QCOMPARE(statuses(), (Statuses{ COMM::eDisconnected, COMM::ePingWaiting, COMM::eInvalidPing,
-                                        COMM::eAuthWaiting, COMM::eSuccess }));
+        QCOMPARE(statuses(),
+            (Statuses {
+                COMM::eDisconnected, COMM::ePingWaiting, COMM::eInvalidPing, COMM::eAuthWaiting, COMM::eSuccess }));
     }
 
     void uplinksAfterLogin()
@@ -235,7 +239,8 @@ private slots:
         QSignalSpy packetSpy(handler, &CServerHandler::newPacketReceived);
         QTest::ignoreMessage(QtDebugMsg, "[SApiDeviceData] Not UPLINK message");
         QTest::ignoreMessage(QtDebugMsg, "[CServerHandler::textMessageReceivedSlot] Uncknown input message format");
-        QTest::ignoreMessage(QtDebugMsg, "[CServerHandler::textMessageReceivedSlot] State=verified: unknown message[1]");
+        QTest::ignoreMessage(
+            QtDebugMsg, "[CServerHandler::textMessageReceivedSlot] State=verified: unknown message[1]");
         fake->send(rxMessage("UNCONF_UP", "70b3d5e75e00a1b2", "0102"));
         fake->send(rxMessage("JOIN_REQ", "70b3d5e75e00a1b3", "0102"));
         fake->send(QStringLiteral("not json"));
@@ -287,7 +292,8 @@ private slots:
         // A failed answer ends the first request at once and lets the second go.
         QElapsedTimer clock;
         clock.start();
-        fake->send(QStringLiteral("{\"cmd\":\"get_devices_resp\",\"status\":false,\"err_string\":\"inaccessible_command\"}"));
+        fake->send(
+            QStringLiteral("{\"cmd\":\"get_devices_resp\",\"status\":false,\"err_string\":\"inaccessible_command\"}"));
         QTRY_COMPARE(fake->received.size(), 4);
         QVERIFY(clock.elapsed() < 5000);
         QVERIFY(fake->received.last().contains(QStringLiteral("[\"E2\"]")));
@@ -321,8 +327,8 @@ private slots:
         QCOMPARE(respSpy.at(0).at(0).toBool(), false);
         QVERIFY(respSpy.at(0).at(1).value<QList<API::SServerDeviceInfo>>().isEmpty());
 
-        const QString unscheduled =
-            QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server");
+        const QString unscheduled
+            = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server");
         fake->send(QStringLiteral("{\"cmd\":\"get_devices_resp\",\"status\":true,\"devices_list\":[]}"));
         QTRY_COMPARE(logCount(unscheduled), 1);
         QCOMPARE(respSpy.count(), 1);
@@ -334,9 +340,11 @@ private slots:
         statusSpy->clear();
         fake->clients.last()->close();
         QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eSuccess, 5000);
-        QCOMPARE(statuses(), (Statuses{ COMM::eDisconnected, COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
-        QCOMPARE(logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")),
-                 1);
+        QCOMPARE(
+            statuses(), (Statuses { COMM::eDisconnected, COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
+        QCOMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")),
+            1);
         QCOMPARE(fake->clients.size(), 2);
         QCOMPARE(fake->received.mid(2), fake->received.mid(0, 2));
     }
@@ -355,29 +363,31 @@ private slots:
         QVERIFY(fake->start(port));
         statusSpy->clear();
         QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eSuccess, 5000);
-        QCOMPARE(statuses(), (Statuses{ COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
+        QCOMPARE(statuses(), (Statuses { COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
 
         // The operator's own connect starts the back-off afresh.
         QVERIFY(logIn());
         logSpy->clear();
         fake->clients.last()->close();
-        QTRY_COMPARE(logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")),
-                     1);
+        QTRY_COMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")),
+            1);
     }
 
     void refusedLoginStopsRetries()
     {
         QVERIFY(logIn());
         fake->authReply = QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":false,\"err_string\":\"bad\"}");
-        QTest::ignoreMessage(QtDebugMsg,
-                             "[CServerHandler::textMessageReceivedSlot] State=auth: unknown message[4], err[bad]");
+        QTest::ignoreMessage(
+            QtDebugMsg, "[CServerHandler::textMessageReceivedSlot] State=auth: unknown message[4], err[bad]");
         fake->clients.last()->close();
         QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eInvalidAuth, 5000);
         QSignalSpy connectionSpy(&fake->server, &QWebSocketServer::newConnection);
         fake->clients.last()->close();
         QTRY_COMPARE(lastStatus(), COMM::eDisconnected);
-        QCOMPARE(logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")),
-                 1);
+        QCOMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")),
+            1);
         QVERIFY(!logContains(QStringLiteral("next attempt in 2000 ms")));
         QVERIFY(!connectionSpy.wait(2500));
     }
@@ -407,9 +417,10 @@ private slots:
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
         const quint16 closedPort = probe.serverPort();
         probe.close();
-        handler->connectSlot(QStringLiteral("ws://127.0.0.1:%1").arg(closedPort), QStringLiteral("a"),
-                             QStringLiteral("b"));
-        QTRY_VERIFY(logContains(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error [0]: Connection refused")));
+        handler->connectSlot(
+            QStringLiteral("ws://127.0.0.1:%1").arg(closedPort), QStringLiteral("a"), QStringLiteral("b"));
+        QTRY_VERIFY(
+            logContains(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error [0]: Connection refused")));
         QVERIFY(!statuses().contains(COMM::ePingWaiting));
     }
 
@@ -421,8 +432,8 @@ private slots:
         const QString certPath = certDir.filePath(QStringLiteral("cert.pem"));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
-                      { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath, "-out", certPath, "-days",
-                        "2", "-subj", "/CN=127.0.0.1" });
+            { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath, "-out", certPath, "-days", "2",
+                "-subj", "/CN=127.0.0.1" });
         QVERIFY2(openssl.waitForFinished(30000), "openssl is needed to make a self-signed certificate");
         QCOMPARE(openssl.exitCode(), 0);
         QFile keyFile(keyPath);
@@ -436,9 +447,10 @@ private slots:
         secure.setSslConfiguration(tls);
         QVERIFY(secure.listen(QHostAddress::LocalHost, 0));
 
-        handler->connectSlot(QStringLiteral("wss://127.0.0.1:%1").arg(secure.serverPort()), QStringLiteral("a"),
-                             QStringLiteral("b"));
-        QTRY_VERIFY(logContains(QStringLiteral("[CServerHandler::sslErrors] TLS error: The certificate is self-signed")));
+        handler->connectSlot(
+            QStringLiteral("wss://127.0.0.1:%1").arg(secure.serverPort()), QStringLiteral("a"), QStringLiteral("b"));
+        QTRY_VERIFY(
+            logContains(QStringLiteral("[CServerHandler::sslErrors] TLS error: The certificate is self-signed")));
         QTRY_VERIFY(logContains(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error")));
         QVERIFY(!statuses().contains(COMM::ePingWaiting));
     }

@@ -54,7 +54,7 @@ void CNetSimServer::newConnectionSlot()
         client->setParent(this);
         report(QStringLiteral("client connected"));
         connect(client, &QWebSocket::textMessageReceived, this,
-                [this, client](const QString &_text) { handleMessage(client, _text); });
+            [this, client](const QString &_text) { handleMessage(client, _text); });
         connect(client, &QWebSocket::disconnected, this, [this, client] {
             loggedIn.remove(client);
             report(QStringLiteral("client disconnected"));
@@ -67,7 +67,7 @@ void CNetSimServer::handleMessage(QWebSocket *_client, const QString &_text)
 {
     const QJsonDocument doc = QJsonDocument::fromJson(_text.toUtf8());
     if (!doc.isObject()) {
-        sendLater(_client, QJsonObject{ { API_KEY_ERR_STRING, API_ERR_INVALID_JSON_MSG } }, 0);
+        sendLater(_client, QJsonObject { { API_KEY_ERR_STRING, API_ERR_INVALID_JSON_MSG } }, 0);
         return;
     }
     const QJsonObject request = doc.object();
@@ -78,7 +78,7 @@ void CNetSimServer::handleMessage(QWebSocket *_client, const QString &_text)
         handleDevicesRequest(_client, request);
     } else {
         // The gateway's ping is an unknown command; it expects this error reply.
-        const QJsonObject reply{ { API_KEY_CMD, cmd }, { API_KEY_ERR_STRING, API_ERR_UNKNOWN_CMD } };
+        const QJsonObject reply { { API_KEY_CMD, cmd }, { API_KEY_ERR_STRING, API_ERR_UNKNOWN_CMD } };
         sendLater(_client, reply, config.pingDelayMs);
     }
 }
@@ -86,7 +86,7 @@ void CNetSimServer::handleMessage(QWebSocket *_client, const QString &_text)
 void CNetSimServer::handleAuth(QWebSocket *_client, const QJsonObject &_request)
 {
     const QString login = _request.value(API_KEY_LOGIN).toString();
-    QJsonObject reply{ { API_KEY_CMD, API_CMD_AUTH_RESP } };
+    QJsonObject reply { { API_KEY_CMD, API_CMD_AUTH_RESP } };
     if (login == config.login && _request.value(API_KEY_PASSWORD).toString() == config.password) {
         reply.insert(API_KEY_STATUS, true);
         reply.insert(API_KEY_TOKEN, QUuid::createUuid().toString(QUuid::WithoutBraces));
@@ -104,7 +104,7 @@ void CNetSimServer::handleAuth(QWebSocket *_client, const QJsonObject &_request)
 
 void CNetSimServer::handleDevicesRequest(QWebSocket *_client, const QJsonObject &_request)
 {
-    QJsonObject reply{ { API_KEY_CMD, API_CMD_GET_DEVICES_RESP }, { API_KEY_STATUS, false } };
+    QJsonObject reply { { API_KEY_CMD, API_CMD_GET_DEVICES_RESP }, { API_KEY_STATUS, false } };
     if (!loggedIn.contains(_client)) {
         reply.insert(API_KEY_ERR_STRING, API_ERR_UNKNOWN_AUTH);
         sendLater(_client, reply, 0);
@@ -138,13 +138,11 @@ QJsonObject CNetSimServer::devicesReply(const QJsonObject &_request) const
     for (const SSimDevice &device : config.devices) {
         if (!wanted.contains(device.appEui, Qt::CaseInsensitive))
             continue;
-        list.append(QJsonObject{ { API_KEY_DEV_EUI, device.devEui },
-                                 { API_KEY_DEV_NAME, device.devName },
-                                 { API_KEY_OTAA, QJsonObject{ { API_KEY_APP_EUI, device.appEui } } } });
+        list.append(QJsonObject { { API_KEY_DEV_EUI, device.devEui }, { API_KEY_DEV_NAME, device.devName },
+            { API_KEY_OTAA, QJsonObject { { API_KEY_APP_EUI, device.appEui } } } });
     }
-    return QJsonObject{ { API_KEY_CMD, API_CMD_GET_DEVICES_RESP },
-                        { API_KEY_STATUS, true },
-                        { API_KEY_DEVICES_LIST, list } };
+    return QJsonObject { { API_KEY_CMD, API_CMD_GET_DEVICES_RESP }, { API_KEY_STATUS, true },
+        { API_KEY_DEVICES_LIST, list } };
 }
 
 void CNetSimServer::pushUplinkSlot(const QJsonObject &_message)

@@ -49,16 +49,17 @@ bool readConfig(const QCommandLineParser &_parser, SNetSimConfig &_config)
 {
     int port = 0;
     int seed = 0;
-    if (!readInt(_parser, QStringLiteral("port"), 0, port) || port > 65535 ||
-        !readInt(_parser, QStringLiteral("duration"), 1, _config.durationS) ||
-        !readInt(_parser, QStringLiteral("ping-delay"), 0, _config.pingDelayMs) ||
-        !readInt(_parser, QStringLiteral("devices-delay"), 0, _config.devicesDelayMs) ||
-        !readInt(_parser, QStringLiteral("payload-size"), 1, _config.payloadSize) ||
-        !readInt(_parser, QStringLiteral("seed"), 0, seed))
+    if (!readInt(_parser, QStringLiteral("port"), 0, port) || port > 65535
+        || !readInt(_parser, QStringLiteral("duration"), 1, _config.durationS)
+        || !readInt(_parser, QStringLiteral("ping-delay"), 0, _config.pingDelayMs)
+        || !readInt(_parser, QStringLiteral("devices-delay"), 0, _config.devicesDelayMs)
+        || !readInt(_parser, QStringLiteral("payload-size"), 1, _config.payloadSize)
+        || !readInt(_parser, QStringLiteral("seed"), 0, seed))
         return false;
     _config.port = static_cast<quint16>(port);
     _config.seed = static_cast<quint32>(seed);
-    if (_parser.isSet(QStringLiteral("rate-time")) && !readInt(_parser, QStringLiteral("rate-time"), 0, _config.rateTimeS))
+    if (_parser.isSet(QStringLiteral("rate-time"))
+        && !readInt(_parser, QStringLiteral("rate-time"), 0, _config.rateTimeS))
         return false;
     bool ok = false;
     _config.rate = _parser.value(QStringLiteral("rate")).toDouble(&ok);
@@ -83,13 +84,13 @@ bool readConfig(const QCommandLineParser &_parser, SNetSimConfig &_config)
     }
 
     QString error;
-    if (_parser.isSet(QStringLiteral("devices")) &&
-        !loadDevicesFile(_parser.value(QStringLiteral("devices")), _config.devices, error)) {
+    if (_parser.isSet(QStringLiteral("devices"))
+        && !loadDevicesFile(_parser.value(QStringLiteral("devices")), _config.devices, error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return false;
     }
-    if (_parser.isSet(QStringLiteral("scenario")) &&
-        !loadScenarioFile(_parser.value(QStringLiteral("scenario")), _config.scenario, error)) {
+    if (_parser.isSet(QStringLiteral("scenario"))
+        && !loadScenarioFile(_parser.value(QStringLiteral("scenario")), _config.scenario, error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return false;
     }
@@ -110,32 +111,32 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOptions({
         { QStringLiteral("port"), QStringLiteral("Port on 127.0.0.1; 0 picks a free one."), QStringLiteral("n"),
-          QStringLiteral("0") },
+            QStringLiteral("0") },
         { QStringLiteral("login"), QStringLiteral("Log-in name accepted."), QStringLiteral("name"),
-          QStringLiteral("admin") },
+            QStringLiteral("admin") },
         { QStringLiteral("password"), QStringLiteral("Password accepted."), QStringLiteral("text"),
-          QStringLiteral("admin") },
+            QStringLiteral("admin") },
         { QStringLiteral("devices"), QStringLiteral("Devices file (see above)."), QStringLiteral("file") },
         { QStringLiteral("scenario"), QStringLiteral("Scenario file of uplinks (see above)."), QStringLiteral("file") },
         { QStringLiteral("rate"), QStringLiteral("Generated uplinks per second across the devices; 0: none."),
-          QStringLiteral("per-second"), QStringLiteral("0") },
-        { QStringLiteral("rate-time"), QStringLiteral("Seconds of generated uplinks after log-in; default: the whole run."),
-          QStringLiteral("s") },
+            QStringLiteral("per-second"), QStringLiteral("0") },
+        { QStringLiteral("rate-time"),
+            QStringLiteral("Seconds of generated uplinks after log-in; default: the whole run."), QStringLiteral("s") },
         { QStringLiteral("payload-size"), QStringLiteral("Bytes of a generated payload."), QStringLiteral("n"),
-          QStringLiteral("8") },
+            QStringLiteral("8") },
         { QStringLiteral("seed"), QStringLiteral("Seed of the generated payloads, RSSI and SNR."), QStringLiteral("n"),
-          QStringLiteral("1") },
+            QStringLiteral("1") },
         { QStringLiteral("gateway"), QStringLiteral("gatewayId carried by the uplinks."), QStringLiteral("id"),
-          QStringLiteral("00800000a0001234") },
+            QStringLiteral("00800000a0001234") },
         { QStringLiteral("duration"), QStringLiteral("Seconds to run before stopping."), QStringLiteral("s"),
-          QStringLiteral("60") },
+            QStringLiteral("60") },
         { QStringLiteral("ping-delay"), QStringLiteral("Delay of the ping reply, ms."), QStringLiteral("ms"),
-          QStringLiteral("0") },
+            QStringLiteral("0") },
         { QStringLiteral("devices-reply"),
-          QStringLiteral("Device list requests: answer, refuse (status false) or ignore (no reply)."),
-          QStringLiteral("mode"), QStringLiteral("answer") },
+            QStringLiteral("Device list requests: answer, refuse (status false) or ignore (no reply)."),
+            QStringLiteral("mode"), QStringLiteral("answer") },
         { QStringLiteral("devices-delay"), QStringLiteral("Delay of the device list reply, ms."), QStringLiteral("ms"),
-          QStringLiteral("0") },
+            QStringLiteral("0") },
     });
     parser.process(app);
 

@@ -6,7 +6,8 @@
 #include <QString>
 
 // One end device the simulated server knows.
-struct SSimDevice {
+struct SSimDevice
+{
     QString devEui;
     QString devName;
     QString appEui;
@@ -16,14 +17,16 @@ struct SSimDevice {
 
 // One scripted uplink: sent `delayMs` after the previous one (the first after log-in);
 // every key of `fields` overrides the generated uplink.
-struct SScenarioStep {
+struct SScenarioStep
+{
     int delayMs = 0;
     QJsonObject fields;
 };
 
 enum class EDevicesReply { eAnswer, eRefuse, eIgnore };
 
-struct SNetSimConfig {
+struct SNetSimConfig
+{
     quint16 port = 0;
     QString login = QStringLiteral("admin");
     QString password = QStringLiteral("admin");
