@@ -52,6 +52,8 @@ CServerHandler::CServerHandler()
 
 CServerHandler::~CServerHandler()
 {
+    // Closing the socket here must not start a retry or report a status.
+    socket.disconnect(this);
     reconnectTimer.stop();
     releaseWaitingMutex();
     socket.abort();
