@@ -65,6 +65,8 @@ void logBoth(const QString &_message)
 }
 
 QVariant textOrNull(const QString &_text) { return _text.isEmpty() ? QVariant(QVariant::String) : QVariant(_text); }
+// An empty text is stored as '', not NULL.
+QString textOrEmpty(const QString &_text) { return _text.isNull() ? QStringLiteral("") : _text; }
 
 } // namespace
 
@@ -185,9 +187,9 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
     query.prepare(sqlText(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (:%2, :%3, :%4, :%5, :%6);"),
                           {DB_TABLE_DEVICES, dev(DEV_NAME), dev(DEV_APP_EUI), dev(DEV_DEV_EUI), dev(DEV_PORT),
                            dev(DEV_START_ADDR)}));
-    query.bindValue(param(dev(DEV_NAME)), _info.name);
-    query.bindValue(param(dev(DEV_APP_EUI)), _info.appEui);
-    query.bindValue(param(dev(DEV_DEV_EUI)), _info.devEui);
+    query.bindValue(param(dev(DEV_NAME)), textOrEmpty(_info.name));
+    query.bindValue(param(dev(DEV_APP_EUI)), textOrEmpty(_info.appEui));
+    query.bindValue(param(dev(DEV_DEV_EUI)), textOrEmpty(_info.devEui));
     query.bindValue(param(dev(DEV_PORT)), _port);
     query.bindValue(param(dev(DEV_START_ADDR)), _info.startAddr);
     if (!query.exec()) {
@@ -223,11 +225,11 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
         query.bindValue(param(data(DATA_START_VALUE)), _parent ? _reg.startValue : 0);
         query.bindValue(param(data(DATA_GRATING_PERIOD)), _parent ? _reg.gratingPeriod : 1);
         query.bindValue(param(data(DATA_BIT_SIZE)), _reg.bitSize);
-        query.bindValue(param(data(DATA_DATA_TYPE)), _reg.dataType);
-        query.bindValue(param(data(DATA_NAME)), _parent ? QVariant(_reg.name) : QVariant(QVariant::String));
+        query.bindValue(param(data(DATA_DATA_TYPE)), textOrEmpty(_reg.dataType));
+        query.bindValue(param(data(DATA_NAME)), _parent ? QVariant(textOrEmpty(_reg.name)) : QVariant(QVariant::String));
         query.bindValue(param(data(DATA_PARENT)), _parent ? 1 : 0);
         query.bindValue(param(data(DATA_SOURCE)), _parent ? _reg.source : 0);
-        query.bindValue(param(data(DATA_UNIT)), _parent ? QVariant(_reg.unit) : QVariant(QVariant::String));
+        query.bindValue(param(data(DATA_UNIT)), _parent ? QVariant(textOrEmpty(_reg.unit)) : QVariant(QVariant::String));
         if (query.exec())
             return true;
         CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [4]"));
@@ -289,7 +291,7 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
                            data(DATA_DEVICE), data(DATA_REG_ADDR)}));
     for (const SRegisterValue &reg : _data.registers) {
         const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
-        query.bindValue(param(data(DATA_VALUE)), reg.value);
+        query.bindValue(param(data(DATA_VALUE)), textOrEmpty(reg.value));
         query.bindValue(param(data(DATA_FULL_VALUE)), textOrNull(reg.fullValue));
         query.bindValue(param(data(DATA_TIME)), QDateTime::currentMSecsSinceEpoch());
         query.bindValue(param(data(DATA_DEVICE)), deviceId);
@@ -370,7 +372,8 @@ uint16_t CDataBaseHandler::registerWord(const QString &_value)
         return 0;
     uint16_t word = 0;
     for (const QChar c : _value) {
-        const int digit = c.isDigit() ? c.digitValue() : QStringLiteral("abcdef").indexOf(c.toLower());
+        const int letter = QStringLiteral("abcdef").indexOf(c.toLower());
+        const int digit = c.isDigit() ? c.digitValue() : (letter < 0 ? -1 : letter + 10);
         if (c.unicode() > 0x7f || digit < 0)
             return 0;
         word = uint16_t(word * 16 + digit);
@@ -434,7 +437,7 @@ bool CDataBaseHandler::updateRegInfo(const SDeviceRegUpdate &_update)
     for (const SRegisterUpdate &reg : _update.registers) {
         query.bindValue(param(data(DATA_START_VALUE)), reg.startValue);
         query.bindValue(param(data(DATA_GRATING_PERIOD)), reg.gratingPeriod);
-        query.bindValue(param(data(DATA_UNIT)), reg.unit);
+        query.bindValue(param(data(DATA_UNIT)), textOrEmpty(reg.unit));
         query.bindValue(param(data(DATA_DEVICE)), _update.deviceId);
         query.bindValue(param(data(DATA_REG_ADDR)), reg.regAddr);
         if (!query.exec()) {
