@@ -7,6 +7,10 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <memory>
+
+#include "modbus/cdevicehandler.h"
+
 namespace ModbusTest {
 
 inline QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
@@ -18,6 +22,15 @@ inline uint16_t freePort()
     if (!probe.listen(QHostAddress::Any, 0))
         return 0;
     return probe.serverPort();
+}
+
+// A CDeviceHandler listening on a port picked now; a few tries against a racing process.
+inline std::unique_ptr<CDeviceHandler> startServer()
+{
+    std::unique_ptr<CDeviceHandler> server;
+    for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt)
+        server.reset(new CDeviceHandler(freePort()));
+    return server;
 }
 
 // Reads count bytes, running the event loop (the server lives in it) for at most

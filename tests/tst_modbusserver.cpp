@@ -93,12 +93,10 @@ private slots:
         CDataBaseHandler *store = CDataBaseHandler::getInstance();
         QVERIFY(store);
 
-        for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt) {
-            port = freePort();
-            server.reset(new CDeviceHandler(port));
-        }
+        server = startServer();
         QVERIFY(server->isListening());
-        QCOMPARE(server->getPort(), port);
+        port = server->getPort();
+        QCOMPARE(server->serverPort(), port);
 
         QVERIFY(store->registerNewDevice(
             device("A1", "Meter", 10, {reg("A", 0, 16), reg("B", 2, 16), reg("C", 11, 16), reg("Top", 65525, 16)}),
@@ -280,13 +278,9 @@ private slots:
 
     void connectionOutlivesItsServer()
     {
-        uint16_t ownPort = 0;
-        std::unique_ptr<CDeviceHandler> own;
-        for (int attempt = 0; attempt < 5 && !(own && own->isListening()); ++attempt) {
-            ownPort = freePort();
-            own.reset(new CDeviceHandler(ownPort));
-        }
+        std::unique_ptr<CDeviceHandler> own = startServer();
         QVERIFY(own->isListening());
+        const uint16_t ownPort = own->getPort();
         QTcpSocket early;
         QVERIFY(connectClient(early, ownPort));
         own->deleteLater();

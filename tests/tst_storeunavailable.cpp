@@ -52,15 +52,10 @@ private slots:
 
     void modbusAnswersDeviceFailure()
     {
-        std::unique_ptr<CDeviceHandler> server;
-        uint16_t port = 0;
-        for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt) {
-            port = freePort();
-            server.reset(new CDeviceHandler(port));
-        }
+        std::unique_ptr<CDeviceHandler> server = startServer();
         QVERIFY(server->isListening());
         QTcpSocket client;
-        QVERIFY(connectClient(client, port));
+        QVERIFY(connectClient(client, server->getPort()));
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^CRITICAL_ERROR! .*"));
         QVERIFY(client.write(hex("0001 0000 0006 01 03 0000 0002")) == 12);
         QCOMPARE(readExactly(client, 9).toHex(), hex("0001 0000 0003 01 83 04").toHex());
