@@ -42,13 +42,14 @@ const QString APP_EUI = QStringLiteral("B0B0B0B0B0B0B0B0");
 const quint64 FIRST_TS_MS = 1700000000000ULL;
 
 // The ten payload fields: byte size, signedness and register offset (after ts and fcnt).
-struct SField {
+struct SField
+{
     int size;
     bool isSigned;
     int regOffset;
 };
-const SField FIELDS[10] = { { 2, false, 4 }, { 2, false, 5 }, { 2, false, 6 },  { 2, false, 7 },  { 2, true, 8 },
-                            { 2, true, 9 },  { 4, false, 10 }, { 4, false, 12 }, { 1, true, 14 }, { 1, false, 15 } };
+const SField FIELDS[10] = { { 2, false, 4 }, { 2, false, 5 }, { 2, false, 6 }, { 2, false, 7 }, { 2, true, 8 },
+    { 2, true, 9 }, { 4, false, 10 }, { 4, false, 12 }, { 1, true, 14 }, { 1, false, 15 } };
 
 void dropDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -66,23 +67,19 @@ bool writeTemplate()
     QJsonArray fields;
     int bias = 1;
     for (int k = 0; k < 10; ++k) {
-        fields.append(QJsonObject { { "packet_bias", bias },
-                                    { "data_bit_bias", 0 },
-                                    { "data_bit_size", FIELDS[k].size * 8 },
-                                    { "data_type", FIELDS[k].isSigned ? "integer" : "uinteger" },
-                                    { "reg_map_bias", FIELDS[k].regOffset },
-                                    { "reg_bit_bias", 0 },
-                                    { "reg_bit_size", FIELDS[k].size * 8 },
-                                    { "data_name", QStringLiteral("F%1").arg(k) } });
+        fields.append(QJsonObject { { "packet_bias", bias }, { "data_bit_bias", 0 },
+            { "data_bit_size", FIELDS[k].size * 8 }, { "data_type", FIELDS[k].isSigned ? "integer" : "uinteger" },
+            { "reg_map_bias", FIELDS[k].regOffset }, { "reg_bit_bias", 0 }, { "reg_bit_size", FIELDS[k].size * 8 },
+            { "data_name", QStringLiteral("F%1").arg(k) } });
         bias += FIELDS[k].size;
     }
     const QJsonObject packet { { "packet_type", 1 }, { "packet_size", bias }, { "packet_fields", fields } };
     const QJsonArray server { QJsonObject { { "data_code", "ts" }, { "reg_map_bias", 0 }, { "reg_bit_bias", 0 },
-                                            { "reg_bit_size", 32 }, { "data_name", "Time" } },
-                              QJsonObject { { "data_code", "fcnt" }, { "reg_map_bias", 2 }, { "reg_bit_bias", 0 },
-                                            { "reg_bit_size", 32 }, { "data_name", "Counter" } } };
+                                  { "reg_bit_size", 32 }, { "data_name", "Time" } },
+        QJsonObject { { "data_code", "fcnt" }, { "reg_map_bias", 2 }, { "reg_bit_bias", 0 }, { "reg_bit_size", 32 },
+            { "data_name", "Counter" } } };
     const QJsonObject root { { "app_eui", APP_EUI }, { "dev_type", "Bench" }, { "server_data", server },
-                             { "device_packets", QJsonArray { packet } } };
+        { "device_packets", QJsonArray { packet } } };
     if (!QDir().mkpath(DEVICE_FOLDER))
         return false;
     QFile file(DEVICE_FOLDER + QStringLiteral("/bench.json"));
@@ -135,7 +132,8 @@ QList<uint16_t> expectedWords(int i)
     return words;
 }
 
-struct SPollStats {
+struct SPollStats
+{
     std::atomic<bool> stop { false };
     std::atomic<long> reads { 0 };
     std::atomic<long> errors { 0 };
@@ -153,8 +151,8 @@ void poll(uint16_t port, unsigned seed, SPollStats *stats)
     const int answerSize = 9 + 2 * POLL_QUANTITY;
     for (int i = 0; !stats->stop.load(); ++i) {
         const uint16_t start = uint16_t(random() % (DEVICES * REGISTERS_PER_DEVICE - POLL_QUANTITY));
-        const char request[12] = { char(i >> 8), char(i), 0, 0, 0, 6, 1, 3, char(start >> 8), char(start), 0,
-                                   char(POLL_QUANTITY) };
+        const char request[12]
+            = { char(i >> 8), char(i), 0, 0, 0, 6, 1, 3, char(start >> 8), char(start), 0, char(POLL_QUANTITY) };
         if (socket.write(request, sizeof(request)) != sizeof(request)) {
             stats->errors.fetch_add(1);
             return;
@@ -212,8 +210,8 @@ void breakdown(CDataBaseHandler *store, const QVector<QJsonObject> &uplinks)
         params += timer.nsecsElapsed() - before;
         return param;
     };
-    const SDeviceTemplate bench = loadTemplateFile(QDir::currentPath() + QStringLiteral("/") + DEVICE_FOLDER,
-                                                   QStringLiteral("bench.json"));
+    const SDeviceTemplate bench
+        = loadTemplateFile(QDir::currentPath() + QStringLiteral("/") + DEVICE_FOLDER, QStringLiteral("bench.json"));
     timer.start();
     for (int i = 0; i < count; ++i) {
         qint64 t0 = timer.nsecsElapsed();
@@ -234,9 +232,10 @@ void breakdown(CDataBaseHandler *store, const QVector<QJsonObject> &uplinks)
     }
     const auto us = [count](qint64 ns) { return double(ns) / 1000.0 / count; };
     const double total = us(parse) + us(decode) + us(params) + us(save);
-    std::printf("per uplink, alone (%d uplinks): JSON->record %.1f us, decoding %.1f us, 10 x getRegisterParam %.1f us, "
-                "saveRegisterData (16 registers) %.1f us; sum %.1f us = %.0f uplinks/s\n",
-                count, us(parse), us(decode), us(params), us(save), total, 1e6 / total);
+    std::printf(
+        "per uplink, alone (%d uplinks): JSON->record %.1f us, decoding %.1f us, 10 x getRegisterParam %.1f us, "
+        "saveRegisterData (16 registers) %.1f us; sum %.1f us = %.0f uplinks/s\n",
+        count, us(parse), us(decode), us(params), us(save), total, 1e6 / total);
 }
 
 } // namespace
@@ -282,7 +281,7 @@ int main(int argc, char **argv)
         registry->addNewDevice(device, port);
     }
     std::printf("setup: %d devices of %d registers (10 payload fields, ts, fcnt) on one port in %.2f s\n", DEVICES,
-                REGISTERS_PER_DEVICE, timer.nsecsElapsed() / 1e9);
+        REGISTERS_PER_DEVICE, timer.nsecsElapsed() / 1e9);
 
     QVector<QJsonObject> uplinks;
     uplinks.reserve(uplinkCount);
@@ -298,7 +297,7 @@ int main(int argc, char **argv)
 
     CFeeder feeder(uplinks);
     QObject::connect(&feeder, &CFeeder::newPacketReceived, registry, &CAllDeviceHandler::newPacketReceivedSlot,
-                     Qt::QueuedConnection);
+        Qt::QueuedConnection);
     int announced = 0;
     qint64 elapsed = 0;
     long readsAtEnd = 0;
@@ -326,9 +325,9 @@ int main(int argc, char **argv)
 
     const double seconds = elapsed / 1e9;
     std::printf("uplinks: %d decoded and committed in %.2f s = %.0f uplinks/s (target 5000)\n", uplinkCount, seconds,
-                uplinkCount / seconds);
+        uplinkCount / seconds);
     std::printf("modbus meanwhile: %d connections, %ld reads of %d registers = %.0f reads/s, %ld errors\n", POLLERS,
-                readsAtEnd, POLL_QUANTITY, readsAtEnd / seconds, pollStats.errors.load());
+        readsAtEnd, POLL_QUANTITY, readsAtEnd / seconds, pollStats.errors.load());
 
     // Every device must hold what its last uplink carried.
     int wrong = 0;
@@ -343,7 +342,7 @@ int main(int argc, char **argv)
     }
     std::printf("stored vs sent: %d uplinks sent, %d announced, %d devices checked, %d with wrong final values, "
                 "%d error/warning log lines\n",
-                uplinkCount, announced, qMin(DEVICES, uplinkCount), wrong, errorLines);
+        uplinkCount, announced, qMin(DEVICES, uplinkCount), wrong, errorLines);
 
     breakdown(store, uplinks);
     return 0;
