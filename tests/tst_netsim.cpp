@@ -64,7 +64,8 @@ private slots:
             "[{\"devEui\":\"70b3d5e75e000001\",\"devName\":\"pump 1\",\"appEui\":\"70B3D5E75E0000A0\","
             "\"payload\":\"0102a0ff\",\"port\":3},"
             "{\"devEui\":\"70B3D5E75E000002\",\"devName\":\"meter\",\"appEui\":\"70B3D5E75E0000B0\"},"
-            "{\"devEui\":\"70B3D5E75E000003\",\"devName\":\"pump 2\",\"appEui\":\"70B3D5E75E0000A0\"}]"));
+            "{\"devEui\":\"70B3D5E75E000003\",\"devName\":\"pump 2\",\"appEui\":\"70B3D5E75E0000A0\","
+            "\"payloads\":[\"aa\",\"bbcc\"]}]"));
     }
     void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
@@ -136,6 +137,9 @@ private slots:
             if (i % 3 == 0) {
                 QCOMPARE(packet.data, QByteArray("\x01\x02\xa0\xff", 4));
                 QCOMPARE(int(packet.port), 3);
+            } else if (i % 3 == 2) {
+                // Its payloads in turn.
+                QCOMPARE(packet.data, i == 2 ? QByteArray("\xaa", 1) : QByteArray("\xbb\xcc", 2));
             } else {
                 QCOMPARE(packet.data.size(), 4);
                 QCOMPARE(int(packet.port), 2);

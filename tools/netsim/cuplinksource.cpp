@@ -64,11 +64,13 @@ void CUplinkSource::rateTickSlot()
 
 QJsonObject CUplinkSource::buildUplink(const QString &_devEui)
 {
+    const quint32 fcnt = ++frameCounters[_devEui.toUpper()];
     QByteArray payload;
     int port = 2;
     for (const SSimDevice &device : config.devices) {
         if (device.devEui.compare(_devEui, Qt::CaseInsensitive) == 0) {
-            payload = device.payload;
+            if (!device.payloads.isEmpty())
+                payload = device.payloads.at(int((fcnt - 1) % quint32(device.payloads.size())));
             port = device.port;
             break;
         }
@@ -78,7 +80,6 @@ QJsonObject CUplinkSource::buildUplink(const QString &_devEui)
         for (char &byte : payload)
             byte = static_cast<char>(random.bounded(256));
     }
-    const quint32 fcnt = ++frameCounters[_devEui.toUpper()];
 
     QJsonObject message;
     message.insert(API_KEY_CMD, API_CMD_RX);

@@ -22,8 +22,9 @@ given rate, taking the devices in turn. Stops by itself after --duration.
 Devices file: a JSON array of objects
   {"devEui":"70B3D5E75E000001", "devName":"pump 1", "appEui":"70B3D5E75E000000",
    "payload":"0102a0", "port":2}
-"devEui" is required; "payload" (hex) and "port" (default 2) are optional:
-without a payload each uplink carries --payload-size random bytes.
+"devEui" is required; "payload" (hex), "payloads" (a list of hex payloads the
+device's uplinks take in turn) and "port" (default 2) are optional: without a
+payload each uplink carries --payload-size random bytes.
 
 Scenario file: a JSON array of steps
   {"delay":1500, "devEui":"70B3D5E75E000001", "data":"0102"}

@@ -9,6 +9,7 @@
 namespace {
 
 const QString KEY_PAYLOAD = QStringLiteral("payload");
+const QString KEY_PAYLOADS = QStringLiteral("payloads");
 const QString KEY_DELAY = QStringLiteral("delay");
 
 bool readArrayFile(const QString &_path, QJsonArray &_array, QString &_error)
@@ -54,12 +55,20 @@ bool loadDevicesFile(const QString &_path, QList<SSimDevice> &_devices, QString 
         device.devName = obj.value(API_KEY_DEV_NAME).toString();
         device.appEui = obj.value(API_KEY_APP_EUI).toString();
         device.port = obj.value(API_KEY_PORT).toInt(2);
-        const QString payload = obj.value(KEY_PAYLOAD).toString();
-        if (device.devEui.isEmpty() || !isHex(payload)) {
-            _error = QStringLiteral("%1: entry %2 needs a devEui and a payload in hex digits").arg(_path).arg(i);
+        QStringList payloads;
+        if (obj.contains(KEY_PAYLOAD))
+            payloads << obj.value(KEY_PAYLOAD).toString();
+        for (const QJsonValue &payload : obj.value(KEY_PAYLOADS).toArray())
+            payloads << payload.toString();
+        bool hex = true;
+        for (const QString &payload : payloads)
+            hex = hex && !payload.isEmpty() && isHex(payload);
+        if (device.devEui.isEmpty() || !hex) {
+            _error = QStringLiteral("%1: entry %2 needs a devEui and payloads in hex digits").arg(_path).arg(i);
             return false;
         }
-        device.payload = QByteArray::fromHex(payload.toLatin1());
+        for (const QString &payload : payloads)
+            device.payloads << QByteArray::fromHex(payload.toLatin1());
         _devices << device;
     }
     return true;

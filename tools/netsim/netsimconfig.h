@@ -11,7 +11,7 @@ struct SSimDevice
     QString devEui;
     QString devName;
     QString appEui;
-    QByteArray payload; // empty: a generated payload for each uplink
+    QList<QByteArray> payloads; // taken in turn; none: a generated payload for each uplink
     int port = 2;
 };
 
