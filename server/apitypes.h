@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -17,6 +18,11 @@ struct SServerDeviceInfo {
 // One uplink pushed by the network server. An empty devEui marks a record
 // that holds no uplink.
 struct SApiDeviceData {
+    SApiDeviceData() = default;
+    // Reads an "rx" push; anything that is not an uplink with a payload
+    // leaves every field at its initial value.
+    explicit SApiDeviceData(const QJsonObject &obj);
+
     QString devEui;
     quint64 ts = 0;
     QString gatewayId;

@@ -1,0 +1,44 @@
+#include "modbus/cdevicehandler.h"
+
+#include <QDebug>
+
+#include "app/clogfile.h"
+#include "modbus/cconnectionhandler.h"
+
+CDeviceHandler::CDeviceHandler(const uint16_t &port)
+    : port(port)
+{
+    if (!listen(QHostAddress::Any, port))
+        CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
+                             .arg(port)
+                             .arg(errorString()));
+}
+
+void CDeviceHandler::appendDevice(QString _devEui)
+{
+    if (devEuiList.contains(_devEui)) {
+        qDebug().noquote() << QStringLiteral("[CDeviceHandler::appendDevice] Device [%1] already exist!").arg(_devEui);
+        return;
+    }
+    devEuiList.append(_devEui);
+}
+
+void CDeviceHandler::removeDevice(QString _devEui)
+{
+    devEuiList.removeAll(_devEui);
+}
+
+void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
+{
+    if (socketDescriptor <= 0)
+        return;
+    // No parent: the connection outlives this server and deletes itself on disconnect.
+    auto *connection = new CConnectionHandler(port);
+    if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Connection on port [%1] is not accepted! "
+                                        "Error_text[%2]")
+                             .arg(port)
+                             .arg(connection->errorString()));
+        delete connection;
+    }
+}

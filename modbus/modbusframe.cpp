@@ -1,0 +1,91 @@
+#include "modbus/modbusframe.h"
+
+namespace {
+
+uint16_t word(const QByteArray &_bytes, int _offset)
+{
+    return uint16_t((uint8_t(_bytes.at(_offset)) << 8) | uint8_t(_bytes.at(_offset + 1)));
+}
+
+void appendWord(QByteArray &_bytes, uint16_t _value)
+{
+    _bytes.append(char(_value >> 8));
+    _bytes.append(char(_value & 0xff));
+}
+
+QByteArray answerHead(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, uint16_t _length,
+                      uint8_t _function)
+{
+    QByteArray bytes;
+    bytes.reserve(MODBUS::MBAP_FIELDS_SIZE + _length);
+    appendWord(bytes, _mbap.transactionId);
+    appendWord(bytes, _mbap.protocolId);
+    appendWord(bytes, _length);
+    bytes.append(char(_header.unitId));
+    bytes.append(char(_function));
+    return bytes;
+}
+
+} // namespace
+
+namespace MODBUS {
+
+SFrameCheck checkFrame(const QByteArray &_buffer)
+{
+    SFrameCheck check;
+    if (_buffer.size() < MBAP_FIELDS_SIZE)
+        return check;
+    const uint16_t length = word(_buffer, 4);
+    check.frameSize = MBAP_FIELDS_SIZE + length;
+    if (length > MAX_LENGTH)
+        check.state = EFrameState::TOO_LONG;
+    else if (_buffer.size() < check.frameSize)
+        check.state = EFrameState::NEED_BODY;
+    else if (length < MIN_REQUEST_LENGTH)
+        check.state = EFrameState::TOO_SHORT;
+    else
+        check.state = EFrameState::COMPLETE;
+    return check;
+}
+
+SModbusMBAP parseMbap(const QByteArray &_frame)
+{
+    return SModbusMBAP{word(_frame, 0), word(_frame, 2), word(_frame, 4)};
+}
+
+SModbusTcpPacketHeader parseHeader(const QByteArray &_frame)
+{
+    return SModbusTcpPacketHeader{uint8_t(_frame.at(6)), uint8_t(_frame.at(7)), word(_frame, 8), word(_frame, 10)};
+}
+
+EException checkRequest(const SModbusTcpPacketHeader &_header)
+{
+    if (_header.functionCode != READ_HOLDING_REGISTERS && _header.functionCode != READ_INPUT_REGISTERS)
+        return ILLEGAL_FUNCTION;
+    if (_header.quantity < 1 || _header.quantity > MAX_READ_QUANTITY)
+        return ILLEGAL_DATA_VALUE;
+    if (uint32_t(_header.startAddress) + _header.quantity > ADDRESS_SPACE)
+        return ILLEGAL_DATA_ADDRESS;
+    return NO_EXCEPTION;
+}
+
+QByteArray readAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,
+                      const QMap<uint16_t, uint16_t> &_data)
+{
+    const int dataBytes = 2 * _data.size();
+    QByteArray bytes = answerHead(_mbap, _header, uint16_t(dataBytes + 3), _header.functionCode);
+    bytes.append(char(uint8_t(dataBytes)));
+    for (auto it = _data.cbegin(); it != _data.cend(); ++it)
+        appendWord(bytes, it.value());
+    return bytes;
+}
+
+QByteArray exceptionAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, EException _code)
+{
+    const uint8_t exceptionFlag = 0x80;
+    QByteArray bytes = answerHead(_mbap, _header, 3, uint8_t(_header.functionCode | exceptionFlag));
+    bytes.append(char(_code));
+    return bytes;
+}
+
+} // namespace MODBUS

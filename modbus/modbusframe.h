@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+
+#include <cstdint>
+
+// The MBAP header of a request (its first six bytes), in host order.
+struct SModbusMBAP {
+    uint16_t transactionId = 0;
+    uint16_t protocolId = 0;
+    uint16_t length = 0; // bytes after the length field: unit identifier and PDU
+};
+
+// Unit identifier and the PDU fields of a register read.
+struct SModbusTcpPacketHeader {
+    uint8_t unitId = 0;
+    uint8_t functionCode = 0;
+    uint16_t startAddress = 0;
+    uint16_t quantity = 0;
+};
+
+// Modbus TCP framing and answers as plain functions over bytes.
+namespace MODBUS {
+
+enum EFunction : uint8_t { READ_HOLDING_REGISTERS = 0x03, READ_INPUT_REGISTERS = 0x04 };
+
+enum EException : uint8_t {
+    NO_EXCEPTION = 0x00,
+    ILLEGAL_FUNCTION = 0x01,
+    ILLEGAL_DATA_ADDRESS = 0x02,
+    ILLEGAL_DATA_VALUE = 0x03,
+    SERVER_DEVICE_FAILURE = 0x04
+};
+
+// Bytes up to and including the length field.
+constexpr int MBAP_FIELDS_SIZE = 6;
+// Unit identifier, function code, start address, quantity.
+constexpr uint16_t MIN_REQUEST_LENGTH = 6;
+// A Modbus TCP frame is at most 260 bytes.
+constexpr uint16_t MAX_LENGTH = 254;
+constexpr uint16_t MAX_READ_QUANTITY = 125;
+constexpr uint32_t ADDRESS_SPACE = 0x10000;
+
+// What the start of a receive buffer holds.
+enum class EFrameState {
+    NEED_HEADER, // fewer than six bytes
+    NEED_BODY,   // header read, frame not complete yet
+    TOO_SHORT,   // complete, but too short for a register read: dropped unanswered
+    TOO_LONG,    // length beyond any Modbus frame: the peer is not speaking Modbus
+    COMPLETE
+};
+
+struct SFrameCheck {
+    EFrameState state = EFrameState::NEED_HEADER;
+    int frameSize = 0; // bytes the frame occupies in the stream, once its header is known
+};
+
+SFrameCheck checkFrame(const QByteArray &_buffer);
+// Both read the first bytes of a buffer already checked by checkFrame.
+SModbusMBAP parseMbap(const QByteArray &_frame);
+SModbusTcpPacketHeader parseHeader(const QByteArray &_frame);
+
+// The exception a request calls for before any register is read, or NO_EXCEPTION.
+EException checkRequest(const SModbusTcpPacketHeader &_header);
+
+// Normal answer carrying every register of _data in ascending address order.
+QByteArray readAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,
+                      const QMap<uint16_t, uint16_t> &_data);
+// Nine-byte exception answer.
+QByteArray exceptionAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, EException _code);
+
+} // namespace MODBUS

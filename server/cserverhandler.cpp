@@ -1,0 +1,290 @@
+#include "server/cserverhandler.h"
+
+#include <QDebug>
+#include <QJsonObject>
+#include <QMutexLocker>
+#ifndef QT_NO_SSL
+#include <QSslError>
+#endif
+
+#include "app/clogfile.h"
+#include "app/constants.h"
+#include "server/apimessages.h"
+
+namespace {
+
+void debugMessage(const QString &_text)
+{
+    qDebug().noquote() << _text;
+}
+
+} // namespace
+
+CServerHandler *CServerHandler::getInstance()
+{
+    static CServerHandler *instance = new CServerHandler();
+    return instance;
+}
+
+CServerHandler::CServerHandler()
+    : QObject(nullptr)
+    , socket(QString(), QWebSocketProtocol::Version13)
+{
+    socket.setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_SIZE);
+    connect(&socket, &QWebSocket::connected, this, &CServerHandler::socketConnectedSlot);
+    connect(&socket, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
+    connect(&socket, &QWebSocket::textMessageReceived, this, &CServerHandler::textMessageReceivedSlot);
+    connect(&socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
+        &CServerHandler::socketErrorSlot);
+#ifndef QT_NO_SSL
+    // Certificate problems are reported and the connection fails; none is ignored.
+    connect(&socket, &QWebSocket::sslErrors, this, [](const QList<QSslError> &_errors) {
+        for (const QSslError &error : _errors)
+            CLogFile::addLog(QStringLiteral("[CServerHandler::sslErrors] TLS error: %1").arg(error.errorString()));
+    });
+#endif
+    connect(&loginTimer, &QTimer::timeout, this, &CServerHandler::timeoutSlot);
+    connect(&waitTimer, &QTimer::timeout, this, &CServerHandler::waitingServerResponseTimeoutSlot);
+    connect(this, &CServerHandler::newTask, this, &CServerHandler::newTaskSlot, Qt::QueuedConnection);
+    reconnectTimer.setSingleShot(true);
+    connect(&reconnectTimer, &QTimer::timeout, this, &CServerHandler::reconnectSlot);
+}
+
+CServerHandler::~CServerHandler()
+{
+    // Closing the socket here must not start a retry or report a status.
+    socket.disconnect(this);
+    reconnectTimer.stop();
+    releaseWaitingMutex();
+    socket.abort();
+}
+
+void CServerHandler::connectSlot(QString _origin, QString _login, QString _password)
+{
+    // The operator's own connect starts afresh: no pending retry, first delay again.
+    reconnectTimer.stop();
+    reconnectArmed = false;
+    backoff.reset();
+
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    emit changeServerStatus(COMM::eDisconnected);
+    const QUrl newUrl = QUrl(_origin, QUrl::TolerantMode);
+    if (!newUrl.isValid()) {
+        CLogFile::addLog(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [%1]").arg(_origin));
+        return;
+    }
+    login = _login;
+    password = _password;
+    url = newUrl;
+    socket.open(url);
+}
+
+bool CServerHandler::getDevicesList(const QStringList &_appEuiList)
+{
+    if (_appEuiList.isEmpty()) {
+        CLogFile::addLog(QStringLiteral("[CServerHandler::getDevicesList] Empty input AppEUI list! Return"));
+        return false;
+    }
+    if (state != eVerified) {
+        CLogFile::addLog(QStringLiteral("[CServerHandler::getDevicesList] Invalid connection to server! Return"));
+        return false;
+    }
+    SServerTask task;
+    task.type = eGetDevicesRequest;
+    task.message = API::devicesListRequestMessage(_appEuiList);
+    {
+        QMutexLocker locker(&queueMutex);
+        taskQueue.enqueue(task);
+    }
+    // While a request is outstanding, its end sends the next one.
+    if (waitingMutex.tryLock()) {
+        waitingMutex.unlock();
+        if (taskMutex.tryLock()) {
+            taskMutex.unlock();
+            emit newTask();
+        }
+    }
+    return true;
+}
+
+void CServerHandler::socketConnectedSlot()
+{
+    state = ePing;
+    socket.sendTextMessage(API::pingMessage());
+    emit changeServerStatus(COMM::ePingWaiting);
+    loginTimer.start(LOGIN_TIMEOUT_MS);
+}
+
+void CServerHandler::socketDisconnectedSlot()
+{
+    state = eIdle;
+    const QWebSocketProtocol::CloseCode code = socket.closeCode();
+    if (code != QWebSocketProtocol::CloseCodeNormal && !socket.closeReason().isEmpty())
+        CLogFile::addLog(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [%1]: %2")
+                             .arg(static_cast<int>(code))
+                             .arg(socket.closeReason()));
+    emit changeServerStatus(COMM::eDisconnected);
+    if (reconnectArmed)
+        scheduleReconnect();
+}
+
+void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
+{
+    CLogFile::addLog(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error [%1]: %2")
+                         .arg(static_cast<int>(_error))
+                         .arg(socket.errorString()));
+}
+
+void CServerHandler::scheduleReconnect()
+{
+    if (reconnectTimer.isActive())
+        return;
+    if (verifiedSince.isValid() && verifiedSince.elapsed() >= STABLE_CONNECTION_MS)
+        backoff.reset();
+    verifiedSince.invalidate();
+    const int delay = backoff.nextDelayMs();
+    CLogFile::addLog(
+        QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in %1 ms").arg(delay));
+    reconnectTimer.start(delay);
+}
+
+void CServerHandler::reconnectSlot()
+{
+    CLogFile::addLog(QStringLiteral("[CServerHandler::reconnectSlot] Reconnecting to [%1]").arg(url.toString()));
+    socket.open(url);
+}
+
+void CServerHandler::timeoutSlot()
+{
+    loginTimer.stop();
+    if (state == ePing)
+        emit changeServerStatus(COMM::eInvalidPing);
+    else if (state == eAuth)
+        emit changeServerStatus(COMM::eInvalidAuth);
+}
+
+void CServerHandler::textMessageReceivedSlot(QString msg)
+{
+    QJsonObject obj;
+    if (!API::parseMessage(msg, obj)) {
+        debugMessage(QStringLiteral("[CServerHandler::textMessageReceivedSlot] Uncknown input message format"));
+        return;
+    }
+    switch (state) {
+    case ePing:
+        handlePingReply(obj);
+        break;
+    case eAuth:
+        handleAuthResponse(obj);
+        break;
+    case eVerified:
+        handleVerifiedMessage(obj);
+        break;
+    default:
+        break;
+    }
+}
+
+void CServerHandler::handlePingReply(const QJsonObject &_obj)
+{
+    if (!_obj.contains(API_KEY_ERR_STRING)) {
+        debugMessage(QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=ping: unknown message"));
+        emit changeServerStatus(COMM::eInvalidPing);
+        return;
+    }
+    state = eAuth;
+    socket.sendTextMessage(API::authRequestMessage(login, password));
+    emit changeServerStatus(COMM::eAuthWaiting);
+}
+
+void CServerHandler::handleAuthResponse(const QJsonObject &_obj)
+{
+    state = eIdle;
+    const API::SAuthResponse response = API::readAuthResponse(_obj);
+    if (response.verdict == API::eAuthAccepted) {
+        token = response.token;
+        state = eVerified;
+        reconnectArmed = true;
+        verifiedSince.start();
+        emit changeServerStatus(COMM::eSuccess);
+        return;
+    }
+    const QString prefix = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: unknown message[%1]")
+                               .arg(static_cast<int>(response.verdict));
+    if (response.verdict == API::eAuthRefused)
+        debugMessage(prefix + QStringLiteral(", err[%1]").arg(response.errString));
+    else
+        debugMessage(prefix);
+    // Retrying a refused log-in cannot succeed and may lock the account.
+    reconnectArmed = false;
+    reconnectTimer.stop();
+    emit changeServerStatus(COMM::eInvalidAuth);
+}
+
+void CServerHandler::handleVerifiedMessage(const QJsonObject &_obj)
+{
+    if (!_obj.contains(API_KEY_CMD)) {
+        debugMessage(QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=verified: unknown message[1]"));
+        return;
+    }
+    const QString cmd = _obj.value(API_KEY_CMD).toString();
+    if (cmd == API_CMD_RX) {
+        const API::SApiDeviceData devData(_obj);
+        if (!devData.devEui.isEmpty())
+            emit newPacketReceived(devData);
+    } else if (cmd == API_CMD_GET_DEVICES_RESP) {
+        if (awaitedReply == eGetDevicesRequest)
+            handleDevicesListResponse(_obj);
+        else
+            CLogFile::addLog(QStringLiteral(
+                "[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server"));
+    }
+}
+
+void CServerHandler::handleDevicesListResponse(const QJsonObject &_obj)
+{
+    const API::SDevicesListResponse response = API::readDevicesListResponse(_obj);
+    emit getDevicesListResp(response.status, response.devices);
+    awaitedReply = eNoRequest;
+    waitingServerResponseTimeoutSlot();
+}
+
+void CServerHandler::newTaskSlot()
+{
+    QMutexLocker taskLocker(&taskMutex);
+    if (!waitingMutex.tryLock()) {
+        debugMessage(QStringLiteral("[CServerHandler::newTaskSlot] Waiting mutex is locked! Return"));
+        return;
+    }
+    QString message;
+    {
+        QMutexLocker queueLocker(&queueMutex);
+        if (taskQueue.isEmpty()) {
+            debugMessage(QStringLiteral("[CServerHandler::newTaskSlot] Task queue is empty"));
+            waitingMutex.unlock();
+            return;
+        }
+        const SServerTask task = taskQueue.dequeue();
+        message = task.message;
+        awaitedReply = task.type;
+    }
+    socket.sendTextMessage(message);
+    waitTimer.start(RESPONSE_TIMEOUT_MS);
+}
+
+void CServerHandler::waitingServerResponseTimeoutSlot()
+{
+    waitTimer.stop();
+    releaseWaitingMutex();
+    if (awaitedReply == eGetDevicesRequest)
+        emit getDevicesListResp(false, QList<API::SServerDeviceInfo>());
+    awaitedReply = eNoRequest;
+    emit newTask();
+}
+
+void CServerHandler::releaseWaitingMutex()
+{
+    // Ends unlocked whether or not a request was outstanding.
+    waitingMutex.tryLock();
+    waitingMutex.unlock();
+}

@@ -1,0 +1,471 @@
+#include "store/cdatabasehandler.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QMutexLocker>
+#include <QSet>
+#include <QSqlError>
+#include <QVariant>
+
+#include "app/clogfile.h"
+#include "app/constants.h"
+#include "app/globaltables.h"
+#include "store/csqltransaction.h"
+
+namespace {
+
+// Positions in devicesColumns / devDataColumns; the tables keep this column order.
+enum EDevicesColumn { DEV_DEVICE, DEV_NAME, DEV_APP_EUI, DEV_DEV_EUI, DEV_PORT, DEV_START_ADDR, DEV_COLUMNS };
+enum EDevDataColumn {
+    DATA_DEVICE,
+    DATA_PORT,
+    DATA_REG_ADDR,
+    DATA_START_VALUE,
+    DATA_GRATING_PERIOD,
+    DATA_BIT_SIZE,
+    DATA_DATA_TYPE,
+    DATA_VALUE,
+    DATA_FULL_VALUE,
+    DATA_TIME,
+    DATA_NAME,
+    DATA_UNIT,
+    DATA_PARENT,
+    DATA_SOURCE,
+    DATA_COLUMNS
+};
+
+const int REGISTER_BITS = 16;
+const int SQLITE_BUSY_TIMEOUT_MS = 5000;
+
+QString dev(int _column) { return devicesColumns.at(_column); }
+QString data(int _column) { return devDataColumns.at(_column); }
+QString param(const QString &_column) { return QStringLiteral(":") + _column; }
+
+// Fills %1, %2, ... in order, each in all its occurrences.
+QString sqlText(QString _format, const QStringList &_names)
+{
+    for (const QString &name : _names)
+        _format = _format.arg(name);
+    return _format;
+}
+
+// LIKE pattern for "name contains _text", with % and _ taken literally (ESCAPE '\').
+QString containsPattern(QString _text)
+{
+    _text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    _text.replace(QLatin1Char('%'), QStringLiteral("\\%"));
+    _text.replace(QLatin1Char('_'), QStringLiteral("\\_"));
+    return QLatin1Char('%') + _text + QLatin1Char('%');
+}
+
+void logBoth(const QString &_message)
+{
+    qDebug().noquote() << _message;
+    CLogFile::addLog(_message);
+}
+
+QVariant textOrNull(const QString &_text) { return _text.isEmpty() ? QVariant(QVariant::String) : QVariant(_text); }
+// An empty text is stored as '', not NULL.
+QString textOrEmpty(const QString &_text) { return _text.isNull() ? QStringLiteral("") : _text; }
+
+} // namespace
+
+CDataBaseHandler *CDataBaseHandler::instance = nullptr;
+
+CDataBaseHandler::CDataBaseHandler() = default;
+
+CDataBaseHandler::~CDataBaseHandler()
+{
+    // Only a store that failed to start is ever destroyed: free its connection name for the next try.
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(DB_CONNECTION_NAME);
+}
+
+CDataBaseHandler *CDataBaseHandler::getInstance()
+{
+    if (!instance) {
+        auto *created = new CDataBaseHandler();
+        if (!created->start()) {
+            delete created;
+            return nullptr;
+        }
+        instance = created;
+    }
+    return instance;
+}
+
+bool CDataBaseHandler::start()
+{
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), DB_CONNECTION_NAME);
+    db.setDatabaseName(DB_FILE_NAME);
+    // A second process writing the same file makes us wait instead of fail.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(SQLITE_BUSY_TIMEOUT_MS));
+    if (!db.open()) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! Error_text[%1]. "
+                               "DataBaseHandler is not running!")
+                    .arg(db.lastError().text()));
+        return false;
+    }
+    if (!createTable(DB_TABLE_DEVICES, devicesColumns, DEV_COLUMNS,
+                     QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL "
+                                    "UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER, %7 INTEGER ); ")))
+        return false;
+    if (!createTable(DB_TABLE_DEV_DATA, devDataColumns, DATA_COLUMNS,
+                     QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER NOT NULL, %3 INTEGER, %4 INTEGER, "
+                                    "%5 INTEGER, %6 INTEGER, %7 INTEGER, %8 TEXT, %9 TEXT DEFAULT NULL, %10 TEXT "
+                                    "DEFAULT NULL, %11 INTEGER DEFAULT NULL, %12 TEXT DEFAULT NULL, %13 TEXT DEFAULT "
+                                    "NULL, %14 INTEGER, %15 INTEGER ); ")))
+        return false;
+    // Modbus reads select by (port, reg_addr), uplinks and edits write by (device, reg_addr).
+    createIndex(QStringLiteral("dev_data_port_reg_addr"), data(DATA_PORT), data(DATA_REG_ADDR));
+    createIndex(QStringLiteral("dev_data_device_reg_addr"), data(DATA_DEVICE), data(DATA_REG_ADDR));
+    return true;
+}
+
+bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_columns, int _expected,
+                                   const QString &_format)
+{
+    if (_columns.size() != _expected) {
+        logBoth(QStringLiteral("ERROR! Invalid size of colums in table \"%1\"! DataBaseHandler is not running!")
+                    .arg(_table));
+        return false;
+    }
+    QSqlQuery query(db);
+    if (!query.exec(sqlText(_format, QStringList(_table) + _columns)))
+        logBoth(QStringLiteral("ERROR! Table \"%1\" is not created!").arg(_table));
+    return true;
+}
+
+void CDataBaseHandler::createIndex(const QString &_name, const QString &_first, const QString &_second)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3, %4 );"),
+                            {_name, DB_TABLE_DEV_DATA, _first, _second})))
+        logBoth(QStringLiteral("ERROR! Index \"%1\" is not created!").arg(_name));
+}
+
+bool CDataBaseHandler::findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found)
+{
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("SELECT %2 FROM %1 WHERE %3=:%3 COLLATE NOCASE;"),
+                          {DB_TABLE_DEVICES, dev(DEV_DEVICE), dev(DEV_DEV_EUI)}));
+    query.bindValue(param(dev(DEV_DEV_EUI)), _devEui);
+    if (!query.exec())
+        return false;
+    *_found = query.next();
+    *_id = *_found ? query.value(0).toUInt() : 0;
+    return true;
+}
+
+bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_info, const uint16_t &_port)
+{
+    QMutexLocker locker(&mutex);
+    const QString origin = QStringLiteral("[CDataBaseHandler::registerNewDevice]");
+    if (_info.registers.isEmpty()) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Device [%2] has no registers!").arg(origin, _info.devEui));
+        return false;
+    }
+    CSqlTransaction transaction(db);
+    if (!transaction.begin(origin))
+        return false;
+
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2=:%2 COLLATE NOCASE;"),
+                          {DB_TABLE_DEVICES, dev(DEV_DEV_EUI)}));
+    query.bindValue(param(dev(DEV_DEV_EUI)), _info.devEui);
+    if (!query.exec() || !query.next()) {
+        CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [1]"));
+        return false;
+    }
+    if (query.value(0).toInt() != 0) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Device [%2] already exist!").arg(origin, _info.devEui));
+        return false;
+    }
+    query.finish();
+
+    query.prepare(sqlText(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (:%2, :%3, :%4, :%5, :%6);"),
+                          {DB_TABLE_DEVICES, dev(DEV_NAME), dev(DEV_APP_EUI), dev(DEV_DEV_EUI), dev(DEV_PORT),
+                           dev(DEV_START_ADDR)}));
+    query.bindValue(param(dev(DEV_NAME)), textOrEmpty(_info.name));
+    query.bindValue(param(dev(DEV_APP_EUI)), textOrEmpty(_info.appEui));
+    query.bindValue(param(dev(DEV_DEV_EUI)), textOrEmpty(_info.devEui));
+    query.bindValue(param(dev(DEV_PORT)), _port);
+    query.bindValue(param(dev(DEV_START_ADDR)), _info.startAddr);
+    if (!query.exec()) {
+        CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [2]"));
+        return false;
+    }
+
+    uint32_t deviceId = 0;
+    bool found = false;
+    if (!findDeviceId(_info.devEui, &deviceId, &found)) {
+        CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [3]"));
+        return false;
+    }
+    if (!found) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Device [%2] is not created!").arg(origin, _info.devEui));
+        return false;
+    }
+    if (deviceId == 0) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Device [%2] is not created [NULL ID]!").arg(origin, _info.devEui));
+        return false;
+    }
+
+    query.prepare(sqlText(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7, %8, %9, %10, %11, %12) VALUES "
+                                         "(:%2, :%3, :%4, :%5, :%6, :%7, :%8, :%9, :%10, :%11, :%12);"),
+                          {DB_TABLE_DEV_DATA, data(DATA_DEVICE), data(DATA_PORT), data(DATA_REG_ADDR),
+                           data(DATA_START_VALUE), data(DATA_GRATING_PERIOD), data(DATA_BIT_SIZE),
+                           data(DATA_DATA_TYPE), data(DATA_NAME), data(DATA_PARENT), data(DATA_SOURCE),
+                           data(DATA_UNIT)}));
+    const auto insertRow = [&](qint64 _addr, const SRegisterDescription &_reg, bool _parent) {
+        query.bindValue(param(data(DATA_DEVICE)), deviceId);
+        query.bindValue(param(data(DATA_PORT)), _port);
+        query.bindValue(param(data(DATA_REG_ADDR)), _addr);
+        query.bindValue(param(data(DATA_START_VALUE)), _parent ? _reg.startValue : 0);
+        query.bindValue(param(data(DATA_GRATING_PERIOD)), _parent ? _reg.gratingPeriod : 1);
+        query.bindValue(param(data(DATA_BIT_SIZE)), _reg.bitSize);
+        query.bindValue(param(data(DATA_DATA_TYPE)), textOrEmpty(_reg.dataType));
+        query.bindValue(param(data(DATA_NAME)), _parent ? QVariant(textOrEmpty(_reg.name)) : QVariant(QVariant::String));
+        query.bindValue(param(data(DATA_PARENT)), _parent ? 1 : 0);
+        query.bindValue(param(data(DATA_SOURCE)), _parent ? _reg.source : 0);
+        query.bindValue(param(data(DATA_UNIT)), _parent ? QVariant(textOrEmpty(_reg.unit)) : QVariant(QVariant::String));
+        if (query.exec())
+            return true;
+        CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [4]"));
+        CLogFile::addLog(query.lastQuery() + QStringLiteral(" Error_text[") + query.lastError().text()
+                         + QStringLiteral("]"));
+        return false;
+    };
+
+    QSet<qint64> parentAddresses;
+    for (const SRegisterDescription &reg : _info.registers) {
+        const qint64 addr = qint64(_info.startAddr) + reg.offset;
+        if (parentAddresses.contains(addr)) {
+            CLogFile::addLog(QStringLiteral("WARNING: %1 Register [0x%2] for device [%3] already exist!")
+                                 .arg(origin, QStringLiteral("%1").arg(addr, 4, 16, QLatin1Char('0')), _info.devEui));
+            continue;
+        }
+        parentAddresses.insert(addr);
+        if (!insertRow(addr, reg, true))
+            return false;
+        const int continuations = reg.bitSize > REGISTER_BITS ? (reg.bitSize - 17) / REGISTER_BITS + 1 : 0;
+        for (int k = 1; k <= continuations; ++k) {
+            if (!insertRow(addr + k, reg, false))
+                return false;
+        }
+    }
+    return transaction.commit(origin);
+}
+
+bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
+{
+    QMutexLocker locker(&mutex);
+    const QString origin = QStringLiteral("[CDataBaseHandler::saveRegisterData]");
+    if (_data.registers.isEmpty()) {
+        CLogFile::addLog(QStringLiteral("INFO: %1 Empty input data").arg(origin));
+        return false;
+    }
+    CSqlTransaction transaction(db);
+    if (!transaction.begin(origin))
+        return false;
+
+    uint32_t deviceId = 0;
+    bool found = false;
+    if (!findDeviceId(_data.devEui, &deviceId, &found)) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [1]").arg(origin));
+        return false;
+    }
+    if (!found) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, _data.devEui));
+        return false;
+    }
+    if (deviceId == 0) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [ID=0] [%2]").arg(origin, _data.devEui));
+        return false;
+    }
+
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
+                          {DB_TABLE_DEV_DATA, data(DATA_VALUE), data(DATA_FULL_VALUE), data(DATA_TIME),
+                           data(DATA_DEVICE), data(DATA_REG_ADDR)}));
+    for (const SRegisterValue &reg : _data.registers) {
+        const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
+        query.bindValue(param(data(DATA_VALUE)), textOrEmpty(reg.value));
+        query.bindValue(param(data(DATA_FULL_VALUE)), textOrNull(reg.fullValue));
+        query.bindValue(param(data(DATA_TIME)), QDateTime::currentMSecsSinceEpoch());
+        query.bindValue(param(data(DATA_DEVICE)), deviceId);
+        query.bindValue(param(data(DATA_REG_ADDR)), regAddr);
+        if (!query.exec()) {
+            // The uplink is kept whole or not at all: the registers already written are rolled back.
+            CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [2]").arg(origin));
+            CLogFile::addLog(QStringLiteral("    Query [%1]").arg(query.lastQuery()));
+            CLogFile::addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
+            return false;
+        }
+    }
+    return transaction.commit(origin);
+}
+
+SRegisterParam CDataBaseHandler::getRegisterParam(const QString &_devEui, const uint32_t &_regAddr)
+{
+    QMutexLocker locker(&mutex);
+    SRegisterParam result;
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("SELECT * FROM %1 WHERE %1.%3 IN ( SELECT %2.%4 FROM %2 WHERE "
+                                         "%2.%5=:%5 COLLATE NOCASE ) AND %1.%6=:%6;"),
+                          {DB_TABLE_DEV_DATA, DB_TABLE_DEVICES, data(DATA_DEVICE), dev(DEV_DEVICE),
+                           dev(DEV_DEV_EUI), data(DATA_REG_ADDR)}));
+    query.bindValue(param(dev(DEV_DEV_EUI)), _devEui);
+    query.bindValue(param(data(DATA_REG_ADDR)), _regAddr);
+    if (!query.exec()) {
+        CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL request [1]"));
+        CLogFile::addLog(query.lastQuery());
+        return result;
+    }
+    if (!query.next()) {
+        CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Register is not exist!"));
+        CLogFile::addLog(query.lastQuery());
+        return result;
+    }
+    result.gratingPeriod = query.value(DATA_GRATING_PERIOD).toInt();
+    result.startValue = query.value(DATA_START_VALUE).toInt();
+    result.unit = query.value(DATA_UNIT).toString();
+    result.regAddr = qint32(_regAddr);
+    return result;
+}
+
+QMap<uint16_t, uint16_t> CDataBaseHandler::getRegisterData(const int32_t &_port, const int32_t &_startAddr,
+                                                           const int32_t &_count, bool *_ok)
+{
+    QMap<uint16_t, uint16_t> result;
+    if (_ok)
+        *_ok = true;
+    if (_count <= 0)
+        return result;
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(sqlText(QStringLiteral("SELECT %3, %4 FROM %1 WHERE %2=:%2 AND %3 BETWEEN :first AND :last;"),
+                          {DB_TABLE_DEV_DATA, data(DATA_PORT), data(DATA_REG_ADDR), data(DATA_VALUE)}));
+    query.bindValue(param(data(DATA_PORT)), _port);
+    query.bindValue(QStringLiteral(":first"), _startAddr);
+    query.bindValue(QStringLiteral(":last"), qint64(_startAddr) + _count - 1);
+    if (!query.exec()) {
+        CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
+        CLogFile::addLog(query.lastQuery());
+        if (_ok)
+            *_ok = false;
+        return result;
+    }
+    for (int32_t i = 0; i < _count; ++i)
+        result.insert(uint16_t(_startAddr + i), 0);
+    while (query.next())
+        result.insert(uint16_t(query.value(0).toInt()), registerWord(query.value(1).toString()));
+    return result;
+}
+
+uint16_t CDataBaseHandler::registerWord(const QString &_value)
+{
+    const int maxDigits = 4;
+    if (_value.isEmpty() || _value.size() > maxDigits)
+        return 0;
+    uint16_t word = 0;
+    for (const QChar c : _value) {
+        const int letter = QStringLiteral("abcdef").indexOf(c.toLower());
+        const int digit = c.isDigit() ? c.digitValue() : (letter < 0 ? -1 : letter + 10);
+        if (c.unicode() > 0x7f || digit < 0)
+            return 0;
+        word = uint16_t(word * 16 + digit);
+    }
+    return word;
+}
+
+QSqlQuery CDataBaseHandler::getDevices(const QString &_search)
+{
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    const QString filter = _search.isEmpty()
+        ? QString()
+        : sqlText(QStringLiteral("WHERE %1 LIKE :search ESCAPE '\\'"), {dev(DEV_NAME)});
+    query.prepare(sqlText(QStringLiteral("SELECT * FROM %1 %2 ORDER BY %3 ASC;"),
+                          {DB_TABLE_DEVICES, filter, dev(DEV_NAME)}));
+    if (!_search.isEmpty())
+        query.bindValue(QStringLiteral(":search"), containsPattern(_search));
+    if (!query.exec())
+        CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getDevices] Invalid SQL request [1]"));
+    return query;
+}
+
+QSqlQuery CDataBaseHandler::getRegisters(const uint32_t &_deviceId)
+{
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3=1 ORDER BY %4 ASC;"),
+                          {DB_TABLE_DEV_DATA, data(DATA_DEVICE), data(DATA_PARENT), data(DATA_REG_ADDR)}));
+    query.bindValue(param(data(DATA_DEVICE)), _deviceId);
+    if (!query.exec())
+        CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getRegisters] Invalid SQL request [1]"));
+    return query;
+}
+
+QStringList CDataBaseHandler::getRegisteredDevices()
+{
+    QMutexLocker locker(&mutex);
+    QStringList result;
+    QSqlQuery query(db);
+    if (!query.exec(sqlText(QStringLiteral("SELECT %2 FROM %1;"), {DB_TABLE_DEVICES, dev(DEV_DEV_EUI)}))) {
+        CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getRegisteredDevices] Invalid SQL request [1]"));
+        return result;
+    }
+    while (query.next())
+        result << query.value(0).toString().toUpper();
+    return result;
+}
+
+bool CDataBaseHandler::updateRegInfo(const SDeviceRegUpdate &_update)
+{
+    QMutexLocker locker(&mutex);
+    const QString origin = QStringLiteral("[CDataBaseHandler::updateRegInfo]");
+    CSqlTransaction transaction(db);
+    if (!transaction.begin(origin))
+        return false;
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
+                          {DB_TABLE_DEV_DATA, data(DATA_START_VALUE), data(DATA_GRATING_PERIOD), data(DATA_UNIT),
+                           data(DATA_DEVICE), data(DATA_REG_ADDR)}));
+    for (const SRegisterUpdate &reg : _update.registers) {
+        query.bindValue(param(data(DATA_START_VALUE)), reg.startValue);
+        query.bindValue(param(data(DATA_GRATING_PERIOD)), reg.gratingPeriod);
+        query.bindValue(param(data(DATA_UNIT)), textOrEmpty(reg.unit));
+        query.bindValue(param(data(DATA_DEVICE)), _update.deviceId);
+        query.bindValue(param(data(DATA_REG_ADDR)), reg.regAddr);
+        if (!query.exec()) {
+            CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [1]").arg(origin));
+            CLogFile::addLog(query.lastQuery());
+            return false;
+        }
+    }
+    return transaction.commit(origin);
+}
+
+bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
+{
+    QMutexLocker locker(&mutex);
+    const QString origin = QStringLiteral("[CDataBaseHandler::deleteDevice]");
+    CSqlTransaction transaction(db);
+    if (!transaction.begin(origin))
+        return false;
+    const QStringList tables = {DB_TABLE_DEVICES, DB_TABLE_DEV_DATA};
+    const QStringList idColumns = {dev(DEV_DEVICE), data(DATA_DEVICE)};
+    for (int i = 0; i < tables.size(); ++i) {
+        QSqlQuery query(db);
+        query.prepare(sqlText(QStringLiteral("DELETE FROM %1 WHERE %2=:%2;"), {tables.at(i), idColumns.at(i)}));
+        query.bindValue(param(idColumns.at(i)), _deviceId);
+        if (!query.exec()) {
+            CLogFile::addLog(QStringLiteral("%1 Invalid SQL request [%2]").arg(origin).arg(i + 1));
+            return false;
+        }
+    }
+    return transaction.commit(origin);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QMap>
+#include <QMutex>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include "store/storerecords.h"
+
+// The register store: the devices and one row per 16-bit register in "server.db".
+// Every operation runs on the caller's thread, one at a time under the mutex.
+class CDataBaseHandler : public QObject
+{
+    Q_OBJECT
+
+public:
+    // None when the database could not be opened; the next call tries again.
+    static CDataBaseHandler *getInstance();
+
+    // Writes the device row and its register rows, all or nothing.
+    bool registerNewDevice(const DB::SDeviceRegMapDescription &_info, const uint16_t &_port);
+    // Writes the registers of one uplink, all or nothing.
+    bool saveRegisterData(const SDeviceRegData &_data);
+    SRegisterParam getRegisterParam(const QString &_devEui, const uint32_t &_regAddr);
+    // One entry per address of the range, 0 where nothing is stored. *_ok (when given)
+    // tells a failed query from a range without rows.
+    QMap<uint16_t, uint16_t> getRegisterData(const int32_t &_port, const int32_t &_startAddr, const int32_t &_count,
+                                             bool *_ok = nullptr);
+    QSqlQuery getDevices(const QString &_search);
+    QSqlQuery getRegisters(const uint32_t &_deviceId);
+    QStringList getRegisteredDevices();
+    // All or nothing; false when nothing was changed because of a failure.
+    bool updateRegInfo(const SDeviceRegUpdate &_update);
+    bool deleteDevice(const uint32_t &_deviceId);
+
+    // Value text of a register as the 16-bit word a Modbus client reads.
+    static uint16_t registerWord(const QString &_value);
+
+private:
+    CDataBaseHandler();
+    ~CDataBaseHandler() override;
+
+    bool start();
+    bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
+    void createIndex(const QString &_name, const QString &_first, const QString &_second);
+    // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
+    bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
+
+    QSqlDatabase db;
+    QMutex mutex;
+
+    static CDataBaseHandler *instance;
+};

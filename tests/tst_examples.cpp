@@ -1,0 +1,63 @@
+#include <QtTest>
+
+#include "app/clogfile.h"
+#include "app/globaltables.h"
+#include "devices/devicetemplate.h"
+
+// The sample templates shipped for newcomers must load and keep their
+// documented register maps.
+class TestExamples : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    const QString examples = QStringLiteral(KELVARA_SOURCE_DIR "/examples");
+
+private slots:
+    void initTestCase()
+    {
+        fillGlobalTables();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        CLogFile::getInstance(QStringLiteral("history.log"));
+    }
+
+    void registerMaps_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("appEui");
+        QTest::addColumn<QStringList>("layout");
+        const QStringList server = {"Received at@0/32", "RSSI@2/16", "SNR@3/16", "Frame counter@4/32"};
+        QTest::newRow("temperature and humidity") << "th-sensor.json" << "4B454C5641524101"
+            << server + QStringList{"Temperature x0.1@6/16", "Humidity x0.1@7/16", "Battery@8/16"};
+        QTest::newRow("pulse counter") << "pulse-counter.json" << "4B454C5641524102"
+            << server + QStringList{"Pulses since last@6/32", "Total pulses@8/64"};
+        QTest::newRow("status reporter") << "status-reporter.json" << "4B454C5641524103"
+            << server + QStringList{"State@6/16", "Error code@7/16", "Message@8/64"};
+    }
+    void registerMaps()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, appEui);
+        QFETCH(QStringList, layout);
+        const SDeviceTemplate deviceTemplate = loadTemplateFile(examples, file);
+        QVERIFY(deviceTemplate.valid);
+        QCOMPARE(deviceTemplate.appEui, appEui);
+        QStringList actual;
+        const SDeviceRegMap map = regMapOfTemplate(deviceTemplate);
+        // Server values come first in keyword order; list them in address order.
+        QList<SRegisterDescription> registers = map.registers;
+        std::sort(registers.begin(), registers.end(),
+                  [](const SRegisterDescription &a, const SRegisterDescription &b) { return a.offset < b.offset; });
+        for (const SRegisterDescription &description : registers)
+            actual << QStringLiteral("%1@%2/%3").arg(description.name).arg(description.offset).arg(description.bitSize);
+        QCOMPARE(actual, layout);
+        // Every packet field lies inside its packet.
+        for (const SDevicePacket &packet : deviceTemplate.packets)
+            for (const SDevicePacketField &field : packet.fields)
+                QVERIFY(field.packetBias + field.dataBitSize / 8 <= packet.packetSize);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExamples)
+#include "tst_examples.moc"

@@ -1,0 +1,344 @@
+#include <QDir>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+#include "app/clogfile.h"
+#include "app/globaltables.h"
+#include "modbus/cconnectionhandler.h"
+#include "modbus/cdevicehandler.h"
+#include "store/cdatabasehandler.h"
+#include "modbustestsupport.h"
+#include "storetestsupport.h"
+
+using namespace ModbusTest;
+using namespace StoreTest;
+
+static const QString incomplete1 = QStringLiteral("[CConnectionHandler] Incomplete packet [1]. Wait for continue...");
+static const QString incomplete2 = QStringLiteral("[CConnectionHandler] Incomplete packet [2]. Wait for continue...");
+static const QString incomplete3 = QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer...");
+
+// Accepts like CDeviceHandler but keeps a handle on the last connection.
+class CWatchedServer : public QTcpServer
+{
+public:
+    QPointer<CConnectionHandler> last;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *connection = new CConnectionHandler(serverPort());
+        if (connection->setSocketDescriptor(descriptor))
+            last = connection;
+    }
+};
+
+class TestModbusServer : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString previousDir;
+    std::unique_ptr<CDeviceHandler> server;
+    uint16_t port = 0;
+
+    // Log lines ending in one of the connection's messages, in order.
+    static QStringList connectionLines(const QSignalSpy &spy)
+    {
+        QStringList lines;
+        for (const QList<QVariant> &args : spy) {
+            const QString line = args.at(0).toString();
+            const int at = line.indexOf(QStringLiteral("[CConnectionHandler]"));
+            if (at >= 0)
+                lines << line.mid(at);
+        }
+        return lines;
+    }
+
+    QByteArray ask(const QByteArray &request, int answerSize)
+    {
+        QTcpSocket client;
+        if (!connectClient(client, port) || client.write(request) != request.size())
+            return QByteArray("no connection");
+        return readExactly(client, answerSize);
+    }
+
+    // Runs a client program to its end while the server keeps serving.
+    static QByteArray runClient(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        process.start(program, arguments);
+        if (!finished.wait(20000))
+            process.kill();
+        return process.readAllStandardOutput() + process.readAllStandardError();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        fillGlobalTables();
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QVERIFY(dir.isValid());
+        previousDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        CLogFile::getInstance(QStringLiteral("history.log"));
+        CDataBaseHandler *store = CDataBaseHandler::getInstance();
+        QVERIFY(store);
+
+        server = startServer();
+        QVERIFY(server->isListening());
+        port = server->getPort();
+        QCOMPARE(server->serverPort(), port);
+
+        QVERIFY(store->registerNewDevice(
+            device("A1", "Meter", 10, {reg("A", 0, 16), reg("B", 2, 16), reg("C", 11, 16), reg("Top", 65525, 16)}),
+            port));
+        QVERIFY(store->saveRegisterData(uplink(
+            "A1", 10, {value("0102", 0, "0102"), value("ff9c", 2, "ff9c"), value("abcd", 11, "abcd"),
+                       value("7fff", 65525, "7fff")})));
+        // Registers of another port are not visible here.
+        QVERIFY(store->registerNewDevice(device("B1", "Elsewhere", 10, {reg("A", 1, 16)}), uint16_t(port + 1)));
+        QVERIFY(store->saveRegisterData(uplink("B1", 10, {value("5555", 1, "5555")})));
+        server->appendDevice("A1");
+    }
+
+    void cleanupTestCase()
+    {
+        server.reset();
+        QDir::setCurrent(previousDir);
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("holding 10..12")
+            << hex("0001 0000 0006 01 03 000a 0003") << hex("0001 0000 0009 01 03 06 0102 0000 ff9c");
+        QTest::newRow("input 10..12")
+            << hex("0002 0000 0006 01 04 000a 0003") << hex("0002 0000 0009 01 04 06 0102 0000 ff9c");
+        QTest::newRow("only middle stored")
+            << hex("0003 0000 0006 01 03 0014 0003") << hex("0003 0000 0009 01 03 06 0000 abcd 0000");
+        QTest::newRow("protocol and unit echoed")
+            << hex("000c 1234 0006 ff 03 000a 0001") << hex("000c 1234 0005 ff 03 02 0102");
+        QTest::newRow("last address") << hex("000d 0000 0006 01 03 ffff 0001") << hex("000d 0000 0005 01 03 02 7fff");
+        QTest::newRow("longer frame read from its first 12 bytes")
+            << hex("000e 0000 0008 01 03 000a 0001 eeee") << hex("000e 0000 0005 01 03 02 0102");
+        for (int function : {0x01, 0x02, 0x05, 0x06, 0x0f, 0x10}) {
+            QTest::addRow("function %02x", function)
+                << hex("0010 0000 0006 01 00 0000 0001").replace(7, 1, QByteArray(1, char(function)))
+                << hex("0010 0000 0003 01 00 01").replace(7, 1, QByteArray(1, char(function | 0x80)));
+        }
+        QTest::newRow("quantity 0") << hex("0011 0000 0006 01 03 000a 0000") << hex("0011 0000 0003 01 83 03");
+        QTest::newRow("quantity 126") << hex("0012 0000 0006 01 04 000a 007e") << hex("0012 0000 0003 01 84 03");
+        QTest::newRow("past 65535") << hex("0013 0000 0006 01 03 ffff 0002") << hex("0013 0000 0003 01 83 02");
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        QCOMPARE(ask(request, answer.size()).toHex(), answer.toHex());
+    }
+
+    void longestReadAndLongestFrame()
+    {
+        const QByteArray full = ask(hex("0020 0000 0006 01 03 0000 007d"), 9 + 250);
+        QCOMPARE(full.size(), 259);
+        QCOMPARE(full.left(9).toHex(), hex("0020 0000 00fd 01 03 fa").toHex());
+        QCOMPARE(full.mid(9 + 20, 2).toHex(), hex("0102").toHex());
+
+        // Length 254 is the largest legal frame: answered, not closed.
+        const QByteArray longest = hex("0021 0000 00fe 01 03 000a 0001") + QByteArray(248, '\x55');
+        QCOMPARE(longest.size(), 260);
+        QCOMPARE(ask(longest, 11).toHex(), hex("0021 0000 0005 01 03 02 0102").toHex());
+    }
+
+    void splitRequests_data()
+    {
+        QTest::addColumn<int>("split");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("after 3 bytes") << 3 << incomplete1;
+        QTest::newRow("after 8 bytes") << 8 << incomplete2;
+    }
+    void splitRequests()
+    {
+        QFETCH(int, split);
+        QFETCH(QString, message);
+        const QByteArray request = hex("0030 0000 0006 01 03 000a 0001");
+        QTcpSocket client;
+        QVERIFY(connectClient(client, port));
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        QCOMPARE(client.write(request.left(split)), qint64(split));
+        QTRY_COMPARE(connectionLines(log), QStringList{message});
+        QCOMPARE(client.write(request.mid(split)), qint64(request.size() - split));
+        QCOMPARE(readExactly(client, 11).toHex(), hex("0030 0000 0005 01 03 02 0102").toHex());
+        QCOMPARE(connectionLines(log), QStringList{message});
+    }
+
+    void joinedAndStrayBytes()
+    {
+        QTcpSocket client;
+        QVERIFY(connectClient(client, port));
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        // Two requests in one segment, then four bytes that start a third.
+        QVERIFY(client.write(hex("0005 0000 0006 01 03 000a 0001 0006 0000 0006 01 04 000c 0001 0007 0000")) == 28);
+        QCOMPARE(readExactly(client, 22).toHex(),
+                 hex("0005 0000 0005 01 03 02 0102 0006 0000 0005 01 04 02 ff9c").toHex());
+        QTRY_COMPARE(connectionLines(log), QStringList{incomplete1});
+        QVERIFY(client.write(hex("0006 01 03 0014 0002")) == 8);
+        QCOMPARE(readExactly(client, 13).toHex(), hex("0007 0000 0007 01 03 04 0000 abcd").toHex());
+    }
+
+    void tooShortFrameDroppedUnanswered()
+    {
+        QTcpSocket client;
+        QVERIFY(connectClient(client, port));
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        QVERIFY(client.write(hex("0008 0000 0002 01 03")) == 8);
+        QTRY_COMPARE(connectionLines(log), (QStringList{incomplete3, incomplete1}));
+        QVERIFY(client.write(hex("0009 0000 0006 01 03 000a 0001")) == 12);
+        QCOMPARE(readExactly(client, 11).toHex(), hex("0009 0000 0005 01 03 02 0102").toHex());
+    }
+
+    void oversizedLengthClosesConnection()
+    {
+        QTcpSocket client;
+        QVERIFY(connectClient(client, port));
+        QSignalSpy closed(&client, &QTcpSocket::disconnected);
+        QVERIFY(client.write(hex("000b 0000 00ff 01 03")) == 8);
+        QVERIFY(closed.wait(5000));
+        QCOMPARE(client.readAll(), QByteArray());
+    }
+
+    void storeFailureAnswersException4()
+    {
+        QVERIFY(peerExec("ALTER TABLE dev_data RENAME TO dev_data_away;"));
+        const QByteArray answer = ask(hex("0040 0000 0006 01 03 000a 0001"), 10);
+        QVERIFY(peerExec("ALTER TABLE dev_data_away RENAME TO dev_data;"));
+        QCOMPARE(answer.toHex(), hex("0040 0000 0003 01 83 04").toHex());
+    }
+
+    void connectionSetsNoDelayAndEndsWithPeer()
+    {
+        CWatchedServer watched;
+        QVERIFY(watched.listen(QHostAddress::LocalHost, 0));
+        auto client = std::make_unique<QTcpSocket>();
+        QVERIFY(connectClient(*client, watched.serverPort()));
+        QTRY_VERIFY(!watched.last.isNull());
+        QCOMPARE(watched.last->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
+        client->disconnectFromHost();
+        QTRY_VERIFY(watched.last.isNull());
+    }
+
+    void manyClientsServedAtOnce()
+    {
+        const int count = 16;
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < count; ++i) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            QVERIFY(connectClient(*clients.back(), port));
+        }
+        // Each sends half a request, then all complete theirs.
+        QByteArray requests[count];
+        for (int i = 0; i < count; ++i) {
+            requests[i] = hex("0000 0000 0006 01 03 000a 0003");
+            requests[i][1] = char(i);
+            QVERIFY(clients[i]->write(requests[i].left(7)) == 7);
+        }
+        for (int i = count - 1; i >= 0; --i)
+            QVERIFY(clients[i]->write(requests[i].mid(7)) == 5);
+        for (int i = 0; i < count; ++i) {
+            QByteArray expected = hex("0000 0000 0009 01 03 06 0102 0000 ff9c");
+            expected[1] = char(i);
+            QCOMPARE(readExactly(*clients[i], 15).toHex(), expected.toHex());
+        }
+    }
+
+    void deviceList()
+    {
+        CDeviceHandler handler(0);
+        handler.appendDevice("A");
+        handler.appendDevice("B");
+        QTest::ignoreMessage(QtDebugMsg, "[CDeviceHandler::appendDevice] Device [A] already exist!");
+        handler.appendDevice("A");
+        QCOMPARE(handler.getDevEuiList(), (QStringList{"A", "B"}));
+        handler.removeDevice("C");
+        handler.removeDevice("A");
+        QCOMPARE(handler.getDevEuiList(), QStringList{"B"});
+        handler.removeDevice("B");
+        QVERIFY(handler.getDevEuiList().isEmpty());
+    }
+
+    void connectionOutlivesItsServer()
+    {
+        std::unique_ptr<CDeviceHandler> own = startServer();
+        QVERIFY(own->isListening());
+        const uint16_t ownPort = own->getPort();
+        QTcpSocket early;
+        QVERIFY(connectClient(early, ownPort));
+        own->deleteLater();
+        QSignalSpy gone(own.release(), &QObject::destroyed);
+        QVERIFY(gone.wait(5000));
+
+        // Nothing stored on this port: zeros, from the connection that is still open.
+        QVERIFY(early.write(hex("0050 0000 0006 01 03 000a 0002")) == 12);
+        QCOMPARE(readExactly(early, 13).toHex(), hex("0050 0000 0007 01 03 04 0000 0000").toHex());
+
+        QTcpSocket late;
+        QSignalSpy refused(&late, &QAbstractSocket::errorOccurred);
+        late.connectToHost(QHostAddress::LocalHost, ownPort);
+        QVERIFY(refused.wait(5000));
+        QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
+    }
+
+    void mbpollReadsRegisters_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::newRow("holding") << "4:hex";
+        QTest::newRow("input") << "3:hex";
+    }
+    void mbpollReadsRegisters()
+    {
+        QFETCH(QString, type);
+        const QString output = QString::fromLatin1(
+            runClient("mbpoll", {"-m", "tcp", "-p", QString::number(port), "-a", "1", "-r", "10", "-c", "3", "-t",
+                                 type, "-1", "-0", "127.0.0.1"}));
+        QVERIFY2(QRegularExpression("\\[10\\]:\\s+0x0102\\b").match(output).hasMatch(), qPrintable(output));
+        QVERIFY2(QRegularExpression("\\[11\\]:\\s+0x0000\\b").match(output).hasMatch(), qPrintable(output));
+        QVERIFY2(QRegularExpression("\\[12\\]:\\s+0xFF9C\\b", QRegularExpression::CaseInsensitiveOption)
+                     .match(output)
+                     .hasMatch(),
+                 qPrintable(output));
+    }
+
+    void pymodbusReadsRegisters()
+    {
+        const QString script = QStringLiteral(
+            "import sys\n"
+            "from pymodbus.client import ModbusTcpClient\n"
+            "c = ModbusTcpClient('127.0.0.1', port=int(sys.argv[1]), timeout=3)\n"
+            "assert c.connect()\n"
+            "h = c.read_holding_registers(10, 3, slave=1)\n"
+            "i = c.read_input_registers(20, 3, slave=1)\n"
+            "w = c.write_register(10, 7, slave=1)\n"
+            "print('holding', h.registers)\n"
+            "print('input', i.registers)\n"
+            "print('write exception', w.exception_code)\n"
+            "c.close()\n");
+        const QString output =
+            QString::fromLatin1(runClient("/usr/bin/python3", {"-c", script, QString::number(port)}));
+        QVERIFY2(output.contains("holding [258, 0, 65436]"), qPrintable(output));
+        QVERIFY2(output.contains("input [0, 43981, 0]"), qPrintable(output));
+        QVERIFY2(output.contains("write exception 1"), qPrintable(output));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModbusServer)
+#include "tst_modbusserver.moc"
