@@ -2,9 +2,13 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QMutexLocker>
 
 #include "app/clogfile.h"
 #include "app/constants.h"
+#include "devices/uplinkdecoder.h"
+#include "modbus/cdevicehandler.h"
+#include "store/cdatabasehandler.h"
 
 CAllDeviceHandler *CAllDeviceHandler::getInstance()
 {
@@ -15,7 +19,15 @@ CAllDeviceHandler *CAllDeviceHandler::getInstance()
 CAllDeviceHandler::CAllDeviceHandler(QObject *parent)
     : QObject(parent)
 {
+    // Queued connections from the window and the dialogs carry these.
+    qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
+    qRegisterMetaType<uint16_t>("uint16_t");
     init();
+}
+
+CAllDeviceHandler::~CAllDeviceHandler()
+{
+    qDeleteAll(ports);
 }
 
 void CAllDeviceHandler::init()
@@ -72,4 +84,104 @@ SDeviceRegMap CAllDeviceHandler::getRegMapDescription(const QString &appEui) con
     if (found == templates.constEnd())
         return SDeviceRegMap();
     return regMapOfTemplate(*found);
+}
+
+QList<uint16_t> CAllDeviceHandler::getPortList() const
+{
+    QMutexLocker locker(&mutex);
+    return ports.keys();
+}
+
+void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t _port)
+{
+    QMutexLocker locker(&mutex);
+    detachFromOtherPorts(_devInfo.devEui, _port);
+    CDeviceHandler *server = ports.value(_port);
+    if (server) {
+        CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
+    } else {
+        server = new CDeviceHandler(_port);
+        ports.insert(_port, server);
+    }
+    server->appendDevice(_devInfo.devEui);
+    devices.insert(_devInfo.devEui.toUpper(), _devInfo);
+    CLogFile::addLog(
+        QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]").arg(_devInfo.devEui).arg(_port));
+}
+
+void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
+{
+    QMutexLocker locker(&mutex);
+    CDeviceHandler *server = ports.value(_port);
+    if (server) {
+        for (const QString &served : QStringList(server->getDevEuiList())) {
+            if (served.compare(_devEui, Qt::CaseInsensitive) == 0)
+                server->removeDevice(served);
+        }
+        if (server->getDevEuiList().isEmpty())
+            closePort(_port);
+    } else {
+        CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
+    }
+    devices.remove(_devEui.toUpper());
+    qDebug().noquote()
+        << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]").arg(_devEui).arg(_port);
+}
+
+void CAllDeviceHandler::detachFromOtherPorts(const QString &_devEui, uint16_t _keepPort)
+{
+    for (const uint16_t port : ports.keys()) {
+        CDeviceHandler *server = ports.value(port);
+        for (const QString &served : QStringList(server->getDevEuiList())) {
+            const bool same = served.compare(_devEui, Qt::CaseInsensitive) == 0;
+            // On the target port only another spelling goes; the exact one stays put.
+            if (same && (port != _keepPort || served != _devEui))
+                server->removeDevice(served);
+        }
+        if (port != _keepPort && server->getDevEuiList().isEmpty())
+            closePort(port);
+    }
+}
+
+void CAllDeviceHandler::closePort(uint16_t _port)
+{
+    CDeviceHandler *server = ports.take(_port);
+    // Free the port now; the object itself goes once the event loop is back.
+    server->close();
+    server->deleteLater();
+}
+
+void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
+{
+    {
+        QMutexLocker locker(&mutex);
+        if (!devices.contains(_devData.devEui.toUpper()))
+            return;
+    }
+    processDataSlot(_devData);
+}
+
+void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
+{
+    qDebug().noquote() << QStringLiteral("[CAllDeviceHandler::processDataSlot] Process device [%1]").arg(_devData.devEui);
+    DB::SDeviceRegMapDescription device;
+    {
+        QMutexLocker locker(&mutex);
+        device = devices.value(_devData.devEui.toUpper());
+    }
+    CDataBaseHandler *store = CDataBaseHandler::getInstance();
+    if (!store) {
+        CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
+                                        "uplink of [%1] dropped")
+                             .arg(_devData.devEui));
+        return;
+    }
+    const SDecodedUplink decoded = decodeUplink(_devData, templates.value(device.appEui.toUpper()), device,
+        [store](const QString &_devEui, uint32_t _regAddr) { return store->getRegisterParam(_devEui, _regAddr); });
+    for (const QString &line : decoded.logLines)
+        CLogFile::addLog(line);
+    if (!decoded.accepted)
+        return;
+    store->saveRegisterData(decoded.data);
+    emit newDataForDevice(_devData.devEui);
 }

@@ -1,0 +1,222 @@
+#include "devices/uplinkdecoder.h"
+
+#include <cmath>
+#include <limits>
+
+#include "app/constants.h"
+#include "app/globaltables.h"
+
+namespace {
+
+const QString WARNING_PREFIX = QStringLiteral("WARNING: [CAllDeviceHandler::processDataSlot] ");
+
+// The text of one value, cut into its 16-bit registers (an empty part writes nothing),
+// and the whole text carried by the first register.
+struct SValueText {
+    QStringList parts;
+    QString full;
+};
+
+QString hexText(quint64 _value, int _digits)
+{
+    return QStringLiteral("%1").arg(_value, _digits, 16, QLatin1Char('0'));
+}
+
+// Up to four characters from position _at; empty where the text is shorter.
+QString chunk(const QString &_text, int _at)
+{
+    return _text.mid(_at, 4);
+}
+
+// The text in registers of four characters each, the whole text on the first.
+SValueText splitText(const QString &_text, int _registers)
+{
+    SValueText value;
+    for (int k = 0; k < _registers; ++k)
+        value.parts << chunk(_text, 4 * k);
+    value.full = _text;
+    return value;
+}
+
+// Rows the store keeps for a value of that width: the first one and its continuations.
+int ownRegisterCount(qint32 _bits)
+{
+    return _bits <= 16 ? 1 : (_bits + 15) / 16;
+}
+
+// A value wider than its place in the register map keeps only its own registers, so it
+// never overwrites the next value: numbers keep their least significant registers, texts
+// their beginning. The full value is then what the kept registers hold.
+SValueText fitted(SValueText _value, qint32 _regBitSize, bool _keepLow)
+{
+    const int count = ownRegisterCount(_regBitSize);
+    if (_value.parts.size() <= count)
+        return _value;
+    _value.parts = _keepLow ? _value.parts.mid(_value.parts.size() - count) : _value.parts.mid(0, count);
+    _value.full = _value.parts.join(QString());
+    return _value;
+}
+
+void addRegisters(QList<SRegisterValue> &_registers, const SValueText &_value, qint32 _base)
+{
+    for (int k = 0; k < _value.parts.size(); ++k) {
+        if (!_value.parts.at(k).isEmpty())
+            _registers.append(SRegisterValue { _value.parts.at(k), k == 0 ? _value.full : QString(), _base + k });
+    }
+}
+
+// Rounds to nearest with halves towards positive infinity; out-of-range values saturate.
+qint32 roundedSnr(double _snr)
+{
+    if (std::isnan(_snr))
+        return 0;
+    const double rounded = std::floor(_snr + 0.5);
+    if (rounded >= double(std::numeric_limits<qint32>::max()))
+        return std::numeric_limits<qint32>::max();
+    if (rounded <= double(std::numeric_limits<qint32>::min()))
+        return std::numeric_limits<qint32>::min();
+    return qint32(rounded);
+}
+
+// The gateway's or device's identifier: the low part of it that fits the width.
+SValueText identifierText(const QString &_text, qint32 _width)
+{
+    const int registers = _width > 48 ? 4 : _width > 32 ? 3 : _width > 16 ? 2 : 1;
+    SValueText value;
+    for (int k = 4 - registers; k < 4; ++k)
+        value.parts << chunk(_text, 4 * k);
+    value.full = registers == 4 ? _text : _text.mid(4 * (4 - registers), 4 * registers);
+    return value;
+}
+
+SValueText serverValueText(const QString &_keyword, const API::SApiDeviceData &_uplink, qint32 _width)
+{
+    if (_keyword == SERVER_KEYWORD_TS) {
+        const QString seconds = hexText(_uplink.ts / 1000, 8);
+        return fitted(SValueText { { seconds.left(4), seconds.right(4) }, seconds }, _width, true);
+    }
+    if (_keyword == SERVER_KEYWORD_RSSI) {
+        const QString rssi = hexText(quint16(_uplink.rssi), 4);
+        return SValueText { { rssi }, rssi };
+    }
+    if (_keyword == SERVER_KEYWORD_SNR)
+        return fitted(splitText(hexText(quint32(roundedSnr(_uplink.snr)), 8), 2), _width, true);
+    if (_keyword == SERVER_KEYWORD_FCNT)
+        return fitted(splitText(hexText(_uplink.fcnt, 8), 2), _width, true);
+    if (_keyword == SERVER_KEYWORD_GATEWAY_ID)
+        return identifierText(_uplink.gatewayId, _width);
+    return identifierText(_uplink.devEui, _width);
+}
+
+// Little-endian bytes as a 64-bit pattern, sign-extended for signed fields.
+quint64 readLittleEndian(const char *_bytes, int _size, bool _signed)
+{
+    quint64 value = 0;
+    for (int i = 0; i < _size; ++i)
+        value |= quint64(uchar(_bytes[i])) << (8 * i);
+    if (_signed && _size < 8 && (value >> (8 * _size - 1)) & 1)
+        value |= ~quint64(0) << (8 * _size);
+    return value;
+}
+
+// r * multiplier + added value, wrapping in 32 bits (64 for 8-byte fields), as register text.
+QString scaledText(quint64 _raw, int _size, const SRegisterParam &_param)
+{
+    if (_size == 8) {
+        const quint64 v = _raw * quint64(qint64(_param.gratingPeriod)) + quint64(qint64(_param.startValue));
+        return hexText(v, 16);
+    }
+    const quint32 v = quint32(_raw) * quint32(_param.gratingPeriod) + quint32(_param.startValue);
+    return _size == 4 ? hexText(v, 8) : hexText(v & 0xffffu, 4);
+}
+
+// Adds one payload field's registers, or a log line when the field is skipped.
+void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, const API::SApiDeviceData &_uplink,
+                 const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params,
+                 SDecodedUplink &_result)
+{
+    if (_field.dataBitBias % 8 != 0 || _field.dataBitSize % 8 != 0) {
+        _result.logLines << QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional");
+        return;
+    }
+    const int size = _field.dataBitSize / 8;
+    if (size != 1 && size != 2 && size != 4 && size != 8) {
+        _result.logLines << WARNING_PREFIX + QStringLiteral("Unsupport size of data [%1]").arg(size);
+        return;
+    }
+    const bool isNumber = _field.dataType == DATA_TYPE_INTEGER || _field.dataType == DATA_TYPE_UINTEGER;
+    if (!isNumber && _field.dataType != DATA_TYPE_TEXT) {
+        _result.logLines << WARNING_PREFIX
+                + QStringLiteral("Unsupport data type [%1], size [%2]").arg(_field.dataType).arg(size);
+        return;
+    }
+    if (_field.packetBias < 0 || qint64(_field.packetBias) + size > _payload.size()) {
+        _result.logLines << WARNING_PREFIX
+                + QStringLiteral("Field [%1] lies outside the packet: bytes [%2..%3], packet size [%4]")
+                      .arg(_field.dataName)
+                      .arg(_field.packetBias)
+                      .arg(qint64(_field.packetBias) + size - 1)
+                      .arg(_payload.size());
+        return;
+    }
+    const char *bytes = _payload.constData() + _field.packetBias;
+
+    SValueText value;
+    if (isNumber) {
+        const quint64 raw = readLittleEndian(bytes, size, _field.dataType == DATA_TYPE_INTEGER);
+        const SRegisterParam param = _params(_uplink.devEui, uint32_t(_device.startAddr + _field.regMapBias));
+        const QString text = scaledText(raw, size, param);
+        value = size <= 2 ? SValueText { { text }, text } : splitText(text, size / 2);
+        value = fitted(value, _field.regBitSize, true);
+    } else {
+        const QByteArray raw(bytes, size);
+        const int end = raw.indexOf('\0');
+        const QString text = QString::fromUtf8(end < 0 ? raw : raw.left(end));
+        value = size <= 2 ? SValueText { { text }, text } : splitText(text, size / 2);
+        value = fitted(value, _field.regBitSize, false);
+    }
+    addRegisters(_result.data.registers, value, _field.regMapBias);
+}
+
+} // namespace
+
+SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
+                            const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params)
+{
+    SDecodedUplink result;
+    result.data.devEui = _uplink.devEui;
+    result.data.startAddr = _device.startAddr;
+
+    for (const SServerData &server : _template.serverData) {
+        if (!serverKeywordTable.contains(server.keyword)) {
+            result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
+            continue;
+        }
+        addRegisters(result.data.registers, serverValueText(server.keyword, _uplink, server.regBitSize),
+                     server.regMapBias);
+    }
+
+    // A rejected uplink stores nothing, not even its server values.
+    const auto rejected = [&result](const QString &_reason) {
+        result.logLines << WARNING_PREFIX + _reason;
+        result.data.registers.clear();
+        return result;
+    };
+    const QByteArray &payload = _uplink.data;
+    if (payload.isEmpty())
+        return rejected(QStringLiteral("Empty payload from device [%1]").arg(_uplink.devEui));
+    const qint32 type = qint8(payload.at(0));
+    const auto packet = _template.packets.constFind(packetTypeKey(type));
+    if (packet == _template.packets.constEnd())
+        return rejected(QStringLiteral("Uncknown packet type [%1]").arg(type, 2, 10, QLatin1Char('0')));
+    if (payload.size() != packet->packetSize)
+        return rejected(QStringLiteral("Invalid size of packet [%1]. Expect [%2], real [%3]")
+                            .arg(type, 2, 10, QLatin1Char('0'))
+                            .arg(packet->packetSize)
+                            .arg(payload.size()));
+
+    for (const SDevicePacketField &field : packet->fields)
+        decodeField(field, payload, _uplink, _device, _params, result);
+    result.accepted = true;
+    return result;
+}

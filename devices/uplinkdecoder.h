@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+#include "devices/devicetemplate.h"
+#include "server/apitypes.h"
+#include "store/storerecords.h"
+
+// Scaling parameters of one register, looked up by DevEUI and register address.
+using RegisterParamSource = std::function<SRegisterParam(const QString &_devEui, uint32_t _regAddr)>;
+
+// What one uplink turns into: the registers to store, or a rejection. logLines are the
+// lines for the log file in the order they arose, the rejection's reason included.
+struct SDecodedUplink {
+    bool accepted = false;
+    SDeviceRegData data;
+    QStringList logLines;
+};
+
+// Decodes one uplink of a served device with its template: server values, packet type
+// from the first payload byte, size check, then every field of the packet. Reads nothing
+// outside the payload and writes no register beyond each value's own ones.
+SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
+                            const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params);

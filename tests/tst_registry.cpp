@@ -1,0 +1,364 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <QWebSocketServer>
+#include <QtTest>
+
+#include <memory>
+
+#include "app/clogfile.h"
+#include "app/constants.h"
+#include "app/globaltables.h"
+#include "devices/calldevicehandler.h"
+#include "modbus/cdevicehandler.h"
+#include "server/cserverhandler.h"
+#include "store/cdatabasehandler.h"
+#include "modbustestsupport.h"
+#include "storetestsupport.h"
+
+using namespace ModbusTest;
+
+// The registry is a singleton in the program; each test builds a fresh one.
+class TestHandler : public CAllDeviceHandler
+{
+public:
+    TestHandler() = default;
+    const QMap<uint16_t, CDeviceHandler *> &servers() const { return ports; }
+    const QMap<QString, DB::SDeviceRegMapDescription> &served() const { return devices; }
+};
+
+// Plays the network server: accepts the ping and the log-in, then pushes what the test says.
+class FakeNetworkServer : public QObject
+{
+public:
+    QWebSocketServer server { QStringLiteral("fake"), QWebSocketServer::NonSecureMode };
+    QWebSocket *client = nullptr;
+
+    FakeNetworkServer()
+    {
+        connect(&server, &QWebSocketServer::newConnection, this, [this] {
+            client = server.nextPendingConnection();
+            client->setParent(this);
+            connect(client, &QWebSocket::textMessageReceived, this, [this](const QString &_text) {
+                if (_text.contains(QStringLiteral("\"cmd\":\"cmd\"")))
+                    client->sendTextMessage(QStringLiteral("{\"cmd\":\"cmd\",\"err_string\":\"unknown_cmd\"}"));
+                else if (_text.contains(QStringLiteral("\"cmd\":\"auth_req\"")))
+                    client->sendTextMessage(QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":true,\"token\":\"T\"}"));
+            });
+        });
+    }
+};
+
+static const QString METER_APP_EUI = QStringLiteral("0A0B0C0D01020304");
+static const QString HIGH_TYPE_APP_EUI = QStringLiteral("00000000000000C8");
+
+static const QByteArray meterTemplate = R"({
+    "app_eui": "0a0b0c0d01020304", "dev_type": "Meter",
+    "server_data": [ { "data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Time" } ],
+    "device_packets": [ { "packet_type": 1, "packet_size": 5, "packet_fields": [
+        { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
+          "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Counter" } ] } ]
+})";
+
+static const QByteArray highTypeTemplate = R"({
+    "app_eui": "00000000000000c8", "dev_type": "Alarm",
+    "device_packets": [ { "packet_type": 200, "packet_size": 3, "packet_fields": [
+        { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "integer",
+          "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "Level" } ] } ]
+})";
+
+static API::SApiDeviceData uplink(const QString &devEui, const char *payloadHex)
+{
+    API::SApiDeviceData u;
+    u.devEui = devEui;
+    u.ts = 1700000000123ULL;
+    u.data = QByteArray::fromHex(payloadHex);
+    return u;
+}
+
+class TestRegistry : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    QString previousDir;
+    CDataBaseHandler *store = nullptr;
+    std::unique_ptr<TestHandler> handler;
+    std::unique_ptr<QSignalSpy> logSpy;
+    std::unique_ptr<QSignalSpy> dataSpy;
+
+    static bool writeFile(const QString &name, const QByteArray &content)
+    {
+        QFile file(DEVICE_FOLDER + QStringLiteral("/") + name);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    }
+
+    static DB::SDeviceRegMapDescription description(const QString &devEui, const QString &appEui, int startAddr)
+    {
+        DB::SDeviceRegMapDescription d;
+        d.devEui = devEui;
+        d.appEui = appEui;
+        d.name = devEui;
+        d.startAddr = startAddr;
+        return d;
+    }
+
+    // Stores the device with its template's register map and serves it, as the add dialog does.
+    bool addStoredDevice(const QString &devEui, const QString &appEui, int startAddr, uint16_t port)
+    {
+        DB::SDeviceRegMapDescription d = description(devEui, appEui, startAddr);
+        d.registers = handler->getRegMapDescription(appEui).registers;
+        if (!store->registerNewDevice(d, port))
+            return false;
+        handler->addNewDevice(d, port);
+        return true;
+    }
+
+    QList<uint16_t> words(uint16_t port, int first, int count) const
+    {
+        bool ok = false;
+        const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, first, count, &ok);
+        return ok ? data.values() : QList<uint16_t>();
+    }
+
+    int logCount(const QString &text) const
+    {
+        int count = 0;
+        for (const QList<QVariant> &args : *logSpy)
+            count += args.at(0).toString().endsWith(text) ? 1 : 0;
+        return count;
+    }
+
+    static bool canBind(uint16_t port)
+    {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::Any, port);
+    }
+
+    static bool accepts(uint16_t port)
+    {
+        QTcpSocket client;
+        return connectClient(client, port);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        fillGlobalTables();
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QVERIFY(dir.isValid());
+        previousDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        CLogFile::getInstance(QStringLiteral("history.log"));
+        QVERIFY(QDir().mkpath(DEVICE_FOLDER));
+        QVERIFY(writeFile(QStringLiteral("meter.json"), meterTemplate));
+        QVERIFY(writeFile(QStringLiteral("alarm.json"), highTypeTemplate));
+        store = CDataBaseHandler::getInstance();
+        QVERIFY(store);
+    }
+    void cleanupTestCase() { QDir::setCurrent(previousDir); }
+
+    void init()
+    {
+        handler.reset(new TestHandler());
+        QCOMPARE(handler->getTemplateList().size(), 2);
+        logSpy.reset(new QSignalSpy(CLogFile::getInstance(QString()), &CLogFile::addLogSignal));
+        dataSpy.reset(new QSignalSpy(handler.get(), &CAllDeviceHandler::newDataForDevice));
+    }
+    void cleanup()
+    {
+        dataSpy.reset();
+        logSpy.reset();
+        handler.reset();
+    }
+
+    void twoDevicesShareOnePort()
+    {
+        const uint16_t port = freePort();
+        handler->addNewDevice(description("A1", METER_APP_EUI, 0), port);
+        handler->addNewDevice(description("A2", METER_APP_EUI, 10), port);
+        QCOMPARE(handler->servers().keys(), QList<uint16_t>({ port }));
+        QCOMPARE(handler->getPortList(), QList<uint16_t>({ port }));
+        QCOMPARE(handler->servers().value(port)->getDevEuiList(), QStringList({ "A1", "A2" }));
+        QCOMPARE(logCount(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port)),
+                 1);
+        QCOMPARE(logCount(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[A2], port[%1]").arg(port)),
+                 1);
+        QVERIFY(accepts(port));
+
+        handler->removeDevice("A1", port);
+        QCOMPARE(handler->servers().value(port)->getDevEuiList(), QStringList({ "A2" }));
+        QVERIFY(accepts(port));
+        QVERIFY(!canBind(port));
+
+        handler->removeDevice("A2", port);
+        QVERIFY(handler->servers().isEmpty());
+        QVERIFY(handler->served().isEmpty());
+        QVERIFY(canBind(port));
+    }
+
+    void removeWithUnknownPortStillForgetsTheDevice()
+    {
+        const uint16_t port = freePort();
+        handler->addNewDevice(description("B1", METER_APP_EUI, 0), port);
+        const uint16_t otherPort = freePort();
+        QVERIFY(otherPort != port);
+        handler->removeDevice("B1", otherPort);
+        QCOMPARE(logCount(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(otherPort)),
+                 1);
+        QVERIFY(!handler->served().contains("B1"));
+        // Its uplinks are no longer decoded.
+        const int lines = logSpy->size();
+        handler->newPacketReceivedSlot(uplink("B1", "0145230100"));
+        QCOMPARE(dataSpy->size(), 0);
+        QCOMPARE(logSpy->size(), lines);
+    }
+
+    void addingTwiceKeepsOneEntry()
+    {
+        const uint16_t port = freePort();
+        handler->addNewDevice(description("C1", METER_APP_EUI, 0), port);
+        QTest::ignoreMessage(QtDebugMsg, "[CDeviceHandler::appendDevice] Device [C1] already exist!");
+        DB::SDeviceRegMapDescription renamed = description("C1", METER_APP_EUI, 40);
+        renamed.name = QStringLiteral("Renamed");
+        handler->addNewDevice(renamed, port);
+        QCOMPARE(handler->servers().value(port)->getDevEuiList(), QStringList({ "C1" }));
+        QCOMPARE(handler->served().size(), 1);
+        QCOMPARE(handler->served().value("C1").name, QStringLiteral("Renamed"));
+        QCOMPARE(handler->served().value("C1").startAddr, 40);
+    }
+
+    void movingToAnotherPort()
+    {
+        const uint16_t first = freePort();
+        handler->addNewDevice(description("D1", METER_APP_EUI, 0), first);
+        handler->addNewDevice(description("D2", METER_APP_EUI, 10), first);
+        const uint16_t second = freePort();
+        QVERIFY(second != first);
+
+        // D1 leaves the first port, which keeps serving D2.
+        handler->addNewDevice(description("D1", METER_APP_EUI, 0), second);
+        QCOMPARE(handler->servers().value(first)->getDevEuiList(), QStringList({ "D2" }));
+        QCOMPARE(handler->servers().value(second)->getDevEuiList(), QStringList({ "D1" }));
+
+        // D2 leaves too, in another letter case: the first port closes.
+        handler->addNewDevice(description("d2", METER_APP_EUI, 10), second);
+        QCOMPARE(handler->servers().keys(), QList<uint16_t>({ second }));
+        QCOMPARE(handler->servers().value(second)->getDevEuiList(), QStringList({ "D1", "d2" }));
+        QCOMPARE(handler->served().keys(), QStringList({ "D1", "D2" }));
+        QVERIFY(canBind(first));
+        QVERIFY(!canBind(second));
+    }
+
+    void uplinkIsDecodedIntoTheStore_data()
+    {
+        QTest::addColumn<QString>("storedDevEui");
+        QTest::newRow("upper-case DevEUI") << "E000000000000001";
+        QTest::newRow("lower-case DevEUI") << "e000000000000002";
+    }
+    void uplinkIsDecodedIntoTheStore()
+    {
+        QFETCH(QString, storedDevEui);
+        const uint16_t port = freePort();
+        QVERIFY(addStoredDevice(storedDevEui, METER_APP_EUI, 100, port));
+        // Uplinks carry the DevEUI in upper case.
+        const QString devEui = storedDevEui.toUpper();
+        handler->newPacketReceivedSlot(uplink(devEui, "0145230100"));
+        QCOMPARE(dataSpy->size(), 1);
+        QCOMPARE(dataSpy->at(0).at(0).toString(), devEui);
+        QCOMPARE(words(port, 100, 4), QList<uint16_t>({ 0x6553, 0xf100, 0x0001, 0x2345 }));
+    }
+
+    void scalingComesFromTheStore()
+    {
+        const uint16_t port = freePort();
+        QVERIFY(addStoredDevice("E000000000000003", METER_APP_EUI, 100, port));
+        // Named after its DevEUI, so the name search finds it.
+        QSqlQuery devices = store->getDevices(QStringLiteral("E000000000000003"));
+        QVERIFY(devices.next());
+        SDeviceRegUpdate update;
+        update.deviceId = devices.value(0).toUInt();
+        update.port = port;
+        update.registers << SRegisterUpdate { 102, 5, 10, QString() };
+        QVERIFY(store->updateRegInfo(update));
+        handler->newPacketReceivedSlot(uplink("E000000000000003", "0145230100"));
+        QCOMPARE(words(port, 102, 2), QList<uint16_t>({ 0x000b, 0x60b7 }));
+    }
+
+    void unknownPacketTypeStoresNothing()
+    {
+        const uint16_t port = freePort();
+        QVERIFY(addStoredDevice("E000000000000004", METER_APP_EUI, 100, port));
+        handler->newPacketReceivedSlot(uplink("E000000000000004", "0245230100"));
+        QCOMPARE(dataSpy->size(), 0);
+        QCOMPARE(logCount("WARNING: [CAllDeviceHandler::processDataSlot] Uncknown packet type [02]"), 1);
+        QCOMPARE(words(port, 100, 4), QList<uint16_t>({ 0, 0, 0, 0 }));
+        QCOMPARE(StoreTest::peerCount(QStringLiteral("SELECT COUNT(*) FROM dev_data WHERE port=%1 AND time IS NOT NULL;")
+                                          .arg(port)),
+                 0);
+    }
+
+    void highPacketTypeEndToEnd()
+    {
+        const uint16_t port = freePort();
+        QVERIFY(addStoredDevice("E000000000000005", HIGH_TYPE_APP_EUI, 7, port));
+        handler->newPacketReceivedSlot(uplink("E000000000000005", "c89cff"));
+        QCOMPARE(dataSpy->size(), 1);
+        QCOMPARE(words(port, 7, 1), QList<uint16_t>({ 0xff9c }));
+    }
+
+    void unservedDevEuiIsDroppedSilently()
+    {
+        const int lines = logSpy->size();
+        handler->newPacketReceivedSlot(uplink("E0000000000000FF", "0145230100"));
+        QCOMPARE(dataSpy->size(), 0);
+        QCOMPARE(logSpy->size(), lines);
+    }
+
+    // The road of one uplink as at start-up: network server -> server link -> queued
+    // -> registry -> store -> a real Modbus client.
+    void uplinkFromTheNetworkReadByModbusClient()
+    {
+        const uint16_t port = freePort();
+        QVERIFY(addStoredDevice("E000000000000006", METER_APP_EUI, 100, port));
+
+        FakeNetworkServer network;
+        QVERIFY(network.server.listen(QHostAddress::LocalHost, 0));
+        CServerHandler link;
+        QSignalSpy statusSpy(&link, &CServerHandler::changeServerStatus);
+        connect(&link, &CServerHandler::newPacketReceived, handler.get(), &CAllDeviceHandler::newPacketReceivedSlot,
+                Qt::QueuedConnection);
+        link.connectSlot(QStringLiteral("ws://127.0.0.1:%1").arg(network.server.serverPort()),
+                         QStringLiteral("operator"), QStringLiteral("secret"));
+        QTRY_VERIFY_WITH_TIMEOUT(!statusSpy.isEmpty()
+                                     && statusSpy.last().at(0).value<COMM::EServerStatus>() == COMM::eSuccess,
+                                 5000);
+
+        network.client->sendTextMessage(QStringLiteral(
+            "{\"cmd\":\"rx\",\"type\":\"UNCONF_UP\",\"devEui\":\"e000000000000006\",\"ts\":1700000000123,"
+            "\"gatewayId\":\"00000000000000ab\",\"ack\":false,\"fcnt\":1,\"port\":2,\"data\":\"0145230100\","
+            "\"freq\":868100000,\"dr\":5,\"rssi\":-80,\"snr\":7.5}"));
+        QVERIFY(dataSpy->wait(5000));
+
+        QProcess mbpoll;
+        QSignalSpy finished(&mbpoll, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        mbpoll.start("mbpoll", { "-m", "tcp", "-p", QString::number(port), "-a", "1", "-r", "100", "-c", "4", "-t",
+                                 "4:hex", "-1", "-0", "127.0.0.1" });
+        QVERIFY(finished.wait(20000));
+        const QString output = QString::fromLatin1(mbpoll.readAllStandardOutput() + mbpoll.readAllStandardError());
+        const QStringList expected { "\\[100\\]:\\s+0x6553\\b", "\\[101\\]:\\s+0xF100\\b", "\\[102\\]:\\s+0x0001\\b",
+                                     "\\[103\\]:\\s+0x2345\\b" };
+        for (const QString &pattern : expected)
+            QVERIFY2(QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption).match(output).hasMatch(),
+                     qPrintable(output));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegistry)
+#include "tst_registry.moc"

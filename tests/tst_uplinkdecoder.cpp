@@ -1,0 +1,409 @@
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include "app/globaltables.h"
+#include "devices/devicetemplate.h"
+#include "devices/uplinkdecoder.h"
+
+// Decoding works on byte vectors alone: no sockets, no store, no registry.
+
+static const QString DEV_EUI = QStringLiteral("70B3D5E75F600001");
+static const QString WARNING = QStringLiteral("WARNING: [CAllDeviceHandler::processDataSlot] ");
+
+static SDevicePacketField field(int packetBias, int bitSize, const QString &type, int regBitSize,
+                                const QString &name = QStringLiteral("F"), int regMapBias = 2, int bitBias = 0)
+{
+    SDevicePacketField f;
+    f.packetBias = packetBias;
+    f.dataBitBias = bitBias;
+    f.dataBitSize = bitSize;
+    f.dataType = type;
+    f.regMapBias = regMapBias;
+    f.regBitSize = regBitSize;
+    f.dataName = name;
+    f.valid = true;
+    return f;
+}
+
+Q_DECLARE_METATYPE(SDevicePacketField)
+
+static SDeviceTemplate templateOf(int packetType, int packetSize, const QList<SDevicePacketField> &fields)
+{
+    SDeviceTemplate t;
+    t.valid = true;
+    SDevicePacket packet;
+    packet.packetType = packetType;
+    packet.packetSize = packetSize;
+    packet.fields = fields;
+    packet.valid = true;
+    t.packets.insert(packetTypeKey(packetType), packet);
+    return t;
+}
+
+static void addServerValue(SDeviceTemplate &t, const QString &keyword, int regMapBias, int width)
+{
+    SServerData s;
+    s.keyword = keyword;
+    s.regMapBias = regMapBias;
+    s.regBitSize = width;
+    s.valid = true;
+    t.serverData.insert(keyword, s);
+}
+
+static DB::SDeviceRegMapDescription deviceAt(int startAddr)
+{
+    DB::SDeviceRegMapDescription d;
+    d.devEui = DEV_EUI;
+    d.startAddr = startAddr;
+    return d;
+}
+
+static API::SApiDeviceData uplinkWith(const char *payloadHex)
+{
+    API::SApiDeviceData u;
+    u.devEui = DEV_EUI;
+    u.ts = 1700000000123ULL;
+    u.gatewayId = QStringLiteral("AABBCCDD11223344");
+    u.fcnt = 0x12345678;
+    u.rssi = -100;
+    u.snr = 7.5;
+    u.data = QByteArray::fromHex(payloadHex);
+    return u;
+}
+
+// Registers as "offset:value:full" separated by spaces, in the order produced.
+static QString registersText(const QList<SRegisterValue> &registers)
+{
+    QStringList parts;
+    for (const SRegisterValue &r : registers)
+        parts << QStringLiteral("%1:%2:%3").arg(r.regOffset).arg(r.value, r.fullValue);
+    return parts.join(QLatin1Char(' '));
+}
+
+// Register parameters kept by address; every lookup is recorded.
+struct FakeParams {
+    QMap<uint32_t, SRegisterParam> params;
+    QList<uint32_t> asked;
+
+    RegisterParamSource source()
+    {
+        return [this](const QString &_devEui, uint32_t _regAddr) {
+            asked << _regAddr;
+            return _devEui == DEV_EUI ? params.value(_regAddr) : SRegisterParam();
+        };
+    }
+};
+
+static SRegisterParam param(qint32 gratingPeriod, qint32 startValue)
+{
+    SRegisterParam p;
+    p.gratingPeriod = gratingPeriod;
+    p.startValue = startValue;
+    return p;
+}
+
+class TestUplinkDecoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { fillGlobalTables(); }
+
+    void workedExample_data()
+    {
+        QTest::addColumn<qint32>("gratingPeriod");
+        QTest::addColumn<qint32>("startValue");
+        QTest::addColumn<QString>("registers");
+        QTest::newRow("new device") << 1 << 0 << "0:6553:6553f100 1:f100: 2:0001:00012345 3:2345:";
+        // 74565 * 10 + 5 = 745655 = 0xb60b7
+        QTest::newRow("multiplier 10, added 5") << 10 << 5 << "0:6553:6553f100 1:f100: 2:000b:000b60b7 3:60b7:";
+    }
+    void workedExample()
+    {
+        QFETCH(qint32, gratingPeriod);
+        QFETCH(qint32, startValue);
+        QFETCH(QString, registers);
+        const SDeviceTemplate t(QJsonDocument::fromJson(R"({
+            "app_eui": "0a0b0c0d01020304", "dev_type": "Meter",
+            "server_data": [ { "data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32,
+                               "data_name": "Time" } ],
+            "device_packets": [ { "packet_type": 1, "packet_size": 5, "packet_fields": [
+                { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
+                  "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Counter" } ] } ] })")
+                                    .object());
+        QVERIFY(t.valid);
+        FakeParams fake;
+        fake.params.insert(102, param(gratingPeriod, startValue));
+
+        const SDecodedUplink decoded = decodeUplink(uplinkWith("0145230100"), t, deviceAt(100), fake.source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(decoded.logLines, QStringList());
+        QCOMPARE(decoded.data.devEui, DEV_EUI);
+        QCOMPARE(decoded.data.startAddr, 100);
+        QCOMPARE(registersText(decoded.data.registers), registers);
+        QCOMPARE(fake.asked, QList<uint32_t>({ 102 }));
+    }
+
+    void fields_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("bitSize");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("regBitSize");
+        QTest::addColumn<qint32>("gratingPeriod");
+        QTest::addColumn<qint32>("startValue");
+        QTest::addColumn<QString>("registers");
+
+        QTest::newRow("u8 9c") << QByteArray("9c") << 8 << "uinteger" << 16 << 1 << 0 << "2:009c:009c";
+        QTest::newRow("i8 9c is -100") << QByteArray("9c") << 8 << "integer" << 16 << 1 << 0 << "2:ff9c:ff9c";
+        QTest::newRow("i8 7f x3 +1 = 382") << QByteArray("7f") << 8 << "integer" << 16 << 3 << 1 << "2:017e:017e";
+        QTest::newRow("u16 little-endian") << QByteArray("3412") << 16 << "uinteger" << 16 << 1 << 0 << "2:1234:1234";
+        QTest::newRow("i16 ff7f x2 wraps to fffe")
+            << QByteArray("ff7f") << 16 << "integer" << 16 << 2 << 0 << "2:fffe:fffe";
+        // -32768 - 1 = -32769 = 0xffff7fff, low 16 bits
+        QTest::newRow("i16 0080 -1") << QByteArray("0080") << 16 << "integer" << 16 << 1 << -1 << "2:7fff:7fff";
+        QTest::newRow("u16 ffff x-1") << QByteArray("ffff") << 16 << "uinteger" << 16 << -1 << 0 << "2:0001:0001";
+        QTest::newRow("u32 little-endian")
+            << QByteArray("78563412") << 32 << "uinteger" << 32 << 1 << 0 << "2:1234:12345678 3:5678:";
+        QTest::newRow("i32 -1") << QByteArray("ffffffff") << 32 << "integer" << 32 << 1 << 0
+                                << "2:ffff:ffffffff 3:ffff:";
+        // 0xffffffff * 2 + 3 = 0x200000001, low 32 bits
+        QTest::newRow("u32 wraps in 32 bits")
+            << QByteArray("ffffffff") << 32 << "uinteger" << 32 << 2 << 3 << "2:0000:00000001 3:0001:";
+        QTest::newRow("i32 7fffffff x2 = fffffffe")
+            << QByteArray("ffffff7f") << 32 << "integer" << 32 << 2 << 0 << "2:ffff:fffffffe 3:fffe:";
+        QTest::newRow("u64 little-endian") << QByteArray("0102030405060708") << 64 << "uinteger" << 64 << 1 << 0
+                                           << "2:0807:0807060504030201 3:0605: 4:0403: 5:0201:";
+        // -2 * 3 + 1 = -5
+        QTest::newRow("i64 -2 x3 +1") << QByteArray("feffffffffffffff") << 64 << "integer" << 64 << 3 << 1
+                                      << "2:ffff:fffffffffffffffb 3:ffff: 4:ffff: 5:fffb:";
+        // 0xffff...ff * (-1 sign-extended) = 1 mod 2^64
+        QTest::newRow("u64 x-1 in 64 bits") << QByteArray("ffffffffffffffff") << 64 << "uinteger" << 64 << -1 << 0
+                                            << "2:0000:0000000000000001 3:0000: 4:0000: 5:0001:";
+        // 0x100000000 * 16: a 32-bit product would lose it
+        QTest::newRow("u64 keeps high bits") << QByteArray("0000000001000000") << 64 << "uinteger" << 64 << 16 << 0
+                                             << "2:0000:0000001000000000 3:0010: 4:0000: 5:0000:";
+        QTest::newRow("text ends at zero byte") << QByteArray("41420000") << 32 << "text" << 32 << 7 << 7 << "2:AB:AB";
+        QTest::newRow("text fills four") << QByteArray("41424344") << 32 << "text" << 32 << 1 << 0 << "2:ABCD:ABCD";
+        QTest::newRow("text of eight") << QByteArray("48454c4c4f20574f") << 64 << "text" << 64 << 1 << 0
+                                       << "2:HELL:HELLO WO 3:O WO:";
+        QTest::newRow("text of one byte") << QByteArray("41") << 8 << "text" << 16 << 1 << 0 << "2:A:A";
+        QTest::newRow("text empty writes nothing") << QByteArray("0041") << 16 << "text" << 16 << 1 << 0 << "";
+        QTest::newRow("text utf-8") << QByteArray("c3a97a00") << 32 << "text" << 32 << 1 << 0
+                                    << QString::fromUtf8("2:\xc3\xa9z:\xc3\xa9z");
+
+        // Wider than its place in the map: only its own registers, the low ones for numbers.
+        QTest::newRow("u32 into 16 bits") << QByteArray("78563412") << 32 << "uinteger" << 16 << 1 << 0
+                                          << "2:5678:5678";
+        QTest::newRow("u64 into 32 bits") << QByteArray("0102030405060708") << 64 << "uinteger" << 32 << 1 << 0
+                                          << "2:0403:04030201 3:0201:";
+        QTest::newRow("u64 into 48 bits") << QByteArray("0102030405060708") << 64 << "uinteger" << 48 << 1 << 0
+                                          << "2:0605:060504030201 3:0403: 4:0201:";
+        QTest::newRow("text of eight into 16 bits")
+            << QByteArray("48454c4c4f20574f") << 64 << "text" << 16 << 1 << 0 << "2:HELL:HELL";
+    }
+    void fields()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, bitSize);
+        QFETCH(QString, type);
+        QFETCH(int, regBitSize);
+        QFETCH(qint32, gratingPeriod);
+        QFETCH(qint32, startValue);
+        QFETCH(QString, registers);
+        const QByteArray payload = QByteArray::fromHex("07" + bytes);
+        const SDeviceTemplate t = templateOf(7, payload.size(), { field(1, bitSize, type, regBitSize) });
+        FakeParams fake;
+        fake.params.insert(52, param(gratingPeriod, startValue));
+        const SDecodedUplink decoded = decodeUplink(uplinkWith(payload.toHex().constData()), t, deviceAt(50),
+                                                    fake.source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(decoded.logLines, QStringList());
+        QCOMPARE(registersText(decoded.data.registers), registers);
+        // Texts are never scaled, so their parameters are not even read.
+        QCOMPARE(fake.asked, type == "text" ? QList<uint32_t>() : QList<uint32_t>({ 52 }));
+    }
+
+    void bitBiasDoesNotMoveTheReadPosition()
+    {
+        const SDeviceTemplate t = templateOf(1, 3, { field(1, 16, "uinteger", 16, "F", 2, 8) });
+        FakeParams fake;
+        const SDecodedUplink decoded = decodeUplink(uplinkWith("013412"), t, deviceAt(0), fake.source());
+        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("2:1234:1234"));
+    }
+
+    void serverValues_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<double>("snr");
+        QTest::addColumn<QString>("registers");
+        // ts 1700000000123 ms = 1700000000 s = 0x6553f100
+        QTest::newRow("ts 64") << "ts" << 64 << 0.0 << "4:6553:6553f100 5:f100:";
+        QTest::newRow("ts 33") << "ts" << 33 << 0.0 << "4:6553:6553f100 5:f100:";
+        QTest::newRow("ts 32") << "ts" << 32 << 0.0 << "4:6553:6553f100 5:f100:";
+        QTest::newRow("ts 17") << "ts" << 17 << 0.0 << "4:6553:6553f100 5:f100:";
+        QTest::newRow("ts 16 keeps low seconds") << "ts" << 16 << 0.0 << "4:f100:f100";
+        QTest::newRow("rssi -100") << "rssi" << 16 << 0.0 << "4:ff9c:ff9c";
+        QTest::newRow("rssi 32 still one") << "rssi" << 32 << 0.0 << "4:ff9c:ff9c";
+        QTest::newRow("snr 7.5 up to 8") << "snr" << 32 << 7.5 << "4:0000:00000008 5:0008:";
+        QTest::newRow("snr 7.5 w16") << "snr" << 16 << 7.5 << "4:0008:0008";
+        QTest::newRow("snr -7.5 up to -7") << "snr" << 32 << -7.5 << "4:ffff:fffffff9 5:fff9:";
+        QTest::newRow("snr -7.5 w16") << "snr" << 16 << -7.5 << "4:fff9:fff9";
+        QTest::newRow("snr -7.25 w16") << "snr" << 16 << -7.25 << "4:fff9:fff9";
+        QTest::newRow("snr 7.4 w16") << "snr" << 16 << 7.4 << "4:0007:0007";
+        QTest::newRow("fcnt 32") << "fcnt" << 32 << 0.0 << "4:1234:12345678 5:5678:";
+        QTest::newRow("fcnt 16") << "fcnt" << 16 << 0.0 << "4:5678:5678";
+        QTest::newRow("gatewayId 64") << "gatewayId" << 64 << 0.0 << "4:AABB:AABBCCDD11223344 5:CCDD: 6:1122: 7:3344:";
+        QTest::newRow("gatewayId 48") << "gatewayId" << 48 << 0.0 << "4:CCDD:CCDD11223344 5:1122: 6:3344:";
+        QTest::newRow("gatewayId 40 chars 5-16") << "gatewayId" << 40 << 0.0 << "4:CCDD:CCDD11223344 5:1122: 6:3344:";
+        QTest::newRow("gatewayId 32") << "gatewayId" << 32 << 0.0 << "4:1122:11223344 5:3344:";
+        QTest::newRow("gatewayId 16") << "gatewayId" << 16 << 0.0 << "4:3344:3344";
+        QTest::newRow("devEui 64") << "devEui" << 64 << 0.0 << "4:70B3:70B3D5E75F600001 5:D5E7: 6:5F60: 7:0001:";
+        QTest::newRow("devEui 48") << "devEui" << 48 << 0.0 << "4:D5E7:D5E75F600001 5:5F60: 6:0001:";
+        QTest::newRow("devEui 32") << "devEui" << 32 << 0.0 << "4:5F60:5F600001 5:0001:";
+        QTest::newRow("devEui 16") << "devEui" << 16 << 0.0 << "4:0001:0001";
+    }
+    void serverValues()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(int, width);
+        QFETCH(double, snr);
+        QFETCH(QString, registers);
+        SDeviceTemplate t = templateOf(1, 1, {});
+        addServerValue(t, keyword, 4, width);
+        API::SApiDeviceData uplink = uplinkWith("01");
+        uplink.snr = snr;
+        FakeParams fake;
+        const SDecodedUplink decoded = decodeUplink(uplink, t, deviceAt(0), fake.source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(registersText(decoded.data.registers), registers);
+        // Server values are stored as received, without parameters.
+        QVERIFY(fake.asked.isEmpty());
+    }
+
+    void serverValuesInKeywordOrder()
+    {
+        SDeviceTemplate t = templateOf(1, 1, {});
+        addServerValue(t, "ts", 0, 32);
+        addServerValue(t, "rssi", 2, 16);
+        addServerValue(t, "fcnt", 3, 16);
+        const SDecodedUplink decoded = decodeUplink(uplinkWith("01"), t, deviceAt(0), FakeParams().source());
+        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("3:5678:5678 2:ff9c:ff9c 0:6553:6553f100 1:f100:"));
+    }
+
+    void rejections_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QStringList>("logLines");
+        QTest::newRow("unknown packet type") << QByteArray("0212345678") << false
+                                             << QStringList { WARNING + "Uncknown packet type [02]" };
+        QTest::newRow("unknown type f0 is -16") << QByteArray("f012345678") << false
+                                                << QStringList { WARNING + "Uncknown packet type [-16]" };
+        QTest::newRow("too short") << QByteArray("011234") << false
+                                   << QStringList { WARNING + "Invalid size of packet [01]. Expect [5], real [3]" };
+        QTest::newRow("too long") << QByteArray("011234567800") << false
+                                  << QStringList { WARNING + "Invalid size of packet [01]. Expect [5], real [6]" };
+        QTest::newRow("empty payload") << QByteArray() << false
+                                       << QStringList { WARNING + "Empty payload from device [" + DEV_EUI + "]" };
+    }
+    void rejections()
+    {
+        QFETCH(QByteArray, payload);
+        QFETCH(bool, accepted);
+        QFETCH(QStringList, logLines);
+        SDeviceTemplate t = templateOf(1, 5, { field(1, 16, "uinteger", 16) });
+        addServerValue(t, "ts", 0, 32);
+        FakeParams fake;
+        const SDecodedUplink decoded = decodeUplink(uplinkWith(payload.constData()), t, deviceAt(0), fake.source());
+        QCOMPARE(decoded.accepted, accepted);
+        QCOMPARE(decoded.logLines, logLines);
+        // Dropped whole: not even the time stamp.
+        QVERIFY(decoded.data.registers.isEmpty());
+        QVERIFY(fake.asked.isEmpty());
+    }
+
+    void skippedFields_data()
+    {
+        QTest::addColumn<SDevicePacketField>("bad");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("bit bias 4") << field(1, 16, "uinteger", 16, "B", 6, 4)
+                                    << "ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional";
+        QTest::newRow("bit size 12") << field(1, 12, "uinteger", 16, "B", 6)
+                                     << "ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional";
+        QTest::newRow("24 bits") << field(1, 24, "uinteger", 32, "B", 6) << WARNING + "Unsupport size of data [3]";
+        QTest::newRow("boolean") << field(1, 8, "boolean", 16, "B", 6)
+                                 << WARNING + "Unsupport data type [boolean], size [1]";
+        QTest::newRow("float") << field(1, 32, "float", 32, "B", 6) << WARNING + "Unsupport data type [float], size [4]";
+        QTest::newRow("partly beyond") << field(4, 16, "uinteger", 16, "B", 6)
+                                       << WARNING + "Field [B] lies outside the packet: bytes [4..5], packet size [5]";
+        QTest::newRow("wholly beyond") << field(9, 64, "text", 64, "B", 6)
+                                       << WARNING + "Field [B] lies outside the packet: bytes [9..16], packet size [5]";
+        QTest::newRow("before the packet") << field(-1, 8, "integer", 16, "B", 6)
+                                           << WARNING + "Field [B] lies outside the packet: bytes [-1..-1], packet size [5]";
+    }
+    void skippedFields()
+    {
+        QFETCH(SDevicePacketField, bad);
+        QFETCH(QString, logLine);
+        // The skipped field sits between two good ones; decoding goes on past it.
+        const SDeviceTemplate t = templateOf(1, 5, { field(1, 16, "uinteger", 16, "A", 0), bad,
+                                                     field(3, 16, "uinteger", 16, "C", 1) });
+        FakeParams fake;
+        const SDecodedUplink decoded = decodeUplink(uplinkWith("0134125678"), t, deviceAt(10), fake.source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(decoded.logLines, QStringList { logLine });
+        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("0:1234:1234 1:7856:7856"));
+        QCOMPARE(fake.asked, QList<uint32_t>({ 10, 11 }));
+    }
+
+    void unknownServerKeywordIsSkipped()
+    {
+        SDeviceTemplate t = templateOf(1, 1, {});
+        addServerValue(t, "RSSI", 0, 16);
+        addServerValue(t, "rssi", 1, 16);
+        const SDecodedUplink decoded = decodeUplink(uplinkWith("01"), t, deviceAt(0), FakeParams().source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(decoded.logLines, QStringList { WARNING + "Uncknown DataCode [RSSI]!" });
+        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("1:ff9c:ff9c"));
+    }
+
+    void highPacketTypes_data()
+    {
+        QTest::addColumn<int>("templateType");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::newRow("200 matches c8") << 200 << QByteArray("c80100");
+        QTest::newRow("-56 matches c8") << -56 << QByteArray("c80100");
+        QTest::newRow("128 matches 80") << 128 << QByteArray("800100");
+        QTest::newRow("255 matches ff") << 255 << QByteArray("ff0100");
+        QTest::newRow("127 matches 7f") << 127 << QByteArray("7f0100");
+    }
+    void highPacketTypes()
+    {
+        QFETCH(int, templateType);
+        QFETCH(QByteArray, payload);
+        const QByteArray json = R"({ "app_eui": "aa", "dev_type": "T", "device_packets": [ { "packet_type": )"
+            + QByteArray::number(templateType) + R"(, "packet_size": 3, "packet_fields": [
+                { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "uinteger",
+                  "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "V" } ] } ] })";
+        const SDeviceTemplate t(QJsonDocument::fromJson(json).object());
+        QVERIFY(t.valid);
+        const SDecodedUplink decoded = decodeUplink(uplinkWith(payload.constData()), t, deviceAt(0),
+                                                    FakeParams().source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("0:0001:0001"));
+    }
+
+    void noTemplateDropsTheUplink()
+    {
+        const SDecodedUplink decoded =
+            decodeUplink(uplinkWith("0100"), SDeviceTemplate(), deviceAt(0), FakeParams().source());
+        QVERIFY(!decoded.accepted);
+        QCOMPARE(decoded.logLines, QStringList { WARNING + "Uncknown packet type [01]" });
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUplinkDecoder)
+#include "tst_uplinkdecoder.moc"
