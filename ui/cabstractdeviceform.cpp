@@ -80,9 +80,10 @@ CAbstractDeviceForm::CAbstractDeviceForm(QWidget *parent)
     auto *connectionLayout = new QHBoxLayout(connectionBox);
     connectionLayout->setContentsMargins(5, 5, 5, 5);
     connectionLayout->setSpacing(5);
-    portEdit->setFixedSize(50, 25);
+    // Wide enough for five digits in the style sheet's font.
+    portEdit->setFixedSize(70, 25);
     portEdit->setValidator(new QIntValidator(portEdit));
-    startAddressEdit->setFixedWidth(50);
+    startAddressEdit->setFixedWidth(70);
     startAddressEdit->setValidator(new QIntValidator(startAddressEdit));
     connectionLayout->addStretch(1);
     connectionLayout->addWidget(new QLabel(tr("TCP port for device:"), connectionBox), 1, Qt::AlignRight);
