@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -22,6 +23,13 @@ inline const QString PASSWORD = QStringLiteral("s3cret");
 // (int16) at register offset 6, humidity (uint16) at 7, battery (uint16) at 8.
 inline const QString TH_APP_EUI = QStringLiteral("4B454C5641524101");
 inline const QString PULSE_APP_EUI = QStringLiteral("4B454C5641524102");
+
+// A port nobody listens on right now.
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
+}
 
 inline bool writeFile(const QString &_path, const QByteArray &_content)
 {

@@ -54,12 +54,6 @@ const int HUMIDITY_OFFSET = 7;
 // Temperature 225 (00e1), humidity 600 (0258), battery 2830 (0b0e), little-endian.
 const char *BOILER_PAYLOAD = "01e10058020e0b";
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
-}
-
 QString screenshotPath(const QString &_name)
 {
     QDir().mkpath(QStringLiteral(KELVARA_BINARY_DIR "/screenshots"));

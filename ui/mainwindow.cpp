@@ -392,8 +392,11 @@ void MainWindow::changeServerStatusSlot(COMM::EServerStatus _status)
     connectionStateLabel->setText(text);
     emit setConnectStatusIco(QIcon(_status == COMM::eSuccess ? GOOD_CONNECTION_ICON : FAIL_CONNECTION_ICON));
     // Only a log-in the server accepted is kept for the next start.
-    if (_status == COMM::eSuccess)
+    if (_status == COMM::eSuccess) {
+        CLogFile::addLog(QStringLiteral("INFO: [MainWindow::changeServerStatusSlot] Logged in to the server as [%1]")
+                             .arg(loginEdit->text()));
         saveSettings();
+    }
 }
 
 void MainWindow::registerStoredDevices()
