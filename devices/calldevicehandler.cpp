@@ -35,7 +35,8 @@ void CAllDeviceHandler::init()
     const QString dirPath = QDir::currentPath() + QStringLiteral("/") + DEVICE_FOLDER;
     const QDir dir(dirPath);
     if (!dir.exists()) {
-        const QString message = QStringLiteral("[CAllDeviceHandler::init] Dirrectory with device signature is not existed");
+        const QString message
+            = QStringLiteral("[CAllDeviceHandler::init] Dirrectory with device signature is not existed");
         CLogFile::addLog(message);
         qDebug().noquote() << message;
         return;
@@ -98,15 +99,17 @@ void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     detachFromOtherPorts(_devInfo.devEui, _port);
     CDeviceHandler *server = ports.value(_port);
     if (server) {
-        CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
+        CLogFile::addLog(
+            QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     } else {
         server = new CDeviceHandler(_port);
         ports.insert(_port, server);
     }
     server->appendDevice(_devInfo.devEui);
     devices.insert(_devInfo.devEui.toUpper(), _devInfo);
-    CLogFile::addLog(
-        QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]").arg(_devInfo.devEui).arg(_port));
+    CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
+                         .arg(_devInfo.devEui)
+                         .arg(_port));
 }
 
 void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
@@ -124,8 +127,9 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
         CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
     }
     devices.remove(_devEui.toUpper());
-    qDebug().noquote()
-        << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]").arg(_devEui).arg(_port);
+    qDebug().noquote() << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]")
+                              .arg(_devEui)
+                              .arg(_port);
 }
 
 void CAllDeviceHandler::detachFromOtherPorts(const QString &_devEui, uint16_t _keepPort)
@@ -163,7 +167,8 @@ void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
 
 void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
 {
-    qDebug().noquote() << QStringLiteral("[CAllDeviceHandler::processDataSlot] Process device [%1]").arg(_devData.devEui);
+    qDebug().noquote()
+        << QStringLiteral("[CAllDeviceHandler::processDataSlot] Process device [%1]").arg(_devData.devEui);
     DB::SDeviceRegMapDescription device;
     {
         QMutexLocker locker(&mutex);

@@ -12,7 +12,8 @@ const QString WARNING_PREFIX = QStringLiteral("WARNING: [CAllDeviceHandler::proc
 
 // The text of one value, cut into its 16-bit registers (an empty part writes nothing),
 // and the whole text carried by the first register.
-struct SValueText {
+struct SValueText
+{
     QStringList parts;
     QString full;
 };
@@ -132,8 +133,7 @@ QString scaledText(quint64 _raw, int _size, const SRegisterParam &_param)
 
 // Adds one payload field's registers, or a log line when the field is skipped.
 void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, const API::SApiDeviceData &_uplink,
-                 const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params,
-                 SDecodedUplink &_result)
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, SDecodedUplink &_result)
 {
     if (_field.dataBitBias % 8 != 0 || _field.dataBitSize % 8 != 0) {
         _result.logLines << QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional");
@@ -181,7 +181,7 @@ void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, c
 } // namespace
 
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-                            const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params)
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params)
 {
     SDecodedUplink result;
     result.data.devEui = _uplink.devEui;
@@ -192,8 +192,8 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
             result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
             continue;
         }
-        addRegisters(result.data.registers, serverValueText(server.keyword, _uplink, server.regBitSize),
-                     server.regMapBias);
+        addRegisters(
+            result.data.registers, serverValueText(server.keyword, _uplink, server.regBitSize), server.regMapBias);
     }
 
     // A rejected uplink stores nothing, not even its server values.

@@ -14,7 +14,8 @@ using RegisterParamSource = std::function<SRegisterParam(const QString &_devEui,
 
 // What one uplink turns into: the registers to store, or a rejection. logLines are the
 // lines for the log file in the order they arose, the rejection's reason included.
-struct SDecodedUplink {
+struct SDecodedUplink
+{
     bool accepted = false;
     SDeviceRegData data;
     QStringList logLines;
@@ -24,4 +25,4 @@ struct SDecodedUplink {
 // from the first payload byte, size check, then every field of the packet. Reads nothing
 // outside the payload and writes no register beyond each value's own ones.
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-                            const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params);
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params);

@@ -1,9 +1,15 @@
 #include "modbus/cconnectionhandler.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 
 #include "app/clogfile.h"
 #include "store/cdatabasehandler.h"
+
+// One line per answered poll is too much for a console at thousands of polls a
+// second: shown only when asked for, with
+// QT_LOGGING_RULES="kelvara.modbus.requests.debug=true".
+Q_LOGGING_CATEGORY(modbusRequests, "kelvara.modbus.requests", QtInfoMsg)
 
 CConnectionHandler::CConnectionHandler(const uint16_t &port)
     : port(port)
@@ -72,15 +78,12 @@ QByteArray CConnectionHandler::answerFrame()
         return MODBUS::exceptionAnswer(mbap, header, exception);
 
     CDataBaseHandler *store = CDataBaseHandler::getInstance();
-    bool ok = false;
-    QMap<uint16_t, uint16_t> data;
-    if (store)
-        data = store->getRegisterData(port, header.startAddress, header.quantity, &ok);
-    qDebug().noquote() << QStringLiteral("[CConnectionHandler] Request [%1] registers beginning from [%2]")
+    if (!store)
+        return MODBUS::exceptionAnswer(mbap, header, MODBUS::SERVER_DEVICE_FAILURE);
+    const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, header.startAddress, header.quantity);
+    qCDebug(modbusRequests).noquote() << QStringLiteral("[CConnectionHandler] Request [%1] registers beginning from [%2]")
                               .arg(header.quantity)
                               .arg(header.startAddress);
-    if (!ok)
-        return MODBUS::exceptionAnswer(mbap, header, MODBUS::SERVER_DEVICE_FAILURE);
     return getAnswerDataSlot(mbap, header, data);
 }
 

@@ -74,6 +74,7 @@ QByteArray readAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_h
 {
     const int dataBytes = 2 * _data.size();
     QByteArray bytes = answerHead(_mbap, _header, uint16_t(dataBytes + 3), _header.functionCode);
+    bytes.reserve(bytes.size() + 1 + dataBytes);
     bytes.append(char(uint8_t(dataBytes)));
     for (auto it = _data.cbegin(); it != _data.cend(); ++it)
         appendWord(bytes, it.value());

@@ -77,6 +77,7 @@ CDataBaseHandler::CDataBaseHandler() = default;
 CDataBaseHandler::~CDataBaseHandler()
 {
     // Only a store that failed to start is ever destroyed: free its connection name for the next try.
+    saveQuery = QSqlQuery();
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(DB_CONNECTION_NAME);
@@ -120,7 +121,39 @@ bool CDataBaseHandler::start()
     // Modbus reads select by (port, reg_addr), uplinks and edits write by (device, reg_addr).
     createIndex(QStringLiteral("dev_data_port_reg_addr"), data(DATA_PORT), data(DATA_REG_ADDR));
     createIndex(QStringLiteral("dev_data_device_reg_addr"), data(DATA_DEVICE), data(DATA_REG_ADDR));
+    useWriteAheadLog();
+    if (!image.load(db) || !prepareSaveQuery()) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(DB_FILE_NAME, db.lastError().text()));
+        return false;
+    }
     return true;
+}
+
+// Commits then append to the log file instead of rewriting pages under a
+// journal, and sync only at checkpoints: an uplink costs no disk flush of its
+// own. A committed uplink survives a crash of the program; a power cut may
+// lose the last moments, which the next uplinks rewrite anyway.
+void CDataBaseHandler::useWriteAheadLog()
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL;")) || !query.next()
+        || query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log is not available, "
+                               "every write waits for the disk"));
+        return;
+    }
+    if (!query.exec(QStringLiteral("PRAGMA synchronous=NORMAL;")))
+        logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Synchronous mode is not set"));
+}
+
+bool CDataBaseHandler::prepareSaveQuery()
+{
+    saveQuery = QSqlQuery(db);
+    return saveQuery.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
+                                     {DB_TABLE_DEV_DATA, data(DATA_VALUE), data(DATA_FULL_VALUE), data(DATA_TIME),
+                                      data(DATA_DEVICE), data(DATA_REG_ADDR)}));
 }
 
 bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_columns, int _expected,
@@ -218,6 +251,7 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
                            data(DATA_START_VALUE), data(DATA_GRATING_PERIOD), data(DATA_BIT_SIZE),
                            data(DATA_DATA_TYPE), data(DATA_NAME), data(DATA_PARENT), data(DATA_SOURCE),
                            data(DATA_UNIT)}));
+    QList<QPair<qint64, SRegisterParam>> insertedRows;
     const auto insertRow = [&](qint64 _addr, const SRegisterDescription &_reg, bool _parent) {
         query.bindValue(param(data(DATA_DEVICE)), deviceId);
         query.bindValue(param(data(DATA_PORT)), _port);
@@ -230,8 +264,12 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
         query.bindValue(param(data(DATA_PARENT)), _parent ? 1 : 0);
         query.bindValue(param(data(DATA_SOURCE)), _parent ? _reg.source : 0);
         query.bindValue(param(data(DATA_UNIT)), _parent ? QVariant(textOrEmpty(_reg.unit)) : QVariant(QVariant::String));
-        if (query.exec())
+        if (query.exec()) {
+            insertedRows.append({_addr, SRegisterParam{qint32(_addr), _parent ? _reg.startValue : 0,
+                                                       _parent ? _reg.gratingPeriod : 1,
+                                                       _parent ? textOrEmpty(_reg.unit) : QString()}});
             return true;
+        }
         CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [4]"));
         CLogFile::addLog(query.lastQuery() + QStringLiteral(" Error_text[") + query.lastError().text()
                          + QStringLiteral("]"));
@@ -255,7 +293,14 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
                 return false;
         }
     }
-    return transaction.commit(origin);
+    if (!transaction.commit(origin))
+        return false;
+    image.addDevice(deviceId, _info.devEui, _port);
+    for (const auto &row : insertedRows) {
+        image.addRegister(deviceId, row.first, row.second);
+        image.setWord(_port, row.first, 0);
+    }
+    return true;
 }
 
 bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
@@ -266,103 +311,67 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
         CLogFile::addLog(QStringLiteral("INFO: %1 Empty input data").arg(origin));
         return false;
     }
-    CSqlTransaction transaction(db);
-    if (!transaction.begin(origin))
-        return false;
-
-    uint32_t deviceId = 0;
-    bool found = false;
-    if (!findDeviceId(_data.devEui, &deviceId, &found)) {
-        CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [1]").arg(origin));
-        return false;
-    }
-    if (!found) {
+    if (!image.contains(_data.devEui)) {
         CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, _data.devEui));
         return false;
     }
+    const uint32_t deviceId = image.deviceId(_data.devEui);
     if (deviceId == 0) {
         CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [ID=0] [%2]").arg(origin, _data.devEui));
         return false;
     }
+    CSqlTransaction transaction(db);
+    if (!transaction.begin(origin))
+        return false;
 
-    QSqlQuery query(db);
-    query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
-                          {DB_TABLE_DEV_DATA, data(DATA_VALUE), data(DATA_FULL_VALUE), data(DATA_TIME),
-                           data(DATA_DEVICE), data(DATA_REG_ADDR)}));
     for (const SRegisterValue &reg : _data.registers) {
         const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
-        query.bindValue(param(data(DATA_VALUE)), textOrEmpty(reg.value));
-        query.bindValue(param(data(DATA_FULL_VALUE)), textOrNull(reg.fullValue));
-        query.bindValue(param(data(DATA_TIME)), QDateTime::currentMSecsSinceEpoch());
-        query.bindValue(param(data(DATA_DEVICE)), deviceId);
-        query.bindValue(param(data(DATA_REG_ADDR)), regAddr);
-        if (!query.exec()) {
+        saveQuery.bindValue(0, textOrEmpty(reg.value));
+        saveQuery.bindValue(1, textOrNull(reg.fullValue));
+        saveQuery.bindValue(2, QDateTime::currentMSecsSinceEpoch());
+        saveQuery.bindValue(3, deviceId);
+        saveQuery.bindValue(4, regAddr);
+        if (!saveQuery.exec()) {
             // The uplink is kept whole or not at all: the registers already written are rolled back.
             CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [2]").arg(origin));
-            CLogFile::addLog(QStringLiteral("    Query [%1]").arg(query.lastQuery()));
+            CLogFile::addLog(QStringLiteral("    Query [%1]").arg(saveQuery.lastQuery()));
             CLogFile::addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
             return false;
         }
     }
-    return transaction.commit(origin);
+    if (!transaction.commit(origin))
+        return false;
+    // Only registers that have a row take a value, as in the table.
+    const uint16_t port = image.devicePort(deviceId);
+    for (const SRegisterValue &reg : _data.registers) {
+        const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
+        if (image.param(deviceId, regAddr))
+            image.setWord(port, regAddr, registerWord(reg.value));
+    }
+    return true;
 }
 
 SRegisterParam CDataBaseHandler::getRegisterParam(const QString &_devEui, const uint32_t &_regAddr)
 {
     QMutexLocker locker(&mutex);
-    SRegisterParam result;
-    QSqlQuery query(db);
-    query.prepare(sqlText(QStringLiteral("SELECT * FROM %1 WHERE %1.%3 IN ( SELECT %2.%4 FROM %2 WHERE "
-                                         "%2.%5=:%5 COLLATE NOCASE ) AND %1.%6=:%6;"),
-                          {DB_TABLE_DEV_DATA, DB_TABLE_DEVICES, data(DATA_DEVICE), dev(DEV_DEVICE),
-                           dev(DEV_DEV_EUI), data(DATA_REG_ADDR)}));
-    query.bindValue(param(dev(DEV_DEV_EUI)), _devEui);
-    query.bindValue(param(data(DATA_REG_ADDR)), _regAddr);
-    if (!query.exec()) {
-        CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Invalid SQL request [1]"));
-        CLogFile::addLog(query.lastQuery());
-        return result;
-    }
-    if (!query.next()) {
+    const SRegisterParam *found = image.param(image.deviceId(_devEui), _regAddr);
+    if (!image.contains(_devEui) || !found) {
         CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Register is not exist!"));
-        CLogFile::addLog(query.lastQuery());
-        return result;
+        CLogFile::addLog(QStringLiteral("    DevEUI [%1], regAddr [%2]").arg(_devEui).arg(_regAddr));
+        return SRegisterParam();
     }
-    result.gratingPeriod = query.value(DATA_GRATING_PERIOD).toInt();
-    result.startValue = query.value(DATA_START_VALUE).toInt();
-    result.unit = query.value(DATA_UNIT).toString();
+    SRegisterParam result = *found;
     result.regAddr = qint32(_regAddr);
     return result;
 }
 
 QMap<uint16_t, uint16_t> CDataBaseHandler::getRegisterData(const int32_t &_port, const int32_t &_startAddr,
-                                                           const int32_t &_count, bool *_ok)
+                                                           const int32_t &_count)
 {
-    QMap<uint16_t, uint16_t> result;
-    if (_ok)
-        *_ok = true;
     if (_count <= 0)
-        return result;
+        return QMap<uint16_t, uint16_t>();
     QMutexLocker locker(&mutex);
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(sqlText(QStringLiteral("SELECT %3, %4 FROM %1 WHERE %2=:%2 AND %3 BETWEEN :first AND :last;"),
-                          {DB_TABLE_DEV_DATA, data(DATA_PORT), data(DATA_REG_ADDR), data(DATA_VALUE)}));
-    query.bindValue(param(data(DATA_PORT)), _port);
-    query.bindValue(QStringLiteral(":first"), _startAddr);
-    query.bindValue(QStringLiteral(":last"), qint64(_startAddr) + _count - 1);
-    if (!query.exec()) {
-        CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
-        CLogFile::addLog(query.lastQuery());
-        if (_ok)
-            *_ok = false;
-        return result;
-    }
-    for (int32_t i = 0; i < _count; ++i)
-        result.insert(uint16_t(_startAddr + i), 0);
-    while (query.next())
-        result.insert(uint16_t(query.value(0).toInt()), registerWord(query.value(1).toString()));
-    return result;
+    return image.words(uint16_t(_port), _startAddr, _count);
 }
 
 uint16_t CDataBaseHandler::registerWord(const QString &_value)
@@ -446,7 +455,11 @@ bool CDataBaseHandler::updateRegInfo(const SDeviceRegUpdate &_update)
             return false;
         }
     }
-    return transaction.commit(origin);
+    if (!transaction.commit(origin))
+        return false;
+    for (const SRegisterUpdate &reg : _update.registers)
+        image.setParam(_update.deviceId, reg.regAddr, reg.startValue, reg.gratingPeriod, textOrEmpty(reg.unit));
+    return true;
 }
 
 bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
@@ -467,5 +480,9 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
             return false;
         }
     }
-    return transaction.commit(origin);
+    if (!transaction.commit(origin))
+        return false;
+    if (!image.removeDevice(db, _deviceId))
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Register values of port are not reloaded").arg(origin));
+    return true;
 }

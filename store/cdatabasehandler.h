@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include "store/cregisterimage.h"
 #include "store/storerecords.h"
 
 // The register store: the devices and one row per 16-bit register in "server.db".
@@ -24,10 +25,9 @@ public:
     // Writes the registers of one uplink, all or nothing.
     bool saveRegisterData(const SDeviceRegData &_data);
     SRegisterParam getRegisterParam(const QString &_devEui, const uint32_t &_regAddr);
-    // One entry per address of the range, 0 where nothing is stored. *_ok (when given)
-    // tells a failed query from a range without rows.
-    QMap<uint16_t, uint16_t> getRegisterData(const int32_t &_port, const int32_t &_startAddr, const int32_t &_count,
-                                             bool *_ok = nullptr);
+    // One entry per address of the range, 0 where nothing is stored. Answered from
+    // memory: a poll never waits for the disk or for another process's lock.
+    QMap<uint16_t, uint16_t> getRegisterData(const int32_t &_port, const int32_t &_startAddr, const int32_t &_count);
     QSqlQuery getDevices(const QString &_search);
     QSqlQuery getRegisters(const uint32_t &_deviceId);
     QStringList getRegisteredDevices();
@@ -43,13 +43,18 @@ private:
     ~CDataBaseHandler() override;
 
     bool start();
+    void useWriteAheadLog();
     bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
     void createIndex(const QString &_name, const QString &_first, const QString &_second);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
+    bool prepareSaveQuery();
 
     QSqlDatabase db;
     QMutex mutex;
+    CRegisterImage image;
+    // Prepared once: every uplink runs it for each of its registers.
+    QSqlQuery saveQuery;
 
     static CDataBaseHandler *instance;
 };

@@ -217,14 +217,6 @@ private slots:
         QCOMPARE(client.readAll(), QByteArray());
     }
 
-    void storeFailureAnswersException4()
-    {
-        QVERIFY(peerExec("ALTER TABLE dev_data RENAME TO dev_data_away;"));
-        const QByteArray answer = ask(hex("0040 0000 0006 01 03 000a 0001"), 10);
-        QVERIFY(peerExec("ALTER TABLE dev_data_away RENAME TO dev_data;"));
-        QCOMPARE(answer.toHex(), hex("0040 0000 0003 01 83 04").toHex());
-    }
-
     void connectionSetsNoDelayAndEndsWithPeer()
     {
         CWatchedServer watched;

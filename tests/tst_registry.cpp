@@ -16,9 +16,9 @@
 #include "app/globaltables.h"
 #include "devices/calldevicehandler.h"
 #include "modbus/cdevicehandler.h"
+#include "modbustestsupport.h"
 #include "server/cserverhandler.h"
 #include "store/cdatabasehandler.h"
-#include "modbustestsupport.h"
 #include "storetestsupport.h"
 
 using namespace ModbusTest;
@@ -186,10 +186,11 @@ private slots:
         QCOMPARE(handler->servers().keys(), QList<uint16_t>({ port }));
         QCOMPARE(handler->getPortList(), QList<uint16_t>({ port }));
         QCOMPARE(handler->servers().value(port)->getDevEuiList(), QStringList({ "A1", "A2" }));
-        QCOMPARE(logCount(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port)),
-                 1);
-        QCOMPARE(logCount(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[A2], port[%1]").arg(port)),
-                 1);
+        QCOMPARE(
+            logCount(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port)), 1);
+        QCOMPARE(
+            logCount(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[A2], port[%1]").arg(port)),
+            1);
         QVERIFY(accepts(port));
 
         handler->removeDevice("A1", port);
@@ -210,8 +211,9 @@ private slots:
         const uint16_t otherPort = freePort();
         QVERIFY(otherPort != port);
         handler->removeDevice("B1", otherPort);
-        QCOMPARE(logCount(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(otherPort)),
-                 1);
+        QCOMPARE(
+            logCount(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(otherPort)),
+            1);
         QVERIFY(!handler->served().contains("B1"));
         // Its uplinks are no longer decoded.
         const int lines = logSpy->size();
@@ -299,9 +301,9 @@ private slots:
         QCOMPARE(dataSpy->size(), 0);
         QCOMPARE(logCount("WARNING: [CAllDeviceHandler::processDataSlot] Uncknown packet type [02]"), 1);
         QCOMPARE(words(port, 100, 4), QList<uint16_t>({ 0, 0, 0, 0 }));
-        QCOMPARE(StoreTest::peerCount(QStringLiteral("SELECT COUNT(*) FROM dev_data WHERE port=%1 AND time IS NOT NULL;")
-                                          .arg(port)),
-                 0);
+        QCOMPARE(StoreTest::peerCount(
+                     QStringLiteral("SELECT COUNT(*) FROM dev_data WHERE port=%1 AND time IS NOT NULL;").arg(port)),
+            0);
     }
 
     void highPacketTypeEndToEnd()
@@ -333,12 +335,11 @@ private slots:
         CServerHandler link;
         QSignalSpy statusSpy(&link, &CServerHandler::changeServerStatus);
         connect(&link, &CServerHandler::newPacketReceived, handler.get(), &CAllDeviceHandler::newPacketReceivedSlot,
-                Qt::QueuedConnection);
+            Qt::QueuedConnection);
         link.connectSlot(QStringLiteral("ws://127.0.0.1:%1").arg(network.server.serverPort()),
-                         QStringLiteral("operator"), QStringLiteral("secret"));
-        QTRY_VERIFY_WITH_TIMEOUT(!statusSpy.isEmpty()
-                                     && statusSpy.last().at(0).value<COMM::EServerStatus>() == COMM::eSuccess,
-                                 5000);
+            QStringLiteral("operator"), QStringLiteral("secret"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !statusSpy.isEmpty() && statusSpy.last().at(0).value<COMM::EServerStatus>() == COMM::eSuccess, 5000);
 
         network.client->sendTextMessage(QStringLiteral(
             "{\"cmd\":\"rx\",\"type\":\"UNCONF_UP\",\"devEui\":\"e000000000000006\",\"ts\":1700000000123,"
@@ -348,15 +349,16 @@ private slots:
 
         QProcess mbpoll;
         QSignalSpy finished(&mbpoll, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
-        mbpoll.start("mbpoll", { "-m", "tcp", "-p", QString::number(port), "-a", "1", "-r", "100", "-c", "4", "-t",
-                                 "4:hex", "-1", "-0", "127.0.0.1" });
+        mbpoll.start("mbpoll",
+            { "-m", "tcp", "-p", QString::number(port), "-a", "1", "-r", "100", "-c", "4", "-t", "4:hex", "-1", "-0",
+                "127.0.0.1" });
         QVERIFY(finished.wait(20000));
         const QString output = QString::fromLatin1(mbpoll.readAllStandardOutput() + mbpoll.readAllStandardError());
         const QStringList expected { "\\[100\\]:\\s+0x6553\\b", "\\[101\\]:\\s+0xF100\\b", "\\[102\\]:\\s+0x0001\\b",
-                                     "\\[103\\]:\\s+0x2345\\b" };
+            "\\[103\\]:\\s+0x2345\\b" };
         for (const QString &pattern : expected)
             QVERIFY2(QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption).match(output).hasMatch(),
-                     qPrintable(output));
+                qPrintable(output));
     }
 };
 

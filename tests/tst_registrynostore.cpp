@@ -48,14 +48,16 @@ private slots:
 
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
         QSignalSpy data(&handler, &CAllDeviceHandler::newDataForDevice);
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^CRITICAL_ERROR! Data base hasn't been created/opened!.*"));
+        QTest::ignoreMessage(
+            QtDebugMsg, QRegularExpression("^CRITICAL_ERROR! Data base hasn't been created/opened!.*"));
         API::SApiDeviceData uplink;
         uplink.devEui = device.devEui;
         uplink.data = QByteArray::fromHex("0145230100");
         handler.newPacketReceivedSlot(uplink);
         QCOMPARE(data.size(), 0);
-        QVERIFY(StoreTest::logged(log, QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is "
-                                                      "not running, uplink of [70B3D5E75F600001] dropped")));
+        QVERIFY(StoreTest::logged(log,
+            QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is "
+                           "not running, uplink of [70B3D5E75F600001] dropped")));
     }
 };
 

@@ -95,7 +95,9 @@ private slots:
     {
         for (const char *trigger : {"refuse_insert", "refuse_update", "refuse_delete"})
             QVERIFY(peerExec(QStringLiteral("DROP TRIGGER IF EXISTS %1;").arg(trigger)));
-        QVERIFY(peerExec(QStringLiteral("DELETE FROM devices;")));
+        // Through the store, so its in-memory copy forgets the devices as well.
+        for (const QVariant &id : peerColumn(QStringLiteral("SELECT device FROM devices;")))
+            QVERIFY(store->deleteDevice(id.toUInt()));
         QVERIFY(peerExec(QStringLiteral("DELETE FROM dev_data;")));
     }
 
@@ -105,9 +107,7 @@ private slots:
             QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='dev_data' ORDER BY name;"));
         QCOMPARE(indexes, QVariantList({"dev_data_device_reg_addr", "dev_data_port_reg_addr"}));
         QCOMPARE(deviceNames(store->getDevices(QString())), QStringList{"Old meter"});
-        bool ok = false;
-        QCOMPARE(store->getRegisterData(4000, 7, 1, &ok), (QMap<uint16_t, uint16_t>{{7, 0x42}}));
-        QVERIFY(ok);
+        QCOMPARE(store->getRegisterData(4000, 7, 1), (QMap<uint16_t, uint16_t>{{7, 0x42}}));
     }
 
     void duplicateDevEuiRefused()
@@ -255,11 +255,8 @@ private slots:
         QVERIFY(store->registerNewDevice(device("G2", "Other port", 10, {reg("A", 1, 16)}), 503));
         QVERIFY(store->saveRegisterData(uplink("G1", 10, {value("0102", 0, "0102"), value("ff9c", 2, "ff9c")})));
         QVERIFY(store->saveRegisterData(uplink("G2", 10, {value("7777", 1, "7777")})));
-        bool ok = false;
-        QCOMPARE(store->getRegisterData(502, 10, 3, &ok), (QMap<uint16_t, uint16_t>{{10, 0x0102}, {11, 0}, {12, 65436}}));
-        QVERIFY(ok);
-        QCOMPARE(store->getRegisterData(502, 10, 0, &ok), (QMap<uint16_t, uint16_t>{}));
-        QVERIFY(ok);
+        QCOMPARE(store->getRegisterData(502, 10, 3), (QMap<uint16_t, uint16_t>{{10, 0x0102}, {11, 0}, {12, 65436}}));
+        QCOMPARE(store->getRegisterData(502, 10, 0), (QMap<uint16_t, uint16_t>{}));
     }
 
     void valueTexts_data()
@@ -287,16 +284,62 @@ private slots:
         QCOMPARE(store->getRegisterData(502, 20, 1), (QMap<uint16_t, uint16_t>{{20, uint16_t(word)}}));
     }
 
-    void failedReadIsToldFromEmptyRange()
+    void deletingOneOfTwoDevicesOnAPortKeepsTheOther()
     {
+        QVERIFY(store->registerNewDevice(device("S1", "First", 0, {reg("A", 0, 16), reg("B", 1, 16)}), 1502));
+        QVERIFY(store->registerNewDevice(device("S2", "Second", 2, {reg("A", 0, 16)}), 1502));
+        QVERIFY(store->saveRegisterData(uplink("S1", 0, {value("0001", 0, "0001"), value("0002", 1, "0002")})));
+        QVERIFY(store->saveRegisterData(uplink("S2", 2, {value("0003", 0, "0003")})));
+        QCOMPARE(store->getRegisterData(1502, 0, 3), (QMap<uint16_t, uint16_t>{{0, 1}, {1, 2}, {2, 3}}));
+        QVERIFY(store->deleteDevice(idOf("S1")));
+        QCOMPARE(store->getRegisterData(1502, 0, 3), (QMap<uint16_t, uint16_t>{{0, 0}, {1, 0}, {2, 3}}));
+        // An uplink of the deleted device finds nothing to write.
+        QVERIFY(!store->saveRegisterData(uplink("S1", 0, {value("0009", 0, "0009")})));
+        QCOMPARE(store->getRegisterData(1502, 0, 1), (QMap<uint16_t, uint16_t>{{0, 0}}));
+    }
+
+    void registersWithoutRowsTakeNoValue()
+    {
+        QVERIFY(store->registerNewDevice(device("R1", "Meter", 40, {reg("A", 0, 16)}), 1503));
+        QVERIFY(store->saveRegisterData(uplink("R1", 40, {value("0101", 0, "0101"), value("0202", 5, "0202")})));
+        QCOMPARE(store->getRegisterData(1503, 40, 6),
+                 (QMap<uint16_t, uint16_t>{{40, 0x0101}, {41, 0}, {42, 0}, {43, 0}, {44, 0}, {45, 0}}));
+    }
+
+    void memoryCopyMatchesTheFile()
+    {
+        QVERIFY(store->registerNewDevice(device("F1", "Meter", 10, {reg("A", 0, 32), reg("B", 2, 16)}), 1504));
+        QVERIFY(store->saveRegisterData(
+            uplink("F1", 10, {value("1234", 0, "12345678"), value("5678", 1, ""), value("9abc", 2, "9abc")})));
+        SRegisterUpdate update;
+        update.regAddr = 12;
+        update.startValue = 7;
+        update.gratingPeriod = 3;
+        update.unit = "V";
+        QVERIFY(store->updateRegInfo(SDeviceRegUpdate{idOf("F1"), 1504, {update}}));
+        // What a restarted gateway would read back from the file.
+        CRegisterImage reloaded;
+        QVERIFY(reloaded.load(peer()));
+        QCOMPARE(reloaded.words(1504, 10, 4), store->getRegisterData(1504, 10, 4));
+        const SRegisterParam *param = reloaded.param(idOf("F1"), 12);
+        QVERIFY(param);
+        QCOMPARE(param->startValue, 7);
+        QCOMPARE(param->gratingPeriod, 3);
+        QCOMPARE(param->unit, QStringLiteral("V"));
+        QCOMPARE(store->getRegisterParam("F1", 12).gratingPeriod, 3);
+    }
+
+    void readsAnswerFromMemory()
+    {
+        QVERIFY(store->registerNewDevice(device("L1", "Meter", 30, {reg("A", 0, 16)}), 502));
+        QVERIFY(store->saveRegisterData(uplink("L1", 30, {value("0a0b", 0, "0a0b")})));
+        // With the table out of SQLite's reach, only the store's own copy can answer.
         QVERIFY(peerExec("ALTER TABLE dev_data RENAME TO dev_data_away;"));
-        QScopedPointer<QSignalSpy> spy(newLogSpy());
-        bool ok = true;
-        const auto result = store->getRegisterData(502, 0, 3, &ok);
+        const auto words = store->getRegisterData(502, 30, 2);
+        const SRegisterParam param = store->getRegisterParam("L1", 30);
         QVERIFY(peerExec("ALTER TABLE dev_data_away RENAME TO dev_data;"));
-        QVERIFY(!ok);
-        QVERIFY(result.isEmpty());
-        QVERIFY(logged(*spy, "ERROR: [CDataBaseHandler::getRegisterData] Invalid SQL request [1]"));
+        QCOMPARE(words, (QMap<uint16_t, uint16_t>{{30, 0x0a0b}, {31, 0}}));
+        QCOMPARE(param.gratingPeriod, 1);
     }
 
     void uplinkWritesValueFullValueAndTime()
@@ -422,7 +465,10 @@ private slots:
         QVERIFY(holder.waitForFinished(10000));
         QCOMPARE(holder.exitCode(), 0);
         QCOMPARE(store->getRegisterData(502, 0, 1), (QMap<uint16_t, uint16_t>{{0, 0xabcd}}));
-        QCOMPARE(store->getRegisterParam("N1", 0).unit, QStringLiteral("held"));
+        // Both writes landed, one after the other.
+        QCOMPARE(peerColumn("SELECT unit || ':' || value FROM dev_data WHERE reg_addr=0 AND device IN "
+                            "(SELECT device FROM devices WHERE dev_eui='N1');"),
+                 QVariantList{"held:abcd"});
     }
 };
 

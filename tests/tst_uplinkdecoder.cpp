@@ -12,7 +12,7 @@ static const QString DEV_EUI = QStringLiteral("70B3D5E75F600001");
 static const QString WARNING = QStringLiteral("WARNING: [CAllDeviceHandler::processDataSlot] ");
 
 static SDevicePacketField field(int packetBias, int bitSize, const QString &type, int regBitSize,
-                                const QString &name = QStringLiteral("F"), int regMapBias = 2, int bitBias = 0)
+    const QString &name = QStringLiteral("F"), int regMapBias = 2, int bitBias = 0)
 {
     SDevicePacketField f;
     f.packetBias = packetBias;
@@ -82,7 +82,8 @@ static QString registersText(const QList<SRegisterValue> &registers)
 }
 
 // Register parameters kept by address; every lookup is recorded.
-struct FakeParams {
+struct FakeParams
+{
     QMap<uint32_t, SRegisterParam> params;
     QList<uint32_t> asked;
 
@@ -194,10 +195,10 @@ private slots:
                                     << QString::fromUtf8("2:\xc3\xa9z:\xc3\xa9z");
 
         // Wider than its place in the map: only its own registers, the low ones for numbers.
-        QTest::newRow("u32 into 16 bits") << QByteArray("78563412") << 32 << "uinteger" << 16 << 1 << 0
-                                          << "2:5678:5678";
-        QTest::newRow("u64 into 32 bits") << QByteArray("0102030405060708") << 64 << "uinteger" << 32 << 1 << 0
-                                          << "2:0403:04030201 3:0201:";
+        QTest::newRow("u32 into 16 bits")
+            << QByteArray("78563412") << 32 << "uinteger" << 16 << 1 << 0 << "2:5678:5678";
+        QTest::newRow("u64 into 32 bits")
+            << QByteArray("0102030405060708") << 64 << "uinteger" << 32 << 1 << 0 << "2:0403:04030201 3:0201:";
         QTest::newRow("u64 into 48 bits") << QByteArray("0102030405060708") << 64 << "uinteger" << 48 << 1 << 0
                                           << "2:0605:060504030201 3:0403: 4:0201:";
         QTest::newRow("text of eight into 16 bits")
@@ -216,8 +217,8 @@ private slots:
         const SDeviceTemplate t = templateOf(7, payload.size(), { field(1, bitSize, type, regBitSize) });
         FakeParams fake;
         fake.params.insert(52, param(gratingPeriod, startValue));
-        const SDecodedUplink decoded = decodeUplink(uplinkWith(payload.toHex().constData()), t, deviceAt(50),
-                                                    fake.source());
+        const SDecodedUplink decoded
+            = decodeUplink(uplinkWith(payload.toHex().constData()), t, deviceAt(50), fake.source());
         QVERIFY(decoded.accepted);
         QCOMPARE(decoded.logLines, QStringList());
         QCOMPARE(registersText(decoded.data.registers), registers);
@@ -290,7 +291,8 @@ private slots:
         addServerValue(t, "rssi", 2, 16);
         addServerValue(t, "fcnt", 3, 16);
         const SDecodedUplink decoded = decodeUplink(uplinkWith("01"), t, deviceAt(0), FakeParams().source());
-        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("3:5678:5678 2:ff9c:ff9c 0:6553:6553f100 1:f100:"));
+        QCOMPARE(
+            registersText(decoded.data.registers), QStringLiteral("3:5678:5678 2:ff9c:ff9c 0:6553:6553f100 1:f100:"));
     }
 
     void rejections_data()
@@ -298,10 +300,10 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QStringList>("logLines");
-        QTest::newRow("unknown packet type") << QByteArray("0212345678") << false
-                                             << QStringList { WARNING + "Uncknown packet type [02]" };
-        QTest::newRow("unknown type f0 is -16") << QByteArray("f012345678") << false
-                                                << QStringList { WARNING + "Uncknown packet type [-16]" };
+        QTest::newRow("unknown packet type")
+            << QByteArray("0212345678") << false << QStringList { WARNING + "Uncknown packet type [02]" };
+        QTest::newRow("unknown type f0 is -16")
+            << QByteArray("f012345678") << false << QStringList { WARNING + "Uncknown packet type [-16]" };
         QTest::newRow("too short") << QByteArray("011234") << false
                                    << QStringList { WARNING + "Invalid size of packet [01]. Expect [5], real [3]" };
         QTest::newRow("too long") << QByteArray("011234567800") << false
@@ -336,21 +338,22 @@ private slots:
         QTest::newRow("24 bits") << field(1, 24, "uinteger", 32, "B", 6) << WARNING + "Unsupport size of data [3]";
         QTest::newRow("boolean") << field(1, 8, "boolean", 16, "B", 6)
                                  << WARNING + "Unsupport data type [boolean], size [1]";
-        QTest::newRow("float") << field(1, 32, "float", 32, "B", 6) << WARNING + "Unsupport data type [float], size [4]";
+        QTest::newRow("float") << field(1, 32, "float", 32, "B", 6)
+                               << WARNING + "Unsupport data type [float], size [4]";
         QTest::newRow("partly beyond") << field(4, 16, "uinteger", 16, "B", 6)
                                        << WARNING + "Field [B] lies outside the packet: bytes [4..5], packet size [5]";
         QTest::newRow("wholly beyond") << field(9, 64, "text", 64, "B", 6)
                                        << WARNING + "Field [B] lies outside the packet: bytes [9..16], packet size [5]";
-        QTest::newRow("before the packet") << field(-1, 8, "integer", 16, "B", 6)
-                                           << WARNING + "Field [B] lies outside the packet: bytes [-1..-1], packet size [5]";
+        QTest::newRow("before the packet") << field(-1, 8, "integer", 16, "B",
+            6) << WARNING + "Field [B] lies outside the packet: bytes [-1..-1], packet size [5]";
     }
     void skippedFields()
     {
         QFETCH(SDevicePacketField, bad);
         QFETCH(QString, logLine);
         // The skipped field sits between two good ones; decoding goes on past it.
-        const SDeviceTemplate t = templateOf(1, 5, { field(1, 16, "uinteger", 16, "A", 0), bad,
-                                                     field(3, 16, "uinteger", 16, "C", 1) });
+        const SDeviceTemplate t
+            = templateOf(1, 5, { field(1, 16, "uinteger", 16, "A", 0), bad, field(3, 16, "uinteger", 16, "C", 1) });
         FakeParams fake;
         const SDecodedUplink decoded = decodeUplink(uplinkWith("0134125678"), t, deviceAt(10), fake.source());
         QVERIFY(decoded.accepted);
@@ -390,16 +393,16 @@ private slots:
                   "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "V" } ] } ] })";
         const SDeviceTemplate t(QJsonDocument::fromJson(json).object());
         QVERIFY(t.valid);
-        const SDecodedUplink decoded = decodeUplink(uplinkWith(payload.constData()), t, deviceAt(0),
-                                                    FakeParams().source());
+        const SDecodedUplink decoded
+            = decodeUplink(uplinkWith(payload.constData()), t, deviceAt(0), FakeParams().source());
         QVERIFY(decoded.accepted);
         QCOMPARE(registersText(decoded.data.registers), QStringLiteral("0:0001:0001"));
     }
 
     void noTemplateDropsTheUplink()
     {
-        const SDecodedUplink decoded =
-            decodeUplink(uplinkWith("0100"), SDeviceTemplate(), deviceAt(0), FakeParams().source());
+        const SDecodedUplink decoded
+            = decodeUplink(uplinkWith("0100"), SDeviceTemplate(), deviceAt(0), FakeParams().source());
         QVERIFY(!decoded.accepted);
         QCOMPARE(decoded.logLines, QStringList { WARNING + "Uncknown packet type [01]" });
     }
