@@ -1,5 +1,7 @@
 #include "app/globaltables.h"
 
+#include <QGuiApplication>
+
 #include "app/constants.h"
 #include "server/apitypes.h"
 #include "server/serverstatus.h"
@@ -35,7 +37,9 @@ void fillGlobalTables()
     qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
     qRegisterMetaType<API::SApiDeviceData>("API::SApiDeviceData");
 
-    logoIcon = QIcon(QStringLiteral(":/korv-a_logo5_gradient.png"));
+    // Pictures need a GUI application; the simulator and benchmarks run without one.
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        logoIcon = QIcon(QStringLiteral(":/korv-a_logo5_gradient.png"));
 
     devicesColumns << QStringLiteral("device") << QStringLiteral("name") << QStringLiteral("app_eui")
                    << QStringLiteral("dev_eui") << QStringLiteral("port") << QStringLiteral("start_addr");

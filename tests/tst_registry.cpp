@@ -122,9 +122,7 @@ private:
 
     QList<uint16_t> words(uint16_t port, int first, int count) const
     {
-        bool ok = false;
-        const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, first, count, &ok);
-        return ok ? data.values() : QList<uint16_t>();
+        return store->getRegisterData(port, first, count).values();
     }
 
     int logCount(const QString &text) const

@@ -11,6 +11,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -329,16 +331,28 @@ int main(int argc, char **argv)
     std::printf("modbus meanwhile: %d connections, %ld reads of %d registers = %.0f reads/s, %ld errors\n", POLLERS,
         readsAtEnd, POLL_QUANTITY, readsAtEnd / seconds, pollStats.errors.load());
 
-    // Every device must hold what its last uplink carried.
+    // Every device must hold what its last uplink carried, in the file as a
+    // restarted gateway would read it, and in what Modbus clients are served.
+    QSqlDatabase file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("verify"));
+    file.setDatabaseName(QStringLiteral("server.db"));
+    const bool fileOpen = file.open();
     int wrong = 0;
     for (int d = 0; d < DEVICES; ++d) {
         const int last = ((uplinkCount - 1 - d) / DEVICES) * DEVICES + d;
         if (last < 0)
             continue;
-        bool ok = false;
-        const QList<uint16_t> words
-            = store->getRegisterData(port, d * REGISTERS_PER_DEVICE, REGISTERS_PER_DEVICE, &ok).values();
-        wrong += ok && words == expectedWords(last) ? 0 : 1;
+        QList<uint16_t> stored;
+        QSqlQuery rows(file);
+        rows.prepare(QStringLiteral("SELECT value FROM dev_data WHERE port=:port AND reg_addr BETWEEN :first AND "
+                                    ":last ORDER BY reg_addr;"));
+        rows.bindValue(QStringLiteral(":port"), port);
+        rows.bindValue(QStringLiteral(":first"), d * REGISTERS_PER_DEVICE);
+        rows.bindValue(QStringLiteral(":last"), (d + 1) * REGISTERS_PER_DEVICE - 1);
+        if (fileOpen && rows.exec())
+            while (rows.next())
+                stored << CDataBaseHandler::registerWord(rows.value(0).toString());
+        const QList<uint16_t> served = store->getRegisterData(port, d * REGISTERS_PER_DEVICE, REGISTERS_PER_DEVICE).values();
+        wrong += stored == expectedWords(last) && served == stored ? 0 : 1;
     }
     std::printf("stored vs sent: %d uplinks sent, %d announced, %d devices checked, %d with wrong final values, "
                 "%d error/warning log lines\n",
