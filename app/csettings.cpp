@@ -1,6 +1,24 @@
 #include "app/csettings.h"
 
 #include <QDebug>
+#include <QFile>
+
+namespace {
+
+// The file holds the server password: readable and writable by its owner only,
+// made so before anything is written into it.
+bool restrictToOwner(const QString &_fileName)
+{
+    QFile file(_fileName);
+    if (!file.exists()) {
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        file.close();
+    }
+    return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+} // namespace
 
 CSettings *CSettings::instance = nullptr;
 
@@ -36,6 +54,11 @@ bool CSettings::writeValue(const QString &key, const QVariant &value)
     CSettings *settings = getInstance(QString());
     if (!settings) {
         qDebug() << "ERROR: [CSettings::writeValue] Invalid object";
+        return false;
+    }
+    if (!restrictToOwner(settings->fileName())) {
+        qDebug() << "ERROR: [CSettings::writeValue] Settings file is not restricted to its owner"
+                 << settings->fileName();
         return false;
     }
     settings->setValue(key, value);

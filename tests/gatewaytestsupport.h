@@ -1,0 +1,90 @@
+#pragma once
+
+// Helpers for tests that run the gateway against the network-server simulator.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace GatewayTest {
+
+inline QString simulatorProgram() { return QStringLiteral(KELVARA_BINARY_DIR "/tools/netsim/kelvara-netsim"); }
+inline QString gatewayProgram() { return QStringLiteral(KELVARA_BINARY_DIR "/kelvara"); }
+
+// Log-in the simulators accept.
+inline const QString LOGIN = QStringLiteral("operator");
+inline const QString PASSWORD = QStringLiteral("s3cret");
+
+// The temperature and humidity sensor of the examples: type 1, 7 bytes; temperature
+// (int16) at register offset 6, humidity (uint16) at 7, battery (uint16) at 8.
+inline const QString TH_APP_EUI = QStringLiteral("4B454C5641524101");
+inline const QString PULSE_APP_EUI = QStringLiteral("4B454C5641524102");
+
+// A port nobody listens on right now.
+inline quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, 0) ? probe.serverPort() : 0;
+}
+
+inline bool writeFile(const QString &_path, const QByteArray &_content)
+{
+    QFile file(_path);
+    return file.open(QIODevice::WriteOnly) && file.write(_content) == _content.size();
+}
+
+// deviceFolder in the working directory with the example templates.
+inline bool installTemplates(const QDir &_dir)
+{
+    if (!_dir.mkpath(QStringLiteral("deviceFolder")))
+        return false;
+    for (const char *name : { "th-sensor.json", "pulse-counter.json" }) {
+        const QString target = _dir.filePath(QStringLiteral("deviceFolder/") + QLatin1String(name));
+        if (!QFile::copy(QStringLiteral(KELVARA_SOURCE_DIR "/examples/") + QLatin1String(name), target))
+            return false;
+    }
+    return true;
+}
+
+// Starts the simulator on a free loopback port; 0 on failure.
+inline quint16 startSimulator(QProcess &_process, const QStringList &_arguments)
+{
+    _process.start(simulatorProgram(),
+                   QStringList { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--login"), LOGIN,
+                                 QStringLiteral("--password"), PASSWORD }
+                       + _arguments);
+    if (!_process.waitForStarted(5000))
+        return 0;
+    for (int i = 0; i < 50 && !_process.canReadLine(); ++i)
+        _process.waitForReadyRead(100);
+    const QRegularExpressionMatch match = QRegularExpression(QStringLiteral("^listening on port (\\d+)$"))
+                                              .match(QString::fromUtf8(_process.readLine()).trimmed());
+    return match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
+}
+
+inline void stopProcess(QProcess &_process)
+{
+    if (_process.state() == QProcess::NotRunning)
+        return;
+    _process.terminate();
+    if (!_process.waitForFinished(5000)) {
+        _process.kill();
+        _process.waitForFinished(5000);
+    }
+}
+
+// Whether something accepts connections on the loopback port, running the event loop meanwhile.
+inline bool portAccepts(quint16 _port)
+{
+    QTcpSocket socket;
+    QSignalSpy connected(&socket, &QTcpSocket::connected);
+    QSignalSpy failed(&socket, &QAbstractSocket::errorOccurred);
+    socket.connectToHost(QHostAddress::LocalHost, _port);
+    return QTest::qWaitFor([&] { return !connected.isEmpty() || !failed.isEmpty(); }, 5000) && !connected.isEmpty();
+}
+
+} // namespace GatewayTest

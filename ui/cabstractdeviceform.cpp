@@ -1,0 +1,185 @@
+#include "ui/cabstractdeviceform.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLayoutItem>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QStackedLayout>
+#include <QStandardItemModel>
+#include <QVBoxLayout>
+
+#include "devices/calldevicehandler.h"
+#include "ui/cdevicedelegat.h"
+#include "ui/cdevicesearchmodel.h"
+#include "ui/csearcheditwidget.h"
+#include "ui/csimpleregisterdelegat.h"
+#include "ui/devicecolumns.h"
+#include "ui/registercolumns.h"
+
+namespace {
+
+const int DEVICE_TYPES_PER_ROW = 5;
+
+QPushButton *errorMarker(const QString &_toolTip, QWidget *_parent)
+{
+    auto *button = new QPushButton(QStringLiteral("!"), _parent);
+    button->setObjectName(QStringLiteral("redBtn"));
+    button->setFixedSize(25, 25);
+    button->setToolTip(_toolTip);
+    button->hide();
+    return button;
+}
+
+QPushButton *dialogButton(const QString &_text, const QString &_objectName, QWidget *_parent)
+{
+    auto *button = new QPushButton(_text, _parent);
+    button->setObjectName(_objectName);
+    button->setFixedSize(100, 35);
+    return button;
+}
+
+} // namespace
+
+CAbstractDeviceForm::CAbstractDeviceForm(QWidget *parent)
+    : QDialog(parent)
+    , titleLabel(new QLabel(tr("Add new device interface"), this))
+    , pageStack(new QStackedLayout())
+    , statusLabel(new QLabel(this))
+    , searchEdit(new CSearchEditWidget(this))
+    , deviceView(new QListView(this))
+    , deviceSourceModel(new QStandardItemModel(0, DEV_COLUMN_COUNT, this))
+    , deviceProxyModel(new CDeviceSearchModel(this))
+    , registerView(new QListView(this))
+    , registerModel(new QStandardItemModel(0, REG_COLUMN_COUNT, this))
+    , portEdit(new QLineEdit(this))
+    , startAddressEdit(new QLineEdit(this))
+    , portErrorButton(errorMarker(tr("Invalid TCP port (is used or unsupported)"), this))
+    , startAddressErrorButton(errorMarker(tr("Empty start address"), this))
+    , deviceTypeGrid(new QGridLayout())
+{
+    setWindowTitle(tr("Add new device interface"));
+    setWindowFlags(Qt::Window);
+    setWindowIcon(QIcon(QStringLiteral(":/korv-a_logo5_gradient.png")));
+    setGeometry(30, 30, 800, 600);
+
+    auto *mainLayout = new QVBoxLayout(this);
+    mainLayout->setContentsMargins(5, 5, 5, 5);
+    mainLayout->setSpacing(5);
+
+    titleLabel->setObjectName(QStringLiteral("title1Lab"));
+    mainLayout->addWidget(titleLabel, 0, Qt::AlignHCenter);
+
+    // Connection parameters.
+    auto *connectionBox = new QGroupBox(tr("Connection parameters"), this);
+    auto *connectionLayout = new QHBoxLayout(connectionBox);
+    connectionLayout->setContentsMargins(5, 5, 5, 5);
+    connectionLayout->setSpacing(5);
+    // Wide enough for five digits in the style sheet's font.
+    portEdit->setFixedSize(70, 25);
+    portEdit->setValidator(new QIntValidator(portEdit));
+    startAddressEdit->setFixedWidth(70);
+    startAddressEdit->setValidator(new QIntValidator(startAddressEdit));
+    connectionLayout->addStretch(1);
+    connectionLayout->addWidget(new QLabel(tr("TCP port for device:"), connectionBox), 1, Qt::AlignRight);
+    connectionLayout->addWidget(portEdit);
+    connectionLayout->addWidget(portErrorButton);
+    connectionLayout->addStretch(3);
+    connectionLayout->addWidget(new QLabel(tr("Start address for registers:"), connectionBox), 1, Qt::AlignRight);
+    connectionLayout->addWidget(startAddressEdit);
+    connectionLayout->addWidget(startAddressErrorButton);
+    connectionLayout->addStretch(1);
+    mainLayout->addWidget(connectionBox);
+
+    // Devices and the selected device's registers.
+    auto *listsLayout = new QHBoxLayout();
+    listsLayout->setContentsMargins(0, 0, 0, 0);
+    listsLayout->setSpacing(5);
+
+    auto *devicesBox = new QGroupBox(tr("Accessible devices"), this);
+    devicesBox->setLayout(pageStack);
+    statusLabel->setObjectName(QStringLiteral("title1Lab"));
+    statusLabel->setAlignment(Qt::AlignCenter);
+    auto *listPage = new QWidget(devicesBox);
+    auto *listPageLayout = new QVBoxLayout(listPage);
+    listPageLayout->setContentsMargins(5, 5, 5, 5);
+    listPageLayout->setSpacing(5);
+    deviceProxyModel->setSourceModel(deviceSourceModel);
+    deviceView->setModel(deviceProxyModel);
+    deviceView->setItemDelegate(new CDeviceDelegat(deviceView));
+    deviceView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listPageLayout->addWidget(searchEdit);
+    listPageLayout->addWidget(deviceView, 50);
+    pageStack->insertWidget(eStatusPage, statusLabel);
+    pageStack->insertWidget(eDeviceListPage, listPage);
+    pageStack->setCurrentIndex(eStatusPage);
+    listsLayout->addWidget(devicesBox, 2);
+
+    auto *registersBox = new QGroupBox(tr("Device's registers"), this);
+    auto *registersLayout = new QVBoxLayout(registersBox);
+    registersLayout->setContentsMargins(5, 5, 5, 5);
+    registersLayout->setSpacing(5);
+    registerView->setModel(registerModel);
+    registerView->setItemDelegate(new CSimpleRegisterDelegat(registerView));
+    registerView->setEditTriggers(QAbstractItemView::DoubleClicked);
+    registersLayout->addWidget(registerView, 50);
+    listsLayout->addWidget(registersBox, 3);
+    mainLayout->addLayout(listsLayout);
+
+    // Legend of the known device types.
+    auto *typesBox = new QGroupBox(tr("Registered device type"), this);
+    auto *typesLayout = new QHBoxLayout(typesBox);
+    typesLayout->setContentsMargins(5, 5, 5, 5);
+    typesLayout->setSpacing(5);
+    deviceTypeGrid->setContentsMargins(0, 0, 0, 0);
+    deviceTypeGrid->setSpacing(5);
+    typesLayout->addLayout(deviceTypeGrid);
+    auto *refreshButton = new QPushButton(QIcon(QStringLiteral(":/refresh2Ico.png")), QString(), typesBox);
+    refreshButton->setObjectName(QStringLiteral("blueBtn"));
+    refreshButton->setFixedSize(30, 30);
+    refreshButton->setIconSize(QSize(24, 24));
+    typesLayout->addWidget(refreshButton, 0, Qt::AlignRight | Qt::AlignVCenter);
+    mainLayout->addWidget(typesBox);
+
+    auto *buttonBox = new QDialogButtonBox(Qt::Horizontal, this);
+    buttonBox->setCenterButtons(true);
+    QPushButton *okButton = dialogButton(tr("OK"), QStringLiteral("greenBtn"), buttonBox);
+    okButton->setDefault(true);
+    buttonBox->addButton(okButton, QDialogButtonBox::AcceptRole);
+    buttonBox->addButton(dialogButton(tr("Cancel"), QStringLiteral("orangeBtn"), buttonBox),
+                         QDialogButtonBox::RejectRole);
+    mainLayout->addWidget(buttonBox);
+
+    connect(searchEdit, &CSearchEditWidget::textChangedSignal, this, &CAbstractDeviceForm::deviceSearchNameSlot);
+    connect(deviceView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CAbstractDeviceForm::deviceListSelectSlot);
+    connect(refreshButton, &QPushButton::clicked, this, &CAbstractDeviceForm::refresh);
+    connect(buttonBox, &QDialogButtonBox::accepted, this, &CAbstractDeviceForm::addDeviceSlot);
+    connect(buttonBox, &QDialogButtonBox::rejected, this, &CAbstractDeviceForm::reject);
+}
+
+int CAbstractDeviceForm::showForm()
+{
+    refresh();
+    return exec();
+}
+
+void CAbstractDeviceForm::fillDeviceTypeGrid()
+{
+    while (QLayoutItem *item = deviceTypeGrid->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const QList<SDeviceTemplateInfo> templates = CAllDeviceHandler::getInstance()->getTemplateList();
+    for (int i = 0; i < templates.size(); ++i) {
+        auto *label = new QLabel(templates.at(i).devType, this);
+        label->setStyleSheet(
+            QStringLiteral("QLabel {padding: 5px; background-color: %1;}").arg(templates.at(i).color.name()));
+        deviceTypeGrid->addWidget(label, i / DEVICE_TYPES_PER_ROW, i % DEVICE_TYPES_PER_ROW);
+    }
+}

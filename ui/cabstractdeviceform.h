@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QDialog>
+#include <QItemSelection>
+#include <QString>
+
+class CDeviceSearchModel;
+class CSearchEditWidget;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPushButton;
+class QStackedLayout;
+class QStandardItemModel;
+
+// Common window of the add and edit device dialogs: connection parameters, the device
+// list, the selected device's registers, the legend of device types, OK and Cancel.
+// What the lists hold and what OK does is up to the subclass.
+class CAbstractDeviceForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // Pages of pageStack.
+    enum EPage { eStatusPage = 0, eDeviceListPage = 1 };
+
+    explicit CAbstractDeviceForm(QWidget *parent = nullptr);
+
+signals:
+    void refreshDeviceList(QString _search = QString());
+
+protected slots:
+    virtual void deviceSearchNameSlot(QString str) = 0;
+    virtual void refresh() = 0;
+    virtual void deviceListSelectSlot(QItemSelection item1, QItemSelection item2) = 0;
+    virtual void addDeviceSlot() = 0;
+
+public slots:
+    int showForm();
+
+protected:
+    // Rebuilds the legend: one label per loaded template, five to a row.
+    void fillDeviceTypeGrid();
+
+    QLabel *titleLabel;
+    QStackedLayout *pageStack;
+    QLabel *statusLabel;
+    CSearchEditWidget *searchEdit;
+    QListView *deviceView;
+    QStandardItemModel *deviceSourceModel;
+    CDeviceSearchModel *deviceProxyModel;
+    QListView *registerView;
+    QStandardItemModel *registerModel;
+    QString currentAppEui;
+    QLineEdit *portEdit;
+    QLineEdit *startAddressEdit;
+    QPushButton *portErrorButton;
+    QPushButton *startAddressErrorButton;
+    QGridLayout *deviceTypeGrid;
+};

@@ -1,0 +1,115 @@
+#include "ui/ceditdeviceform.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStackedLayout>
+#include <QStandardItemModel>
+
+#include "app/clogfile.h"
+#include "app/globaltables.h"
+#include "store/cdatabasehandler.h"
+#include "ui/cusernotice.h"
+#include "ui/devicecolumns.h"
+#include "ui/registercolumns.h"
+
+CEditDeviceForm *CEditDeviceForm::getInstance()
+{
+    static CEditDeviceForm *instance = new CEditDeviceForm();
+    return instance;
+}
+
+CEditDeviceForm::CEditDeviceForm()
+{
+    titleLabel->setText(tr("Edit device's parameters interface"));
+    // One given device: no search proxy, the list page for good.
+    disconnect(deviceView->selectionModel(), nullptr, nullptr, nullptr);
+    deviceView->setModel(deviceSourceModel);
+    connect(deviceView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CEditDeviceForm::deviceListSelectSlot);
+    portEdit->setEnabled(false);
+    startAddressEdit->setEnabled(false);
+    pageStack->setCurrentIndex(eDeviceListPage);
+}
+
+void CEditDeviceForm::setOriginal(uint32_t _deviceId, QString _devEui, QString _devName, QString _appEui,
+                                  uint16_t _port, uint32_t _startAddr)
+{
+    deviceSourceModel->removeRows(0, deviceSourceModel->rowCount());
+    deviceSourceModel->insertRow(0);
+    const auto set = [this](int column, const QVariant &value) {
+        deviceSourceModel->setData(deviceSourceModel->index(0, column), value, Qt::EditRole);
+    };
+    set(DEV_COL_DEVICE, _deviceId);
+    set(DEV_COL_DEV_EUI, _devEui);
+    set(DEV_COL_NAME, _devName);
+    set(DEV_COL_APP_EUI, _appEui);
+    set(DEV_COL_PORT, _port);
+    set(DEV_COL_START_ADDR, _startAddr);
+    deviceView->setCurrentIndex(deviceSourceModel->index(0, 0));
+    portEdit->setText(QString::number(_port));
+    startAddressEdit->setText(QString::number(_startAddr));
+}
+
+void CEditDeviceForm::deviceSearchNameSlot(QString)
+{
+    // The list holds the one device being edited.
+}
+
+void CEditDeviceForm::refresh()
+{
+    portErrorButton->hide();
+    startAddressErrorButton->hide();
+    fillDeviceTypeGrid();
+}
+
+void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
+{
+    registerModel->removeRows(0, registerModel->rowCount());
+    if (deviceSourceModel->rowCount() == 0)
+        return;
+    const QVariant deviceId = deviceSourceModel->index(0, DEV_COL_DEVICE).data();
+    const QVariant port = deviceSourceModel->index(0, DEV_COL_PORT).data();
+    QSqlQuery query = CDataBaseHandler::getInstance()->getRegisters(deviceId.toUInt());
+    const int copied[] = { REG_COL_REG_ADDR, REG_COL_START_VALUE, REG_COL_GRATING_PERIOD, REG_COL_DATA_TYPE,
+                           REG_COL_NAME,     REG_COL_SOURCE,      REG_COL_UNIT };
+    while (query.next()) {
+        const int row = registerModel->rowCount();
+        registerModel->insertRow(row);
+        const auto set = [&](int column, const QVariant &value) {
+            registerModel->setData(registerModel->index(row, column), value, Qt::EditRole);
+        };
+        set(REG_COL_DEVICE, deviceId);
+        set(REG_COL_PORT, port);
+        for (int column : copied)
+            set(column, query.value(devDataColumns.at(column)));
+    }
+}
+
+void CEditDeviceForm::addDeviceSlot()
+{
+    SDeviceRegUpdate update;
+    update.deviceId = deviceSourceModel->index(0, DEV_COL_DEVICE).data().toUInt();
+    update.port = static_cast<quint16>(deviceSourceModel->index(0, DEV_COL_PORT).data().toUInt());
+    for (int row = 0; row < registerModel->rowCount(); ++row) {
+        const auto cell = [&](int column) { return registerModel->index(row, column).data(Qt::EditRole); };
+        SRegisterUpdate reg;
+        reg.regAddr = cell(REG_COL_REG_ADDR).toUInt();
+        reg.startValue = cell(REG_COL_START_VALUE).toInt();
+        reg.gratingPeriod = cell(REG_COL_GRATING_PERIOD).toInt();
+        reg.unit = cell(REG_COL_UNIT).toString();
+        update.registers.append(reg);
+    }
+    if (!CDataBaseHandler::getInstance()->updateRegInfo(update)) {
+        CLogFile::addLog(QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] device's register update failed!"));
+        CUserNotice::notify(this, QMessageBox::Critical, tr("Edit device status"),
+                            tr("Device's registers are not updated! See LOG-file for more details"));
+        return;
+    }
+    CLogFile::addLog(QStringLiteral("INFO: [CEditDeviceForm::updateDeviceSlot] device's register update successfully"));
+    accept();
+    emit refreshDeviceList(QString());
+}

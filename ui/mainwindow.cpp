@@ -1,0 +1,414 @@
+#include "ui/mainwindow.h"
+
+#include <QComboBox>
+#include <QDebug>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QRegExpValidator>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QVBoxLayout>
+
+#include "app/clogfile.h"
+#include "app/constants.h"
+#include "app/csettings.h"
+#include "devices/calldevicehandler.h"
+#include "server/cserverhandler.h"
+#include "store/cdatabasehandler.h"
+#include "ui/cabstractpanelbutton.h"
+#include "ui/caddnewdeviceform.h"
+#include "ui/cdevicedelegat.h"
+#include "ui/ceditdeviceform.h"
+#include "ui/cleftpanel.h"
+#include "ui/clogowidget.h"
+#include "ui/cregisterdelegat.h"
+#include "ui/csearcheditwidget.h"
+#include "ui/cusernotice.h"
+#include "ui/devicecolumns.h"
+
+namespace {
+
+const QString GOOD_CONNECTION_ICON = QStringLiteral(":/connectionGoodIco.png");
+const QString FAIL_CONNECTION_ICON = QStringLiteral(":/connectionFailIco.png");
+
+QString settingsKey(const QString &_key) { return SETTINGS_GROUP_SERVER + _key; }
+
+QHBoxLayout *row(std::initializer_list<QWidget *> _widgets)
+{
+    auto *layout = new QHBoxLayout();
+    layout->setContentsMargins(0, 0, 0, 0);
+    for (QWidget *widget : _widgets)
+        layout->addWidget(widget);
+    return layout;
+}
+
+QPushButton *listButton(const QString &_icon, const QString &_objectName, const QString &_toolTip, QWidget *_parent)
+{
+    auto *button = new QPushButton(QIcon(_icon), QString(), _parent);
+    button->setObjectName(_objectName);
+    button->setToolTip(_toolTip);
+    button->setFixedSize(40, 40);
+    button->setIconSize(QSize(30, 30));
+    return button;
+}
+
+// The whole query in the model at once, so no read stays open on the store's connection.
+void fetchAll(QSqlQueryModel *_model)
+{
+    while (_model->canFetchMore())
+        _model->fetchMore();
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , searchEdit(new CSearchEditWidget(this))
+    , deviceView(new QListView(this))
+    , deviceModel(new QSqlQueryModel(this))
+    , addButton(listButton(QStringLiteral(":/addIco.png"), QStringLiteral("greenBtn"),
+                           tr("Add new device from server"), this))
+    , editButton(listButton(QStringLiteral(":/editIco.png"), QStringLiteral("greenBtn"), tr("Edit device parametrs"),
+                            this))
+    , deleteButton(listButton(QStringLiteral(":/delete2Ico.png"), QStringLiteral("redBtn"), tr("Delete device"), this))
+    , registerView(new QListView(this))
+    , registerModel(new QSqlQueryModel(this))
+    , deviceTitleLabel(new QLabel(tr("Device [UNKNOWN] "), this))
+    , modbusGroup(new QGroupBox(tr("ModBUS-TCP parameters"), this))
+    , tcpPortValueLabel(new QLabel(modbusGroup))
+    , beginRegisterValueLabel(new QLabel(modbusGroup))
+    , protocolCombo(new QComboBox(this))
+    , ipEdit(new QLineEdit(this))
+    , portEdit(new QLineEdit(this))
+    , loginEdit(new QLineEdit(this))
+    , passwordEdit(new QLineEdit(this))
+    , connectionStateLabel(new QLabel(tr("Connection state..."), this))
+{
+    setWindowTitle(QStringLiteral("%1").arg(APPLICATION_NAME));
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowIcon(QIcon(QStringLiteral(":/korv-a_logo5_gradient.png")));
+    setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setGeometry(10, 30, 1000, 640);
+    setAnimated(true);
+
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("MainWidget"));
+    auto *columns = new QHBoxLayout(central);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+
+    auto *leftColumn = new QVBoxLayout();
+    leftColumn->setContentsMargins(0, 0, 0, 0);
+    auto *logo = new CLogoWidget(central);
+    logo->setFixedSize(200, 45);
+    leftColumn->addWidget(logo);
+    auto *panel = new CLeftPanel(central);
+    panel->setFixedWidth(200);
+    auto *serverButton
+        = new CAbstractPanelButton(tr("Server authorization"), QIcon(FAIL_CONNECTION_ICON), panel);
+    serverButton->setPicAlign(Qt::AlignRight);
+    connect(this, &MainWindow::setConnectStatusIco, serverButton, &CAbstractPanelButton::setIcon);
+    serverButton->addWidget(buildLoginBox());
+    panel->addWidget(serverButton);
+    panel->addStretch();
+    leftColumn->addWidget(panel);
+    columns->addLayout(leftColumn);
+    columns->addLayout(buildDeviceColumn(), 2);
+    columns->addLayout(buildRegisterColumn(), 3);
+    setCentralWidget(central);
+
+    connect(searchEdit, &CSearchEditWidget::textChangedSignal, this, &MainWindow::refreshDevicesSlot);
+    connect(deviceView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &MainWindow::deviceSelectSlot);
+    connect(addButton, &QPushButton::clicked, this, &MainWindow::addNewItemSlot);
+    connect(editButton, &QPushButton::clicked, this, &MainWindow::editItemSlot);
+    connect(deleteButton, &QPushButton::clicked, this, &MainWindow::deleteItemSlot);
+    connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal, this, &MainWindow::debugSlot);
+
+    CServerHandler *server = CServerHandler::getInstance();
+    connect(server, &CServerHandler::changeServerStatus, this, &MainWindow::changeServerStatusSlot,
+            Qt::QueuedConnection);
+    connect(this, &MainWindow::connectToServer, server, &CServerHandler::connectSlot, Qt::QueuedConnection);
+    connect(CAddNewDeviceForm::getInstance(), &CAbstractDeviceForm::refreshDeviceList, this,
+            &MainWindow::refreshDevicesSlot, Qt::QueuedConnection);
+    connect(CEditDeviceForm::getInstance(), &CAbstractDeviceForm::refreshDeviceList, this,
+            &MainWindow::refreshDevicesSlot, Qt::QueuedConnection);
+    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    connect(this, &MainWindow::disconnectDevice, registry, &CAllDeviceHandler::removeDevice, Qt::QueuedConnection);
+    connect(registry, &CAllDeviceHandler::newDataForDevice, this, &MainWindow::newDataForDeviceSlot,
+            Qt::QueuedConnection);
+
+    readSettings();
+    tryToConnectToServerSlot();
+    refreshDevicesSlot(QString());
+    registerStoredDevices();
+}
+
+QWidget *MainWindow::buildLoginBox()
+{
+    auto *box = new QWidget(this);
+    auto *layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    protocolCombo->addItems({ QStringLiteral("ws"), QStringLiteral("wss") });
+    protocolCombo->setCurrentIndex(0);
+    // The style sheet's font needs more than 90 + 35 px for an address and a port:
+    // the port gets a row of its own and the address the rest of the first.
+    ipEdit->setMinimumWidth(90);
+    ipEdit->setValidator(new QRegExpValidator(
+        QRegExp(QStringLiteral("[0-9]{1,3}.[0-9]{1,3}.[0-9]{1,3}.[0-9]{1,3}"), Qt::CaseSensitive), ipEdit));
+    portEdit->setFixedWidth(70);
+    portEdit->setValidator(new QRegExpValidator(QRegExp(QStringLiteral("[0-9]{5}")), portEdit));
+    layout->addLayout(row({ protocolCombo, new QLabel(QStringLiteral("://"), box), ipEdit }));
+    QHBoxLayout *portRow = row({ new QLabel(QStringLiteral(":"), box), portEdit });
+    portRow->addStretch();
+    layout->addLayout(portRow);
+    layout->addLayout(row({ new QLabel(tr("Login:"), box), loginEdit }));
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    passwordEdit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
+    layout->addLayout(row({ new QLabel(tr("Password:"), box), passwordEdit }));
+    layout->addWidget(connectionStateLabel);
+    auto *connectButton = new QPushButton(tr("Connect"), box);
+    connectButton->setObjectName(QStringLiteral("blueBtn"));
+    connectButton->setFixedSize(75, 25);
+    connect(connectButton, &QPushButton::clicked, this, &MainWindow::tryToConnectToServerSlot);
+    layout->addWidget(connectButton, 0, Qt::AlignHCenter);
+    return box;
+}
+
+QLayout *MainWindow::buildDeviceColumn()
+{
+    auto *layout = new QVBoxLayout();
+    layout->setContentsMargins(5, 5, 5, 5);
+    layout->setSpacing(5);
+    layout->addWidget(searchEdit);
+    deviceView->setModel(deviceModel);
+    deviceView->setItemDelegate(new CDeviceDelegat(deviceView));
+    deviceView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    layout->addWidget(deviceView, 50);
+    auto *buttons = new QHBoxLayout();
+    buttons->setContentsMargins(0, 0, 0, 0);
+    buttons->setSpacing(5);
+    buttons->addWidget(addButton);
+    buttons->addWidget(editButton);
+    buttons->addWidget(deleteButton);
+    buttons->addStretch(10);
+    layout->addLayout(buttons);
+    return layout;
+}
+
+QLayout *MainWindow::buildRegisterColumn()
+{
+    auto *layout = new QVBoxLayout();
+    layout->setContentsMargins(5, 5, 5, 5);
+    layout->setSpacing(0);
+    deviceTitleLabel->setObjectName(QStringLiteral("title1Lab"));
+    layout->addWidget(deviceTitleLabel);
+
+    auto *modbusLayout = new QVBoxLayout(modbusGroup);
+    const auto addParameter = [&](const QString &_name, QLabel *_value) {
+        auto *name = new QLabel(_name, modbusGroup);
+        name->setObjectName(QStringLiteral("modbusName"));
+        _value->setObjectName(QStringLiteral("modbusValue"));
+        auto *line = new QHBoxLayout();
+        line->addWidget(name);
+        line->addWidget(_value);
+        line->addStretch(20);
+        modbusLayout->addLayout(line);
+    };
+    // Requests are answered whatever unit identifier they carry.
+    addParameter(tr("Device ID:"), new QLabel(tr("ANY VALID VALUE"), modbusGroup));
+    addParameter(tr("TCP port:"), tcpPortValueLabel);
+    addParameter(tr("Begin register:"), beginRegisterValueLabel);
+    modbusGroup->hide();
+    layout->addWidget(modbusGroup);
+
+    registerView->setModel(registerModel);
+    registerView->setItemDelegate(new CRegisterDelegat());
+    registerView->itemDelegate()->setParent(registerView);
+    registerView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    layout->addWidget(registerView, 50);
+    return layout;
+}
+
+void MainWindow::debugSlot(QString str)
+{
+    qDebug().noquote() << str;
+}
+
+void MainWindow::readSettings()
+{
+    ipEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_IP), QString()).toString());
+    portEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_PORT), QString()).toString());
+    loginEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_LOGIN), QString()).toString());
+    passwordEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_PASSWORD), QString()).toString());
+}
+
+void MainWindow::saveSettings()
+{
+    const bool saved = CSettings::writeValue(settingsKey(SETTINGS_KEY_IP), ipEdit->text())
+        && CSettings::writeValue(settingsKey(SETTINGS_KEY_PORT), portEdit->text())
+        && CSettings::writeValue(settingsKey(SETTINGS_KEY_LOGIN), loginEdit->text())
+        && CSettings::writeValue(settingsKey(SETTINGS_KEY_PASSWORD), passwordEdit->text());
+    if (!saved)
+        CLogFile::addLog(QStringLiteral("ERROR: [MainWindow::saveSettings] Server log-in is not saved!"));
+}
+
+QVariant MainWindow::currentDevice(int _column) const
+{
+    const QModelIndex current = deviceView->currentIndex();
+    if (!current.isValid())
+        return QVariant();
+    return deviceModel->index(current.row(), _column).data();
+}
+
+void MainWindow::showNoDevice()
+{
+    deviceTitleLabel->setText(tr("Device [UNKNOWN]"));
+    modbusGroup->hide();
+    registerModel->clear();
+    editButton->setEnabled(false);
+    deleteButton->setEnabled(false);
+}
+
+void MainWindow::refreshDevicesSlot(QString _search)
+{
+    deviceModel->setQuery(CDataBaseHandler::getInstance()->getDevices(_search));
+    fetchAll(deviceModel);
+    if (deviceModel->rowCount() > 0)
+        deviceView->setCurrentIndex(deviceModel->index(0, 0));
+    else
+        showNoDevice();
+}
+
+void MainWindow::deviceSelectSlot(QItemSelection, QItemSelection)
+{
+    if (deviceModel->rowCount() == 0 || !deviceView->currentIndex().isValid()) {
+        showNoDevice();
+        return;
+    }
+    const SDeviceTemplateInfo info
+        = CAllDeviceHandler::getInstance()->getTemplateInfo(currentDevice(DEV_COL_APP_EUI).toString());
+    deviceTitleLabel->setText(tr("Device:%1 [%2]").arg(currentDevice(DEV_COL_DEV_EUI).toString(), info.devType));
+    modbusGroup->show();
+    tcpPortValueLabel->setText(QString::number(currentDevice(DEV_COL_PORT).toUInt()));
+    beginRegisterValueLabel->setText(QString::number(currentDevice(DEV_COL_START_ADDR).toUInt()));
+    editButton->setEnabled(true);
+    deleteButton->setEnabled(true);
+    refreshRegisterSlot();
+}
+
+void MainWindow::refreshRegisterSlot()
+{
+    registerModel->setQuery(CDataBaseHandler::getInstance()->getRegisters(currentDevice(DEV_COL_DEVICE).toUInt()));
+    fetchAll(registerModel);
+    if (registerModel->rowCount() > 0)
+        registerView->setCurrentIndex(registerModel->index(0, 0));
+}
+
+void MainWindow::newDataForDeviceSlot(QString _devEui)
+{
+    if (deviceView->currentIndex().isValid() && _devEui == currentDevice(DEV_COL_DEV_EUI).toString())
+        refreshRegisterSlot();
+}
+
+void MainWindow::addNewItemSlot()
+{
+    CAddNewDeviceForm::getInstance()->showForm();
+}
+
+void MainWindow::editItemSlot()
+{
+    if (!deviceView->currentIndex().isValid())
+        return;
+    CEditDeviceForm *form = CEditDeviceForm::getInstance();
+    form->setOriginal(currentDevice(DEV_COL_DEVICE).toUInt(), currentDevice(DEV_COL_DEV_EUI).toString(),
+                      currentDevice(DEV_COL_NAME).toString(), currentDevice(DEV_COL_APP_EUI).toString(),
+                      static_cast<uint16_t>(currentDevice(DEV_COL_PORT).toUInt()),
+                      currentDevice(DEV_COL_START_ADDR).toUInt());
+    form->showForm();
+}
+
+void MainWindow::deleteItemSlot()
+{
+    if (!deviceView->currentIndex().isValid())
+        return;
+    const QString devEui = currentDevice(DEV_COL_DEV_EUI).toString();
+    const QString name = currentDevice(DEV_COL_NAME).toString();
+    const uint16_t port = static_cast<uint16_t>(currentDevice(DEV_COL_PORT).toUInt());
+    if (!CUserNotice::confirm(this, tr("Delete device"),
+                              tr("Delete device \"%1\" [%2]?\nIts registers are removed and port %3 stops "
+                                 "serving it.")
+                                  .arg(name, devEui)
+                                  .arg(port)))
+        return;
+    // The store first: a device it keeps must go on being served.
+    if (!CDataBaseHandler::getInstance()->deleteDevice(currentDevice(DEV_COL_DEVICE).toUInt())) {
+        CLogFile::addLog(QStringLiteral("ERROR: [MainWindow::deleteItemSlot] device [%1] is not deleted!").arg(devEui));
+        CUserNotice::notify(this, QMessageBox::Critical, tr("Delete device status"),
+                            tr("Device is not deleted! See LOG-file for more details"));
+        return;
+    }
+    emit disconnectDevice(devEui, port);
+    refreshDevicesSlot(QString());
+}
+
+void MainWindow::tryToConnectToServerSlot()
+{
+    const QList<QPair<QLineEdit *, QString>> required = {
+        { ipEdit, QStringLiteral("[main] IP is empty") },
+        { portEdit, QStringLiteral("[main] PORT is empty") },
+        { loginEdit, QStringLiteral("[main] LOGIN is empty") },
+        { passwordEdit, QStringLiteral("[main] PASSWORD is empty") },
+    };
+    for (const auto &field : required) {
+        if (field.first->text().isEmpty()) {
+            CLogFile::addLog(field.second);
+            return;
+        }
+    }
+    emit connectToServer(
+        QStringLiteral("%1://%2:%3").arg(protocolCombo->currentText(), ipEdit->text(), portEdit->text()),
+        loginEdit->text(), passwordEdit->text());
+}
+
+void MainWindow::changeServerStatusSlot(COMM::EServerStatus _status)
+{
+    QString text;
+    switch (_status) {
+    case COMM::eSuccess: text = tr("SUCCESS"); break;
+    case COMM::ePingWaiting: text = tr("PING WAITING"); break;
+    case COMM::eInvalidPing: text = tr("INVALID PING"); break;
+    case COMM::eAuthWaiting: text = tr("AUTH WAITING"); break;
+    case COMM::eInvalidAuth: text = tr("INVALID AUTH"); break;
+    case COMM::eDisconnected: text = tr("DISCONNECTED"); break;
+    default: return;
+    }
+    connectionStateLabel->setText(text);
+    emit setConnectStatusIco(QIcon(_status == COMM::eSuccess ? GOOD_CONNECTION_ICON : FAIL_CONNECTION_ICON));
+    // Only a log-in the server accepted is kept for the next start.
+    if (_status == COMM::eSuccess) {
+        CLogFile::addLog(QStringLiteral("INFO: [MainWindow::changeServerStatusSlot] Logged in to the server as [%1]")
+                             .arg(loginEdit->text()));
+        saveSettings();
+    }
+}
+
+void MainWindow::registerStoredDevices()
+{
+    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
+    for (int row = 0; row < deviceModel->rowCount(); ++row) {
+        const auto cell = [&](int column) { return deviceModel->index(row, column).data(); };
+        DB::SDeviceRegMapDescription description;
+        description.devEui = cell(DEV_COL_DEV_EUI).toString();
+        description.appEui = cell(DEV_COL_APP_EUI).toString();
+        description.name = cell(DEV_COL_NAME).toString();
+        description.startAddr = cell(DEV_COL_START_ADDR).toInt();
+        registry->addNewDevice(description, static_cast<uint16_t>(cell(DEV_COL_PORT).toUInt()));
+    }
+}
