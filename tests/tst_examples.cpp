@@ -1,3 +1,5 @@
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QtTest>
 
 #include "app/clogfile.h"
@@ -33,7 +35,7 @@ private slots:
         QTest::newRow("pulse counter") << "pulse-counter.json" << "4B454C5641524102"
             << server + QStringList{"Pulses since last@6/32", "Total pulses@8/64"};
         QTest::newRow("status reporter") << "status-reporter.json" << "4B454C5641524103"
-            << server + QStringList{"State@6/16", "Error code@7/16", "Message@8/64"};
+            << server + QStringList{"State@6/16", "Error code@7/16", "Serial number@8/32"};
     }
     void registerMaps()
     {
@@ -56,6 +58,33 @@ private slots:
         for (const SDevicePacket &packet : deviceTemplate.packets)
             for (const SDevicePacketField &field : packet.fields)
                 QVERIFY(field.packetBias + field.dataBitSize / 8 <= packet.packetSize);
+    }
+
+    // Every payload the demo's simulator sends must decode with its device's template.
+    void demoPayloadsFitTheirTemplates()
+    {
+        QMap<QString, SDeviceTemplate> templates;
+        for (const char *file : {"th-sensor.json", "pulse-counter.json", "status-reporter.json"}) {
+            const SDeviceTemplate deviceTemplate = loadTemplateFile(examples, QString::fromLatin1(file));
+            templates.insert(deviceTemplate.appEui, deviceTemplate);
+        }
+        QFile file(examples + QStringLiteral("/demo-devices.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonArray devices = QJsonDocument::fromJson(file.readAll()).array();
+        int checked = 0;
+        for (const QJsonValue &device : devices) {
+            const QString appEui = device[QStringLiteral("appEui")].toString();
+            if (!templates.contains(appEui))
+                continue; // the demo's device without a template
+            for (const QJsonValue &hex : device[QStringLiteral("payloads")].toArray()) {
+                const QByteArray payload = QByteArray::fromHex(hex.toString().toLatin1());
+                const auto packet = templates.value(appEui).packets.constFind(packetTypeKey(qint8(payload.at(0))));
+                QVERIFY2(packet != templates.value(appEui).packets.constEnd(), qPrintable(hex.toString()));
+                QCOMPARE(payload.size(), packet->packetSize);
+                ++checked;
+            }
+        }
+        QCOMPARE(checked, 20);
     }
 };
 
