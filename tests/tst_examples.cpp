@@ -2,9 +2,8 @@
 #include <QJsonDocument>
 #include <QtTest>
 
-#include "app/clogfile.h"
-#include "app/globaltables.h"
 #include "devices/devicetemplate.h"
+#include "testworkdir.h"
 
 // The sample templates shipped for newcomers must load and keep their
 // documented register maps.
@@ -13,16 +12,11 @@ class TestExamples : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
+    CTestWorkDir dir;
     const QString examples = QStringLiteral(KELVARA_SOURCE_DIR "/examples");
 
 private slots:
-    void initTestCase()
-    {
-        fillGlobalTables();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
-    }
+    void initTestCase() { QVERIFY(dir.enter()); }
 
     void registerMaps_data()
     {

@@ -16,6 +16,7 @@
 #include "store/cdatabasehandler.h"
 #include "modbustestsupport.h"
 #include "storetestsupport.h"
+#include "testworkdir.h"
 
 using namespace ModbusTest;
 using namespace StoreTest;
@@ -44,8 +45,7 @@ class TestModbusServer : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    QString previousDir;
+    CTestWorkDir dir;
     std::unique_ptr<CDeviceHandler> server;
     uint16_t port = 0;
 
@@ -84,12 +84,8 @@ private:
 private slots:
     void initTestCase()
     {
-        fillGlobalTables();
+        QVERIFY(dir.enter());
         qRegisterMetaType<QProcess::ExitStatus>();
-        QVERIFY(dir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
         CDataBaseHandler *store = CDataBaseHandler::getInstance();
         QVERIFY(store);
 
@@ -113,7 +109,6 @@ private slots:
     void cleanupTestCase()
     {
         server.reset();
-        QDir::setCurrent(previousDir);
     }
 
     void answers_data()

@@ -9,6 +9,7 @@
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "server/cserverhandler.h"
+#include "testworkdir.h"
 
 // The network-server simulator driven as a separate program, with the
 // gateway's own server link as its client.
@@ -17,8 +18,7 @@ class TestNetSim : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    QString previousDir;
+    CTestWorkDir dir;
 
     static QString program() { return QStringLiteral(KELVARA_BINARY_DIR "/tools/netsim/kelvara-netsim"); }
 
@@ -54,12 +54,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
+        QVERIFY(dir.enter());
         QVERIFY(QFile::exists(program()));
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
-        fillGlobalTables();
         QVERIFY(writeFile(QStringLiteral("devices.json"),
             "[{\"devEui\":\"70b3d5e75e000001\",\"devName\":\"pump 1\",\"appEui\":\"70B3D5E75E0000A0\","
             "\"payload\":\"0102a0ff\",\"port\":3},"
@@ -67,7 +63,6 @@ private slots:
             "{\"devEui\":\"70B3D5E75E000003\",\"devName\":\"pump 2\",\"appEui\":\"70B3D5E75E0000A0\","
             "\"payloads\":[\"aa\",\"bbcc\"]}]"));
     }
-    void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
     void helpDescribesOptions()
     {

@@ -20,6 +20,7 @@
 #include "server/cserverhandler.h"
 #include "store/cdatabasehandler.h"
 #include "storetestsupport.h"
+#include "testworkdir.h"
 
 using namespace ModbusTest;
 
@@ -86,8 +87,7 @@ class TestRegistry : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    QString previousDir;
+    CTestWorkDir dir;
     CDataBaseHandler *store = nullptr;
     std::unique_ptr<TestHandler> handler;
     std::unique_ptr<QSignalSpy> logSpy;
@@ -148,19 +148,14 @@ private:
 private slots:
     void initTestCase()
     {
-        fillGlobalTables();
+        QVERIFY(dir.enter());
         qRegisterMetaType<QProcess::ExitStatus>();
-        QVERIFY(dir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
         QVERIFY(QDir().mkpath(DEVICE_FOLDER));
         QVERIFY(writeFile(QStringLiteral("meter.json"), meterTemplate));
         QVERIFY(writeFile(QStringLiteral("alarm.json"), highTypeTemplate));
         store = CDataBaseHandler::getInstance();
         QVERIFY(store);
     }
-    void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
     void init()
     {

@@ -8,6 +8,7 @@
 #include "devices/calldevicehandler.h"
 #include "modbustestsupport.h"
 #include "storetestsupport.h"
+#include "testworkdir.h"
 
 // The register store could not open its file: uplinks are logged and dropped, nothing crashes.
 class TestHandler : public CAllDeviceHandler
@@ -21,21 +22,15 @@ class TestRegistryNoStore : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    QString previousDir;
+    CTestWorkDir dir;
 
 private slots:
     void initTestCase()
     {
-        fillGlobalTables();
-        QVERIFY(dir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
+        QVERIFY(dir.enter());
         // A directory where the database file should be.
         QVERIFY(QDir().mkpath(QStringLiteral("server.db")));
     }
-    void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
     void uplinkIsDroppedWithALogLine()
     {

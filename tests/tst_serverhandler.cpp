@@ -14,6 +14,7 @@
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "server/cserverhandler.h"
+#include "testworkdir.h"
 
 // Plays the network server on a free loopback port: answers the ping and the
 // log-in as told, records every text it receives, and lets the test push the rest.
@@ -70,8 +71,7 @@ class TestServerHandler : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    QString previousDir;
+    CTestWorkDir dir;
     CServerHandler *handler = nullptr;
     FakeNetworkServer *fake = nullptr;
     QSignalSpy *statusSpy = nullptr;
@@ -118,13 +118,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(dir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
-        fillGlobalTables();
+        QVERIFY(dir.enter());
     }
-    void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
     void init()
     {

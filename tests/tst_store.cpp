@@ -10,6 +10,7 @@
 #include "app/globaltables.h"
 #include "store/cdatabasehandler.h"
 #include "storetestsupport.h"
+#include "testworkdir.h"
 
 using namespace StoreTest;
 
@@ -18,8 +19,7 @@ class TestStore : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    QString previousDir;
+    CTestWorkDir dir;
     CDataBaseHandler *store = nullptr;
 
     static QSignalSpy *newLogSpy() { return new QSignalSpy(CLogFile::getInstance(QString()), &CLogFile::addLogSignal); }
@@ -60,11 +60,7 @@ private:
 private slots:
     void initTestCase()
     {
-        fillGlobalTables();
-        QVERIFY(dir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
+        QVERIFY(dir.enter());
 
         // A database written by an earlier version: the same tables, no indexes.
         QVERIFY(peerExec(QStringLiteral("CREATE TABLE devices ( device INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL "
@@ -88,7 +84,6 @@ private slots:
     void cleanupTestCase()
     {
         QSqlDatabase::database(QStringLiteral("peer")).close();
-        QDir::setCurrent(previousDir);
     }
 
     void cleanup()

@@ -12,6 +12,7 @@
 #include "store/cdatabasehandler.h"
 #include "modbustestsupport.h"
 #include "storetestsupport.h"
+#include "testworkdir.h"
 
 using namespace ModbusTest;
 
@@ -21,23 +22,17 @@ class TestStoreUnavailable : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir dir;
-    QString previousDir;
+    CTestWorkDir dir;
 
 private slots:
     void initTestCase()
     {
-        fillGlobalTables();
-        QVERIFY(dir.isValid());
-        previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
+        QVERIFY(dir.enter());
         // A directory where the database file should be.
         QVERIFY(QDir().mkpath(QStringLiteral("broken/server.db")));
         QVERIFY(QDir::setCurrent(dir.filePath(QStringLiteral("broken"))));
     }
 
-    void cleanupTestCase() { QDir::setCurrent(previousDir); }
 
     void noInstanceWhenDatabaseCannotOpen()
     {
