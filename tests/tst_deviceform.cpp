@@ -13,6 +13,7 @@
 #include "devices/calldevicehandler.h"
 #include "ui/cabstractdeviceform.h"
 #include "ui/csearcheditwidget.h"
+#include "testworkdir.h"
 
 namespace {
 
@@ -76,17 +77,12 @@ class TestDeviceForm : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString startDir;
+    CTestWorkDir workDir;
 
 private slots:
     void initTestCase()
     {
-        fillGlobalTables();
-        QVERIFY(workDir.isValid());
-        startDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(workDir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
+        QVERIFY(workDir.enter());
         QVERIFY(QDir().mkpath(QStringLiteral("deviceFolder")));
         // Six types: the legend wraps after five. Ascending AppEUI is the legend's order.
         const QStringList colours = { "#ff0000", "#00ff00", "#0000ff", "#ffff00", "#00ffff", "#ff00ff" };
@@ -96,7 +92,6 @@ private slots:
         QCOMPARE(CAllDeviceHandler::getInstance()->getTemplateList().size(), 6);
     }
 
-    void cleanupTestCase() { QDir::setCurrent(startDir); }
 
     void numberFields_data()
     {

@@ -36,6 +36,7 @@
 #include "ui/mainwindow.h"
 #include "ui/registercolumns.h"
 #include "ui/theme.h"
+#include "testworkdir.h"
 
 using namespace GatewayTest;
 
@@ -235,8 +236,7 @@ class TestGateway : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString startDir;
+    CTestWorkDir workDir;
     QProcess mainSimulator;
     quint16 simulatorPort = 0;
     quint16 cellarPort = 0;
@@ -321,13 +321,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(QFile::exists(simulatorProgram()));
-        QVERIFY(workDir.isValid());
-        startDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(workDir.path()));
+        QVERIFY(workDir.enter());
         qApp->setStyleSheet(loadThemeStyleSheet());
-        fillGlobalTables();
         CSettings::getInstance(SETTINGS_FILE_NAME);
-        logSpy.reset(new QSignalSpy(CLogFile::getInstance(QStringLiteral("history.log")), &CLogFile::addLogSignal));
+        logSpy.reset(new QSignalSpy(CLogFile::getInstance(QString()), &CLogFile::addLogSignal));
         QVERIFY(installTemplates(QDir(workDir.path())));
 
         CUserNotice::setNoticeHandler([this](QWidget *, QMessageBox::Icon _icon, const QString &_text,
@@ -374,7 +371,6 @@ private slots:
         stopProcess(mainSimulator);
         CUserNotice::setNoticeHandler(nullptr);
         CUserNotice::setConfirmHandler(nullptr);
-        QDir::setCurrent(startDir);
     }
 
     void startsServingStoredDevices()

@@ -21,6 +21,7 @@
 #include "store/cdatabasehandler.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
+#include "workedexample.h"
 
 using namespace ModbusTest;
 
@@ -57,14 +58,6 @@ public:
 
 static const QString METER_APP_EUI = QStringLiteral("0A0B0C0D01020304");
 static const QString HIGH_TYPE_APP_EUI = QStringLiteral("00000000000000C8");
-
-static const QByteArray meterTemplate = R"({
-    "app_eui": "0a0b0c0d01020304", "dev_type": "Meter",
-    "server_data": [ { "data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Time" } ],
-    "device_packets": [ { "packet_type": 1, "packet_size": 5, "packet_fields": [
-        { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
-          "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Counter" } ] } ]
-})";
 
 static const QByteArray highTypeTemplate = R"({
     "app_eui": "00000000000000c8", "dev_type": "Alarm",
@@ -151,7 +144,7 @@ private slots:
         QVERIFY(dir.enter());
         qRegisterMetaType<QProcess::ExitStatus>();
         QVERIFY(QDir().mkpath(DEVICE_FOLDER));
-        QVERIFY(writeFile(QStringLiteral("meter.json"), meterTemplate));
+        QVERIFY(writeFile(QStringLiteral("meter.json"), workedExampleTemplate));
         QVERIFY(writeFile(QStringLiteral("alarm.json"), highTypeTemplate));
         store = CDataBaseHandler::getInstance();
         QVERIFY(store);

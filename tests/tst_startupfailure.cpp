@@ -12,6 +12,7 @@
 #include "app/globaltables.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/cusernotice.h"
+#include "testworkdir.h"
 
 // A register store that cannot be opened stops the start with a message saying so.
 class TestStartupFailure : public QObject
@@ -19,8 +20,7 @@ class TestStartupFailure : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString startDir;
+    CTestWorkDir workDir;
 
     // Runs _work with stderr going to a file; returns what was written there.
     template <typename Work>
@@ -44,17 +44,12 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(workDir.isValid());
-        startDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(workDir.path()));
-        fillGlobalTables();
+        QVERIFY(workDir.enter());
         CSettings::getInstance(SETTINGS_FILE_NAME);
-        CLogFile::getInstance(QStringLiteral("history.log"));
     }
     void cleanupTestCase()
     {
         CUserNotice::setNoticeHandler(nullptr);
-        QDir::setCurrent(startDir);
     }
 
     void unopenableStoreStopsTheStart()

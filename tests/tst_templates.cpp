@@ -11,6 +11,7 @@
 #include "app/globaltables.h"
 #include "devices/calldevicehandler.h"
 #include "devices/devicetemplate.h"
+#include "workedexample.h"
 
 // The registry is a singleton in the program; tests build fresh ones over their own directories.
 class TestHandler : public CAllDeviceHandler
@@ -25,14 +26,6 @@ static QJsonObject parse(const QByteArray &json)
 {
     return QJsonDocument::fromJson(json).object();
 }
-
-static const QByteArray workedExample = R"({
-    "app_eui": "0a0b0c0d01020304", "dev_type": "Meter",
-    "server_data": [ { "data_code": "ts", "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Time" } ],
-    "device_packets": [ { "packet_type": 1, "packet_size": 5, "packet_fields": [
-        { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 32, "data_type": "uinteger",
-          "reg_map_bias": 2, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "Counter" } ] } ]
-})";
 
 // A minimal valid template around a packet list.
 static QByteArray templateWith(const QByteArray &appEui, const QByteArray &devType, const QByteArray &packets,
@@ -121,7 +114,7 @@ private slots:
 
     void workedExampleLoadsUnderUpperCaseKey()
     {
-        QVERIFY(writeFile("meter.json", workedExample));
+        QVERIFY(writeFile("meter.json", workedExampleTemplate));
         TestHandler handler;
         QCOMPARE(handler.loaded().keys(), QStringList { "0A0B0C0D01020304" });
         QVERIFY(logged("Device [0A0B0C0D01020304] inited SUCCESSULLY"));
@@ -134,7 +127,7 @@ private slots:
 
     void workedExampleRegisterMap()
     {
-        QVERIFY(writeFile("meter.json", workedExample));
+        QVERIFY(writeFile("meter.json", workedExampleTemplate));
         TestHandler handler;
         const SDeviceRegMap map = handler.getRegMapDescription("0A0B0C0D01020304");
         QCOMPARE(map.appEui, QString("0A0B0C0D01020304"));
@@ -158,7 +151,7 @@ private slots:
 
     void unknownAppEuiQueries()
     {
-        QVERIFY(writeFile("meter.json", workedExample));
+        QVERIFY(writeFile("meter.json", workedExampleTemplate));
         TestHandler handler;
         const SDeviceTemplateInfo info = handler.getTemplateInfo("FFFFFFFFFFFFFFFF");
         QVERIFY(info.appEui.isEmpty());
@@ -208,7 +201,7 @@ private slots:
     {
         const QByteArray broken = "{ \"app_eui\": }";
         QVERIFY(writeFile("broken.json", broken));
-        QVERIFY(writeFile("meter.json", workedExample));
+        QVERIFY(writeFile("meter.json", workedExampleTemplate));
         QJsonParseError qtError;
         QJsonDocument::fromJson(broken, &qtError);
         QVERIFY(qtError.error != QJsonParseError::NoError);

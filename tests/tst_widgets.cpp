@@ -25,6 +25,7 @@
 #include "ui/csimpleregisterdelegat.h"
 #include "ui/csimpleregistereditwidget.h"
 #include "ui/registercolumns.h"
+#include "testworkdir.h"
 
 namespace {
 
@@ -102,8 +103,7 @@ class TestWidgets : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir workDir;
-    QString startDir;
+    CTestWorkDir workDir;
 
     static QString qs(const char *text) { return QString::fromUtf8(text); }
 
@@ -118,11 +118,7 @@ private:
 private slots:
     void initTestCase()
     {
-        fillGlobalTables();
-        QVERIFY(workDir.isValid());
-        startDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(workDir.path()));
-        CLogFile::getInstance(QStringLiteral("history.log"));
+        QVERIFY(workDir.enter());
         QVERIFY(QDir().mkpath(QStringLiteral("deviceFolder")));
         QFile file(QStringLiteral("deviceFolder/orange.json"));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -135,7 +131,6 @@ private slots:
         QCOMPARE(CAllDeviceHandler::getInstance()->getTemplateInfo(ORANGE_EUI).color, QColor(255, 128, 0));
     }
 
-    void cleanupTestCase() { QDir::setCurrent(startDir); }
 
     // ---- Device list card ----
 
