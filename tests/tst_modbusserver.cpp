@@ -104,6 +104,11 @@ private slots:
         QVERIFY(store->registerNewDevice(device("B1", "Elsewhere", 10, {reg("A", 1, 16)}), uint16_t(port + 1)));
         QVERIFY(store->saveRegisterData(uplink("B1", 10, {value("5555", 1, "5555")})));
         server->appendDevice("A1");
+        // A second device sharing the port, with a text register that reads 0.
+        QVERIFY(store->registerNewDevice(device("A2", "Neighbour", 40, {reg("T", 0, 16, "text"), reg("N", 1, 16)}),
+                                         port));
+        QVERIFY(store->saveRegisterData(uplink("A2", 40, {value("Hi", 0, "Hi"), value("1234", 1, "1234")})));
+        server->appendDevice("A2");
     }
 
     void cleanupTestCase()
@@ -314,16 +319,26 @@ private slots:
             "assert c.connect()\n"
             "h = c.read_holding_registers(10, 3, slave=1)\n"
             "i = c.read_input_registers(20, 3, slave=1)\n"
-            "w = c.write_register(10, 7, slave=1)\n"
             "print('holding', h.registers)\n"
             "print('input', i.registers)\n"
-            "print('write exception', w.exception_code)\n"
+            "print('shared port', c.read_holding_registers(39, 4, slave=1).registers)\n"
+            "print('coils', c.read_coils(10, 1, slave=1).exception_code)\n"
+            "print('write coil', c.write_coil(10, True, slave=1).exception_code)\n"
+            "print('write register', c.write_register(10, 7, slave=1).exception_code)\n"
+            "print('write registers', c.write_registers(10, [7, 8], slave=1).exception_code)\n"
+            "print('quantity 0', c.read_holding_registers(10, 0, slave=1).exception_code)\n"
+            "print('quantity 126', c.read_holding_registers(10, 126, slave=1).exception_code)\n"
+            "print('quantity 125', len(c.read_holding_registers(0, 125, slave=1).registers))\n"
             "c.close()\n");
         const QString output =
             QString::fromLatin1(runClient("/usr/bin/python3", {"-c", script, QString::number(port)}));
         QVERIFY2(output.contains("holding [258, 0, 65436]"), qPrintable(output));
         QVERIFY2(output.contains("input [0, 43981, 0]"), qPrintable(output));
-        QVERIFY2(output.contains("write exception 1"), qPrintable(output));
+        QVERIFY2(output.contains("shared port [0, 0, 4660, 0]"), qPrintable(output));
+        for (const char *refused : {"coils 1", "write coil 1", "write register 1", "write registers 1", "quantity 0 3",
+                                    "quantity 126 3"})
+            QVERIFY2(output.contains(refused), qPrintable(output));
+        QVERIFY2(output.contains("quantity 125 125"), qPrintable(output));
     }
 };
 
