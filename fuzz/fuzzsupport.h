@@ -16,7 +16,7 @@
 // and a reader that takes the fuzzer's bytes apart.
 namespace FUZZ {
 
-inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+inline void dropMessage(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 // Tables once, no console output, and a log that cannot open: its lines cost a
 // time stamp instead of a write and a flush each. A fixed time zone keeps that time
@@ -42,8 +42,7 @@ public:
     CInput(const uint8_t *_data, size_t _size)
         : data(_data)
         , size(_size)
-    {
-    }
+    { }
 
     uint8_t byte() { return at < size ? data[at++] : 0; }
     uint16_t word()
@@ -69,10 +68,10 @@ private:
 
 } // namespace FUZZ
 
-#define FUZZ_CHECK(condition)                                                                                         \
-    do {                                                                                                              \
-        if (!(condition))                                                                                             \
-            FUZZ::fail(#condition, __FILE__, __LINE__);                                                               \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            FUZZ::fail(#condition, __FILE__, __LINE__);                                                                \
     } while (0)
 
 extern "C" int LLVMFuzzerInitialize(int *_argc, char ***_argv);

@@ -102,6 +102,13 @@ def uplink_seeds():
         3, 0, 2, uplink("0145230100"), json.dumps(WORKED_EXAMPLE).encode()))
     scaled = uplink_input(3, 1, 2, uplink("0145230100"), json.dumps(WORKED_EXAMPLE).encode())
     write("uplink", "worked-example-scaled", scaled)
+    identifiers = json.loads(json.dumps(WORKED_EXAMPLE))
+    identifiers["server_data"] = [
+        {"data_code": "gatewayId", "reg_map_bias": 4, "reg_bit_bias": 0, "reg_bit_size": 64, "data_name": "GW"},
+        {"data_code": "devEui", "reg_map_bias": 8, "reg_bit_bias": 0, "reg_bit_size": 40, "data_name": "EUI"},
+        {"data_code": "snr", "reg_map_bias": 12, "reg_bit_bias": 0, "reg_bit_size": 32, "data_name": "SNR"}]
+    write("uplink", "identifiers", uplink_input(3, 6, 7, uplink("0145230100", dev_eui="70b3d5"),
+                                                json.dumps(identifiers).encode()))
     write("uplink", "not-uplink", uplink_input(0, 0, 0, b'{"cmd":"rx","type":"JOIN_REQ","devEui":"0a","data":"10"}'))
 
 

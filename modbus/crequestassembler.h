@@ -17,7 +17,7 @@ public:
 
     enum class EVerdict {
         KEEP_OPEN, // every complete frame answered, the rest waits for more bytes
-        CLOSE      // the peer is not speaking Modbus: close the connection
+        CLOSE // the peer is not speaking Modbus: close the connection
     };
 
     // Appends _bytes and answers every complete frame now at the front of the buffer.
