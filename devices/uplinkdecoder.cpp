@@ -201,8 +201,8 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
             result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
             continue;
         }
-        addRegisters(result, serverValueText(server.keyword, _uplink, server.regBitSize), server.regMapBias,
-            server.dataName);
+        addRegisters(
+            result, serverValueText(server.keyword, _uplink, server.regBitSize), server.regMapBias, server.dataName);
     }
 
     // A rejected uplink stores nothing, not even its server values.

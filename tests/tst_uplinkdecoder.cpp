@@ -392,14 +392,15 @@ private slots:
         // The last register offset a value can have is 2^31 - 1; one past it is skipped,
         // and the parameter address is the true sum of start address and offset.
         const int top = std::numeric_limits<qint32>::max();
-        const SDeviceTemplate t = templateOf(
-            1, 9, { field(1, 32, "uinteger", 32, "A", top - 1), field(5, 32, "uinteger", 32, "B", top) });
+        const SDeviceTemplate t
+            = templateOf(1, 9, { field(1, 32, "uinteger", 32, "A", top - 1), field(5, 32, "uinteger", 32, "B", top) });
         FakeParams fake;
-        const SDecodedUplink decoded = decodeUplink(uplinkWith("017856341204030201"), t, deviceAt(65535), fake.source());
+        const SDecodedUplink decoded
+            = decodeUplink(uplinkWith("017856341204030201"), t, deviceAt(65535), fake.source());
         QVERIFY(decoded.accepted);
         QCOMPARE(registersText(decoded.data.registers), QStringLiteral("2147483646:1234:12345678 2147483647:5678:"));
-        QCOMPARE(decoded.logLines,
-            QStringList { WARNING + "Value [B] lies outside the register map: offset [2147483647]" });
+        QCOMPARE(
+            decoded.logLines, QStringList { WARNING + "Value [B] lies outside the register map: offset [2147483647]" });
         QCOMPARE(fake.asked, QList<uint32_t>({ 2147549181u, 2147549182u }));
     }
 
