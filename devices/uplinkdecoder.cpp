@@ -58,11 +58,19 @@ SValueText fitted(SValueText _value, qint32 _regBitSize, bool _keepLow)
     return _value;
 }
 
-void addRegisters(QList<SRegisterValue> &_registers, const SValueText &_value, qint32 _base)
+// Adds the registers of one value from offset _base on. A value whose last register
+// offset does not fit 32 bits cannot be addressed at all and is skipped with a log line.
+void addRegisters(SDecodedUplink &_result, const SValueText &_value, qint32 _base, const QString &_name)
 {
+    if (qint64(_base) + _value.parts.size() - 1 > std::numeric_limits<qint32>::max()) {
+        _result.logLines << WARNING_PREFIX
+                + QStringLiteral("Value [%1] lies outside the register map: offset [%2]").arg(_name).arg(_base);
+        return;
+    }
     for (int k = 0; k < _value.parts.size(); ++k) {
         if (!_value.parts.at(k).isEmpty())
-            _registers.append(SRegisterValue { _value.parts.at(k), k == 0 ? _value.full : QString(), _base + k });
+            _result.data.registers.append(
+                SRegisterValue { _value.parts.at(k), k == 0 ? _value.full : QString(), _base + k });
     }
 }
 
@@ -93,7 +101,8 @@ SValueText identifierText(const QString &_text, qint32 _width)
 SValueText serverValueText(const QString &_keyword, const API::SApiDeviceData &_uplink, qint32 _width)
 {
     if (_keyword == SERVER_KEYWORD_TS) {
-        const QString seconds = hexText(_uplink.ts / 1000, 8);
+        // Two registers hold 32 bits: later seconds wrap rather than lose their middle digits.
+        const QString seconds = hexText(quint32(_uplink.ts / 1000), 8);
         return fitted(SValueText { { seconds.left(4), seconds.right(4) }, seconds }, _width, true);
     }
     if (_keyword == SERVER_KEYWORD_RSSI) {
@@ -164,7 +173,7 @@ void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, c
     SValueText value;
     if (isNumber) {
         const quint64 raw = readLittleEndian(bytes, size, _field.dataType == DATA_TYPE_INTEGER);
-        const SRegisterParam param = _params(_uplink.devEui, uint32_t(_device.startAddr + _field.regMapBias));
+        const SRegisterParam param = _params(_uplink.devEui, uint32_t(qint64(_device.startAddr) + _field.regMapBias));
         const QString text = scaledText(raw, size, param);
         value = size <= 2 ? SValueText { { text }, text } : splitText(text, size / 2);
         value = fitted(value, _field.regBitSize, true);
@@ -175,7 +184,7 @@ void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, c
         value = size <= 2 ? SValueText { { text }, text } : splitText(text, size / 2);
         value = fitted(value, _field.regBitSize, false);
     }
-    addRegisters(_result.data.registers, value, _field.regMapBias);
+    addRegisters(_result, value, _field.regMapBias, _field.dataName);
 }
 
 } // namespace
@@ -193,7 +202,7 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
             continue;
         }
         addRegisters(
-            result.data.registers, serverValueText(server.keyword, _uplink, server.regBitSize), server.regMapBias);
+            result, serverValueText(server.keyword, _uplink, server.regBitSize), server.regMapBias, server.dataName);
     }
 
     // A rejected uplink stores nothing, not even its server values.

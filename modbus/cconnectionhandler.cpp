@@ -33,58 +33,30 @@ void CConnectionHandler::readyReadSlot()
         readAll();
         return;
     }
-    buffer.append(readAll());
-    // Every pass consumes a whole frame of at least six bytes or returns.
-    for (;;) {
-        const MODBUS::SFrameCheck check = MODBUS::checkFrame(buffer);
-        switch (check.state) {
-        case MODBUS::EFrameState::NEED_HEADER:
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [1]. Wait for continue..."));
-            return;
-        case MODBUS::EFrameState::NEED_BODY:
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [2]. Wait for continue..."));
-            return;
-        case MODBUS::EFrameState::TOO_LONG:
-            // Waiting for such a frame would let the buffer grow without bound.
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Invalid packet length [%1]. Close connection...")
-                                 .arg(check.frameSize - MODBUS::MBAP_FIELDS_SIZE));
-            buffer.clear();
-            disconnectFromHost();
-            return;
-        case MODBUS::EFrameState::TOO_SHORT:
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer..."));
-            buffer.remove(0, check.frameSize);
-            break;
-        case MODBUS::EFrameState::COMPLETE: {
-            const QByteArray answer = answerFrame();
-            if (write(answer) != answer.size())
-                CLogFile::addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
-                                     .arg(errorString()));
-            buffer.remove(0, check.frameSize);
-            if (buffer.isEmpty())
-                return;
-            break;
-        }
-        }
-    }
+    const auto answer = [this](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {
+        const QByteArray bytes = answerFrame(_mbap, _header);
+        if (write(bytes) != bytes.size())
+            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
+                                 .arg(errorString()));
+    };
+    if (requests.feed(readAll(), answer) == CRequestAssembler::EVerdict::CLOSE)
+        disconnectFromHost();
 }
 
-QByteArray CConnectionHandler::answerFrame()
+QByteArray CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)
 {
-    const SModbusMBAP mbap = MODBUS::parseMbap(buffer);
-    const SModbusTcpPacketHeader header = MODBUS::parseHeader(buffer);
-    const MODBUS::EException exception = MODBUS::checkRequest(header);
+    const MODBUS::EException exception = MODBUS::checkRequest(_header);
     if (exception != MODBUS::NO_EXCEPTION)
-        return MODBUS::exceptionAnswer(mbap, header, exception);
+        return MODBUS::exceptionAnswer(_mbap, _header, exception);
 
     CDataBaseHandler *store = CDataBaseHandler::getInstance();
     if (!store)
-        return MODBUS::exceptionAnswer(mbap, header, MODBUS::SERVER_DEVICE_FAILURE);
-    const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, header.startAddress, header.quantity);
+        return MODBUS::exceptionAnswer(_mbap, _header, MODBUS::SERVER_DEVICE_FAILURE);
+    const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, _header.startAddress, _header.quantity);
     qCDebug(modbusRequests).noquote() << QStringLiteral("[CConnectionHandler] Request [%1] registers beginning from [%2]")
-                              .arg(header.quantity)
-                              .arg(header.startAddress);
-    return getAnswerDataSlot(mbap, header, data);
+                              .arg(_header.quantity)
+                              .arg(_header.startAddress);
+    return getAnswerDataSlot(_mbap, _header, data);
 }
 
 void CConnectionHandler::disconnectedSlot()

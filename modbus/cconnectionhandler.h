@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QTcpSocket>
 
+#include "modbus/crequestassembler.h"
 #include "modbus/modbusframe.h"
 
 // One Modbus TCP client connection: reassembles request frames from the stream and
@@ -25,9 +26,9 @@ protected slots:
     QByteArray getAnswerDataSlot(SModbusMBAP _mbap, SModbusTcpPacketHeader _header, QMap<uint16_t, uint16_t> _data);
 
 private:
-    // The answer to one complete request frame at the start of buffer.
-    QByteArray answerFrame();
+    // The answer to one complete request frame.
+    QByteArray answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header);
 
     uint16_t port;
-    QByteArray buffer;
+    CRequestAssembler requests;
 };

@@ -1,10 +1,13 @@
 #include <QtTest>
 
+#include "app/clogfile.h"
+#include "modbus/crequestassembler.h"
 #include "modbus/modbusframe.h"
 
 using MODBUS::EFrameState;
 
 Q_DECLARE_METATYPE(MODBUS::EFrameState)
+Q_DECLARE_METATYPE(CRequestAssembler::EVerdict)
 
 static QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
 
@@ -12,7 +15,63 @@ class TestModbusFrame : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir logDir;
+    const QString startDir = QDir::currentPath();
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(logDir.isValid());
+        QVERIFY(QDir::setCurrent(logDir.path()));
+        CLogFile::getInstance(QStringLiteral("history.log"));
+    }
+    void cleanupTestCase() { QDir::setCurrent(startDir); }
+
+    void reassembly_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QList<int>>("reads");
+        QTest::addColumn<QList<int>>("answered");
+        QTest::addColumn<CRequestAssembler::EVerdict>("verdict");
+        QTest::addColumn<int>("pending");
+        const QByteArray one = hex("0001 0000 0006 01 03 0000 0001");
+        const QByteArray two = hex("0002 0000 0006 01 04 0010 0002");
+        const auto open = CRequestAssembler::EVerdict::KEEP_OPEN;
+        QTest::newRow("one read") << one << QList<int>{12} << QList<int>{1} << open << 0;
+        QTest::newRow("split in the header") << one << QList<int>{3, 9} << QList<int>{1} << open << 0;
+        QTest::newRow("byte by byte") << one << QList<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1} << QList<int>{1} << open << 0;
+        QTest::newRow("two in one read") << one + two << QList<int>{24} << QList<int>{1, 2} << open << 0;
+        QTest::newRow("one and a half") << one + two << QList<int>{17} << QList<int>{1} << open << 5;
+        QTest::newRow("empty read between") << one + two << QList<int>{7, 0, 17} << QList<int>{1, 2} << open << 0;
+        QTest::newRow("too short dropped, next answered")
+            << hex("0003 0000 0002 01 03") + two << QList<int>{20} << QList<int>{2} << open << 0;
+        QTest::newRow("too long closes after the frame before")
+            << one + hex("0006 0000 00ff") << QList<int>{10, 8} << QList<int>{1} << CRequestAssembler::EVerdict::CLOSE
+            << 0;
+    }
+    void reassembly()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QList<int>, reads);
+        QFETCH(QList<int>, answered);
+        QFETCH(CRequestAssembler::EVerdict, verdict);
+        QFETCH(int, pending);
+        CRequestAssembler assembler;
+        QList<int> ids;
+        const auto answer = [&ids](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &) {
+            ids << _mbap.transactionId;
+        };
+        CRequestAssembler::EVerdict last = CRequestAssembler::EVerdict::KEEP_OPEN;
+        int at = 0;
+        for (const int length : reads) {
+            last = assembler.feed(stream.mid(at, length), answer);
+            at += length;
+        }
+        QCOMPARE(ids, answered);
+        QCOMPARE(last, verdict);
+        QCOMPARE(assembler.pendingSize(), pending);
+    }
+
     void frameState_data()
     {
         QTest::addColumn<QByteArray>("buffer");

@@ -6,6 +6,8 @@
 #include "devices/devicetemplate.h"
 #include "devices/uplinkdecoder.h"
 
+#include <limits>
+
 // Decoding works on byte vectors alone: no sockets, no store, no registry.
 
 static const QString DEV_EUI = QStringLiteral("70B3D5E75F600001");
@@ -284,6 +286,29 @@ private slots:
         QVERIFY(fake.asked.isEmpty());
     }
 
+    void serverValuesOutOfRange_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<quint64>("ts");
+        QTest::addColumn<QString>("registers");
+        // 170000000100 s = 0x27_94ca2464: the registers and the full value hold the same low 32 bits.
+        QTest::newRow("ts past 32 bits of seconds") << "ts" << quint64(170000000100123ULL) << "4:94ca:94ca2464 5:2464:";
+        QTest::newRow("ts of 2^32 s wraps to 0") << "ts" << quint64(4294967296000ULL) << "4:0000:00000000 5:0000:";
+    }
+    void serverValuesOutOfRange()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(quint64, ts);
+        QFETCH(QString, registers);
+        SDeviceTemplate t = templateOf(1, 1, {});
+        addServerValue(t, keyword, 4, 32);
+        API::SApiDeviceData uplink = uplinkWith("01");
+        uplink.ts = ts;
+        const SDecodedUplink decoded = decodeUplink(uplink, t, deviceAt(0), FakeParams().source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(registersText(decoded.data.registers), registers);
+    }
+
     void serverValuesInKeywordOrder()
     {
         SDeviceTemplate t = templateOf(1, 1, {});
@@ -360,6 +385,23 @@ private slots:
         QCOMPARE(decoded.logLines, QStringList { logLine });
         QCOMPARE(registersText(decoded.data.registers), QStringLiteral("0:1234:1234 1:7856:7856"));
         QCOMPARE(fake.asked, QList<uint32_t>({ 10, 11 }));
+    }
+
+    void offsetsAtTheTopOfTheRange()
+    {
+        // The last register offset a value can have is 2^31 - 1; one past it is skipped,
+        // and the parameter address is the true sum of start address and offset.
+        const int top = std::numeric_limits<qint32>::max();
+        const SDeviceTemplate t
+            = templateOf(1, 9, { field(1, 32, "uinteger", 32, "A", top - 1), field(5, 32, "uinteger", 32, "B", top) });
+        FakeParams fake;
+        const SDecodedUplink decoded
+            = decodeUplink(uplinkWith("017856341204030201"), t, deviceAt(65535), fake.source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("2147483646:1234:12345678 2147483647:5678:"));
+        QCOMPARE(
+            decoded.logLines, QStringList { WARNING + "Value [B] lies outside the register map: offset [2147483647]" });
+        QCOMPARE(fake.asked, QList<uint32_t>({ 2147549181u, 2147549182u }));
     }
 
     void unknownServerKeywordIsSkipped()
