@@ -58,6 +58,16 @@ bool acceptInput(const QJsonObject &_json, const QStringList &_keys, const QStri
 
 } // namespace
 
+// Where a value lands in the register map: payload fields and server values both carry it.
+template <typename Record>
+void readPlacement(const QJsonObject &_json, Record &_record)
+{
+    _record.regMapBias = readInt(_json.value(TEMPLATE_KEY_REG_MAP_BIAS));
+    _record.regBitBias = readInt(_json.value(TEMPLATE_KEY_REG_BIT_BIAS));
+    _record.regBitSize = readInt(_json.value(TEMPLATE_KEY_REG_BIT_SIZE));
+    _record.dataName = _json.value(TEMPLATE_KEY_DATA_NAME).toString();
+}
+
 SDevicePacketField::SDevicePacketField(const QJsonObject &_json)
 {
     const QStringList keys { TEMPLATE_KEY_PACKET_BIAS,   TEMPLATE_KEY_DATA_BIT_BIAS, TEMPLATE_KEY_DATA_BIT_SIZE,
@@ -69,10 +79,7 @@ SDevicePacketField::SDevicePacketField(const QJsonObject &_json)
     dataBitBias = readInt(_json.value(TEMPLATE_KEY_DATA_BIT_BIAS));
     dataBitSize = readInt(_json.value(TEMPLATE_KEY_DATA_BIT_SIZE));
     dataType = _json.value(TEMPLATE_KEY_DATA_TYPE).toString();
-    regMapBias = readInt(_json.value(TEMPLATE_KEY_REG_MAP_BIAS));
-    regBitBias = readInt(_json.value(TEMPLATE_KEY_REG_BIT_BIAS));
-    regBitSize = readInt(_json.value(TEMPLATE_KEY_REG_BIT_SIZE));
-    dataName = _json.value(TEMPLATE_KEY_DATA_NAME).toString();
+    readPlacement(_json, *this);
     valid = true;
 }
 
@@ -111,10 +118,7 @@ SServerData::SServerData(const QJsonObject &_json)
     bitSize = row->bitSize;
     dataType = row->dataType;
     debugLine(QStringLiteral("[%1] - bitSize[%2], type[%3]").arg(keyword).arg(bitSize).arg(dataType));
-    regMapBias = readInt(_json.value(TEMPLATE_KEY_REG_MAP_BIAS));
-    regBitBias = readInt(_json.value(TEMPLATE_KEY_REG_BIT_BIAS));
-    regBitSize = readInt(_json.value(TEMPLATE_KEY_REG_BIT_SIZE));
-    dataName = _json.value(TEMPLATE_KEY_DATA_NAME).toString();
+    readPlacement(_json, *this);
     valid = true;
 }
 
