@@ -311,11 +311,11 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
         CLogFile::addLog(QStringLiteral("INFO: %1 Empty input data").arg(origin));
         return false;
     }
-    if (!image.contains(_data.devEui)) {
+    uint32_t deviceId = 0;
+    if (!image.findDevice(_data.devEui, &deviceId)) {
         CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, _data.devEui));
         return false;
     }
-    const uint32_t deviceId = image.deviceId(_data.devEui);
     if (deviceId == 0) {
         CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [ID=0] [%2]").arg(origin, _data.devEui));
         return false;
@@ -354,8 +354,9 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
 SRegisterParam CDataBaseHandler::getRegisterParam(const QString &_devEui, const uint32_t &_regAddr)
 {
     QMutexLocker locker(&mutex);
-    const SRegisterParam *found = image.param(image.deviceId(_devEui), _regAddr);
-    if (!image.contains(_devEui) || !found) {
+    uint32_t deviceId = 0;
+    const SRegisterParam *found = image.findDevice(_devEui, &deviceId) ? image.param(deviceId, _regAddr) : nullptr;
+    if (!found) {
         CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Register is not exist!"));
         CLogFile::addLog(QStringLiteral("    DevEUI [%1], regAddr [%2]").arg(_devEui).arg(_regAddr));
         return SRegisterParam();

@@ -67,14 +67,13 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
     return true;
 }
 
-bool CRegisterImage::contains(const QString &_devEui) const
+bool CRegisterImage::findDevice(const QString &_devEui, uint32_t *_deviceId) const
 {
-    return deviceIds.contains(_devEui.toUpper());
-}
-
-uint32_t CRegisterImage::deviceId(const QString &_devEui) const
-{
-    return deviceIds.value(_devEui.toUpper(), 0);
+    const auto found = deviceIds.constFind(_devEui.toUpper());
+    if (found == deviceIds.constEnd())
+        return false;
+    *_deviceId = found.value();
+    return true;
 }
 
 uint16_t CRegisterImage::devicePort(uint32_t _deviceId) const

@@ -18,9 +18,8 @@ public:
     // Replaces the image with the tables' current content; false if a query failed.
     bool load(const QSqlDatabase &_db);
 
-    bool contains(const QString &_devEui) const;
-    // 0 when no device has that DevEUI (any case).
-    uint32_t deviceId(const QString &_devEui) const;
+    // The id of the device with that DevEUI (any case); false when there is none.
+    bool findDevice(const QString &_devEui, uint32_t *_deviceId) const;
     uint16_t devicePort(uint32_t _deviceId) const;
     // Null when the register does not exist.
     const SRegisterParam *param(uint32_t _deviceId, qint64 _regAddr) const;
