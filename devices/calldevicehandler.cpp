@@ -117,10 +117,7 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     QMutexLocker locker(&mutex);
     CDeviceHandler *server = ports.value(_port);
     if (server) {
-        for (const QString &served : QStringList(server->getDevEuiList())) {
-            if (served.compare(_devEui, Qt::CaseInsensitive) == 0)
-                server->removeDevice(served);
-        }
+        dropFromServer(server, _devEui);
         if (server->getDevEuiList().isEmpty())
             closePort(_port);
     } else {
@@ -136,14 +133,18 @@ void CAllDeviceHandler::detachFromOtherPorts(const QString &_devEui, uint16_t _k
 {
     for (const uint16_t port : ports.keys()) {
         CDeviceHandler *server = ports.value(port);
-        for (const QString &served : QStringList(server->getDevEuiList())) {
-            const bool same = served.compare(_devEui, Qt::CaseInsensitive) == 0;
-            // On the target port only another spelling goes; the exact one stays put.
-            if (same && (port != _keepPort || served != _devEui))
-                server->removeDevice(served);
-        }
+        // On the target port only another spelling goes; the exact one stays put.
+        dropFromServer(server, _devEui, port == _keepPort ? _devEui : QString());
         if (port != _keepPort && server->getDevEuiList().isEmpty())
             closePort(port);
+    }
+}
+
+void CAllDeviceHandler::dropFromServer(CDeviceHandler *_server, const QString &_devEui, const QString &_keep)
+{
+    for (const QString &served : QStringList(_server->getDevEuiList())) {
+        if (served.compare(_devEui, Qt::CaseInsensitive) == 0 && served != _keep)
+            _server->removeDevice(served);
     }
 }
 

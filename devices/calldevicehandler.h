@@ -56,6 +56,8 @@ public slots:
 private:
     // Takes the DevEUI (any letter case) off every server but the one on _keepPort.
     void detachFromOtherPorts(const QString &_devEui, uint16_t _keepPort);
+    // Takes every spelling of the DevEUI off the server, except exactly _keep when given.
+    static void dropFromServer(CDeviceHandler *_server, const QString &_devEui, const QString &_keep = QString());
     void closePort(uint16_t _port);
 
 protected:
