@@ -102,13 +102,10 @@ SValueText serverValueText(const QString &_keyword, const API::SApiDeviceData &_
 {
     if (_keyword == SERVER_KEYWORD_TS) {
         // Two registers hold 32 bits: later seconds wrap rather than lose their middle digits.
-        const QString seconds = hexText(quint32(_uplink.ts / 1000), 8);
-        return fitted(SValueText { { seconds.left(4), seconds.right(4) }, seconds }, _width, true);
+        return fitted(splitText(hexText(quint32(_uplink.ts / 1000), 8), 2), _width, true);
     }
-    if (_keyword == SERVER_KEYWORD_RSSI) {
-        const QString rssi = hexText(quint16(_uplink.rssi), 4);
-        return SValueText { { rssi }, rssi };
-    }
+    if (_keyword == SERVER_KEYWORD_RSSI)
+        return splitText(hexText(quint16(_uplink.rssi), 4), 1);
     if (_keyword == SERVER_KEYWORD_SNR)
         return fitted(splitText(hexText(quint32(roundedSnr(_uplink.snr)), 8), 2), _width, true);
     if (_keyword == SERVER_KEYWORD_FCNT)
@@ -170,20 +167,18 @@ void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, c
     }
     const char *bytes = _payload.constData() + _field.packetBias;
 
-    SValueText value;
+    QString text;
     if (isNumber) {
         const quint64 raw = readLittleEndian(bytes, size, _field.dataType == DATA_TYPE_INTEGER);
         const SRegisterParam param = _params(_uplink.devEui, uint32_t(qint64(_device.startAddr) + _field.regMapBias));
-        const QString text = scaledText(raw, size, param);
-        value = size <= 2 ? SValueText { { text }, text } : splitText(text, size / 2);
-        value = fitted(value, _field.regBitSize, true);
+        text = scaledText(raw, size, param);
     } else {
         const QByteArray raw(bytes, size);
         const int end = raw.indexOf('\0');
-        const QString text = QString::fromUtf8(end < 0 ? raw : raw.left(end));
-        value = size <= 2 ? SValueText { { text }, text } : splitText(text, size / 2);
-        value = fitted(value, _field.regBitSize, false);
+        text = QString::fromUtf8(end < 0 ? raw : raw.left(end));
     }
+    // One register per two bytes; numbers keep their low registers, texts their start.
+    const SValueText value = fitted(splitText(text, qMax(1, size / 2)), _field.regBitSize, isNumber);
     addRegisters(_result, value, _field.regMapBias, _field.dataName);
 }
 
