@@ -169,7 +169,7 @@ int CAbstractDeviceForm::showForm()
     return exec();
 }
 
-void CAbstractDeviceForm::fillDeviceTypeGrid()
+QList<SDeviceTemplateInfo> CAbstractDeviceForm::fillDeviceTypeGrid()
 {
     while (QLayoutItem *item = deviceTypeGrid->takeAt(0)) {
         delete item->widget();
@@ -182,4 +182,13 @@ void CAbstractDeviceForm::fillDeviceTypeGrid()
             QStringLiteral("QLabel {padding: 5px; background-color: %1;}").arg(templates.at(i).color.name()));
         deviceTypeGrid->addWidget(label, i / DEVICE_TYPES_PER_ROW, i % DEVICE_TYPES_PER_ROW);
     }
+    return templates;
+}
+
+void CAbstractDeviceForm::appendRegisterRow(const QList<QPair<int, QVariant>> &_cells)
+{
+    const int row = registerModel->rowCount();
+    registerModel->insertRow(row);
+    for (const auto &cell : _cells)
+        registerModel->setData(registerModel->index(row, cell.first), cell.second, Qt::EditRole);
 }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "devices/registerdescription.h"
+
 #include <QDialog>
 #include <QItemSelection>
+#include <QList>
+#include <QPair>
 #include <QString>
+#include <QVariant>
 
 class CDeviceSearchModel;
 class CSearchEditWidget;
@@ -40,8 +45,10 @@ public slots:
     int showForm();
 
 protected:
-    // Rebuilds the legend: one label per loaded template, five to a row.
-    void fillDeviceTypeGrid();
+    // Rebuilds the legend: one label per loaded template, five to a row. Returns the templates shown.
+    QList<SDeviceTemplateInfo> fillDeviceTypeGrid();
+    // Appends a row to registerModel with the given (column, value) cells, edit role.
+    void appendRegisterRow(const QList<QPair<int, QVariant>> &_cells);
 
     QLabel *titleLabel;
     QStackedLayout *pageStack;

@@ -61,10 +61,8 @@ void CAddNewDeviceForm::refresh()
     startAddressErrorButton->hide();
     portEdit->clear();
     startAddressEdit->clear();
-    fillDeviceTypeGrid();
-
     QStringList appEuis;
-    for (const SDeviceTemplateInfo &info : CAllDeviceHandler::getInstance()->getTemplateList())
+    for (const SDeviceTemplateInfo &info : fillDeviceTypeGrid())
         appEuis.append(info.appEui);
 
     registerModel->removeRows(0, registerModel->rowCount());
@@ -121,20 +119,14 @@ void CAddNewDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
     currentAppEui = appEui;
     registerModel->removeRows(0, registerModel->rowCount());
     const SDeviceRegMap map = CAllDeviceHandler::getInstance()->getRegMapDescription(appEui);
-    for (const SRegisterDescription &reg : map.registers) {
-        const int row = registerModel->rowCount();
-        registerModel->insertRow(row);
-        const auto set = [&](int column, const QVariant &value) {
-            registerModel->setData(registerModel->index(row, column), value, Qt::EditRole);
-        };
-        set(REG_COL_NAME, reg.name);
-        set(REG_COL_SOURCE, reg.source);
-        set(REG_COL_REG_ADDR, reg.offset);
-        set(REG_COL_BIT_SIZE, reg.bitSize);
-        set(REG_COL_START_VALUE, reg.startValue);
-        set(REG_COL_GRATING_PERIOD, reg.gratingPeriod);
-        set(REG_COL_DATA_TYPE, reg.dataType);
-    }
+    for (const SRegisterDescription &reg : map.registers)
+        appendRegisterRow({ { REG_COL_NAME, reg.name },
+                            { REG_COL_SOURCE, reg.source },
+                            { REG_COL_REG_ADDR, reg.offset },
+                            { REG_COL_BIT_SIZE, reg.bitSize },
+                            { REG_COL_START_VALUE, reg.startValue },
+                            { REG_COL_GRATING_PERIOD, reg.gratingPeriod },
+                            { REG_COL_DATA_TYPE, reg.dataType } });
 }
 
 bool CAddNewDeviceForm::readPort(uint16_t &_port)

@@ -77,15 +77,10 @@ void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
     const int copied[] = { REG_COL_REG_ADDR, REG_COL_START_VALUE, REG_COL_GRATING_PERIOD, REG_COL_DATA_TYPE,
                            REG_COL_NAME,     REG_COL_SOURCE,      REG_COL_UNIT };
     while (query.next()) {
-        const int row = registerModel->rowCount();
-        registerModel->insertRow(row);
-        const auto set = [&](int column, const QVariant &value) {
-            registerModel->setData(registerModel->index(row, column), value, Qt::EditRole);
-        };
-        set(REG_COL_DEVICE, deviceId);
-        set(REG_COL_PORT, port);
+        QList<QPair<int, QVariant>> cells = { { REG_COL_DEVICE, deviceId }, { REG_COL_PORT, port } };
         for (int column : copied)
-            set(column, query.value(devDataColumns.at(column)));
+            cells.append({ column, query.value(devDataColumns.at(column)) });
+        appendRegisterRow(cells);
     }
 }
 
