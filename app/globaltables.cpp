@@ -1,46 +1,14 @@
 #include "app/globaltables.h"
 
-#include <QGuiApplication>
-
 #include "app/constants.h"
-#include "server/apitypes.h"
-#include "server/serverstatus.h"
 
-QIcon logoIcon;
 QStringList devicesColumns;
 QStringList devDataColumns;
 QMap<QString, SServerKeyword> serverKeywordTable;
 QStringList loraPacketTypes;
 
-// Q_INIT_RESOURCE must be used outside any namespace; the resources live in a
-// static library, so nothing registers them unless someone asks.
-static void initResourcesOnce()
-{
-    static bool done = false;
-    if (!done) {
-        Q_INIT_RESOURCE(resources);
-        done = true;
-    }
-}
-
-void initKelvaraResources()
-{
-    initResourcesOnce();
-}
-
 void fillGlobalTables()
 {
-    initResourcesOnce();
-
-    // Queued connections look these types up by exactly these names.
-    qRegisterMetaType<COMM::EServerStatus>("COMM::EServerStatus");
-    qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
-    qRegisterMetaType<API::SApiDeviceData>("API::SApiDeviceData");
-
-    // Pictures need a GUI application; the simulator and benchmarks run without one.
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
-        logoIcon = QIcon(QStringLiteral(":/korv-a_logo5_gradient.png"));
-
     devicesColumns << QStringLiteral("device") << QStringLiteral("name") << QStringLiteral("app_eui")
                    << QStringLiteral("dev_eui") << QStringLiteral("port") << QStringLiteral("start_addr");
 

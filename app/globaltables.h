@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -13,15 +12,10 @@ struct SServerKeyword {
 };
 
 // Filled once by fillGlobalTables() at start-up, read-only afterwards.
-extern QIcon logoIcon;
 extern QStringList devicesColumns;
 extern QStringList devDataColumns;
 extern QMap<QString, SServerKeyword> serverKeywordTable;
 extern QStringList loraPacketTypes;
 
-// Registers the metatypes that cross queued connections and fills the tables
-// above. Call exactly once, after the application object exists.
+// Fills the tables above. Call exactly once, at start.
 void fillGlobalTables();
-
-// Makes the compiled-in resources (style sheet, icons) reachable; safe to call often.
-void initKelvaraResources();

@@ -4,25 +4,32 @@
 #include <QDir>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "devices/uplinkdecoder.h"
 #include "modbus/cdevicehandler.h"
 #include "store/cdatabasehandler.h"
 
-CAllDeviceHandler *CAllDeviceHandler::getInstance()
-{
-    static CAllDeviceHandler *instance = new CAllDeviceHandler();
-    return instance;
-}
+namespace {
 
-CAllDeviceHandler::CAllDeviceHandler(QObject *parent)
+const int REGISTER_BITS = 16;
+
+} // namespace
+
+CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock,
+                                     QObject *parent)
     : QObject(parent)
+    , store(_store)
+    , templateDir(_templateDir)
+    , portRetryTimer(_clock)
 {
     // Queued connections from the window and the dialogs carry these.
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
     qRegisterMetaType<uint16_t>("uint16_t");
-    init();
+    connect(&portRetryTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::retryClosedPorts);
+    loadTemplates();
 }
 
 CAllDeviceHandler::~CAllDeviceHandler()
@@ -30,10 +37,9 @@ CAllDeviceHandler::~CAllDeviceHandler()
     qDeleteAll(ports);
 }
 
-void CAllDeviceHandler::init()
+void CAllDeviceHandler::loadTemplates()
 {
-    const QString dirPath = QDir::currentPath() + QStringLiteral("/") + DEVICE_FOLDER;
-    const QDir dir(dirPath);
+    const QDir dir(templateDir);
     if (!dir.exists()) {
         const QString message
             = QStringLiteral("[CAllDeviceHandler::init] Dirrectory with device signature is not existed");
@@ -51,7 +57,7 @@ void CAllDeviceHandler::init()
     qDebug() << names;
 
     for (const QString &name : names) {
-        const SDeviceTemplate deviceTemplate = loadTemplateFile(dirPath, name);
+        const SDeviceTemplate deviceTemplate = loadTemplateFile(dir.absolutePath(), name);
         if (!deviceTemplate.valid)
             continue;
         if (templates.contains(deviceTemplate.appEui)) {
@@ -65,9 +71,9 @@ void CAllDeviceHandler::init()
 
 SDeviceTemplateInfo CAllDeviceHandler::getTemplateInfo(const QString &appEui) const
 {
-    const auto found = templates.constFind(appEui);
+    const auto found = templates.constFind(CEui(appEui).text());
     if (found == templates.constEnd())
-        return SDeviceTemplateInfo { QString(), QString(), QColor() };
+        return SDeviceTemplateInfo { QString(), QString(), QString() };
     return SDeviceTemplateInfo { found->appEui, found->devType, found->color };
 }
 
@@ -81,7 +87,7 @@ QList<SDeviceTemplateInfo> CAllDeviceHandler::getTemplateList() const
 
 SDeviceRegMap CAllDeviceHandler::getRegMapDescription(const QString &appEui) const
 {
-    const auto found = templates.constFind(appEui);
+    const auto found = templates.constFind(CEui(appEui).text());
     if (found == templates.constEnd())
         return SDeviceRegMap();
     return regMapOfTemplate(*found);
@@ -90,67 +96,147 @@ SDeviceRegMap CAllDeviceHandler::getRegMapDescription(const QString &appEui) con
 QList<uint16_t> CAllDeviceHandler::getPortList() const
 {
     QMutexLocker locker(&mutex);
-    return ports.keys();
+    QList<uint16_t> open;
+    for (CDeviceHandler *server : ports) {
+        if (server->isListening())
+            open.append(server->getPort());
+    }
+    return open;
 }
 
-void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t _port)
+bool CAllDeviceHandler::hasPort(uint16_t _port) const
 {
     QMutexLocker locker(&mutex);
-    detachFromOtherPorts(_devInfo.devEui, _port);
+    return ports.contains(_port);
+}
+
+QStringList CAllDeviceHandler::devicesOnPort(uint16_t _port) const
+{
+    QMutexLocker locker(&mutex);
+    QStringList served;
+    for (auto it = devicePorts.constBegin(); it != devicePorts.constEnd(); ++it) {
+        if (it.value() == _port)
+            served.append(devices.value(it.key()).devEui);
+    }
+    return served;
+}
+
+QList<QPair<qint64, qint64>> CAllDeviceHandler::addressRanges(const DB::SDeviceRegMapDescription &_device) const
+{
+    // Stored devices come back without their map: their template has it.
+    const QList<SRegisterDescription> registers
+        = _device.registers.isEmpty() ? getRegMapDescription(_device.appEui).registers : _device.registers;
+    QList<QPair<qint64, qint64>> ranges;
+    for (const SRegisterDescription &reg : registers) {
+        const qint64 first = qint64(_device.startAddr) + reg.offset;
+        const qint64 count = std::max<qint64>(1, (qint64(reg.bitSize) + REGISTER_BITS - 1) / REGISTER_BITS);
+        ranges.append({ first, first + count - 1 });
+    }
+    return ranges;
+}
+
+QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
+                                             const QList<SRegisterDescription> &_registers, const CEui &_except) const
+{
+    DB::SDeviceRegMapDescription candidate;
+    candidate.startAddr = qint32(_startAddr);
+    candidate.registers = _registers;
+    const QList<QPair<qint64, qint64>> wanted = addressRanges(candidate);
+    QMutexLocker locker(&mutex);
+    for (auto it = devicePorts.constBegin(); it != devicePorts.constEnd(); ++it) {
+        if (it.value() != _port || it.key() == _except)
+            continue;
+        const DB::SDeviceRegMapDescription &other = devices.value(it.key());
+        for (const auto &taken : addressRanges(other)) {
+            for (const auto &range : wanted) {
+                if (range.first <= taken.second && taken.first <= range.second)
+                    return QStringLiteral("%1 [%2]").arg(other.name, other.devEui);
+            }
+        }
+    }
+    return QString();
+}
+
+bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t _port)
+{
+    const CEui devEui(_devInfo.devEui);
+    const QList<SRegisterDescription> registers
+        = _devInfo.registers.isEmpty() ? getRegMapDescription(_devInfo.appEui).registers : _devInfo.registers;
+    const QString overlap = overlappingDevice(_port, _devInfo.startAddr, registers, devEui);
+    if (!overlap.isEmpty())
+        CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
+                                        "[%2] overlap those of %3")
+                             .arg(_devInfo.devEui)
+                             .arg(_port)
+                             .arg(overlap));
+    QMutexLocker locker(&mutex);
+    detachFromOtherPorts(devEui, _port);
     CDeviceHandler *server = ports.value(_port);
     if (server) {
         CLogFile::addLog(
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     } else {
-        server = new CDeviceHandler(_port);
+        server = new CDeviceHandler(_port, store);
         ports.insert(_port, server);
+        if (!server->open(true) && !portRetryTimer.isActive())
+            portRetryTimer.start(PORT_RETRY_MS);
     }
-    server->appendDevice(_devInfo.devEui);
-    devices.insert(_devInfo.devEui.toUpper(), _devInfo);
+    devices.insert(devEui, _devInfo);
+    devicePorts.insert(devEui, _port);
     CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                          .arg(_devInfo.devEui)
                          .arg(_port));
+    return server->isListening();
+}
+
+void CAllDeviceHandler::retryClosedPorts()
+{
+    QMutexLocker locker(&mutex);
+    bool stillClosed = false;
+    for (CDeviceHandler *server : ports) {
+        if (server->isListening())
+            continue;
+        if (server->open(false))
+            CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
+                                 .arg(server->getPort()));
+        else
+            stillClosed = true;
+    }
+    if (stillClosed)
+        portRetryTimer.start(PORT_RETRY_MS);
 }
 
 void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
 {
     QMutexLocker locker(&mutex);
-    CDeviceHandler *server = ports.value(_port);
-    if (server) {
-        dropFromServer(server, _devEui);
-        if (server->getDevEuiList().isEmpty())
-            closePort(_port);
-    } else {
+    const CEui devEui(_devEui);
+    if (!ports.contains(_port))
         CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
-    }
-    devices.remove(_devEui.toUpper());
+    devices.remove(devEui);
+    devicePorts.remove(devEui);
+    if (ports.contains(_port) && !devicePorts.values().contains(_port))
+        closePort(_port);
     qDebug().noquote() << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]")
                               .arg(_devEui)
                               .arg(_port);
 }
 
-void CAllDeviceHandler::detachFromOtherPorts(const QString &_devEui, uint16_t _keepPort)
+void CAllDeviceHandler::detachFromOtherPorts(const CEui &_devEui, uint16_t _keepPort)
 {
-    for (const uint16_t port : ports.keys()) {
-        CDeviceHandler *server = ports.value(port);
-        // On the target port only another spelling goes; the exact one stays put.
-        dropFromServer(server, _devEui, port == _keepPort ? _devEui : QString());
-        if (port != _keepPort && server->getDevEuiList().isEmpty())
-            closePort(port);
-    }
-}
-
-void CAllDeviceHandler::dropFromServer(CDeviceHandler *_server, const QString &_devEui, const QString &_keep)
-{
-    for (const QString &served : QStringList(_server->getDevEuiList())) {
-        if (served.compare(_devEui, Qt::CaseInsensitive) == 0 && served != _keep)
-            _server->removeDevice(served);
-    }
+    const auto served = devicePorts.constFind(_devEui);
+    if (served == devicePorts.constEnd() || served.value() == _keepPort)
+        return;
+    const uint16_t oldPort = served.value();
+    devicePorts.remove(_devEui);
+    if (!devicePorts.values().contains(oldPort))
+        closePort(oldPort);
 }
 
 void CAllDeviceHandler::closePort(uint16_t _port)
 {
     CDeviceHandler *server = ports.take(_port);
+    if (!server)
+        return;
     // Free the port now; the object itself goes once the event loop is back.
     server->close();
     server->deleteLater();
@@ -160,7 +246,7 @@ void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
 {
     {
         QMutexLocker locker(&mutex);
-        if (!devices.contains(_devData.devEui.toUpper()))
+        if (!devices.contains(CEui(_devData.devEui)))
             return;
     }
     processDataSlot(_devData);
@@ -173,17 +259,19 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
     DB::SDeviceRegMapDescription device;
     {
         QMutexLocker locker(&mutex);
-        device = devices.value(_devData.devEui.toUpper());
+        device = devices.value(CEui(_devData.devEui));
     }
-    CDataBaseHandler *store = CDataBaseHandler::getInstance();
     if (!store) {
         CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
                                         "uplink of [%1] dropped")
                              .arg(_devData.devEui));
         return;
     }
-    const SDecodedUplink decoded = decodeUplink(_devData, templates.value(device.appEui.toUpper()), device,
-        [store](const QString &_devEui, uint32_t _regAddr) { return store->getRegisterParam(_devEui, _regAddr); });
+    CDataBaseHandler *registerStore = store;
+    const SDecodedUplink decoded = decodeUplink(_devData, templates.value(CEui(device.appEui).text()), device,
+        [registerStore](const QString &_devEui, uint32_t _regAddr) {
+            return registerStore->getRegisterParam(_devEui, _regAddr);
+        });
     for (const QString &line : decoded.logLines)
         CLogFile::addLog(line);
     if (!decoded.accepted)

@@ -6,64 +6,87 @@
 #include <QObject>
 #include <QString>
 
+#include "app/cclock.h"
+#include "app/ceui.h"
 #include "devices/devicetemplate.h"
-#include "devices/registerdescription.h"
+#include "store/registerdescription.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
 
+class CDataBaseHandler;
 class CDeviceHandler;
 
 // The gateway's device side: the loaded device templates, the served devices with one
-// Modbus server per port in use, and the decoding of their uplinks.
+// Modbus server per port in use, and the decoding of their uplinks into the store.
 class CAllDeviceHandler : public QObject
 {
     Q_OBJECT
 
 public:
-    static CAllDeviceHandler *getInstance();
+    // A port that could not be opened is tried again this often.
+    static constexpr int PORT_RETRY_MS = 10000;
+
+    // Reads the templates of _templateDir. The store may be missing: uplinks are then
+    // dropped with a log line.
+    CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock = CClock::system(),
+                      QObject *parent = nullptr);
     ~CAllDeviceHandler() override;
 
-    // Ports that currently have a Modbus server, ascending.
-    QList<uint16_t> getPortList() const;
+    // Adds every valid template of the template directory whose AppEUI is new.
+    void loadTemplates();
 
-    // Type name and colour of a template; empty texts and an invalid colour when unknown.
+    // Ports whose Modbus server is listening, ascending.
+    QList<uint16_t> getPortList() const;
+    // True when a device is served on the port, whether or not it could be opened yet.
+    bool hasPort(uint16_t _port) const;
+    // DevEUIs (as stored) of the devices served on the port, ascending.
+    QStringList devicesOnPort(uint16_t _port) const;
+
+    // Type name and colour of a template (AppEUI in any case); empty texts when unknown.
     SDeviceTemplateInfo getTemplateInfo(const QString &appEui) const;
     // One entry per template, ascending AppEUI.
     QList<SDeviceTemplateInfo> getTemplateList() const;
     // The register map a template exposes; empty AppEUI and list when unknown.
     SDeviceRegMap getRegMapDescription(const QString &appEui) const;
 
+    // Name and DevEUI ("name [DevEUI]") of a device served on _port whose registers share an
+    // address with a map starting at _startAddr; empty when none. _except is left out.
+    QString overlappingDevice(uint16_t _port, qint64 _startAddr, const QList<SRegisterDescription> &_registers,
+                              const CEui &_except = CEui()) const;
+
 signals:
     void newDataForDevice(QString _devEui);
 
-protected:
-    explicit CAllDeviceHandler(QObject *parent = nullptr);
-
 protected slots:
-    // Adds every valid template of the template directory whose AppEUI is new.
-    void init();
     void processDataSlot(API::SApiDeviceData _devData);
 
 public slots:
     // Serves the device on the port, opening the port's server when it is the first there.
-    // A device served on another port is taken off that port first.
-    void addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t _port);
+    // A device served on another port is taken off that port first. False when the port
+    // could not be opened now; it is tried again every PORT_RETRY_MS.
+    bool addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t _port);
     // Stops serving the device; the port's server closes with its last device.
     void removeDevice(QString _devEui, uint16_t _port);
     // Decodes the uplink when its DevEUI (any letter case) is served.
     void newPacketReceivedSlot(API::SApiDeviceData _devData);
 
+private slots:
+    void retryClosedPorts();
+
 private:
-    // Takes the DevEUI (any letter case) off every server but the one on _keepPort.
-    void detachFromOtherPorts(const QString &_devEui, uint16_t _keepPort);
-    // Takes every spelling of the DevEUI off the server, except exactly _keep when given.
-    static void dropFromServer(CDeviceHandler *_server, const QString &_devEui, const QString &_keep = QString());
+    // Takes the DevEUI off every server but the one on _keepPort.
+    void detachFromOtherPorts(const CEui &_devEui, uint16_t _keepPort);
     void closePort(uint16_t _port);
+    // Register addresses a device's map takes, each value with all its registers.
+    QList<QPair<qint64, qint64>> addressRanges(const DB::SDeviceRegMapDescription &_device) const;
 
 protected:
-    QMap<QString, SDeviceTemplate> templates;
+    CDataBaseHandler *store;
+    QString templateDir;
+    CClockTimer portRetryTimer;
+    QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI
     QMap<uint16_t, CDeviceHandler *> ports;
-    // Keyed by the upper-case DevEUI, as uplinks carry it; the description keeps its own case.
-    QMap<QString, DB::SDeviceRegMapDescription> devices;
+    QMap<CEui, DB::SDeviceRegMapDescription> devices;
+    QMap<CEui, uint16_t> devicePorts;
     mutable QMutex mutex;
 };

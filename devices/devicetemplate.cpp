@@ -1,4 +1,5 @@
 #include "devices/devicetemplate.h"
+#include "devices/templatecolor.h"
 
 #include <QDebug>
 #include <QFile>
@@ -153,9 +154,8 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
 
     if (_json.contains(TEMPLATE_KEY_COLOR)) {
         const QString colorName = _json.value(TEMPLATE_KEY_COLOR).toString();
-        QColor parsed;
-        parsed.setNamedColor(colorName);
-        if (parsed.isValid())
+        const QString parsed = templateColorName(colorName);
+        if (!parsed.isEmpty())
             color = parsed;
         else
             debugLine(QStringLiteral("[SDeviceTemplate] Invalid color name [%1]").arg(colorName));

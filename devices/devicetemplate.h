@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QColor>
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QString>
 
-#include "devices/registerdescription.h"
+#include "store/registerdescription.h"
 
 // One field of a payload: where its bytes are and where its value lands in the register map.
 struct SDevicePacketField {
@@ -55,7 +54,7 @@ struct SDeviceTemplate {
     bool valid = false;
     QString appEui;
     QString devType;
-    QColor color = QColor(QStringLiteral("#94999D"));
+    QString color = QStringLiteral("#94999d"); // "#rrggbb"
     QMap<QString, SServerData> serverData;
     QMap<quint32, SDevicePacket> packets;
 

@@ -11,8 +11,9 @@
 // QT_LOGGING_RULES="kelvara.modbus.requests.debug=true".
 Q_LOGGING_CATEGORY(modbusRequests, "kelvara.modbus.requests", QtInfoMsg)
 
-CConnectionHandler::CConnectionHandler(const uint16_t &port)
-    : port(port)
+CConnectionHandler::CConnectionHandler(uint16_t _port, CDataBaseHandler *_store)
+    : port(_port)
+    , store(_store)
 {
     connect(this, &QTcpSocket::readyRead, this, &CConnectionHandler::readyReadSlot);
     connect(this, &QTcpSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
@@ -49,7 +50,6 @@ QByteArray CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModb
     if (exception != MODBUS::NO_EXCEPTION)
         return MODBUS::exceptionAnswer(_mbap, _header, exception);
 
-    CDataBaseHandler *store = CDataBaseHandler::getInstance();
     if (!store)
         return MODBUS::exceptionAnswer(_mbap, _header, MODBUS::SERVER_DEVICE_FAILURE);
     const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, _header.startAddress, _header.quantity);

@@ -7,6 +7,8 @@
 #include "modbus/crequestassembler.h"
 #include "modbus/modbusframe.h"
 
+class CDataBaseHandler;
+
 // One Modbus TCP client connection: reassembles request frames from the stream and
 // answers register reads of its port from the register store. Owns itself and is
 // deleted when the peer goes.
@@ -15,7 +17,7 @@ class CConnectionHandler : public QTcpSocket
     Q_OBJECT
 
 public:
-    explicit CConnectionHandler(const uint16_t &port);
+    CConnectionHandler(uint16_t _port, CDataBaseHandler *_store);
 
     bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
                              OpenMode openMode = ReadWrite) override;
@@ -30,5 +32,6 @@ private:
     QByteArray answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header);
 
     uint16_t port;
+    CDataBaseHandler *store;
     CRequestAssembler requests;
 };

@@ -1,31 +1,25 @@
 #include "modbus/cdevicehandler.h"
 
-#include <QDebug>
-
 #include "app/clogfile.h"
 #include "modbus/cconnectionhandler.h"
 
-CDeviceHandler::CDeviceHandler(const uint16_t &port)
-    : port(port)
+CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store)
+    : port(_port)
+    , store(_store)
 {
-    if (!listen(QHostAddress::Any, port))
+}
+
+bool CDeviceHandler::open(bool _logFailure)
+{
+    if (isListening())
+        return true;
+    if (listen(QHostAddress::Any, port))
+        return true;
+    if (_logFailure)
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
                              .arg(port)
                              .arg(errorString()));
-}
-
-void CDeviceHandler::appendDevice(QString _devEui)
-{
-    if (devEuiList.contains(_devEui)) {
-        qDebug().noquote() << QStringLiteral("[CDeviceHandler::appendDevice] Device [%1] already exist!").arg(_devEui);
-        return;
-    }
-    devEuiList.append(_devEui);
-}
-
-void CDeviceHandler::removeDevice(QString _devEui)
-{
-    devEuiList.removeAll(_devEui);
+    return false;
 }
 
 void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
@@ -33,7 +27,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     if (socketDescriptor <= 0)
         return;
     // No parent: the connection outlives this server and deletes itself on disconnect.
-    auto *connection = new CConnectionHandler(port);
+    auto *connection = new CConnectionHandler(port, store);
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Connection on port [%1] is not accepted! "
                                         "Error_text[%2]")

@@ -1,4 +1,5 @@
 #include "server/apitypes.h"
+#include "server/serverstatus.h"
 
 #include <QDebug>
 #include <QJsonValue>
@@ -46,3 +47,10 @@ SApiDeviceData::SApiDeviceData(const QJsonObject &obj)
 }
 
 } // namespace API
+
+void registerServerMetaTypes()
+{
+    qRegisterMetaType<COMM::EServerStatus>("COMM::EServerStatus");
+    qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
+    qRegisterMetaType<API::SApiDeviceData>("API::SApiDeviceData");
+}

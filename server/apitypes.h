@@ -41,3 +41,7 @@ struct SApiDeviceData {
 Q_DECLARE_METATYPE(API::SServerDeviceInfo)
 Q_DECLARE_METATYPE(QList<API::SServerDeviceInfo>)
 Q_DECLARE_METATYPE(API::SApiDeviceData)
+
+// Registers the link's records and status under the names queued connections look
+// them up by ("API::SApiDeviceData", "QList<API::SServerDeviceInfo>", "COMM::EServerStatus").
+void registerServerMetaTypes();

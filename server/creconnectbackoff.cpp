@@ -5,11 +5,11 @@
 int CReconnectBackoff::nextDelayMs()
 {
     const int current = delayMs;
-    delayMs = std::min(delayMs * 2, MAX_DELAY_MS);
+    delayMs = std::min(delayMs * 2, maxDelayMs);
     return current;
 }
 
 void CReconnectBackoff::reset()
 {
-    delayMs = FIRST_DELAY_MS;
+    delayMs = firstDelayMs;
 }

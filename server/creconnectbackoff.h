@@ -8,10 +8,19 @@ public:
     static constexpr int FIRST_DELAY_MS = 1000;
     static constexpr int MAX_DELAY_MS = 60000;
 
+    explicit CReconnectBackoff(int _firstDelayMs = FIRST_DELAY_MS, int _maxDelayMs = MAX_DELAY_MS)
+        : firstDelayMs(_firstDelayMs)
+        , maxDelayMs(_maxDelayMs)
+        , delayMs(_firstDelayMs)
+    {
+    }
+
     // The delay before the next attempt; each call doubles the one after.
     int nextDelayMs();
     void reset();
 
 private:
-    int delayMs = FIRST_DELAY_MS;
+    int firstDelayMs;
+    int maxDelayMs;
+    int delayMs;
 };

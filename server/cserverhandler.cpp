@@ -20,16 +20,19 @@ void debugMessage(const QString &_text)
 
 } // namespace
 
-CServerHandler *CServerHandler::getInstance()
-{
-    static CServerHandler *instance = new CServerHandler();
-    return instance;
-}
-
-CServerHandler::CServerHandler()
+CServerHandler::CServerHandler(CClock *_clock, const SServerTimings &_timings)
     : QObject(nullptr)
+    , clock(_clock)
+    , timings(_timings)
+    , waitTimer(_clock)
     , socket(QString(), QWebSocketProtocol::Version13)
+    , loginTimer(_clock)
+    , keepAliveTimer(_clock)
+    , pongTimer(_clock)
+    , backoff(_timings.firstRetryMs, _timings.maxRetryMs)
+    , reconnectTimer(_clock)
 {
+    registerServerMetaTypes();
     socket.setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_SIZE);
     connect(&socket, &QWebSocket::connected, this, &CServerHandler::socketConnectedSlot);
     connect(&socket, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
@@ -43,11 +46,13 @@ CServerHandler::CServerHandler()
             CLogFile::addLog(QStringLiteral("[CServerHandler::sslErrors] TLS error: %1").arg(error.errorString()));
     });
 #endif
-    connect(&loginTimer, &QTimer::timeout, this, &CServerHandler::timeoutSlot);
-    connect(&waitTimer, &QTimer::timeout, this, &CServerHandler::waitingServerResponseTimeoutSlot);
+    connect(&socket, &QWebSocket::pong, this, [this] { pongTimer.stop(); });
+    connect(&loginTimer, &CClockTimer::timeout, this, &CServerHandler::timeoutSlot);
+    connect(&waitTimer, &CClockTimer::timeout, this, &CServerHandler::waitingServerResponseTimeoutSlot);
+    connect(&keepAliveTimer, &CClockTimer::timeout, this, &CServerHandler::keepAliveSlot);
+    connect(&pongTimer, &CClockTimer::timeout, this, &CServerHandler::pongTimeoutSlot);
     connect(this, &CServerHandler::newTask, this, &CServerHandler::newTaskSlot, Qt::QueuedConnection);
-    reconnectTimer.setSingleShot(true);
-    connect(&reconnectTimer, &QTimer::timeout, this, &CServerHandler::reconnectSlot);
+    connect(&reconnectTimer, &CClockTimer::timeout, this, &CServerHandler::reconnectSlot);
 }
 
 CServerHandler::~CServerHandler()
@@ -59,6 +64,12 @@ CServerHandler::~CServerHandler()
     socket.abort();
 }
 
+void CServerHandler::setStatus(COMM::EServerStatus _status)
+{
+    lastStatus = _status;
+    emit changeServerStatus(_status);
+}
+
 void CServerHandler::connectSlot(QString _origin, QString _login, QString _password)
 {
     // The operator's own connect starts afresh: no pending retry, first delay again.
@@ -67,7 +78,7 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
     backoff.reset();
 
     socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
-    emit changeServerStatus(COMM::eDisconnected);
+    setStatus(COMM::eDisconnected);
     const QUrl newUrl = QUrl(_origin, QUrl::TolerantMode);
     if (!newUrl.isValid()) {
         CLogFile::addLog(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [%1]").arg(_origin));
@@ -111,19 +122,25 @@ void CServerHandler::socketConnectedSlot()
 {
     state = ePing;
     socket.sendTextMessage(API::pingMessage());
-    emit changeServerStatus(COMM::ePingWaiting);
-    loginTimer.start(LOGIN_TIMEOUT_MS);
+    setStatus(COMM::ePingWaiting);
+    loginTimer.start(timings.loginTimeoutMs);
 }
 
 void CServerHandler::socketDisconnectedSlot()
 {
     state = eIdle;
+    keepAliveTimer.stop();
+    pongTimer.stop();
     const QWebSocketProtocol::CloseCode code = socket.closeCode();
+    if (code == QWebSocketProtocol::CloseCodeTooMuchData)
+        CLogFile::addLog(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of %1 "
+                                        "bytes was refused")
+                             .arg(MAX_INCOMING_MESSAGE_SIZE));
     if (code != QWebSocketProtocol::CloseCodeNormal && !socket.closeReason().isEmpty())
         CLogFile::addLog(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [%1]: %2")
                              .arg(static_cast<int>(code))
                              .arg(socket.closeReason()));
-    emit changeServerStatus(COMM::eDisconnected);
+    setStatus(COMM::eDisconnected);
     if (reconnectArmed)
         scheduleReconnect();
 }
@@ -139,9 +156,9 @@ void CServerHandler::scheduleReconnect()
 {
     if (reconnectTimer.isActive())
         return;
-    if (verifiedSince.isValid() && verifiedSince.elapsed() >= STABLE_CONNECTION_MS)
+    if (verifiedSinceMs >= 0 && clock->nowMs() - verifiedSinceMs >= timings.stableConnectionMs)
         backoff.reset();
-    verifiedSince.invalidate();
+    verifiedSinceMs = -1;
     const int delay = backoff.nextDelayMs();
     CLogFile::addLog(
         QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in %1 ms").arg(delay));
@@ -154,13 +171,32 @@ void CServerHandler::reconnectSlot()
     socket.open(url);
 }
 
+void CServerHandler::keepAliveSlot()
+{
+    if (state != eVerified)
+        return;
+    socket.ping();
+    pongTimer.start(timings.pongTimeoutMs);
+    keepAliveTimer.start(timings.keepAlivePingMs);
+}
+
+void CServerHandler::pongTimeoutSlot()
+{
+    CLogFile::addLog(QStringLiteral("WARNING: [CServerHandler::pongTimeoutSlot] No answer to a ping within %1 ms, "
+                                    "the link to [%2] is lost")
+                         .arg(timings.pongTimeoutMs)
+                         .arg(url.toString()));
+    // Closing without a handshake: the peer passes nothing, so none would complete.
+    socket.abort();
+}
+
 void CServerHandler::timeoutSlot()
 {
     loginTimer.stop();
     if (state == ePing)
-        emit changeServerStatus(COMM::eInvalidPing);
+        setStatus(COMM::eInvalidPing);
     else if (state == eAuth)
-        emit changeServerStatus(COMM::eInvalidAuth);
+        setStatus(COMM::eInvalidAuth);
 }
 
 void CServerHandler::textMessageReceivedSlot(QString msg)
@@ -189,12 +225,12 @@ void CServerHandler::handlePingReply(const QJsonObject &_obj)
 {
     if (!_obj.contains(API_KEY_ERR_STRING)) {
         debugMessage(QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=ping: unknown message"));
-        emit changeServerStatus(COMM::eInvalidPing);
+        setStatus(COMM::eInvalidPing);
         return;
     }
     state = eAuth;
     socket.sendTextMessage(API::authRequestMessage(login, password));
-    emit changeServerStatus(COMM::eAuthWaiting);
+    setStatus(COMM::eAuthWaiting);
 }
 
 void CServerHandler::handleAuthResponse(const QJsonObject &_obj)
@@ -205,8 +241,9 @@ void CServerHandler::handleAuthResponse(const QJsonObject &_obj)
         token = response.token;
         state = eVerified;
         reconnectArmed = true;
-        verifiedSince.start();
-        emit changeServerStatus(COMM::eSuccess);
+        verifiedSinceMs = clock->nowMs();
+        keepAliveTimer.start(timings.keepAlivePingMs);
+        setStatus(COMM::eSuccess);
         return;
     }
     const QString prefix = QStringLiteral("[CServerHandler::textMessageReceivedSlot] State=auth: unknown message[%1]")
@@ -218,7 +255,7 @@ void CServerHandler::handleAuthResponse(const QJsonObject &_obj)
     // Retrying a refused log-in cannot succeed and may lock the account.
     reconnectArmed = false;
     reconnectTimer.stop();
-    emit changeServerStatus(COMM::eInvalidAuth);
+    setStatus(COMM::eInvalidAuth);
 }
 
 void CServerHandler::handleVerifiedMessage(const QJsonObject &_obj)
@@ -269,7 +306,7 @@ void CServerHandler::newTaskSlot()
         awaitedReply = task.type;
     }
     socket.sendTextMessage(message);
-    waitTimer.start(RESPONSE_TIMEOUT_MS);
+    waitTimer.start(timings.responseTimeoutMs);
 }
 
 void CServerHandler::waitingServerResponseTimeoutSlot()

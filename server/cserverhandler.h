@@ -1,16 +1,15 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QQueue>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
 
+#include "app/cclock.h"
 #include "server/apitypes.h"
 #include "server/creconnectbackoff.h"
 #include "server/serverstatus.h"
@@ -20,6 +19,21 @@ struct SServerTask
 {
     int type = 0;
     QString message;
+};
+
+// How long the link waits for what. The program keeps these values; tests shorten
+// them or run the link on a manual clock.
+struct SServerTimings
+{
+    int loginTimeoutMs = 2000;
+    int responseTimeoutMs = 10000;
+    int firstRetryMs = CReconnectBackoff::FIRST_DELAY_MS;
+    int maxRetryMs = CReconnectBackoff::MAX_DELAY_MS;
+    // A connection that stayed logged in this long starts the back-off afresh.
+    qint64 stableConnectionMs = 60000;
+    // A link that passes nothing is tested with a ping this often; no pong in time means it is lost.
+    int keepAlivePingMs = 30000;
+    int pongTimeoutMs = 10000;
 };
 
 // The gateway's only client of the network server: connects, pings, logs in,
@@ -32,17 +46,13 @@ public:
     enum EConnectionState { eIdle = 0, ePing = 1, eAuth = 2, eVerified = 3 };
     enum ERequestType { eNoRequest = 0, eGetDevicesRequest = 1 };
 
-    static constexpr int LOGIN_TIMEOUT_MS = 2000;
-    static constexpr int RESPONSE_TIMEOUT_MS = 10000;
-    static constexpr qint64 MAX_INCOMING_MESSAGE_SIZE = 1024 * 1024;
-    // A connection that stayed logged in this long starts the back-off afresh.
-    static constexpr qint64 STABLE_CONNECTION_MS = 60000;
+    // A device list of many thousand devices still fits.
+    static constexpr qint64 MAX_INCOMING_MESSAGE_SIZE = 16 * 1024 * 1024;
 
-    static CServerHandler *getInstance();
-
-    // The program uses getInstance(); tests build their own objects.
-    CServerHandler();
+    explicit CServerHandler(CClock *_clock = CClock::system(), const SServerTimings &_timings = SServerTimings());
     ~CServerHandler() override;
+
+    COMM::EServerStatus status() const { return lastStatus; }
 
     // Queues a device list request; false (with a log line) when refused.
     bool getDevicesList(const QStringList &_appEuiList);
@@ -65,6 +75,8 @@ protected slots:
     void newTaskSlot();
     void socketErrorSlot(QAbstractSocket::SocketError _error);
     void reconnectSlot();
+    void keepAliveSlot();
+    void pongTimeoutSlot();
 
 private:
     void handlePingReply(const QJsonObject &_obj);
@@ -73,6 +85,7 @@ private:
     void handleDevicesListResponse(const QJsonObject &_obj);
     void scheduleReconnect();
     void releaseWaitingMutex();
+    void setStatus(COMM::EServerStatus _status);
 
     int state = eIdle;
     int awaitedReply = eNoRequest;
@@ -80,17 +93,22 @@ private:
     QMutex queueMutex;
     QMutex taskMutex;
     QMutex waitingMutex;
-    QTimer waitTimer;
+    CClock *clock;
+    SServerTimings timings;
+    COMM::EServerStatus lastStatus = COMM::eDisconnected;
+    CClockTimer waitTimer;
     QWebSocket socket;
     QString login;
     QString password;
     QString token;
-    QTimer loginTimer;
+    CClockTimer loginTimer;
+    CClockTimer keepAliveTimer;
+    CClockTimer pongTimer;
 
     // Restoring a lost connection that had been logged in.
     QUrl url;
     bool reconnectArmed = false;
     CReconnectBackoff backoff;
-    QTimer reconnectTimer;
-    QElapsedTimer verifiedSince;
+    CClockTimer reconnectTimer;
+    qint64 verifiedSinceMs = -1;
 };

@@ -1,5 +1,6 @@
 #include "store/cdatabasehandler.h"
 
+#include <QAtomicInt>
 #include <QDateTime>
 #include <QDebug>
 #include <QMutexLocker>
@@ -11,31 +12,12 @@
 #include "app/constants.h"
 #include "app/globaltables.h"
 #include "store/csqltransaction.h"
+#include "store/registerword.h"
+#include "store/storecolumns.h"
 
 namespace {
 
-// Positions in devicesColumns / devDataColumns; the tables keep this column order.
-enum EDevicesColumn { DEV_DEVICE, DEV_NAME, DEV_APP_EUI, DEV_DEV_EUI, DEV_PORT, DEV_START_ADDR, DEV_COLUMNS };
-enum EDevDataColumn {
-    DATA_DEVICE,
-    DATA_PORT,
-    DATA_REG_ADDR,
-    DATA_START_VALUE,
-    DATA_GRATING_PERIOD,
-    DATA_BIT_SIZE,
-    DATA_DATA_TYPE,
-    DATA_VALUE,
-    DATA_FULL_VALUE,
-    DATA_TIME,
-    DATA_NAME,
-    DATA_UNIT,
-    DATA_PARENT,
-    DATA_SOURCE,
-    DATA_COLUMNS
-};
-
 const int REGISTER_BITS = 16;
-const int SQLITE_BUSY_TIMEOUT_MS = 5000;
 
 QString dev(int _column) { return devicesColumns.at(_column); }
 QString data(int _column) { return devDataColumns.at(_column); }
@@ -64,6 +46,14 @@ void logBoth(const QString &_message)
     CLogFile::addLog(_message);
 }
 
+// The first store keeps the name it always had; later ones (tests, tools) get their own.
+QString nextConnectionName()
+{
+    static QAtomicInt created;
+    const int number = created.fetchAndAddOrdered(1);
+    return number == 0 ? DB_CONNECTION_NAME : QStringLiteral("%1-%2").arg(DB_CONNECTION_NAME).arg(number);
+}
+
 QVariant textOrNull(const QString &_text) { return _text.isEmpty() ? QVariant(QVariant::String) : QVariant(_text); }
 // An empty text is stored as '', not NULL.
 QString textOrEmpty(const QString &_text) { return _text.isNull() ? QStringLiteral("") : _text; }
@@ -72,22 +62,26 @@ QString textOrEmpty(const QString &_text) { return _text.isNull() ? QStringLiter
 
 CDataBaseHandler *CDataBaseHandler::instance = nullptr;
 
-CDataBaseHandler::CDataBaseHandler() = default;
+CDataBaseHandler::CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs)
+    : fileName(_fileName)
+    , busyTimeoutMs(_busyTimeoutMs)
+    , connectionName(nextConnectionName())
+{
+}
 
 CDataBaseHandler::~CDataBaseHandler()
 {
-    // Only a store that failed to start is ever destroyed: free its connection name for the next try.
     saveQuery = QSqlQuery();
     db.close();
     db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(DB_CONNECTION_NAME);
+    QSqlDatabase::removeDatabase(connectionName);
 }
 
 CDataBaseHandler *CDataBaseHandler::getInstance()
 {
     if (!instance) {
-        auto *created = new CDataBaseHandler();
-        if (!created->start()) {
+        auto *created = new CDataBaseHandler(DB_FILE_NAME);
+        if (!created->open()) {
             delete created;
             return nullptr;
         }
@@ -96,36 +90,49 @@ CDataBaseHandler *CDataBaseHandler::getInstance()
     return instance;
 }
 
-bool CDataBaseHandler::start()
+bool CDataBaseHandler::open(QString *_error)
 {
-    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), DB_CONNECTION_NAME);
-    db.setDatabaseName(DB_FILE_NAME);
+    // Every failure below is logged; the caller gets the lines as the reason.
+    QStringList reasons;
+    const QMetaObject::Connection listening = QObject::connect(
+        CLogFile::getInstance(QString()), &CLogFile::addLogSignal, [&reasons](QString _line) { reasons << _line; });
+    const bool opened = openTables();
+    QObject::disconnect(listening);
+    if (!opened && _error)
+        *_error = reasons.isEmpty() ? QStringLiteral("unknown error") : reasons.join(QLatin1Char('\n'));
+    return opened;
+}
+
+bool CDataBaseHandler::openTables()
+{
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    db.setDatabaseName(fileName);
     // A second process writing the same file makes us wait instead of fail.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(SQLITE_BUSY_TIMEOUT_MS));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
     if (!db.open()) {
         logBoth(QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! Error_text[%1]. "
                                "DataBaseHandler is not running!")
                     .arg(db.lastError().text()));
         return false;
     }
-    if (!createTable(DB_TABLE_DEVICES, devicesColumns, DEV_COLUMNS,
+    if (!createTable(DB_TABLE_DEVICES, devicesColumns, DEV_COLUMN_COUNT,
                      QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL "
                                     "UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER, %7 INTEGER ); ")))
         return false;
-    if (!createTable(DB_TABLE_DEV_DATA, devDataColumns, DATA_COLUMNS,
+    if (!createTable(DB_TABLE_DEV_DATA, devDataColumns, REG_COLUMN_COUNT,
                      QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER NOT NULL, %3 INTEGER, %4 INTEGER, "
                                     "%5 INTEGER, %6 INTEGER, %7 INTEGER, %8 TEXT, %9 TEXT DEFAULT NULL, %10 TEXT "
                                     "DEFAULT NULL, %11 INTEGER DEFAULT NULL, %12 TEXT DEFAULT NULL, %13 TEXT DEFAULT "
                                     "NULL, %14 INTEGER, %15 INTEGER ); ")))
         return false;
     // Modbus reads select by (port, reg_addr), uplinks and edits write by (device, reg_addr).
-    createIndex(QStringLiteral("dev_data_port_reg_addr"), data(DATA_PORT), data(DATA_REG_ADDR));
-    createIndex(QStringLiteral("dev_data_device_reg_addr"), data(DATA_DEVICE), data(DATA_REG_ADDR));
+    createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR));
+    createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR));
     useWriteAheadLog();
     if (!image.load(db) || !prepareSaveQuery()) {
         logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
-                    .arg(DB_FILE_NAME, db.lastError().text()));
+                    .arg(fileName, db.lastError().text()));
         return false;
     }
     return true;
@@ -152,8 +159,8 @@ bool CDataBaseHandler::prepareSaveQuery()
 {
     saveQuery = QSqlQuery(db);
     return saveQuery.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
-                                     {DB_TABLE_DEV_DATA, data(DATA_VALUE), data(DATA_FULL_VALUE), data(DATA_TIME),
-                                      data(DATA_DEVICE), data(DATA_REG_ADDR)}));
+                                     {DB_TABLE_DEV_DATA, data(REG_COL_VALUE), data(REG_COL_FULL_VALUE), data(REG_COL_TIME),
+                                      data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)}));
 }
 
 bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_columns, int _expected,
@@ -182,8 +189,8 @@ bool CDataBaseHandler::findDeviceId(const QString &_devEui, uint32_t *_id, bool 
 {
     QSqlQuery query(db);
     query.prepare(sqlText(QStringLiteral("SELECT %2 FROM %1 WHERE %3=:%3 COLLATE NOCASE;"),
-                          {DB_TABLE_DEVICES, dev(DEV_DEVICE), dev(DEV_DEV_EUI)}));
-    query.bindValue(param(dev(DEV_DEV_EUI)), _devEui);
+                          {DB_TABLE_DEVICES, dev(DEV_COL_DEVICE), dev(DEV_COL_DEV_EUI)}));
+    query.bindValue(param(dev(DEV_COL_DEV_EUI)), _devEui);
     if (!query.exec())
         return false;
     *_found = query.next();
@@ -205,8 +212,8 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
 
     QSqlQuery query(db);
     query.prepare(sqlText(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2=:%2 COLLATE NOCASE;"),
-                          {DB_TABLE_DEVICES, dev(DEV_DEV_EUI)}));
-    query.bindValue(param(dev(DEV_DEV_EUI)), _info.devEui);
+                          {DB_TABLE_DEVICES, dev(DEV_COL_DEV_EUI)}));
+    query.bindValue(param(dev(DEV_COL_DEV_EUI)), _info.devEui);
     if (!query.exec() || !query.next()) {
         CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [1]"));
         return false;
@@ -218,13 +225,13 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
     query.finish();
 
     query.prepare(sqlText(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (:%2, :%3, :%4, :%5, :%6);"),
-                          {DB_TABLE_DEVICES, dev(DEV_NAME), dev(DEV_APP_EUI), dev(DEV_DEV_EUI), dev(DEV_PORT),
-                           dev(DEV_START_ADDR)}));
-    query.bindValue(param(dev(DEV_NAME)), textOrEmpty(_info.name));
-    query.bindValue(param(dev(DEV_APP_EUI)), textOrEmpty(_info.appEui));
-    query.bindValue(param(dev(DEV_DEV_EUI)), textOrEmpty(_info.devEui));
-    query.bindValue(param(dev(DEV_PORT)), _port);
-    query.bindValue(param(dev(DEV_START_ADDR)), _info.startAddr);
+                          {DB_TABLE_DEVICES, dev(DEV_COL_NAME), dev(DEV_COL_APP_EUI), dev(DEV_COL_DEV_EUI), dev(DEV_COL_PORT),
+                           dev(DEV_COL_START_ADDR)}));
+    query.bindValue(param(dev(DEV_COL_NAME)), textOrEmpty(_info.name));
+    query.bindValue(param(dev(DEV_COL_APP_EUI)), textOrEmpty(_info.appEui));
+    query.bindValue(param(dev(DEV_COL_DEV_EUI)), textOrEmpty(_info.devEui));
+    query.bindValue(param(dev(DEV_COL_PORT)), _port);
+    query.bindValue(param(dev(DEV_COL_START_ADDR)), _info.startAddr);
     if (!query.exec()) {
         CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [2]"));
         return false;
@@ -247,23 +254,23 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
 
     query.prepare(sqlText(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7, %8, %9, %10, %11, %12) VALUES "
                                          "(:%2, :%3, :%4, :%5, :%6, :%7, :%8, :%9, :%10, :%11, :%12);"),
-                          {DB_TABLE_DEV_DATA, data(DATA_DEVICE), data(DATA_PORT), data(DATA_REG_ADDR),
-                           data(DATA_START_VALUE), data(DATA_GRATING_PERIOD), data(DATA_BIT_SIZE),
-                           data(DATA_DATA_TYPE), data(DATA_NAME), data(DATA_PARENT), data(DATA_SOURCE),
-                           data(DATA_UNIT)}));
+                          {DB_TABLE_DEV_DATA, data(REG_COL_DEVICE), data(REG_COL_PORT), data(REG_COL_REG_ADDR),
+                           data(REG_COL_START_VALUE), data(REG_COL_GRATING_PERIOD), data(REG_COL_BIT_SIZE),
+                           data(REG_COL_DATA_TYPE), data(REG_COL_NAME), data(REG_COL_PARENT), data(REG_COL_SOURCE),
+                           data(REG_COL_UNIT)}));
     QList<QPair<qint64, SRegisterParam>> insertedRows;
     const auto insertRow = [&](qint64 _addr, const SRegisterDescription &_reg, bool _parent) {
-        query.bindValue(param(data(DATA_DEVICE)), deviceId);
-        query.bindValue(param(data(DATA_PORT)), _port);
-        query.bindValue(param(data(DATA_REG_ADDR)), _addr);
-        query.bindValue(param(data(DATA_START_VALUE)), _parent ? _reg.startValue : 0);
-        query.bindValue(param(data(DATA_GRATING_PERIOD)), _parent ? _reg.gratingPeriod : 1);
-        query.bindValue(param(data(DATA_BIT_SIZE)), _reg.bitSize);
-        query.bindValue(param(data(DATA_DATA_TYPE)), textOrEmpty(_reg.dataType));
-        query.bindValue(param(data(DATA_NAME)), _parent ? QVariant(textOrEmpty(_reg.name)) : QVariant(QVariant::String));
-        query.bindValue(param(data(DATA_PARENT)), _parent ? 1 : 0);
-        query.bindValue(param(data(DATA_SOURCE)), _parent ? _reg.source : 0);
-        query.bindValue(param(data(DATA_UNIT)), _parent ? QVariant(textOrEmpty(_reg.unit)) : QVariant(QVariant::String));
+        query.bindValue(param(data(REG_COL_DEVICE)), deviceId);
+        query.bindValue(param(data(REG_COL_PORT)), _port);
+        query.bindValue(param(data(REG_COL_REG_ADDR)), _addr);
+        query.bindValue(param(data(REG_COL_START_VALUE)), _parent ? _reg.startValue : 0);
+        query.bindValue(param(data(REG_COL_GRATING_PERIOD)), _parent ? _reg.gratingPeriod : 1);
+        query.bindValue(param(data(REG_COL_BIT_SIZE)), _reg.bitSize);
+        query.bindValue(param(data(REG_COL_DATA_TYPE)), textOrEmpty(_reg.dataType));
+        query.bindValue(param(data(REG_COL_NAME)), _parent ? QVariant(textOrEmpty(_reg.name)) : QVariant(QVariant::String));
+        query.bindValue(param(data(REG_COL_PARENT)), _parent ? 1 : 0);
+        query.bindValue(param(data(REG_COL_SOURCE)), _parent ? _reg.source : 0);
+        query.bindValue(param(data(REG_COL_UNIT)), _parent ? QVariant(textOrEmpty(_reg.unit)) : QVariant(QVariant::String));
         if (query.exec()) {
             insertedRows.append({_addr, SRegisterParam{qint32(_addr), _parent ? _reg.startValue : 0,
                                                        _parent ? _reg.gratingPeriod : 1,
@@ -377,18 +384,7 @@ QMap<uint16_t, uint16_t> CDataBaseHandler::getRegisterData(const int32_t &_port,
 
 uint16_t CDataBaseHandler::registerWord(const QString &_value)
 {
-    const int maxDigits = 4;
-    if (_value.isEmpty() || _value.size() > maxDigits)
-        return 0;
-    uint16_t word = 0;
-    for (const QChar c : _value) {
-        const int letter = QStringLiteral("abcdef").indexOf(c.toLower());
-        const int digit = c.isDigit() ? c.digitValue() : (letter < 0 ? -1 : letter + 10);
-        if (c.unicode() > 0x7f || digit < 0)
-            return 0;
-        word = uint16_t(word * 16 + digit);
-    }
-    return word;
+    return ::registerWord(_value);
 }
 
 QSqlQuery CDataBaseHandler::getDevices(const QString &_search)
@@ -397,9 +393,9 @@ QSqlQuery CDataBaseHandler::getDevices(const QString &_search)
     QSqlQuery query(db);
     const QString filter = _search.isEmpty()
         ? QString()
-        : sqlText(QStringLiteral("WHERE %1 LIKE :search ESCAPE '\\'"), {dev(DEV_NAME)});
+        : sqlText(QStringLiteral("WHERE %1 LIKE :search ESCAPE '\\'"), {dev(DEV_COL_NAME)});
     query.prepare(sqlText(QStringLiteral("SELECT * FROM %1 %2 ORDER BY %3 ASC;"),
-                          {DB_TABLE_DEVICES, filter, dev(DEV_NAME)}));
+                          {DB_TABLE_DEVICES, filter, dev(DEV_COL_NAME)}));
     if (!_search.isEmpty())
         query.bindValue(QStringLiteral(":search"), containsPattern(_search));
     if (!query.exec())
@@ -412,8 +408,8 @@ QSqlQuery CDataBaseHandler::getRegisters(const uint32_t &_deviceId)
     QMutexLocker locker(&mutex);
     QSqlQuery query(db);
     query.prepare(sqlText(QStringLiteral("SELECT * FROM %1 WHERE %2=:%2 AND %3=1 ORDER BY %4 ASC;"),
-                          {DB_TABLE_DEV_DATA, data(DATA_DEVICE), data(DATA_PARENT), data(DATA_REG_ADDR)}));
-    query.bindValue(param(data(DATA_DEVICE)), _deviceId);
+                          {DB_TABLE_DEV_DATA, data(REG_COL_DEVICE), data(REG_COL_PARENT), data(REG_COL_REG_ADDR)}));
+    query.bindValue(param(data(REG_COL_DEVICE)), _deviceId);
     if (!query.exec())
         CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getRegisters] Invalid SQL request [1]"));
     return query;
@@ -424,7 +420,7 @@ QStringList CDataBaseHandler::getRegisteredDevices()
     QMutexLocker locker(&mutex);
     QStringList result;
     QSqlQuery query(db);
-    if (!query.exec(sqlText(QStringLiteral("SELECT %2 FROM %1;"), {DB_TABLE_DEVICES, dev(DEV_DEV_EUI)}))) {
+    if (!query.exec(sqlText(QStringLiteral("SELECT %2 FROM %1;"), {DB_TABLE_DEVICES, dev(DEV_COL_DEV_EUI)}))) {
         CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getRegisteredDevices] Invalid SQL request [1]"));
         return result;
     }
@@ -442,14 +438,14 @@ bool CDataBaseHandler::updateRegInfo(const SDeviceRegUpdate &_update)
         return false;
     QSqlQuery query(db);
     query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
-                          {DB_TABLE_DEV_DATA, data(DATA_START_VALUE), data(DATA_GRATING_PERIOD), data(DATA_UNIT),
-                           data(DATA_DEVICE), data(DATA_REG_ADDR)}));
+                          {DB_TABLE_DEV_DATA, data(REG_COL_START_VALUE), data(REG_COL_GRATING_PERIOD), data(REG_COL_UNIT),
+                           data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)}));
     for (const SRegisterUpdate &reg : _update.registers) {
-        query.bindValue(param(data(DATA_START_VALUE)), reg.startValue);
-        query.bindValue(param(data(DATA_GRATING_PERIOD)), reg.gratingPeriod);
-        query.bindValue(param(data(DATA_UNIT)), textOrEmpty(reg.unit));
-        query.bindValue(param(data(DATA_DEVICE)), _update.deviceId);
-        query.bindValue(param(data(DATA_REG_ADDR)), reg.regAddr);
+        query.bindValue(param(data(REG_COL_START_VALUE)), reg.startValue);
+        query.bindValue(param(data(REG_COL_GRATING_PERIOD)), reg.gratingPeriod);
+        query.bindValue(param(data(REG_COL_UNIT)), textOrEmpty(reg.unit));
+        query.bindValue(param(data(REG_COL_DEVICE)), _update.deviceId);
+        query.bindValue(param(data(REG_COL_REG_ADDR)), reg.regAddr);
         if (!query.exec()) {
             CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [1]").arg(origin));
             CLogFile::addLog(query.lastQuery());
@@ -471,7 +467,7 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
     if (!transaction.begin(origin))
         return false;
     const QStringList tables = {DB_TABLE_DEVICES, DB_TABLE_DEV_DATA};
-    const QStringList idColumns = {dev(DEV_DEVICE), data(DATA_DEVICE)};
+    const QStringList idColumns = {dev(DEV_COL_DEVICE), data(REG_COL_DEVICE)};
     for (int i = 0; i < tables.size(); ++i) {
         QSqlQuery query(db);
         query.prepare(sqlText(QStringLiteral("DELETE FROM %1 WHERE %2=:%2;"), {tables.at(i), idColumns.at(i)}));

@@ -17,8 +17,20 @@ class CDataBaseHandler : public QObject
     Q_OBJECT
 
 public:
-    // None when the database could not be opened; the next call tries again.
+    static constexpr int DEFAULT_BUSY_TIMEOUT_MS = 5000;
+
+    // The process-wide store on "server.db" in the working directory. None when the
+    // database could not be opened; the next call tries again.
     static CDataBaseHandler *getInstance();
+
+    // A store on _fileName; nothing is opened before open(). Each object has a
+    // connection of its own, so a test can build as many as it likes.
+    explicit CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs = DEFAULT_BUSY_TIMEOUT_MS);
+    ~CDataBaseHandler() override;
+
+    // Opens or creates the tables and loads the register image; false with the
+    // reason in *_error (and in the log) when the store cannot be used.
+    bool open(QString *_error = nullptr);
 
     // Writes the device row and its register rows, all or nothing.
     bool registerNewDevice(const DB::SDeviceRegMapDescription &_info, const uint16_t &_port);
@@ -39,10 +51,7 @@ public:
     static uint16_t registerWord(const QString &_value);
 
 private:
-    CDataBaseHandler();
-    ~CDataBaseHandler() override;
-
-    bool start();
+    bool openTables();
     void useWriteAheadLog();
     bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
     void createIndex(const QString &_name, const QString &_first, const QString &_second);
@@ -50,6 +59,9 @@ private:
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
     bool prepareSaveQuery();
 
+    QString fileName;
+    int busyTimeoutMs;
+    QString connectionName;
     QSqlDatabase db;
     QMutex mutex;
     CRegisterImage image;

@@ -5,7 +5,8 @@
 
 #include "app/constants.h"
 #include "app/globaltables.h"
-#include "store/cdatabasehandler.h"
+#include "store/registerword.h"
+#include "store/storecolumns.h"
 
 namespace {
 
@@ -30,7 +31,8 @@ bool CRegisterImage::load(const QSqlDatabase &_db)
     QSqlQuery devices(_db);
     devices.setForwardOnly(true);
     if (!devices.exec(QStringLiteral("SELECT %1, %2, %3 FROM %4;")
-                          .arg(devicesColumns.at(0), devicesColumns.at(3), devicesColumns.at(4), DB_TABLE_DEVICES)))
+                          .arg(devicesColumns.at(DEV_COL_DEVICE), devicesColumns.at(DEV_COL_DEV_EUI), devicesColumns.at(DEV_COL_PORT),
+                               DB_TABLE_DEVICES)))
         return false;
     while (devices.next())
         addDevice(devices.value(0).toUInt(), devices.value(1).toString(), uint16_t(devices.value(2).toUInt()));
@@ -39,15 +41,16 @@ bool CRegisterImage::load(const QSqlDatabase &_db)
     QSqlQuery rows(_db);
     rows.setForwardOnly(true);
     if (!rows.exec(QStringLiteral("SELECT %1, %2, %3, %4, %5, %6, %7 FROM %8;")
-                       .arg(devDataColumns.at(0), devDataColumns.at(1), devDataColumns.at(2), devDataColumns.at(3),
-                            devDataColumns.at(4), devDataColumns.at(7), devDataColumns.at(11), DB_TABLE_DEV_DATA)))
+                       .arg(devDataColumns.at(REG_COL_DEVICE), devDataColumns.at(REG_COL_PORT), devDataColumns.at(REG_COL_REG_ADDR),
+                            devDataColumns.at(REG_COL_START_VALUE), devDataColumns.at(REG_COL_GRATING_PERIOD),
+                            devDataColumns.at(REG_COL_VALUE), devDataColumns.at(REG_COL_UNIT), DB_TABLE_DEV_DATA)))
         return false;
     while (rows.next()) {
         const qint64 regAddr = rows.value(2).toLongLong();
         addRegister(rows.value(0).toUInt(), regAddr,
                     SRegisterParam{qint32(regAddr), rows.value(3).toInt(), rows.value(4).toInt(),
                                    rows.value(6).toString()});
-        setWord(uint16_t(rows.value(1).toUInt()), regAddr, CDataBaseHandler::registerWord(rows.value(5).toString()));
+        setWord(uint16_t(rows.value(1).toUInt()), regAddr, registerWord(rows.value(5).toString()));
     }
     return true;
 }
@@ -57,13 +60,14 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
     QSqlQuery rows(_db);
     rows.setForwardOnly(true);
     rows.prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4=:port;")
-                     .arg(devDataColumns.at(2), devDataColumns.at(7), DB_TABLE_DEV_DATA, devDataColumns.at(1)));
+                     .arg(devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_VALUE), DB_TABLE_DEV_DATA,
+                          devDataColumns.at(REG_COL_PORT)));
     rows.bindValue(QStringLiteral(":port"), _port);
     if (!rows.exec())
         return false;
     wordsByPort.remove(uint16_t(_port));
     while (rows.next())
-        setWord(uint16_t(_port), rows.value(0).toLongLong(), CDataBaseHandler::registerWord(rows.value(1).toString()));
+        setWord(uint16_t(_port), rows.value(0).toLongLong(), registerWord(rows.value(1).toString()));
     return true;
 }
 

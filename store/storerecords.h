@@ -4,7 +4,7 @@
 #include <QMetaType>
 #include <QString>
 
-#include "devices/registerdescription.h"
+#include "store/registerdescription.h"
 
 namespace DB {
 

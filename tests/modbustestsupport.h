@@ -24,12 +24,15 @@ inline uint16_t freePort()
     return probe.serverPort();
 }
 
-// A CDeviceHandler listening on a port picked now; a few tries against a racing process.
-inline std::unique_ptr<CDeviceHandler> startServer()
+// A CDeviceHandler answering from _store, listening on a port picked now; a few tries
+// against a racing process.
+inline std::unique_ptr<CDeviceHandler> startServer(CDataBaseHandler *_store)
 {
     std::unique_ptr<CDeviceHandler> server;
-    for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt)
-        server.reset(new CDeviceHandler(freePort()));
+    for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt) {
+        server.reset(new CDeviceHandler(freePort(), _store));
+        server->open(false);
+    }
     return server;
 }
 

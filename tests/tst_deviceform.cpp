@@ -10,7 +10,7 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
-#include "devices/calldevicehandler.h"
+#include "gateway/cgateway.h"
 #include "ui/cabstractdeviceform.h"
 #include "ui/csearcheditwidget.h"
 #include "testworkdir.h"
@@ -21,6 +21,11 @@ namespace {
 class CCountingForm : public CAbstractDeviceForm
 {
 public:
+    explicit CCountingForm(CGateway *_gateway)
+        : CAbstractDeviceForm(_gateway)
+    {
+    }
+
     int searches = 0;
     int refreshes = 0;
     int oks = 0;
@@ -78,6 +83,7 @@ class TestDeviceForm : public QObject
 
 private:
     CTestWorkDir workDir;
+    std::unique_ptr<CGateway> gateway;
 
 private slots:
     void initTestCase()
@@ -89,7 +95,10 @@ private slots:
         for (int i = 0; i < colours.size(); ++i)
             QVERIFY(writeTemplate(QStringLiteral("t%1.json").arg(i), QStringLiteral("A00000000000000%1").arg(i),
                                   QStringLiteral("Type %1").arg(i), colours.at(i)));
-        QCOMPARE(CAllDeviceHandler::getInstance()->getTemplateList().size(), 6);
+        gateway = std::make_unique<CGateway>(SGatewayConfig());
+        QString error;
+        QVERIFY2(gateway->start(&error), qPrintable(error));
+        QCOMPARE(gateway->templates().size(), 6);
     }
 
 
@@ -109,7 +118,7 @@ private slots:
     {
         QFETCH(QString, typed);
         QFETCH(QString, kept);
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         QTest::keyClicks(form.port(), typed);
         QCOMPARE(form.port()->text(), kept);
         QTest::keyClicks(form.startAddress(), typed);
@@ -118,7 +127,7 @@ private slots:
 
     void enterPressesOkAndKeepsDialogOpen()
     {
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.port()->setFocus();
@@ -130,7 +139,7 @@ private slots:
 
     void okButtonIsTheDefault()
     {
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         QPushButton *ok = buttonWithObjectName(form, QStringLiteral("greenBtn"), QStringLiteral("OK"));
         QVERIFY(ok);
         QVERIFY(ok->isDefault());
@@ -140,7 +149,7 @@ private slots:
 
     void cancelRejects()
     {
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         QTimer::singleShot(0, &form, [&form] {
             QTest::mouseClick(buttonWithObjectName(form, QStringLiteral("orangeBtn"), QStringLiteral("Cancel")),
                               Qt::LeftButton);
@@ -152,7 +161,7 @@ private slots:
 
     void refreshButtonRefreshesWithoutClosing()
     {
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         form.show();
         QPushButton *refresh = buttonWithObjectName(form, QStringLiteral("blueBtn"), QString());
         QVERIFY(refresh);
@@ -164,7 +173,7 @@ private slots:
 
     void legendFiveToARowInTemplateColours()
     {
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         form.show();
         QPushButton *refresh = buttonWithObjectName(form, QStringLiteral("blueBtn"), QString());
         QTest::mouseClick(refresh, Qt::LeftButton);
@@ -186,7 +195,7 @@ private slots:
 
     void searchTextReachesSubclass()
     {
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         form.show();
         auto *search = form.findChild<CSearchEditWidget *>();
         QVERIFY(search);
@@ -202,7 +211,7 @@ private slots:
 
     void startsOnStatusPageWithMarkersHidden()
     {
-        CCountingForm form;
+        CCountingForm form(gateway.get());
         form.show();
         QCOMPARE(form.pages()->currentIndex(), int(CAbstractDeviceForm::eStatusPage));
         QVERIFY(form.portMarker()->isHidden());

@@ -79,8 +79,9 @@ private slots:
         QVERIFY(modbusPort);
         CDataBaseHandler *store = CDataBaseHandler::getInstance();
         QVERIFY(store);
+        const CAllDeviceHandler registry(store, dir.filePath(DEVICE_FOLDER));
         DB::SDeviceRegMapDescription sensor { SENSOR, TH_APP_EUI, QStringLiteral("boiler TH"), 100,
-                                              CAllDeviceHandler::getInstance()->getRegMapDescription(TH_APP_EUI)
+                                              registry.getRegMapDescription(TH_APP_EUI)
                                                   .registers };
         // Humidity (offset 7) stored as raw * 2 + 3.
         for (SRegisterDescription &reg : sensor.registers)
@@ -90,7 +91,7 @@ private slots:
             }
         QVERIFY(store->registerNewDevice(sensor, modbusPort));
         DB::SDeviceRegMapDescription counter { COUNTER, PULSE_APP_EUI, QStringLiteral("water"), 200,
-                                               CAllDeviceHandler::getInstance()->getRegMapDescription(PULSE_APP_EUI)
+                                               registry.getRegMapDescription(PULSE_APP_EUI)
                                                    .registers };
         QVERIFY(store->registerNewDevice(counter, modbusPort));
 
@@ -144,7 +145,7 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(log.readAll());
         QVERIFY(text.contains(QStringLiteral("New session")));
-        QVERIFY(text.contains(QStringLiteral("INFO: [MainWindow::changeServerStatusSlot] Logged in to the server as [%1]")
+        QVERIFY(text.contains(QStringLiteral("INFO: [CGateway::serverStatusSlot] Logged in to the server as [%1]")
                                   .arg(LOGIN)));
     }
 };

@@ -32,9 +32,8 @@
 #include "ui/ceditdeviceform.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/cusernotice.h"
-#include "ui/devicecolumns.h"
+#include "store/storecolumns.h"
 #include "ui/mainwindow.h"
-#include "ui/registercolumns.h"
 #include "ui/theme.h"
 #include "testworkdir.h"
 
@@ -267,7 +266,7 @@ private:
         ui.password->setText(_password);
         const COMM::EServerStatus awaited = _password == PASSWORD ? COMM::eSuccess : COMM::eInvalidAuth;
         const QString awaitedText = _password == PASSWORD ? QStringLiteral("SUCCESS") : QStringLiteral("INVALID AUTH");
-        QSignalSpy statuses(CServerHandler::getInstance(), &CServerHandler::changeServerStatus);
+        QSignalSpy statuses(startup->gateway(), &CGateway::serverStatusChanged);
         QTest::mouseClick(ui.connect, Qt::LeftButton);
         // The label may still show the last connection's status: wait for this one's.
         const bool reached = QTest::qWaitFor(
@@ -284,7 +283,7 @@ private:
     // Shows the add dialog without its modal loop and asks the server again.
     SDialogParts openAddDialog()
     {
-        CAddNewDeviceForm *form = CAddNewDeviceForm::getInstance();
+        CAddNewDeviceForm *form = window->addForm();
         form->show();
         SDialogParts dialog(form);
         QTest::mouseClick(dialog.refresh, Qt::LeftButton);
@@ -303,7 +302,7 @@ private:
 
     uint32_t storedDeviceId(const QString &_devEui)
     {
-        for (const QVariantMap &row : rowsOf(CDataBaseHandler::getInstance()->getDevices(QString())))
+        for (const QVariantMap &row : rowsOf(startup->gateway()->devices(QString())))
             if (row.value(QStringLiteral("dev_eui")).toString() == _devEui)
                 return row.value(QStringLiteral("device")).toUInt();
         return 0;
@@ -311,7 +310,7 @@ private:
 
     QVariantMap storedRegister(const QString &_devEui, int _regAddr)
     {
-        for (const QVariantMap &row : rowsOf(CDataBaseHandler::getInstance()->getRegisters(storedDeviceId(_devEui))))
+        for (const QVariantMap &row : rowsOf(startup->gateway()->registers(storedDeviceId(_devEui))))
             if (row.value(QStringLiteral("reg_addr")).toInt() == _regAddr)
                 return row;
         return QVariantMap();
@@ -345,9 +344,13 @@ private slots:
         cellar.appEui = TH_APP_EUI;
         cellar.name = QStringLiteral("cellar TH");
         cellar.startAddr = 0;
-        cellar.registers = CAllDeviceHandler::getInstance()->getRegMapDescription(TH_APP_EUI).registers;
+        cellar.registers = CAllDeviceHandler(nullptr, DEVICE_FOLDER).getRegMapDescription(TH_APP_EUI).registers;
         QCOMPARE(cellar.registers.size(), 7);
-        QVERIFY(CDataBaseHandler::getInstance()->registerNewDevice(cellar, cellarPort));
+        {
+            CDataBaseHandler earlierRun(DB_FILE_NAME);
+            QVERIFY(earlierRun.open());
+            QVERIFY(earlierRun.registerNewDevice(cellar, cellarPort));
+        }
 
         QVERIFY(writeFile(QStringLiteral("devices.json"),
                           QStringLiteral(R"([
@@ -376,7 +379,10 @@ private slots:
     void startsServingStoredDevices()
     {
         QVERIFY(!QFile::exists(SETTINGS_FILE_NAME));
-        startup.reset(new CGatewayStartup());
+        SGatewayConfig config;
+        // A locked file fails an edit at once instead of after the program's five seconds.
+        config.storeBusyTimeoutMs = 200;
+        startup.reset(new CGatewayStartup(config));
         QVERIFY(startup->start());
         window = startup->window();
         QVERIFY(window);
@@ -403,7 +409,7 @@ private slots:
         SDialogParts dialog = openAddDialog();
         QCOMPARE(dialog.pages->currentIndex(), int(CAbstractDeviceForm::eStatusPage));
         QCOMPARE(dialog.status->text(), QStringLiteral("EMPTY LIST OF\nKNOWN DEVICE TYPES"));
-        CAddNewDeviceForm::getInstance()->reject();
+        window->addForm()->reject();
     }
 
     void statusWalksToSuccessAndOnlyThenSavesLogIn()
@@ -416,7 +422,7 @@ private slots:
         // connected after the window's runs right after the window's slot.
         QStringList shown;
         const QMetaObject::Connection watching = connect(
-            CServerHandler::getInstance(), &CServerHandler::changeServerStatus, this,
+            startup->gateway(), &CGateway::serverStatusChanged, this,
             [&] { shown << ui.connectionState->text(); }, Qt::QueuedConnection);
         QSignalSpy icons(window, &MainWindow::setConnectStatusIco);
         QVERIFY(connectTo(simulatorPort, PASSWORD));
@@ -471,12 +477,12 @@ private slots:
         // OK on the status page adds nothing, whatever the fields hold.
         dialog.port->setText(QString::number(sharedPort));
         dialog.startAddress->setText(QStringLiteral("100"));
-        const QStringList before = CDataBaseHandler::getInstance()->getRegisteredDevices();
+        const QStringList before = startup->gateway()->registeredDevices();
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
-        QVERIFY(CAddNewDeviceForm::getInstance()->isVisible());
-        QCOMPARE(CDataBaseHandler::getInstance()->getRegisteredDevices(), before);
+        QVERIFY(window->addForm()->isVisible());
+        QCOMPARE(startup->gateway()->registeredDevices(), before);
         stopProcess(refusingSimulator);
-        CAddNewDeviceForm::getInstance()->reject();
+        window->addForm()->reject();
 
         QVERIFY(connectTo(simulatorPort, PASSWORD));
     }
@@ -491,12 +497,12 @@ private slots:
         QCOMPARE(dialog.registerModel()->rowCount(), 7);
         QCOMPARE(dialog.registerCell(QStringLiteral("Humidity x0.1"), REG_COL_REG_ADDR).toInt(), HUMIDITY_OFFSET);
         QCOMPARE(dialog.registerCell(QStringLiteral("Humidity x0.1"), REG_COL_GRATING_PERIOD).toInt(), 1);
-        QVERIFY(CAddNewDeviceForm::getInstance()->grab().save(screenshotPath(QStringLiteral("add_device_dialog.png"))));
+        QVERIFY(window->addForm()->grab().save(screenshotPath(QStringLiteral("add_device_dialog.png"))));
     }
 
     void addDialogKeepsEditsWithinOneType()
     {
-        SDialogParts dialog(CAddNewDeviceForm::getInstance());
+        SDialogParts dialog(window->addForm());
         // Another type brings its own map; coming back brings the defaults again.
         dialog.editRegister(QStringLiteral("Humidity x0.1"), 9, 9, QStringLiteral("x"));
         dialog.devices->setCurrentIndex(dialog.deviceModel()->index(2, 0));
@@ -535,41 +541,41 @@ private slots:
         QFETCH(QString, startAddress);
         QFETCH(bool, portMarked);
         QFETCH(bool, startMarked);
-        SDialogParts dialog(CAddNewDeviceForm::getInstance());
+        SDialogParts dialog(window->addForm());
         dialog.port->setText(port == QStringLiteral("FREE") ? QString::number(sharedPort) : port);
         dialog.startAddress->setText(startAddress);
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
         QCOMPARE(dialog.portMarker->isVisible(), portMarked);
         QCOMPARE(dialog.startMarker->isVisible(), startMarked);
-        QVERIFY(CAddNewDeviceForm::getInstance()->isVisible());
-        QVERIFY(!CDataBaseHandler::getInstance()->getRegisteredDevices().contains(BOILER));
+        QVERIFY(window->addForm()->isVisible());
+        QVERIFY(!startup->gateway()->registeredDevices().contains(BOILER));
     }
 
     void addDialogMarksPortHeldByAnotherListener()
     {
         QTcpServer other;
         QVERIFY(other.listen(QHostAddress::Any, 0));
-        SDialogParts dialog(CAddNewDeviceForm::getInstance());
+        SDialogParts dialog(window->addForm());
         dialog.port->setText(QString::number(other.serverPort()));
         dialog.startAddress->setText(QStringLiteral("100"));
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
         QVERIFY(dialog.portMarker->isVisible());
         QCOMPARE(dialog.portMarker->toolTip(), QStringLiteral("Invalid TCP port (is used or unsupported)"));
         QVERIFY(!dialog.startMarker->isVisible());
-        QVERIFY(CAddNewDeviceForm::getInstance()->isVisible());
-        QVERIFY(!CDataBaseHandler::getInstance()->getRegisteredDevices().contains(BOILER));
+        QVERIFY(window->addForm()->isVisible());
+        QVERIFY(!startup->gateway()->registeredDevices().contains(BOILER));
     }
 
     void addDialogOkStoresEditedDeviceAndServesIt()
     {
-        SDialogParts dialog(CAddNewDeviceForm::getInstance());
+        SDialogParts dialog(window->addForm());
         QVERIFY(!portAccepts(sharedPort));
         dialog.port->setText(QString::number(sharedPort));
         dialog.startAddress->setText(QStringLiteral("100"));
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
-        QVERIFY(!CAddNewDeviceForm::getInstance()->isVisible());
-        QCOMPARE(CAddNewDeviceForm::getInstance()->result(), int(QDialog::Accepted));
-        QVERIFY(logged(QStringLiteral("INFO: [CAddNewDeviceForm::addDeviceSlot] device created successfully")));
+        QVERIFY(!window->addForm()->isVisible());
+        QCOMPARE(window->addForm()->result(), int(QDialog::Accepted));
+        QVERIFY(logged(QStringLiteral("INFO: [CGateway::addDevice] device created successfully")));
 
         const QVariantMap humidity = storedRegister(BOILER, 100 + HUMIDITY_OFFSET);
         QCOMPARE(humidity.value(QStringLiteral("start_value")).toInt(), 3);
@@ -597,7 +603,7 @@ private slots:
         dialog.port->setText(QString::number(sharedPort));
         dialog.startAddress->setText(QStringLiteral("65527"));
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
-        QVERIFY(!CAddNewDeviceForm::getInstance()->isVisible());
+        QVERIFY(!window->addForm()->isVisible());
         QCOMPARE(storedRegister(ROOF, 65535).value(QStringLiteral("name")).toString(), QStringLiteral("Battery"));
 
         dialog = openAddDialog();
@@ -605,12 +611,12 @@ private slots:
         dialog.port->setText(QString::number(sharedPort));
         dialog.startAddress->setText(QStringLiteral("300"));
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
-        QVERIFY(!CAddNewDeviceForm::getInstance()->isVisible());
+        QVERIFY(!window->addForm()->isVisible());
 
         dialog = openAddDialog();
         QTRY_COMPARE(dialog.status->text(), QStringLiteral("NOT NEW DEVICES\nALL DEVICES ALREADY REGISTERED"));
         QCOMPARE(dialog.pages->currentIndex(), int(CAbstractDeviceForm::eStatusPage));
-        CAddNewDeviceForm::getInstance()->reject();
+        window->addForm()->reject();
         QTRY_COMPARE(parts().deviceModel()->rowCount(), 4);
     }
 
@@ -630,7 +636,7 @@ private slots:
     {
         QVERIFY(selectInMainWindow(BOILER));
         SMainWindowParts ui = parts();
-        CEditDeviceForm *form = CEditDeviceForm::getInstance();
+        CEditDeviceForm *form = window->editForm();
         bool checked = false;
         QTimer::singleShot(0, form, [&] {
             SDialogParts dialog(form);
@@ -656,7 +662,7 @@ private slots:
     void editDialogReportsFailedUpdateAndStaysOpen()
     {
         QVERIFY(selectInMainWindow(BOILER));
-        CEditDeviceForm *form = CEditDeviceForm::getInstance();
+        CEditDeviceForm *form = window->editForm();
         notices.clear();
         bool stayedOpen = false;
         QTimer::singleShot(0, form, [&] {
@@ -681,7 +687,7 @@ private slots:
         QTest::mouseClick(parts().edit, Qt::LeftButton);
         QVERIFY(stayedOpen);
         QCOMPARE(form->result(), int(QDialog::Rejected));
-        QVERIFY(logged(QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot]")));
+        QVERIFY(logged(QStringLiteral("ERROR: [CGateway::editDevice]")));
         QCOMPARE(notices.size(), 1);
         QCOMPARE(notices.first().icon, QMessageBox::Critical);
         // Nothing of the failed OK reached the store.
@@ -707,7 +713,7 @@ private slots:
         QTest::mouseClick(ui.remove, Qt::LeftButton);
         QCOMPARE(ui.deviceModel()->rowCount(), 3);
         QCOMPARE(storedDeviceId(BOILER), 0u);
-        QVERIFY(rowsOf(CDataBaseHandler::getInstance()->getRegisters(boilerId)).isEmpty());
+        QVERIFY(rowsOf(startup->gateway()->registers(boilerId)).isEmpty());
         // Two devices still share the port.
         QVERIFY(portAccepts(sharedPort));
 
@@ -731,7 +737,7 @@ private slots:
 
     void exitStopsTheStoreThread()
     {
-        QThread *storeThread = CDataBaseHandler::getInstance()->thread();
+        QThread *storeThread = startup->gateway()->storeThread();
         QVERIFY(storeThread != QThread::currentThread());
         QVERIFY(storeThread->isRunning());
         QSignalSpy finished(storeThread, &QThread::finished);

@@ -61,12 +61,11 @@ private slots:
 
     void metatypesRegisteredUnderTheirNames()
     {
+        registerServerMetaTypes();
         QCOMPARE(QMetaType::type("COMM::EServerStatus"), qMetaTypeId<COMM::EServerStatus>());
         QCOMPARE(QMetaType::type("QList<API::SServerDeviceInfo>"), qMetaTypeId<QList<API::SServerDeviceInfo>>());
         QCOMPARE(QMetaType::type("API::SApiDeviceData"), qMetaTypeId<API::SApiDeviceData>());
     }
-
-    void logoIconLoaded() { QVERIFY(!logoIcon.availableSizes().isEmpty()); }
 };
 
 QTEST_MAIN(TestGlobalTables)

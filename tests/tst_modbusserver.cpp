@@ -34,7 +34,7 @@ public:
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        auto *connection = new CConnectionHandler(serverPort());
+        auto *connection = new CConnectionHandler(serverPort(), CDataBaseHandler::getInstance());
         if (connection->setSocketDescriptor(descriptor))
             last = connection;
     }
@@ -89,7 +89,7 @@ private slots:
         CDataBaseHandler *store = CDataBaseHandler::getInstance();
         QVERIFY(store);
 
-        server = startServer();
+        server = startServer(store);
         QVERIFY(server->isListening());
         port = server->getPort();
         QCOMPARE(server->serverPort(), port);
@@ -103,12 +103,10 @@ private slots:
         // Registers of another port are not visible here.
         QVERIFY(store->registerNewDevice(device("B1", "Elsewhere", 10, {reg("A", 1, 16)}), uint16_t(port + 1)));
         QVERIFY(store->saveRegisterData(uplink("B1", 10, {value("5555", 1, "5555")})));
-        server->appendDevice("A1");
         // A second device sharing the port, with a text register that reads 0.
         QVERIFY(store->registerNewDevice(device("A2", "Neighbour", 40, {reg("T", 0, 16, "text"), reg("N", 1, 16)}),
                                          port));
         QVERIFY(store->saveRegisterData(uplink("A2", 40, {value("Hi", 0, "Hi"), value("1234", 1, "1234")})));
-        server->appendDevice("A2");
     }
 
     void cleanupTestCase()
@@ -253,28 +251,29 @@ private slots:
         }
     }
 
-    void deviceList()
+    void modbusAnswersDeviceFailureWithoutAStore()
     {
-        CDeviceHandler handler(0);
-        handler.appendDevice("A");
-        handler.appendDevice("B");
-        QTest::ignoreMessage(QtDebugMsg, "[CDeviceHandler::appendDevice] Device [A] already exist!");
-        handler.appendDevice("A");
-        QCOMPARE(handler.getDevEuiList(), (QStringList{"A", "B"}));
-        handler.removeDevice("C");
-        handler.removeDevice("A");
-        QCOMPARE(handler.getDevEuiList(), QStringList{"B"});
-        handler.removeDevice("B");
-        QVERIFY(handler.getDevEuiList().isEmpty());
+        std::unique_ptr<CDeviceHandler> noStore = startServer(nullptr);
+        QVERIFY(noStore->isListening());
+        QTcpSocket client;
+        QVERIFY(connectClient(client, noStore->getPort()));
+        QVERIFY(client.write(hex("0001 0000 0006 01 03 0000 0002")) == 12);
+        QCOMPARE(readExactly(client, 9).toHex(), hex("0001 0000 0003 01 83 04").toHex());
+        // Unsupported functions do not need the store.
+        QVERIFY(client.write(hex("0002 0000 0006 01 06 0000 0002")) == 12);
+        QCOMPARE(readExactly(client, 9).toHex(), hex("0002 0000 0003 01 86 01").toHex());
     }
 
     void connectionOutlivesItsServer()
     {
-        std::unique_ptr<CDeviceHandler> own = startServer();
+        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance());
         QVERIFY(own->isListening());
         const uint16_t ownPort = own->getPort();
         QTcpSocket early;
         QVERIFY(connectClient(early, ownPort));
+        // Answered once, so the server has surely taken the connection before it goes.
+        QVERIFY(early.write(hex("004f 0000 0006 01 03 000a 0001")) == 12);
+        QCOMPARE(readExactly(early, 11).toHex(), hex("004f 0000 0005 01 03 02 0000").toHex());
         own->deleteLater();
         QSignalSpy gone(own.release(), &QObject::destroyed);
         QVERIFY(gone.wait(5000));

@@ -29,9 +29,19 @@ using namespace ModbusTest;
 class TestHandler : public CAllDeviceHandler
 {
 public:
-    TestHandler() = default;
+    explicit TestHandler(CDataBaseHandler *_store)
+        : CAllDeviceHandler(_store, QDir::current().filePath(DEVICE_FOLDER))
+    {
+    }
     const QMap<uint16_t, CDeviceHandler *> &servers() const { return ports; }
-    const QMap<QString, DB::SDeviceRegMapDescription> &served() const { return devices; }
+    const QMap<CEui, DB::SDeviceRegMapDescription> &served() const { return devices; }
+    QStringList servedDevEuis() const
+    {
+        QStringList keys;
+        for (const CEui &eui : devices.keys())
+            keys << eui.text();
+        return keys;
+    }
 };
 
 // Plays the network server: accepts the ping and the log-in, then pushes what the test says.
@@ -152,7 +162,7 @@ private slots:
 
     void init()
     {
-        handler.reset(new TestHandler());
+        handler.reset(new TestHandler(store));
         QCOMPARE(handler->getTemplateList().size(), 2);
         logSpy.reset(new QSignalSpy(CLogFile::getInstance(QString()), &CLogFile::addLogSignal));
         dataSpy.reset(new QSignalSpy(handler.get(), &CAllDeviceHandler::newDataForDevice));
@@ -171,7 +181,7 @@ private slots:
         handler->addNewDevice(description("A2", METER_APP_EUI, 10), port);
         QCOMPARE(handler->servers().keys(), QList<uint16_t>({ port }));
         QCOMPARE(handler->getPortList(), QList<uint16_t>({ port }));
-        QCOMPARE(handler->servers().value(port)->getDevEuiList(), QStringList({ "A1", "A2" }));
+        QCOMPARE(handler->devicesOnPort(port), QStringList({ "A1", "A2" }));
         QCOMPARE(
             logCount(QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(port)), 1);
         QCOMPARE(
@@ -180,7 +190,7 @@ private slots:
         QVERIFY(accepts(port));
 
         handler->removeDevice("A1", port);
-        QCOMPARE(handler->servers().value(port)->getDevEuiList(), QStringList({ "A2" }));
+        QCOMPARE(handler->devicesOnPort(port), QStringList({ "A2" }));
         QVERIFY(accepts(port));
         QVERIFY(!canBind(port));
 
@@ -200,7 +210,7 @@ private slots:
         QCOMPARE(
             logCount(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(otherPort)),
             1);
-        QVERIFY(!handler->served().contains("B1"));
+        QVERIFY(!handler->served().contains(CEui("B1")));
         // Its uplinks are no longer decoded.
         const int lines = logSpy->size();
         handler->newPacketReceivedSlot(uplink("B1", "0145230100"));
@@ -212,14 +222,13 @@ private slots:
     {
         const uint16_t port = freePort();
         handler->addNewDevice(description("C1", METER_APP_EUI, 0), port);
-        QTest::ignoreMessage(QtDebugMsg, "[CDeviceHandler::appendDevice] Device [C1] already exist!");
         DB::SDeviceRegMapDescription renamed = description("C1", METER_APP_EUI, 40);
         renamed.name = QStringLiteral("Renamed");
         handler->addNewDevice(renamed, port);
-        QCOMPARE(handler->servers().value(port)->getDevEuiList(), QStringList({ "C1" }));
+        QCOMPARE(handler->devicesOnPort(port), QStringList({ "C1" }));
         QCOMPARE(handler->served().size(), 1);
-        QCOMPARE(handler->served().value("C1").name, QStringLiteral("Renamed"));
-        QCOMPARE(handler->served().value("C1").startAddr, 40);
+        QCOMPARE(handler->served().value(CEui("C1")).name, QStringLiteral("Renamed"));
+        QCOMPARE(handler->served().value(CEui("C1")).startAddr, 40);
     }
 
     void movingToAnotherPort()
@@ -232,16 +241,31 @@ private slots:
 
         // D1 leaves the first port, which keeps serving D2.
         handler->addNewDevice(description("D1", METER_APP_EUI, 0), second);
-        QCOMPARE(handler->servers().value(first)->getDevEuiList(), QStringList({ "D2" }));
-        QCOMPARE(handler->servers().value(second)->getDevEuiList(), QStringList({ "D1" }));
+        QCOMPARE(handler->devicesOnPort(first), QStringList({ "D2" }));
+        QCOMPARE(handler->devicesOnPort(second), QStringList({ "D1" }));
 
         // D2 leaves too, in another letter case: the first port closes.
         handler->addNewDevice(description("d2", METER_APP_EUI, 10), second);
         QCOMPARE(handler->servers().keys(), QList<uint16_t>({ second }));
-        QCOMPARE(handler->servers().value(second)->getDevEuiList(), QStringList({ "D1", "d2" }));
-        QCOMPARE(handler->served().keys(), QStringList({ "D1", "D2" }));
+        QCOMPARE(handler->devicesOnPort(second), QStringList({ "D1", "d2" }));
+        QCOMPARE(handler->servedDevEuis(), QStringList({ "D1", "D2" }));
         QVERIFY(canBind(first));
         QVERIFY(!canBind(second));
+    }
+
+    void uplinkWithoutAStoreIsDroppedWithALogLine()
+    {
+        TestHandler noStore(nullptr);
+        DB::SDeviceRegMapDescription device;
+        device.devEui = QStringLiteral("70B3D5E75F600001");
+        device.appEui = METER_APP_EUI;
+        noStore.addNewDevice(device, freePort());
+        QSignalSpy data(&noStore, &CAllDeviceHandler::newDataForDevice);
+        noStore.newPacketReceivedSlot(uplink(device.devEui, "0145230100"));
+        QCOMPARE(data.size(), 0);
+        QCOMPARE(logCount(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
+                                         "uplink of [70B3D5E75F600001] dropped")),
+                 1);
     }
 
     void uplinkIsDecodedIntoTheStore_data()

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSslConfiguration>
@@ -27,7 +28,8 @@ public:
     QList<QWebSocket *> clients;
     QStringList received;
     QString pingReply = QStringLiteral("{\"cmd\":\"cmd\",\"err_string\":\"unknown_cmd\"}");
-    int pingDelayMs = 0;
+    // The ping's reply waits for releasePingReply() when held.
+    bool holdPingReply = false;
     QString authReply = QStringLiteral("{\"cmd\":\"auth_resp\",\"status\":true,\"token\":\"T0K3N\"}");
 
     FakeNetworkServer() { connect(&server, &QWebSocketServer::newConnection, this, &FakeNetworkServer::accept); }
@@ -35,6 +37,12 @@ public:
     bool start(quint16 _port = 0) { return server.listen(QHostAddress::LocalHost, _port); }
     QString url() const { return QStringLiteral("ws://127.0.0.1:%1").arg(server.serverPort()); }
     void send(const QString &_text) { clients.last()->sendTextMessage(_text); }
+
+    void releasePingReply()
+    {
+        if (heldPingClient)
+            heldPingClient->sendTextMessage(pingReply);
+    }
 
 signals:
     void messageReceived(QString);
@@ -51,12 +59,16 @@ private slots:
     }
 
 private:
+    QPointer<QWebSocket> heldPingClient;
+
     void answer(QWebSocket *_client, const QString &_text)
     {
         received << _text;
         if (_text.contains(QStringLiteral("\"cmd\":\"cmd\""))) {
-            const QString reply = pingReply;
-            QTimer::singleShot(pingDelayMs, _client, [_client, reply] { _client->sendTextMessage(reply); });
+            if (holdPingReply)
+                heldPingClient = _client;
+            else
+                _client->sendTextMessage(pingReply);
         } else if (_text.contains(QStringLiteral("\"cmd\":\"auth_req\""))) {
             _client->sendTextMessage(authReply);
         }
@@ -72,6 +84,8 @@ class TestServerHandler : public QObject
 
 private:
     CTestWorkDir dir;
+    // Deadlines and back-offs run on this clock: the tests move time on instead of waiting.
+    CManualClock *clock = nullptr;
     CServerHandler *handler = nullptr;
     FakeNetworkServer *fake = nullptr;
     QSignalSpy *statusSpy = nullptr;
@@ -123,7 +137,8 @@ private slots:
 
     void init()
     {
-        handler = new CServerHandler();
+        clock = new CManualClock();
+        handler = new CServerHandler(clock);
         fake = new FakeNetworkServer();
         QVERIFY(fake->start());
         statusSpy = new QSignalSpy(handler, &CServerHandler::changeServerStatus);
@@ -135,6 +150,7 @@ private slots:
         delete statusSpy;
         delete handler;
         delete fake;
+        delete clock;
     }
 
     void wireBytesAndLoginSequence()
@@ -187,7 +203,7 @@ private slots:
         // Refused: the link is idle, later pushes are ignored and nothing may be requested.
         QSignalSpy packetSpy(handler, &CServerHandler::newPacketReceived);
         fake->send(rxMessage("UNCONF_UP", "02", "00"));
-        QVERIFY(!packetSpy.wait(300));
+        QVERIFY(!packetSpy.wait(100));
         QVERIFY(!handler->getDevicesList({ QStringLiteral("AA") }));
         QCOMPARE(logCount(QStringLiteral("[CServerHandler::getDevicesList] Invalid connection to server! Return")), 1);
     }
@@ -202,14 +218,22 @@ private slots:
         QSignalSpy connectionSpy(&fake->server, &QWebSocketServer::newConnection);
         fake->clients.last()->close();
         QTRY_COMPARE(lastStatus(), COMM::eDisconnected);
-        QVERIFY(!connectionSpy.wait(1500));
+        clock->advance(120000);
+        QVERIFY(!connectionSpy.wait(100));
     }
 
     void latePingReply()
     {
-        fake->pingDelayMs = 2500;
+        fake->holdPingReply = true;
         handler->connectSlot(fake->url(), QStringLiteral("operator"), QStringLiteral("secret"));
-        QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eSuccess, 6000);
+        QTRY_COMPARE(lastStatus(), COMM::ePingWaiting);
+        clock->advance(1999);
+        QCOMPARE(lastStatus(), COMM::ePingWaiting);
+        clock->advance(1);
+        QCOMPARE(lastStatus(), COMM::eInvalidPing);
+        QTRY_VERIFY(fake->received.size() == 1);
+        fake->releasePingReply();
+        QTRY_COMPARE(lastStatus(), COMM::eSuccess);
         QCOMPARE(statuses(),
             (Statuses {
                 COMM::eDisconnected, COMM::ePingWaiting, COMM::eInvalidPing, COMM::eAuthWaiting, COMM::eSuccess }));
@@ -281,16 +305,13 @@ private slots:
         QVERIFY(handler->getDevicesList({ QStringLiteral("E2") }));
         QVERIFY(messageSpy.wait());
         QVERIFY(fake->received.last().contains(QStringLiteral("[\"E1\"]")));
-        QVERIFY(!messageSpy.wait(500));
+        QVERIFY(!messageSpy.wait(100));
         QCOMPARE(fake->received.size(), 3);
 
         // A failed answer ends the first request at once and lets the second go.
-        QElapsedTimer clock;
-        clock.start();
         fake->send(
             QStringLiteral("{\"cmd\":\"get_devices_resp\",\"status\":false,\"err_string\":\"inaccessible_command\"}"));
         QTRY_COMPARE(fake->received.size(), 4);
-        QVERIFY(clock.elapsed() < 5000);
         QVERIFY(fake->received.last().contains(QStringLiteral("[\"E2\"]")));
         QCOMPARE(respSpy.count(), 1);
         QCOMPARE(respSpy.at(0).at(0).toBool(), false);
@@ -312,11 +333,12 @@ private slots:
     {
         QVERIFY(logIn());
         QSignalSpy respSpy(handler, &CServerHandler::getDevicesListResp);
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(handler->getDevicesList({ QStringLiteral("E1") }));
-        QVERIFY(respSpy.wait(12000));
-        QVERIFY(clock.elapsed() >= 9000);
+        QTRY_COMPARE(fake->received.size(), 3);
+        clock->advance(9999);
+        QVERIFY(!respSpy.wait(50));
+        clock->advance(1);
+        QTRY_COMPARE(respSpy.count(), 1);
         QCOMPARE(fake->received.size(), 3);
         QCOMPARE(respSpy.count(), 1);
         QCOMPARE(respSpy.at(0).at(0).toBool(), false);
@@ -334,7 +356,12 @@ private slots:
         QVERIFY(logIn());
         statusSpy->clear();
         fake->clients.last()->close();
-        QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eSuccess, 5000);
+        QTRY_COMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")), 1);
+        clock->advance(999);
+        QVERIFY(!QTest::qWaitFor([this] { return lastStatus() == COMM::ePingWaiting; }, 100));
+        clock->advance(1);
+        QTRY_COMPARE(lastStatus(), COMM::eSuccess);
         QCOMPARE(
             statuses(), (Statuses { COMM::eDisconnected, COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
         QCOMPARE(
@@ -351,13 +378,16 @@ private slots:
         fake->server.close();
         fake->clients.last()->close();
         // The first retry meets a closed port; the next waits twice as long.
-        QTRY_COMPARE_WITH_TIMEOUT(
-            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 2000 ms")), 1,
-            5000);
+        QTRY_COMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")), 1);
+        clock->advance(1000);
+        QTRY_COMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 2000 ms")), 1);
         QVERIFY(logContains(QStringLiteral("Connection refused")));
         QVERIFY(fake->start(port));
         statusSpy->clear();
-        QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eSuccess, 5000);
+        clock->advance(2000);
+        QTRY_COMPARE(lastStatus(), COMM::eSuccess);
         QCOMPARE(statuses(), (Statuses { COMM::ePingWaiting, COMM::eAuthWaiting, COMM::eSuccess }));
 
         // The operator's own connect starts the back-off afresh.
@@ -369,6 +399,61 @@ private slots:
             1);
     }
 
+    void stableConnectionStartsTheBackOffAfresh()
+    {
+        QVERIFY(logIn());
+        const auto retryIn = [this](int _ms) {
+            return logCount(
+                QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in %1 ms").arg(_ms));
+        };
+        const auto dropAndReturn = [this, retryIn](int _delayMs) {
+            const int before = retryIn(_delayMs);
+            fake->clients.last()->close();
+            if (!QTest::qWaitFor([&] { return retryIn(_delayMs) == before + 1; }, 5000))
+                return false;
+            statusSpy->clear();
+            clock->advance(_delayMs);
+            return QTest::qWaitFor([this] { return lastStatus() == COMM::eSuccess; }, 5000);
+        };
+        QVERIFY(dropAndReturn(1000));
+        QCOMPARE(retryIn(1000), 1);
+        // Lost again before a minute passed: the delay doubles.
+        clock->advance(59999);
+        QVERIFY(dropAndReturn(2000));
+        QCOMPARE(retryIn(2000), 1);
+        // A minute logged in: the next loss starts from the first delay again.
+        clock->advance(60000);
+        QVERIFY(dropAndReturn(1000));
+        QCOMPARE(retryIn(1000), 2);
+        QCOMPARE(retryIn(4000), 0);
+    }
+
+    void silentLinkIsNoticedByItsPing()
+    {
+        QVERIFY(logIn());
+        const QString lost
+            = QStringLiteral("WARNING: [CServerHandler::pongTimeoutSlot] No answer to a ping within 10000 ms, "
+                             "the link to [%1] is lost")
+                  .arg(fake->url());
+        // A live peer answers the ping in time.
+        clock->advance(30000);
+        QTest::qWait(100);
+        clock->advance(10000);
+        QCOMPARE(logCount(lost), 0);
+        QCOMPARE(lastStatus(), COMM::eSuccess);
+
+        // A peer that passes nothing: the ping goes unanswered within its ten seconds.
+        clock->advance(20000);
+        clock->advance(10000);
+        QCOMPARE(logCount(lost), 1);
+        QTRY_COMPARE(lastStatus(), COMM::eDisconnected);
+        QTRY_COMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")), 1);
+        clock->advance(1000);
+        QTRY_COMPARE(lastStatus(), COMM::eSuccess);
+        QCOMPARE(fake->clients.size(), 2);
+    }
+
     void refusedLoginStopsRetries()
     {
         QVERIFY(logIn());
@@ -376,7 +461,10 @@ private slots:
         QTest::ignoreMessage(
             QtDebugMsg, "[CServerHandler::textMessageReceivedSlot] State=auth: unknown message[4], err[bad]");
         fake->clients.last()->close();
-        QTRY_COMPARE_WITH_TIMEOUT(lastStatus(), COMM::eInvalidAuth, 5000);
+        QTRY_COMPARE(
+            logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")), 1);
+        clock->advance(1000);
+        QTRY_COMPARE(lastStatus(), COMM::eInvalidAuth);
         QSignalSpy connectionSpy(&fake->server, &QWebSocketServer::newConnection);
         fake->clients.last()->close();
         QTRY_COMPARE(lastStatus(), COMM::eDisconnected);
@@ -384,14 +472,15 @@ private slots:
             logCount(QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in 1000 ms")),
             1);
         QVERIFY(!logContains(QStringLiteral("next attempt in 2000 ms")));
-        QVERIFY(!connectionSpy.wait(2500));
+        clock->advance(120000);
+        QVERIFY(!connectionSpy.wait(100));
     }
 
     void oversizedMessageIsRefused()
     {
         QVERIFY(logIn());
         QSignalSpy packetSpy(handler, &CServerHandler::newPacketReceived);
-        const int limit = 1024 * 1024;
+        const int limit = 16 * 1024 * 1024;
         // Just under the limit still arrives whole.
         const QString near = rxMessage("UNCONF_UP", "01", QString(2 * ((limit - 1024) / 2), QLatin1Char('a')));
         fake->send(near);
@@ -404,6 +493,8 @@ private slots:
         QCOMPARE(packetSpy.count(), 1);
         QCOMPARE(fake->clients.first()->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
         QVERIFY(logContains(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [1009]")));
+        QVERIFY(logContains(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of "
+                                           "16777216 bytes was refused")));
     }
 
     void socketErrorIsLogged()

@@ -465,6 +465,39 @@ private slots:
                             "(SELECT device FROM devices WHERE dev_eui='N1');"),
                  QVariantList{"held:abcd"});
     }
+
+    void storeThatCannotOpenSaysWhy()
+    {
+        // A directory where the database file should be.
+        QVERIFY(QDir().mkpath(QStringLiteral("broken/server.db")));
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        QTest::ignoreMessage(QtDebugMsg,
+                             QRegularExpression("^CRITICAL_ERROR! Data base hasn't been created/opened! Error_text\\[.*"
+                                                "\\]. DataBaseHandler is not running!$"));
+        CDataBaseHandler broken(QStringLiteral("broken/server.db"));
+        QString reason;
+        QVERIFY(!broken.open(&reason));
+        QVERIFY(reason.contains("CRITICAL_ERROR! Data base hasn't been created/opened!"));
+        QCOMPARE(log.size(), 1);
+
+        // Once the file can be made, a store on it creates both tables.
+        QVERIFY(QDir().rmdir(QStringLiteral("broken/server.db")));
+        CDataBaseHandler fresh(QStringLiteral("broken/server.db"));
+        QVERIFY(fresh.open());
+        QVERIFY(QFile::exists(QStringLiteral("broken/server.db")));
+        QSqlDatabase reader = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("broken-reader"));
+        reader.setDatabaseName(QStringLiteral("broken/server.db"));
+        QVERIFY(reader.open());
+        QSqlQuery tables(reader);
+        QVERIFY(tables.exec("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%' "
+                            "ORDER BY name;"));
+        QStringList names;
+        while (tables.next())
+            names << tables.value(0).toString();
+        QCOMPARE(names, QStringList({"dev_data", "devices"}));
+        tables = QSqlQuery();
+        reader.close();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStore)

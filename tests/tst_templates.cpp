@@ -17,8 +17,11 @@
 class TestHandler : public CAllDeviceHandler
 {
 public:
-    TestHandler() = default;
-    void rescan() { init(); }
+    TestHandler()
+        : CAllDeviceHandler(nullptr, QDir::current().filePath(DEVICE_FOLDER))
+    {
+    }
+    void rescan() { loadTemplates(); }
     const QMap<QString, SDeviceTemplate> &loaded() const { return templates; }
 };
 
@@ -122,7 +125,7 @@ private slots:
         const SDeviceTemplateInfo info = handler.getTemplateInfo("0A0B0C0D01020304");
         QCOMPARE(info.appEui, QString("0A0B0C0D01020304"));
         QCOMPARE(info.devType, QString("Meter"));
-        QCOMPARE(info.color, QColor(0x94, 0x99, 0x9d));
+        QCOMPARE(QColor(info.color), QColor(0x94, 0x99, 0x9d));
     }
 
     void workedExampleRegisterMap()
@@ -156,7 +159,7 @@ private slots:
         const SDeviceTemplateInfo info = handler.getTemplateInfo("FFFFFFFFFFFFFFFF");
         QVERIFY(info.appEui.isEmpty());
         QVERIFY(info.devType.isEmpty());
-        QVERIFY(!info.color.isValid());
+        QVERIFY(!QColor(info.color).isValid());
         const SDeviceRegMap map = handler.getRegMapDescription("FFFFFFFFFFFFFFFF");
         QVERIFY(map.appEui.isEmpty());
         QVERIFY(map.registers.isEmpty());
@@ -396,7 +399,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "[SDeviceTemplate] Invalid color name [blurple]");
         const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(1, 3) + "]", ", \"color\": \"blurple\"")));
         QVERIFY(t.valid);
-        QCOMPARE(t.color, QColor(0x94, 0x99, 0x9d));
+        QCOMPARE(QColor(t.color), QColor(0x94, 0x99, 0x9d));
     }
 
     void goodColourNames_data()
@@ -405,6 +408,9 @@ private slots:
         QTest::addColumn<QColor>("expected");
         QTest::newRow("hex") << QByteArray("#ff8000") << QColor(255, 128, 0);
         QTest::newRow("svg name") << QByteArray("teal") << QColor(0, 128, 128);
+        QTest::newRow("short hex") << QByteArray("#f80") << QColor(255, 136, 0);
+        QTest::newRow("name in capitals") << QByteArray("DarkOrange") << QColor(255, 140, 0);
+        QTest::newRow("12 digits") << QByteArray("#ffff80800000") << QColor(255, 128, 0);
     }
 
     void goodColourNames()
@@ -412,7 +418,7 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(QColor, expected);
         const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(1, 3) + "]", ", \"color\": \"" + name + "\"")));
-        QCOMPARE(t.color, expected);
+        QCOMPARE(QColor(t.color), expected);
     }
 
     void capitalRssiIsUnknownButTemplateValid()

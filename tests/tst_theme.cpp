@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "app/constants.h"
+#include "ui/palette.h"
 #include "app/globaltables.h"
 #include "ui/theme.h"
 
@@ -104,6 +105,12 @@ private slots:
         widget.ensurePolished();
         qInstallMessageHandler(previous);
         QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+    }
+
+    void logoIconLoaded()
+    {
+        loadThemeIcons();
+        QVERIFY(!logoIcon.availableSizes().isEmpty());
     }
 
     void everyNamedIconIsInTheResources_data()

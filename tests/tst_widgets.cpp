@@ -14,7 +14,7 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
-#include "devices/calldevicehandler.h"
+#include "gateway/cgateway.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/cdevicedelegat.h"
 #include "ui/cdevicesearchmodel.h"
@@ -24,7 +24,7 @@
 #include "ui/csearcheditwidget.h"
 #include "ui/csimpleregisterdelegat.h"
 #include "ui/csimpleregistereditwidget.h"
-#include "ui/registercolumns.h"
+#include "store/storecolumns.h"
 #include "testworkdir.h"
 
 namespace {
@@ -104,6 +104,7 @@ class TestWidgets : public QObject
 
 private:
     CTestWorkDir workDir;
+    std::unique_ptr<CGateway> gateway;
 
     static QString qs(const char *text) { return QString::fromUtf8(text); }
 
@@ -128,7 +129,10 @@ private slots:
             "reg_bit_size": 16, "data_name": "T" } ] } ] })";
         QCOMPARE(file.write(json), qint64(json.size()));
         file.close();
-        QCOMPARE(CAllDeviceHandler::getInstance()->getTemplateInfo(ORANGE_EUI).color, QColor(255, 128, 0));
+        gateway = std::make_unique<CGateway>(SGatewayConfig());
+        QString error;
+        QVERIFY2(gateway->start(&error), qPrintable(error));
+        QCOMPARE(QColor(gateway->templateInfo(ORANGE_EUI).color), QColor(255, 128, 0));
     }
 
 
@@ -161,7 +165,7 @@ private slots:
             model.setData(model.index(r, 2), appEui);
             model.setData(model.index(r, 3), QStringLiteral("0011223344556677"));
         }
-        CDeviceDelegat delegate(nullptr);
+        CDeviceDelegat delegate(gateway.get(), nullptr);
         const QImage image = paintRow(delegate, model, row, QStyle::State(state), QSize(300, 30));
         QVERIFY2(sameColour(cardFill(image), expected), qPrintable(cardFill(image).name(QColor::HexArgb)));
         if (appEui == ORANGE_EUI && row == 0 && state == QStyle::State_None) {
@@ -173,7 +177,7 @@ private slots:
     void deviceCardNeedsSixColumns()
     {
         QStandardItemModel model(1, 5);
-        CDeviceDelegat delegate(nullptr);
+        CDeviceDelegat delegate(gateway.get(), nullptr);
         QTest::ignoreMessage(QtDebugMsg, "[CDeviceDelegat::paintAllRow] ERROR: invalid input data size!");
         QVERIFY(isBlank(paintRow(delegate, model, 0, QStyle::State_None, QSize(300, 30))));
     }
@@ -182,7 +186,7 @@ private slots:
     {
         QStandardItemModel model(1, 14);
         const QStyleOptionViewItem option;
-        QCOMPARE(CDeviceDelegat(nullptr).sizeHint(option, model.index(0, 0)), QSize(100, 30));
+        QCOMPARE(CDeviceDelegat(nullptr, nullptr).sizeHint(option, model.index(0, 0)), QSize(100, 30));
         QCOMPARE(CRegisterDelegat().sizeHint(option, model.index(0, 0)), QSize(100, 40));
         QCOMPARE(CSimpleRegisterDelegat(nullptr).sizeHint(option, model.index(0, 0)), QSize(200, 65));
     }

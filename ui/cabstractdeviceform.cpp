@@ -14,13 +14,12 @@
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 
-#include "devices/calldevicehandler.h"
+#include "gateway/cgateway.h"
 #include "ui/cdevicedelegat.h"
 #include "ui/cdevicesearchmodel.h"
 #include "ui/csearcheditwidget.h"
 #include "ui/csimpleregisterdelegat.h"
-#include "ui/devicecolumns.h"
-#include "ui/registercolumns.h"
+#include "store/storecolumns.h"
 
 namespace {
 
@@ -46,8 +45,9 @@ QPushButton *dialogButton(const QString &_text, const QString &_objectName, QWid
 
 } // namespace
 
-CAbstractDeviceForm::CAbstractDeviceForm(QWidget *parent)
+CAbstractDeviceForm::CAbstractDeviceForm(CGateway *_gateway, QWidget *parent)
     : QDialog(parent)
+    , gateway(_gateway)
     , titleLabel(new QLabel(tr("Add new device interface"), this))
     , pageStack(new QStackedLayout())
     , statusLabel(new QLabel(this))
@@ -111,7 +111,7 @@ CAbstractDeviceForm::CAbstractDeviceForm(QWidget *parent)
     listPageLayout->setSpacing(5);
     deviceProxyModel->setSourceModel(deviceSourceModel);
     deviceView->setModel(deviceProxyModel);
-    deviceView->setItemDelegate(new CDeviceDelegat(deviceView));
+    deviceView->setItemDelegate(new CDeviceDelegat(gateway, deviceView));
     deviceView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     listPageLayout->addWidget(searchEdit);
     listPageLayout->addWidget(deviceView, 50);
@@ -175,11 +175,11 @@ QList<SDeviceTemplateInfo> CAbstractDeviceForm::fillDeviceTypeGrid()
         delete item->widget();
         delete item;
     }
-    const QList<SDeviceTemplateInfo> templates = CAllDeviceHandler::getInstance()->getTemplateList();
+    const QList<SDeviceTemplateInfo> templates = gateway->templates();
     for (int i = 0; i < templates.size(); ++i) {
         auto *label = new QLabel(templates.at(i).devType, this);
         label->setStyleSheet(
-            QStringLiteral("QLabel {padding: 5px; background-color: %1;}").arg(templates.at(i).color.name()));
+            QStringLiteral("QLabel {padding: 5px; background-color: %1;}").arg(templates.at(i).color));
         deviceTypeGrid->addWidget(label, i / DEVICE_TYPES_PER_ROW, i % DEVICE_TYPES_PER_ROW);
     }
     return templates;

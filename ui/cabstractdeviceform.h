@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devices/registerdescription.h"
+#include "store/registerdescription.h"
 
 #include <QDialog>
 #include <QItemSelection>
@@ -10,6 +10,7 @@
 #include <QVariant>
 
 class CDeviceSearchModel;
+class CGateway;
 class CSearchEditWidget;
 class QGridLayout;
 class QLabel;
@@ -30,7 +31,7 @@ public:
     // Pages of pageStack.
     enum EPage { eStatusPage = 0, eDeviceListPage = 1 };
 
-    explicit CAbstractDeviceForm(QWidget *parent = nullptr);
+    explicit CAbstractDeviceForm(CGateway *_gateway, QWidget *parent = nullptr);
 
 signals:
     void refreshDeviceList(QString _search = QString());
@@ -50,6 +51,7 @@ protected:
     // Appends a row to registerModel with the given (column, value) cells, edit role.
     void appendRegisterRow(const QList<QPair<int, QVariant>> &_cells);
 
+    CGateway *gateway;
     QLabel *titleLabel;
     QStackedLayout *pageStack;
     QLabel *statusLabel;

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/constants.h"
+#include "ui/palette.h"
 #include "ui/cardpainting.h"
 
 namespace {

@@ -1,54 +1,29 @@
 #include "ui/caddnewdeviceform.h"
 
-#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QStandardItemModel>
-#include <QTcpServer>
 
-#include <algorithm>
-
+#include "app/ceui.h"
 #include "app/clogfile.h"
-#include "devices/calldevicehandler.h"
-#include "server/cserverhandler.h"
-#include "store/cdatabasehandler.h"
 #include "ui/cdevicesearchmodel.h"
 #include "ui/cusernotice.h"
-#include "ui/devicecolumns.h"
-#include "ui/registercolumns.h"
+#include "store/storecolumns.h"
 #include "ui/registertext.h"
 
 namespace {
 
-const int LAST_REGISTER_ADDRESS = 65535;
 const int LAST_TCP_PORT = 65535;
-
-// Lowest and highest register address the map takes from _startAddr on; a value
-// takes one register per started 16 bits, and at least one.
-QPair<qint64, qint64> registerSpan(qint64 _startAddr, const QList<SRegisterDescription> &_registers)
-{
-    qint64 lowest = _startAddr;
-    qint64 highest = _startAddr;
-    for (const SRegisterDescription &reg : _registers) {
-        const qint64 first = _startAddr + reg.offset;
-        lowest = std::min(lowest, first);
-        highest = std::max(highest, first + std::max(1, registerCount(reg.bitSize)) - 1);
-    }
-    return { lowest, highest };
-}
 
 } // namespace
 
-CAddNewDeviceForm *CAddNewDeviceForm::getInstance()
+CAddNewDeviceForm::CAddNewDeviceForm(CGateway *_gateway, QWidget *parent)
+    : CAbstractDeviceForm(_gateway, parent)
 {
-    static CAddNewDeviceForm *instance = new CAddNewDeviceForm();
-    return instance;
 }
-
-CAddNewDeviceForm::CAddNewDeviceForm() = default;
 
 void CAddNewDeviceForm::deviceSearchNameSlot(QString str)
 {
@@ -61,14 +36,12 @@ void CAddNewDeviceForm::refresh()
     startAddressErrorButton->hide();
     portEdit->clear();
     startAddressEdit->clear();
-    QStringList appEuis;
-    for (const SDeviceTemplateInfo &info : fillDeviceTypeGrid())
-        appEuis.append(info.appEui);
+    fillDeviceTypeGrid();
 
     registerModel->removeRows(0, registerModel->rowCount());
     currentAppEui.clear();
     pageStack->setCurrentIndex(eStatusPage);
-    if (CServerHandler::getInstance()->getDevicesList(appEuis))
+    if (gateway->requestDeviceList())
         statusLabel->setText(tr("WAITING..."));
     else
         statusLabel->setText(tr("EMPTY LIST OF\nKNOWN DEVICE TYPES"));
@@ -90,11 +63,10 @@ void CAddNewDeviceForm::getDevicesListRespSlot(bool status, QList<API::SServerDe
         showStatus(tr("EMPTY DEVICE LIST\nFROM SERVER"));
         return;
     }
-    const QStringList registered = CDataBaseHandler::getInstance()->getRegisteredDevices();
+    const QStringList registered = gateway->registeredDevices();
     deviceSourceModel->removeRows(0, deviceSourceModel->rowCount());
-    const CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
     for (const API::SServerDeviceInfo &info : _regInfoList) {
-        if (registered.contains(info.devEui.toUpper()) || registry->getTemplateInfo(info.appEui).appEui.isEmpty())
+        if (registered.contains(CEui(info.devEui).text()) || gateway->templateInfo(info.appEui).appEui.isEmpty())
             continue;
         const int row = deviceSourceModel->rowCount();
         deviceSourceModel->insertRow(row);
@@ -118,7 +90,7 @@ void CAddNewDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
         return;
     currentAppEui = appEui;
     registerModel->removeRows(0, registerModel->rowCount());
-    const SDeviceRegMap map = CAllDeviceHandler::getInstance()->getRegMapDescription(appEui);
+    const SDeviceRegMap map = gateway->regMap(appEui);
     for (const SRegisterDescription &reg : map.registers)
         appendRegisterRow({ { REG_COL_NAME, reg.name },
                             { REG_COL_SOURCE, reg.source },
@@ -134,12 +106,13 @@ bool CAddNewDeviceForm::readPort(uint16_t &_port)
     bool ok = false;
     const int port = portEdit->text().toInt(&ok, 10);
     const bool valid = ok && port >= 1 && port <= LAST_TCP_PORT;
+    portErrorButton->setToolTip(tr("Invalid TCP port (is used or unsupported)"));
     portErrorButton->setVisible(!valid);
     _port = valid ? static_cast<uint16_t>(port) : 0;
     return valid;
 }
 
-bool CAddNewDeviceForm::readStartAddress(const QList<SRegisterDescription> &_registers, int32_t &_startAddr)
+bool CAddNewDeviceForm::readStartAddress(int32_t &_startAddr)
 {
     if (startAddressEdit->text().isEmpty()) {
         startAddressErrorButton->setToolTip(tr("Empty start address"));
@@ -148,8 +121,7 @@ bool CAddNewDeviceForm::readStartAddress(const QList<SRegisterDescription> &_reg
     }
     bool ok = false;
     const int startAddr = startAddressEdit->text().toInt(&ok, 10);
-    const QPair<qint64, qint64> span = registerSpan(startAddr, _registers);
-    if (!ok || startAddr < 0 || span.first < 0 || span.second > LAST_REGISTER_ADDRESS) {
+    if (!ok || startAddr < 0) {
         startAddressErrorButton->setToolTip(tr("Invalid start address: the device's registers must lie in 0-65535"));
         startAddressErrorButton->show();
         return false;
@@ -159,15 +131,23 @@ bool CAddNewDeviceForm::readStartAddress(const QList<SRegisterDescription> &_reg
     return true;
 }
 
-bool CAddNewDeviceForm::portAvailable(uint16_t _port)
+void CAddNewDeviceForm::markRefusal(const SGatewayResult &_result)
 {
-    QTcpServer probe;
-    if (probe.listen(QHostAddress::Any, _port)) {
-        probe.close();
-        return true;
+    switch (_result.error) {
+    case EGatewayError::INVALID_PORT:
+    case EGatewayError::PORT_BUSY:
+        // The marker's own tool tip says the port is used or unsupported.
+        portErrorButton->show();
+        break;
+    case EGatewayError::INVALID_START_ADDRESS:
+    case EGatewayError::OVERLAP:
+        startAddressErrorButton->setToolTip(_result.message);
+        startAddressErrorButton->show();
+        break;
+    default:
+        CUserNotice::notify(this, QMessageBox::Critical, tr("Add new device status"), _result.message);
+        break;
     }
-    // Held by the gateway itself: the new device shares that port's server.
-    return CAllDeviceHandler::getInstance()->getPortList().contains(_port);
 }
 
 QList<SRegisterDescription> CAddNewDeviceForm::editedRegisters() const
@@ -196,34 +176,27 @@ void CAddNewDeviceForm::addDeviceSlot()
     if (pageStack->currentIndex() != eDeviceListPage || !current.isValid())
         return;
 
-    const QList<SRegisterDescription> registers = editedRegisters();
     uint16_t port = 0;
     int32_t startAddr = 0;
     const bool portValid = readPort(port);
-    const bool startValid = readStartAddress(registers, startAddr);
+    const bool startValid = readStartAddress(startAddr);
     if (!portValid || !startValid)
         return;
-    if (!portAvailable(port)) {
-        portErrorButton->show();
-        return;
-    }
-    portErrorButton->hide();
 
     DB::SDeviceRegMapDescription description;
     description.devEui = deviceProxyModel->index(current.row(), DEV_COL_DEV_EUI).data().toString();
     description.name = deviceProxyModel->index(current.row(), DEV_COL_NAME).data().toString();
     description.appEui = currentAppEui;
     description.startAddr = startAddr;
-    description.registers = registers;
+    description.registers = editedRegisters();
 
-    if (!CDataBaseHandler::getInstance()->registerNewDevice(description, port)) {
-        CLogFile::addLog(QStringLiteral("ERROR: [CAddNewDeviceForm::addDeviceSlot] device is not created!"));
-        CUserNotice::notify(this, QMessageBox::Critical, tr("Add new device status"),
-                            tr("Device is not added! See LOG-file for more details"));
+    const SGatewayResult result = gateway->addDevice(description, port);
+    if (!result.ok()) {
+        markRefusal(result);
         return;
     }
-    CAllDeviceHandler::getInstance()->addNewDevice(description, port);
-    CLogFile::addLog(QStringLiteral("INFO: [CAddNewDeviceForm::addDeviceSlot] device created successfully"));
+    portErrorButton->hide();
+    startAddressErrorButton->hide();
     accept();
     emit refreshDeviceList(QString());
 }

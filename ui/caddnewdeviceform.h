@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include "gateway/cgateway.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
 #include "ui/cabstractdeviceform.h"
@@ -14,7 +15,7 @@ class CAddNewDeviceForm : public CAbstractDeviceForm
     Q_OBJECT
 
 public:
-    static CAddNewDeviceForm *getInstance();
+    explicit CAddNewDeviceForm(CGateway *_gateway, QWidget *parent = nullptr);
 
 public slots:
     void getDevicesListRespSlot(bool status, QList<API::SServerDeviceInfo> _regInfoList);
@@ -26,12 +27,11 @@ protected slots:
     void addDeviceSlot() override;
 
 private:
-    CAddNewDeviceForm();
-
     void showStatus(const QString &_text);
     // Each shows its field's marker and answers false when the field is not usable.
     bool readPort(uint16_t &_port);
-    bool readStartAddress(const QList<SRegisterDescription> &_registers, int32_t &_startAddr);
-    bool portAvailable(uint16_t _port);
+    bool readStartAddress(int32_t &_startAddr);
+    // Shows the marker of the field the gateway refused, with its reason as tool tip.
+    void markRefusal(const SGatewayResult &_result);
     QList<SRegisterDescription> editedRegisters() const;
 };

@@ -5,23 +5,12 @@
 #include <QPainter>
 
 #include "app/constants.h"
-#include "devices/calldevicehandler.h"
+#include "ui/palette.h"
+#include "gateway/cgateway.h"
+#include "store/storecolumns.h"
 #include "ui/cardpainting.h"
 
 namespace {
-
-enum EDeviceColumn { NameColumn = 1, AppEuiColumn = 2, DevEuiColumn = 3, DeviceColumnCount = 6 };
-
-// Type names and colours by AppEUI, shared by every device list; templates are fixed
-// while the program runs, so an entry is asked for once.
-const SDeviceTemplateInfo &typeInfo(const QString &_appEui)
-{
-    static QMap<QString, SDeviceTemplateInfo> cache;
-    auto found = cache.find(_appEui);
-    if (found == cache.end())
-        found = cache.insert(_appEui, CAllDeviceHandler::getInstance()->getTemplateInfo(_appEui));
-    return *found;
-}
 
 QColor cardColor(const QStyleOptionViewItem &_option, int _row, const QColor &_typeColor)
 {
@@ -33,25 +22,34 @@ QColor cardColor(const QStyleOptionViewItem &_option, int _row, const QColor &_t
 
 } // namespace
 
-CDeviceDelegat::CDeviceDelegat(QObject *parent)
+CDeviceDelegat::CDeviceDelegat(const CGateway *_gateway, QObject *parent)
     : QStyledItemDelegate(parent)
+    , gateway(_gateway)
 {
+}
+
+const SDeviceTemplateInfo &CDeviceDelegat::typeInfo(const QString &_appEui) const
+{
+    auto found = typeCache.find(_appEui);
+    if (found == typeCache.end())
+        found = typeCache.insert(_appEui, gateway ? gateway->templateInfo(_appEui) : SDeviceTemplateInfo());
+    return *found;
 }
 
 void CDeviceDelegat::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     const QAbstractItemModel *model = index.model();
-    if (model->columnCount() != DeviceColumnCount) {
+    if (model->columnCount() != DEV_COLUMN_COUNT) {
         qDebug().noquote() << "[CDeviceDelegat::paintAllRow] ERROR: invalid input data size!";
         return;
     }
     const auto text = [&](int column) { return model->index(index.row(), column, index.parent()).data().toString(); };
-    const SDeviceTemplateInfo &info = typeInfo(text(AppEuiColumn));
+    const SDeviceTemplateInfo &info = typeInfo(text(DEV_COL_APP_EUI));
     const QRect rect = option.rect;
-    beginCard(painter, rect, cardColor(option, index.row(), info.color));
+    beginCard(painter, rect, cardColor(option, index.row(), QColor(info.color)));
 
     const QFont titleFont = boldPixelFont(painter->font(), 12);
-    const QString name = text(NameColumn);
+    const QString name = text(DEV_COL_NAME);
     const int h1 = textHeight(titleFont, name);
     painter->setFont(titleFont);
     painter->setPen(cosmeticPen(QCT_GLOB_BLUE1_D2));
@@ -59,7 +57,7 @@ void CDeviceDelegat::paint(QPainter *painter, const QStyleOptionViewItem &option
                       Qt::AlignLeft, name);
 
     const QFont smallFont = boldPixelFont(painter->font(), 9);
-    const QString devEui = text(DevEuiColumn);
+    const QString devEui = text(DEV_COL_DEV_EUI);
     const int top = rect.top() + 2 + h1;
     const int width = rect.width() - 4;
     painter->setFont(smallFont);

@@ -11,18 +11,12 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
-#include "store/cdatabasehandler.h"
+#include "gateway/cgateway.h"
 #include "ui/cusernotice.h"
-#include "ui/devicecolumns.h"
-#include "ui/registercolumns.h"
+#include "store/storecolumns.h"
 
-CEditDeviceForm *CEditDeviceForm::getInstance()
-{
-    static CEditDeviceForm *instance = new CEditDeviceForm();
-    return instance;
-}
-
-CEditDeviceForm::CEditDeviceForm()
+CEditDeviceForm::CEditDeviceForm(CGateway *_gateway, QWidget *parent)
+    : CAbstractDeviceForm(_gateway, parent)
 {
     titleLabel->setText(tr("Edit device's parameters interface"));
     // One given device: no search proxy, the list page for good.
@@ -73,7 +67,7 @@ void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
         return;
     const QVariant deviceId = deviceSourceModel->index(0, DEV_COL_DEVICE).data();
     const QVariant port = deviceSourceModel->index(0, DEV_COL_PORT).data();
-    QSqlQuery query = CDataBaseHandler::getInstance()->getRegisters(deviceId.toUInt());
+    QSqlQuery query = gateway->registers(deviceId.toUInt());
     const int copied[] = { REG_COL_REG_ADDR, REG_COL_START_VALUE, REG_COL_GRATING_PERIOD, REG_COL_DATA_TYPE,
                            REG_COL_NAME,     REG_COL_SOURCE,      REG_COL_UNIT };
     while (query.next()) {
@@ -98,7 +92,7 @@ void CEditDeviceForm::addDeviceSlot()
         reg.unit = cell(REG_COL_UNIT).toString();
         update.registers.append(reg);
     }
-    if (!CDataBaseHandler::getInstance()->updateRegInfo(update)) {
+    if (!gateway->editDevice(update).ok()) {
         CLogFile::addLog(QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] device's register update failed!"));
         CUserNotice::notify(this, QMessageBox::Critical, tr("Edit device status"),
                             tr("Device's registers are not updated! See LOG-file for more details"));

@@ -9,7 +9,7 @@ class CEditDeviceForm : public CAbstractDeviceForm
     Q_OBJECT
 
 public:
-    static CEditDeviceForm *getInstance();
+    explicit CEditDeviceForm(CGateway *_gateway, QWidget *parent = nullptr);
 
 public slots:
     void setOriginal(uint32_t _deviceId, QString _devEui, QString _devName, QString _appEui, uint16_t _port,
@@ -20,7 +20,4 @@ protected slots:
     void refresh() override;
     void deviceListSelectSlot(QItemSelection item1, QItemSelection item2) override;
     void addDeviceSlot() override;
-
-private:
-    CEditDeviceForm();
 };

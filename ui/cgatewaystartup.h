@@ -2,17 +2,16 @@
 
 #include <memory>
 
-class MainWindow;
-class QThread;
+#include "gateway/cgateway.h"
 
-// Brings the services up once the settings and the log exist: server link, register
-// store on a thread of its own, device registry with its templates, the two device
-// dialogs, their connections and the main window. Tears the store thread down again.
+class MainWindow;
+
+// The windowed start: builds the gateway core, and once its store is open the main
+// window as its client. Tells the operator, the log and stderr when the store cannot be opened.
 class CGatewayStartup
 {
 public:
-    CGatewayStartup();
-    // Stops and joins the store's thread.
+    explicit CGatewayStartup(const SGatewayConfig &_config = SGatewayConfig());
     ~CGatewayStartup();
     CGatewayStartup(const CGatewayStartup &) = delete;
     CGatewayStartup &operator=(const CGatewayStartup &) = delete;
@@ -20,8 +19,9 @@ public:
     // False, after telling the operator, the log and stderr, when the register store cannot be opened.
     bool start();
     MainWindow *window() const { return mainWindow.get(); }
+    CGateway *gateway() const { return core.get(); }
 
 private:
-    QThread *storeThread = nullptr;
+    std::unique_ptr<CGateway> core;
     std::unique_ptr<MainWindow> mainWindow;
 };

@@ -4,7 +4,7 @@
 #include <QPainter>
 
 #include "app/constants.h"
-#include "app/globaltables.h"
+#include "ui/theme.h"
 #include "ui/cardpainting.h"
 
 CLogoWidget::CLogoWidget(QWidget *parent)

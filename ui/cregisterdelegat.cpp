@@ -6,8 +6,9 @@
 
 #include "app/clogfile.h"
 #include "app/constants.h"
+#include "ui/palette.h"
 #include "ui/cardpainting.h"
-#include "ui/registercolumns.h"
+#include "store/storecolumns.h"
 #include "ui/registertext.h"
 
 namespace {

@@ -4,8 +4,9 @@
 #include <QPainter>
 
 #include "app/constants.h"
+#include "ui/palette.h"
 #include "ui/cardpainting.h"
-#include "ui/registercolumns.h"
+#include "store/storecolumns.h"
 #include "ui/csimpleregistereditwidget.h"
 #include "ui/registertext.h"
 

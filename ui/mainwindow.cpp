@@ -13,12 +13,11 @@
 #include <QSqlQueryModel>
 #include <QVBoxLayout>
 
+#include "app/ceui.h"
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/csettings.h"
-#include "devices/calldevicehandler.h"
-#include "server/cserverhandler.h"
-#include "store/cdatabasehandler.h"
+#include "gateway/cgateway.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/caddnewdeviceform.h"
 #include "ui/cdevicedelegat.h"
@@ -28,7 +27,7 @@
 #include "ui/cregisterdelegat.h"
 #include "ui/csearcheditwidget.h"
 #include "ui/cusernotice.h"
-#include "ui/devicecolumns.h"
+#include "store/storecolumns.h"
 
 namespace {
 
@@ -65,8 +64,11 @@ void fetchAll(QSqlQueryModel *_model)
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     : QMainWindow(parent)
+    , gateway(_gateway)
+    , addDeviceForm(std::make_unique<CAddNewDeviceForm>(_gateway))
+    , editDeviceForm(std::make_unique<CEditDeviceForm>(_gateway))
     , searchEdit(new CSearchEditWidget(this))
     , deviceView(new QListView(this))
     , deviceModel(new QSqlQueryModel(this))
@@ -130,24 +132,21 @@ MainWindow::MainWindow(QWidget *parent)
     connect(deleteButton, &QPushButton::clicked, this, &MainWindow::deleteItemSlot);
     connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal, this, &MainWindow::debugSlot);
 
-    CServerHandler *server = CServerHandler::getInstance();
-    connect(server, &CServerHandler::changeServerStatus, this, &MainWindow::changeServerStatusSlot,
+    connect(gateway, &CGateway::serverStatusChanged, this, &MainWindow::changeServerStatusSlot, Qt::QueuedConnection);
+    connect(gateway, &CGateway::deviceListReceived, addDeviceForm.get(), &CAddNewDeviceForm::getDevicesListRespSlot);
+    connect(addDeviceForm.get(), &CAbstractDeviceForm::refreshDeviceList, this, &MainWindow::refreshDevicesSlot,
             Qt::QueuedConnection);
-    connect(this, &MainWindow::connectToServer, server, &CServerHandler::connectSlot, Qt::QueuedConnection);
-    connect(CAddNewDeviceForm::getInstance(), &CAbstractDeviceForm::refreshDeviceList, this,
-            &MainWindow::refreshDevicesSlot, Qt::QueuedConnection);
-    connect(CEditDeviceForm::getInstance(), &CAbstractDeviceForm::refreshDeviceList, this,
-            &MainWindow::refreshDevicesSlot, Qt::QueuedConnection);
-    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
-    connect(this, &MainWindow::disconnectDevice, registry, &CAllDeviceHandler::removeDevice, Qt::QueuedConnection);
-    connect(registry, &CAllDeviceHandler::newDataForDevice, this, &MainWindow::newDataForDeviceSlot,
+    connect(editDeviceForm.get(), &CAbstractDeviceForm::refreshDeviceList, this, &MainWindow::refreshDevicesSlot,
             Qt::QueuedConnection);
+    connect(gateway, &CGateway::newDataForDevice, this, &MainWindow::newDataForDeviceSlot, Qt::QueuedConnection);
 
     readSettings();
-    tryToConnectToServerSlot();
+    // The saved log-in was confirmed when it was saved: connecting with it changes nothing.
+    tryToConnectToServer(false);
     refreshDevicesSlot(QString());
-    registerStoredDevices();
 }
+
+MainWindow::~MainWindow() = default;
 
 QWidget *MainWindow::buildLoginBox()
 {
@@ -176,7 +175,7 @@ QWidget *MainWindow::buildLoginBox()
     auto *connectButton = new QPushButton(tr("Connect"), box);
     connectButton->setObjectName(QStringLiteral("blueBtn"));
     connectButton->setFixedSize(75, 25);
-    connect(connectButton, &QPushButton::clicked, this, &MainWindow::tryToConnectToServerSlot);
+    connect(connectButton, &QPushButton::clicked, this, &MainWindow::connectButtonSlot);
     layout->addWidget(connectButton, 0, Qt::AlignHCenter);
     return box;
 }
@@ -188,7 +187,7 @@ QLayout *MainWindow::buildDeviceColumn()
     layout->setSpacing(5);
     layout->addWidget(searchEdit);
     deviceView->setModel(deviceModel);
-    deviceView->setItemDelegate(new CDeviceDelegat(deviceView));
+    deviceView->setItemDelegate(new CDeviceDelegat(gateway, deviceView));
     deviceView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     layout->addWidget(deviceView, 50);
     auto *buttons = new QHBoxLayout();
@@ -249,16 +248,6 @@ void MainWindow::readSettings()
     passwordEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_PASSWORD), QString()).toString());
 }
 
-void MainWindow::saveSettings()
-{
-    const bool saved = CSettings::writeValue(settingsKey(SETTINGS_KEY_IP), ipEdit->text())
-        && CSettings::writeValue(settingsKey(SETTINGS_KEY_PORT), portEdit->text())
-        && CSettings::writeValue(settingsKey(SETTINGS_KEY_LOGIN), loginEdit->text())
-        && CSettings::writeValue(settingsKey(SETTINGS_KEY_PASSWORD), passwordEdit->text());
-    if (!saved)
-        CLogFile::addLog(QStringLiteral("ERROR: [MainWindow::saveSettings] Server log-in is not saved!"));
-}
-
 QVariant MainWindow::currentDevice(int _column) const
 {
     const QModelIndex current = deviceView->currentIndex();
@@ -278,7 +267,7 @@ void MainWindow::showNoDevice()
 
 void MainWindow::refreshDevicesSlot(QString _search)
 {
-    deviceModel->setQuery(CDataBaseHandler::getInstance()->getDevices(_search));
+    deviceModel->setQuery(gateway->devices(_search));
     fetchAll(deviceModel);
     if (deviceModel->rowCount() > 0)
         deviceView->setCurrentIndex(deviceModel->index(0, 0));
@@ -292,8 +281,7 @@ void MainWindow::deviceSelectSlot(QItemSelection, QItemSelection)
         showNoDevice();
         return;
     }
-    const SDeviceTemplateInfo info
-        = CAllDeviceHandler::getInstance()->getTemplateInfo(currentDevice(DEV_COL_APP_EUI).toString());
+    const SDeviceTemplateInfo info = gateway->templateInfo(currentDevice(DEV_COL_APP_EUI).toString());
     deviceTitleLabel->setText(tr("Device:%1 [%2]").arg(currentDevice(DEV_COL_DEV_EUI).toString(), info.devType));
     modbusGroup->show();
     tcpPortValueLabel->setText(QString::number(currentDevice(DEV_COL_PORT).toUInt()));
@@ -305,7 +293,7 @@ void MainWindow::deviceSelectSlot(QItemSelection, QItemSelection)
 
 void MainWindow::refreshRegisterSlot()
 {
-    registerModel->setQuery(CDataBaseHandler::getInstance()->getRegisters(currentDevice(DEV_COL_DEVICE).toUInt()));
+    registerModel->setQuery(gateway->registers(currentDevice(DEV_COL_DEVICE).toUInt()));
     fetchAll(registerModel);
     if (registerModel->rowCount() > 0)
         registerView->setCurrentIndex(registerModel->index(0, 0));
@@ -313,20 +301,20 @@ void MainWindow::refreshRegisterSlot()
 
 void MainWindow::newDataForDeviceSlot(QString _devEui)
 {
-    if (deviceView->currentIndex().isValid() && _devEui == currentDevice(DEV_COL_DEV_EUI).toString())
+    if (deviceView->currentIndex().isValid() && CEui(_devEui) == CEui(currentDevice(DEV_COL_DEV_EUI).toString()))
         refreshRegisterSlot();
 }
 
 void MainWindow::addNewItemSlot()
 {
-    CAddNewDeviceForm::getInstance()->showForm();
+    addDeviceForm->showForm();
 }
 
 void MainWindow::editItemSlot()
 {
     if (!deviceView->currentIndex().isValid())
         return;
-    CEditDeviceForm *form = CEditDeviceForm::getInstance();
+    CEditDeviceForm *form = editDeviceForm.get();
     form->setOriginal(currentDevice(DEV_COL_DEVICE).toUInt(), currentDevice(DEV_COL_DEV_EUI).toString(),
                       currentDevice(DEV_COL_NAME).toString(), currentDevice(DEV_COL_APP_EUI).toString(),
                       static_cast<uint16_t>(currentDevice(DEV_COL_PORT).toUInt()),
@@ -347,18 +335,20 @@ void MainWindow::deleteItemSlot()
                                   .arg(name, devEui)
                                   .arg(port)))
         return;
-    // The store first: a device it keeps must go on being served.
-    if (!CDataBaseHandler::getInstance()->deleteDevice(currentDevice(DEV_COL_DEVICE).toUInt())) {
-        CLogFile::addLog(QStringLiteral("ERROR: [MainWindow::deleteItemSlot] device [%1] is not deleted!").arg(devEui));
-        CUserNotice::notify(this, QMessageBox::Critical, tr("Delete device status"),
-                            tr("Device is not deleted! See LOG-file for more details"));
+    const SGatewayResult result = gateway->removeDevice(currentDevice(DEV_COL_DEVICE).toUInt(), devEui, port);
+    if (!result.ok()) {
+        CUserNotice::notify(this, QMessageBox::Critical, tr("Delete device status"), result.message);
         return;
     }
-    emit disconnectDevice(devEui, port);
     refreshDevicesSlot(QString());
 }
 
-void MainWindow::tryToConnectToServerSlot()
+void MainWindow::connectButtonSlot()
+{
+    tryToConnectToServer(true);
+}
+
+void MainWindow::tryToConnectToServer(bool _confirmed)
 {
     const QList<QPair<QLineEdit *, QString>> required = {
         { ipEdit, QStringLiteral("[main] IP is empty") },
@@ -372,9 +362,13 @@ void MainWindow::tryToConnectToServerSlot()
             return;
         }
     }
-    emit connectToServer(
-        QStringLiteral("%1://%2:%3").arg(protocolCombo->currentText(), ipEdit->text(), portEdit->text()),
-        loginEdit->text(), passwordEdit->text());
+    SServerLogin login;
+    login.scheme = protocolCombo->currentText();
+    login.host = ipEdit->text();
+    login.port = portEdit->text();
+    login.login = loginEdit->text();
+    login.password = passwordEdit->text();
+    gateway->connectToServer(login, _confirmed);
 }
 
 void MainWindow::changeServerStatusSlot(COMM::EServerStatus _status)
@@ -391,24 +385,4 @@ void MainWindow::changeServerStatusSlot(COMM::EServerStatus _status)
     }
     connectionStateLabel->setText(text);
     emit setConnectStatusIco(QIcon(_status == COMM::eSuccess ? GOOD_CONNECTION_ICON : FAIL_CONNECTION_ICON));
-    // Only a log-in the server accepted is kept for the next start.
-    if (_status == COMM::eSuccess) {
-        CLogFile::addLog(QStringLiteral("INFO: [MainWindow::changeServerStatusSlot] Logged in to the server as [%1]")
-                             .arg(loginEdit->text()));
-        saveSettings();
-    }
-}
-
-void MainWindow::registerStoredDevices()
-{
-    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
-    for (int row = 0; row < deviceModel->rowCount(); ++row) {
-        const auto cell = [&](int column) { return deviceModel->index(row, column).data(); };
-        DB::SDeviceRegMapDescription description;
-        description.devEui = cell(DEV_COL_DEV_EUI).toString();
-        description.appEui = cell(DEV_COL_APP_EUI).toString();
-        description.name = cell(DEV_COL_NAME).toString();
-        description.startAddr = cell(DEV_COL_START_ADDR).toInt();
-        registry->addNewDevice(description, static_cast<uint16_t>(cell(DEV_COL_PORT).toUInt()));
-    }
 }

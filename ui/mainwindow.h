@@ -5,8 +5,13 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 #include "server/serverstatus.h"
 
+class CAddNewDeviceForm;
+class CEditDeviceForm;
+class CGateway;
 class CSearchEditWidget;
 class QComboBox;
 class QGroupBox;
@@ -24,23 +29,25 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // Shows the gateway's devices and starts the log-in saved in the settings.
+    explicit MainWindow(CGateway *_gateway, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    CAddNewDeviceForm *addForm() const { return addDeviceForm.get(); }
+    CEditDeviceForm *editForm() const { return editDeviceForm.get(); }
 
 signals:
     void setConnectStatusIco(QIcon ico);
-    void connectToServer(QString _origin, QString _login, QString _password);
-    void disconnectDevice(QString _devEui, uint16_t _port);
 
 private slots:
     void debugSlot(QString str);
     void readSettings();
-    void saveSettings();
     void deviceSelectSlot(QItemSelection item1, QItemSelection item2);
     void refreshRegisterSlot();
     void addNewItemSlot();
     void editItemSlot();
     void deleteItemSlot();
-    void tryToConnectToServerSlot();
+    void connectButtonSlot();
     void changeServerStatusSlot(COMM::EServerStatus _status);
 
 public slots:
@@ -52,10 +59,15 @@ private:
     QLayout *buildDeviceColumn();
     QLayout *buildRegisterColumn();
     void showNoDevice();
-    void registerStoredDevices();
+    // Logs in with the fields as they are; _confirmed when the operator pressed Connect.
+    void tryToConnectToServer(bool _confirmed);
     // Column of the device list's current row; invalid without one.
     QVariant currentDevice(int _column) const;
 
+    CGateway *gateway;
+    // Top-level windows of their own, as every dialog of the program.
+    std::unique_ptr<CAddNewDeviceForm> addDeviceForm;
+    std::unique_ptr<CEditDeviceForm> editDeviceForm;
     CSearchEditWidget *searchEdit;
     QListView *deviceView;
     QSqlQueryModel *deviceModel;

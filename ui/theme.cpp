@@ -4,7 +4,7 @@
 #include <QHash>
 
 #include "app/constants.h"
-#include "app/globaltables.h"
+#include "ui/palette.h"
 
 const QList<QPair<QString, QColor>> &paletteEntries()
 {
@@ -215,4 +215,28 @@ QString loadThemeStyleSheet()
     file.close();
     // Latin-1 up to the first zero byte.
     return replaceColorPlaceholders(QString::fromLatin1(bytes.constData()));
+}
+
+QIcon logoIcon;
+
+// Q_INIT_RESOURCE must be used outside any namespace; the resources live in a
+// static library, so nothing registers them unless someone asks.
+static void initResourcesOnce()
+{
+    static bool done = false;
+    if (!done) {
+        Q_INIT_RESOURCE(resources);
+        done = true;
+    }
+}
+
+void initKelvaraResources()
+{
+    initResourcesOnce();
+}
+
+void loadThemeIcons()
+{
+    initResourcesOnce();
+    logoIcon = QIcon(QStringLiteral(":/korv-a_logo5_gradient.png"));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -17,3 +18,12 @@ QString replaceColorPlaceholders(QString styleSheet);
 
 // The compiled-in style sheet with its placeholders replaced; empty if the resource is missing.
 QString loadThemeStyleSheet();
+
+// The logo, loaded by loadThemeIcons().
+extern QIcon logoIcon;
+
+// Makes the compiled-in resources (style sheet, icons) reachable; safe to call often.
+void initKelvaraResources();
+
+// Loads the pictures the window draws; needs a GUI application.
+void loadThemeIcons();

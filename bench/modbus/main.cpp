@@ -93,8 +93,8 @@ int main(int argc, char **argv)
     std::vector<CDeviceHandler *> servers;
     for (int p = 0; p < PORTS; ++p) {
         ports.push_back(freePort());
-        servers.push_back(new CDeviceHandler(ports.back()));
-        if (!servers.back()->isListening())
+        servers.push_back(new CDeviceHandler(ports.back(), store));
+        if (!servers.back()->open(true))
             return 1;
     }
     QElapsedTimer fill;

@@ -254,8 +254,10 @@ int main(int argc, char **argv)
     fillGlobalTables();
     CLogFile::getInstance(QStringLiteral("history.log"));
     CDataBaseHandler *store = CDataBaseHandler::getInstance();
-    CAllDeviceHandler *registry = CAllDeviceHandler::getInstance();
-    if (!store || registry->getTemplateList().size() != 1)
+    if (!store)
+        return 1;
+    CAllDeviceHandler *registry = new CAllDeviceHandler(store, QDir::current().filePath(DEVICE_FOLDER));
+    if (registry->getTemplateList().size() != 1)
         return 1;
     int errorLines = 0;
     QObject::connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal, [&errorLines](const QString &_line) {

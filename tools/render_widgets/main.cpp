@@ -14,7 +14,7 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
-#include "devices/calldevicehandler.h"
+#include "gateway/cgateway.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/cdevicedelegat.h"
 #include "ui/cleftpanel.h"
@@ -78,6 +78,7 @@ int main(int argc, char *argv[])
 
     application.setStyleSheet(loadThemeStyleSheet());
     fillGlobalTables();
+    loadThemeIcons();
     QTemporaryDir work;
     if (!work.isValid() || !QDir::setCurrent(work.path()) || !QDir().mkpath(QStringLiteral("deviceFolder")))
         return 1;
@@ -85,7 +86,10 @@ int main(int argc, char *argv[])
     if (!writeTemplate("meter.json", "0a0b0c0d01020304", "Pulse meter", "#8db4d9")
         || !writeTemplate("thermo.json", "1122334455667788", "Thermometer", "#fbb878"))
         return 1;
-    CAllDeviceHandler::getInstance();
+    CGateway gateway(SGatewayConfig {});
+    QString error;
+    if (!gateway.start(&error))
+        return 1;
 
     bool ok = true;
 
@@ -94,7 +98,7 @@ int main(int argc, char *argv[])
     setRow(devices, 1, { 2, "Pulse meter boiler room", "0A0B0C0D01020304", "70B3D5E75E001A2C", 502, 200 });
     setRow(devices, 2, { 3, "Room TEMPERATURE", "1122334455667788", "70B3D5E75E001A2D", 503, 100 });
     setRow(devices, 3, { 4, "Water meter", "0A0B0C0D01020304", "70B3D5E75E001A2E", 503, 300 });
-    CDeviceDelegat deviceDelegate(nullptr);
+    CDeviceDelegat deviceDelegate(&gateway, nullptr);
     QScopedPointer<QListView> deviceList(listOf(&devices, &deviceDelegate, 1));
     deviceList->resize(300, 140);
     ok &= save(*deviceList, out, "device_list.png");

@@ -16,10 +16,13 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     application.setStyleSheet(loadThemeStyleSheet());
     fillGlobalTables();
+    loadThemeIcons();
     CSettings::getInstance(SETTINGS_FILE_NAME);
     CLogFile::getInstance(QStringLiteral("history.log"));
 
-    CGatewayStartup startup;
+    SGatewayConfig config;
+    config.workDir = QStringLiteral(".");
+    CGatewayStartup startup(config);
     if (!startup.start())
         return 1;
     startup.window()->show();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QList>
 #include <QString>
 
@@ -8,7 +7,7 @@
 struct SDeviceTemplateInfo {
     QString appEui;
     QString devType;
-    QColor color;
+    QString color; // "#rrggbb"; empty when unknown
 };
 
 // One value of a device's register map. source: 0 = server value, 1 = payload field.

@@ -1,7 +1,18 @@
 #pragma once
 
-// Columns of a register row, in the order of the register table; both register
-// cards read their models by these indices.
+// Column positions of the two tables, in the order of devicesColumns and devDataColumns.
+// Every SQL text, the register image and the windows' item models read rows by these.
+
+enum EDeviceColumn {
+    DEV_COL_DEVICE = 0,
+    DEV_COL_NAME = 1,
+    DEV_COL_APP_EUI = 2,
+    DEV_COL_DEV_EUI = 3,
+    DEV_COL_PORT = 4,
+    DEV_COL_START_ADDR = 5,
+    DEV_COLUMN_COUNT = 6
+};
+
 enum ERegisterColumn {
     REG_COL_DEVICE = 0,
     REG_COL_PORT = 1,
