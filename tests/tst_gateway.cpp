@@ -628,6 +628,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ui.shownFullValue(100 + TEMPERATURE_OFFSET).toString() == QStringLiteral("00e1"),
                                  10000);
         QCOMPARE(ui.deviceTitle->text(), QStringLiteral("Device:%1 [TH sensor]").arg(BOILER));
+        // An uplink naming the device in the other letter case refreshes it too.
+        QSignalSpy reread(ui.registerModel(), &QAbstractItemModel::modelReset);
+        window->newDataForDeviceSlot(BOILER.toLower());
+        QVERIFY(!reread.isEmpty());
         QApplication::processEvents();
         QVERIFY(window->grab().save(screenshotPath(QStringLiteral("main_window.png"))));
     }
