@@ -107,7 +107,53 @@ QList<uint16_t> CAllDeviceHandler::getPortList() const
 bool CAllDeviceHandler::hasPort(uint16_t _port) const
 {
     QMutexLocker locker(&mutex);
-    return ports.contains(_port);
+    return devicePorts.values().contains(_port);
+}
+
+void CAllDeviceHandler::setServing(const QHostAddress &_address, bool _serve)
+{
+    bindAddress = _address;
+    serving = _serve;
+}
+
+void CAllDeviceHandler::reloadTemplates()
+{
+    templates.clear();
+    loadTemplates();
+}
+
+void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored)
+{
+    QMap<CEui, QPair<DB::SDeviceRegMapDescription, uint16_t>> wanted;
+    for (const auto &device : _stored)
+        wanted.insert(CEui(device.first.devEui), device);
+    QList<QPair<QString, uint16_t>> gone;
+    {
+        QMutexLocker locker(&mutex);
+        for (auto it = devicePorts.constBegin(); it != devicePorts.constEnd(); ++it) {
+            if (!wanted.contains(it.key()))
+                gone.append({ devices.value(it.key()).devEui, it.value() });
+        }
+    }
+    for (const auto &device : gone) {
+        removeDevice(device.first, device.second);
+        CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::serveExactly] Device [%1] is no longer served on "
+                                        "port [%2]")
+                             .arg(device.first)
+                             .arg(device.second));
+    }
+    for (const auto &device : wanted) {
+        const CEui devEui(device.first.devEui);
+        uint16_t servedPort = 0;
+        {
+            QMutexLocker locker(&mutex);
+            if (devicePorts.contains(devEui) && devices.value(devEui).startAddr == device.first.startAddr)
+                servedPort = devicePorts.value(devEui);
+        }
+        if (servedPort == device.second)
+            continue;
+        addNewDevice(device.first, device.second);
+    }
 }
 
 QStringList CAllDeviceHandler::devicesOnPort(uint16_t _port) const
@@ -178,7 +224,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     } else {
         server = new CDeviceHandler(_port, store);
         ports.insert(_port, server);
-        if (!server->open(true) && !portRetryTimer.isActive())
+        if (serving && !server->open(bindAddress, true) && !portRetryTimer.isActive())
             portRetryTimer.start(PORT_RETRY_MS);
     }
     devices.insert(devEui, _devInfo);
@@ -196,7 +242,7 @@ void CAllDeviceHandler::retryClosedPorts()
     for (CDeviceHandler *server : ports) {
         if (server->isListening())
             continue;
-        if (server->open(false))
+        if (server->open(bindAddress, false))
             CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
                                  .arg(server->getPort()));
         else

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
@@ -30,14 +31,23 @@ public:
     // dropped with a log line.
     CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock = CClock::system(),
                       QObject *parent = nullptr);
+
+    // Where the Modbus servers listen (every interface by default). With _serve false devices are
+    // only recorded, no port is opened: for tools that edit the device list of a running gateway.
+    void setServing(const QHostAddress &_address, bool _serve);
     ~CAllDeviceHandler() override;
 
     // Adds every valid template of the template directory whose AppEUI is new.
     void loadTemplates();
+    // Reads the template directory afresh: changed templates replace the old, removed ones go.
+    void reloadTemplates();
+    // Serves exactly _stored: new devices are added, moved ones change port, others stop
+    // being served; ports left without a device close, the others stay up. Logs each change.
+    void serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored);
 
     // Ports whose Modbus server is listening, ascending.
     QList<uint16_t> getPortList() const;
-    // True when a device is served on the port, whether or not it could be opened yet.
+    // True when a device is served on the port, whether or not it could be opened yet (or is only recorded).
     bool hasPort(uint16_t _port) const;
     // DevEUIs (as stored) of the devices served on the port, ascending.
     QStringList devicesOnPort(uint16_t _port) const;
@@ -84,6 +94,8 @@ protected:
     CDataBaseHandler *store;
     QString templateDir;
     CClockTimer portRetryTimer;
+    QHostAddress bindAddress = QHostAddress::Any;
+    bool serving = true;
     QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI
     QMap<uint16_t, CDeviceHandler *> ports;
     QMap<CEui, DB::SDeviceRegMapDescription> devices;

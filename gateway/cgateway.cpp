@@ -79,15 +79,18 @@ bool CGateway::start(QString *_error)
     storeWorker->start(QThread::InheritPriority);
 
     registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock);
+    registry->setServing(config.modbusBind, config.serveDevices);
     connect(&server, &CServerHandler::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
             Qt::QueuedConnection);
     connect(registry.get(), &CAllDeviceHandler::newDataForDevice, this, &CGateway::newDataForDevice);
-    serveStoredDevices();
+    for (const auto &device : storedDevices())
+        registry->addNewDevice(device.first, device.second);
     return true;
 }
 
-void CGateway::serveStoredDevices()
+QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() const
 {
+    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
     QSqlQuery rows = store->getDevices(QString());
     while (rows.next()) {
         DB::SDeviceRegMapDescription device;
@@ -95,14 +98,26 @@ void CGateway::serveStoredDevices()
         device.appEui = rows.value(DEV_COL_APP_EUI).toString();
         device.name = rows.value(DEV_COL_NAME).toString();
         device.startAddr = rows.value(DEV_COL_START_ADDR).toInt();
-        registry->addNewDevice(device, static_cast<uint16_t>(rows.value(DEV_COL_PORT).toUInt()));
+        devices.append({ device, static_cast<uint16_t>(rows.value(DEV_COL_PORT).toUInt()) });
     }
+    return devices;
+}
+
+bool CGateway::reload()
+{
+    CLogFile::addLog(QStringLiteral("INFO: [CGateway::reload] Reading templates and devices again"));
+    registry->reloadTemplates();
+    if (!store->reload())
+        return false;
+    registry->serveExactly(storedDevices());
+    emit devicesChanged();
+    return true;
 }
 
 bool CGateway::portFreeForUs(uint16_t _port) const
 {
     // Held by the gateway itself: the new device shares that port's server.
-    if (registry->getPortList().contains(_port))
+    if (registry->hasPort(_port))
         return true;
     QTcpServer probe;
     if (!probe.listen(QHostAddress::Any, _port))
@@ -169,6 +184,34 @@ SGatewayResult CGateway::removeDevice(uint32_t _deviceId, const QString &_devEui
     registry->removeDevice(_devEui, _port);
     emit devicesChanged();
     return SGatewayResult();
+}
+
+SServerLogin SServerLogin::fromSettings()
+{
+    SServerLogin login;
+    login.host = CSettings::readValue(settingsKey(SETTINGS_KEY_IP), QString()).toString();
+    login.port = CSettings::readValue(settingsKey(SETTINGS_KEY_PORT), QString()).toString();
+    login.login = CSettings::readValue(settingsKey(SETTINGS_KEY_LOGIN), QString()).toString();
+    login.password = CSettings::readValue(settingsKey(SETTINGS_KEY_PASSWORD), QString()).toString();
+    return login;
+}
+
+void CGateway::connectToSavedServer()
+{
+    const SServerLogin login = SServerLogin::fromSettings();
+    const QList<QPair<QString, QString>> required = {
+        { login.host, QStringLiteral("[main] IP is empty") },
+        { login.port, QStringLiteral("[main] PORT is empty") },
+        { login.login, QStringLiteral("[main] LOGIN is empty") },
+        { login.password, QStringLiteral("[main] PASSWORD is empty") },
+    };
+    for (const auto &field : required) {
+        if (field.first.isEmpty()) {
+            CLogFile::addLog(field.second);
+            return;
+        }
+    }
+    connectToServer(login, false);
 }
 
 void CGateway::connectToServer(const SServerLogin &_login, bool _saveOnSuccess)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QHostAddress>
 #include <QObject>
 #include <QSqlQuery>
 #include <QString>
@@ -26,6 +27,10 @@ struct SGatewayConfig
     CClock *clock = CClock::system();
     SServerTimings serverTimings;
     int storeBusyTimeoutMs = 5000;
+    // Where the Modbus servers listen: every interface unless settings say otherwise.
+    QHostAddress modbusBind = QHostAddress::Any;
+    // False for tools that change the device list while a gateway may be serving it.
+    bool serveDevices = true;
 };
 
 // One network-server log-in: where and as whom.
@@ -38,6 +43,8 @@ struct SServerLogin
     QString password;
 
     QString origin() const { return QStringLiteral("%1://%2:%3").arg(scheme, host, port); }
+    // The log-in kept in the settings file; fields missing there stay empty.
+    static SServerLogin fromSettings();
 };
 
 // Why a device operation was refused; NONE when it was done.
@@ -75,6 +82,11 @@ public:
     // store cannot be used.
     bool start(QString *_error);
 
+    // Reads the templates and the stored devices again (another process may have changed them):
+    // new ports open, freed ports close, connections on unchanged ports stay up. False when
+    // the store cannot be read.
+    bool reload();
+
     // Validates the placement, stores the device with its registers and opens its port.
     SGatewayResult addDevice(const DB::SDeviceRegMapDescription &_device, uint16_t _port);
     // Changes register parameters, all or nothing.
@@ -85,6 +97,8 @@ public:
     SGatewayResult checkPlacement(const QList<SRegisterDescription> &_registers, uint16_t _port, qint64 _startAddr,
                                   const QString &_devEui = QString()) const;
 
+    // Logs in with the settings' log-in, when it is complete; logs what is missing otherwise.
+    void connectToSavedServer();
     // Logs in to the network server. With _saveOnSuccess the log-in is written to the
     // settings once the server accepts it, exactly as given here.
     void connectToServer(const SServerLogin &_login, bool _saveOnSuccess);
@@ -115,7 +129,7 @@ private slots:
     void serverStatusSlot(COMM::EServerStatus _status);
 
 private:
-    void serveStoredDevices();
+    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
     bool portFreeForUs(uint16_t _port) const;
 
     SGatewayConfig config;

@@ -9,11 +9,11 @@ CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store)
 {
 }
 
-bool CDeviceHandler::open(bool _logFailure)
+bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
 {
     if (isListening())
         return true;
-    if (listen(QHostAddress::Any, port))
+    if (listen(_address, port))
         return true;
     if (_logFailure)
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QTcpServer>
 
 class CDataBaseHandler;
@@ -14,8 +15,9 @@ public:
     CDeviceHandler(uint16_t _port, CDataBaseHandler *_store);
 
     uint16_t getPort() const { return port; }
-    // Starts listening on every interface; false with a log line (when _logFailure) if the port is taken.
-    bool open(bool _logFailure);
+    // Starts listening on _address (every interface when Any); false with a log line (when _logFailure)
+    // if the port is taken.
+    bool open(const QHostAddress &_address, bool _logFailure);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;

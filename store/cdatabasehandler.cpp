@@ -200,15 +200,61 @@ bool CDataBaseHandler::findDeviceId(const QString &_devEui, uint32_t *_id, bool 
 
 bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_info, const uint16_t &_port)
 {
+    return registerNewDevices({ { _info, _port } });
+}
+
+bool CDataBaseHandler::registerNewDevices(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices)
+{
     QMutexLocker locker(&mutex);
     const QString origin = QStringLiteral("[CDataBaseHandler::registerNewDevice]");
-    if (_info.registers.isEmpty()) {
-        CLogFile::addLog(QStringLiteral("ERROR: %1 Device [%2] has no registers!").arg(origin, _info.devEui));
-        return false;
+    for (const auto &device : _devices) {
+        if (device.first.registers.isEmpty()) {
+            CLogFile::addLog(QStringLiteral("ERROR: %1 Device [%2] has no registers!").arg(origin, device.first.devEui));
+            return false;
+        }
     }
     CSqlTransaction transaction(db);
     if (!transaction.begin(origin))
         return false;
+    QList<QList<QPair<qint64, SRegisterParam>>> rows;
+    QList<uint32_t> ids;
+    for (const auto &device : _devices) {
+        rows.append(QList<QPair<qint64, SRegisterParam>>());
+        ids.append(0);
+        if (!insertDevice(device.first, device.second, &rows.last(), &ids.last()))
+            return false;
+    }
+    if (!transaction.commit(origin))
+        return false;
+    for (int i = 0; i < _devices.size(); ++i)
+        addToImage(ids.at(i), _devices.at(i).first, _devices.at(i).second, rows.at(i));
+    return true;
+}
+
+void CDataBaseHandler::addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDescription &_info, uint16_t _port,
+                                  const QList<QPair<qint64, SRegisterParam>> &_rows)
+{
+    image.addDevice(_deviceId, _info.devEui, _port);
+    for (const auto &row : _rows) {
+        image.addRegister(_deviceId, row.first, row.second);
+        image.setWord(_port, row.first, 0);
+    }
+}
+
+bool CDataBaseHandler::reload()
+{
+    QMutexLocker locker(&mutex);
+    if (image.load(db))
+        return true;
+    logBoth(QStringLiteral("ERROR: [CDataBaseHandler::reload] Data base \"%1\" is not readable! Error_text[%2]")
+                .arg(fileName, db.lastError().text()));
+    return false;
+}
+
+bool CDataBaseHandler::insertDevice(const DB::SDeviceRegMapDescription &_info, uint16_t _port,
+                                    QList<QPair<qint64, SRegisterParam>> *_rows, uint32_t *_deviceId)
+{
+    const QString origin = QStringLiteral("[CDataBaseHandler::registerNewDevice]");
 
     QSqlQuery query(db);
     query.prepare(sqlText(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2=:%2 COLLATE NOCASE;"),
@@ -258,7 +304,8 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
                            data(REG_COL_START_VALUE), data(REG_COL_GRATING_PERIOD), data(REG_COL_BIT_SIZE),
                            data(REG_COL_DATA_TYPE), data(REG_COL_NAME), data(REG_COL_PARENT), data(REG_COL_SOURCE),
                            data(REG_COL_UNIT)}));
-    QList<QPair<qint64, SRegisterParam>> insertedRows;
+    QList<QPair<qint64, SRegisterParam>> &insertedRows = *_rows;
+    *_deviceId = deviceId;
     const auto insertRow = [&](qint64 _addr, const SRegisterDescription &_reg, bool _parent) {
         query.bindValue(param(data(REG_COL_DEVICE)), deviceId);
         query.bindValue(param(data(REG_COL_PORT)), _port);
@@ -299,13 +346,6 @@ bool CDataBaseHandler::registerNewDevice(const DB::SDeviceRegMapDescription &_in
             if (!insertRow(addr + k, reg, false))
                 return false;
         }
-    }
-    if (!transaction.commit(origin))
-        return false;
-    image.addDevice(deviceId, _info.devEui, _port);
-    for (const auto &row : insertedRows) {
-        image.addRegister(deviceId, row.first, row.second);
-        image.setWord(_port, row.first, 0);
     }
     return true;
 }

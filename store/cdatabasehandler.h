@@ -34,6 +34,10 @@ public:
 
     // Writes the device row and its register rows, all or nothing.
     bool registerNewDevice(const DB::SDeviceRegMapDescription &_info, const uint16_t &_port);
+    // Writes every device with its registers in one transaction: all or none.
+    bool registerNewDevices(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices);
+    // Reads the tables again after another process changed them; false when they cannot be read.
+    bool reload();
     // Writes the registers of one uplink, all or nothing.
     bool saveRegisterData(const SDeviceRegData &_data);
     SRegisterParam getRegisterParam(const QString &_devEui, const uint32_t &_regAddr);
@@ -52,6 +56,11 @@ public:
 
 private:
     bool openTables();
+    // The inserts of one device inside the caller's transaction; the rows to add to the image on commit.
+    bool insertDevice(const DB::SDeviceRegMapDescription &_info, uint16_t _port,
+                      QList<QPair<qint64, SRegisterParam>> *_rows, uint32_t *_deviceId);
+    void addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDescription &_info, uint16_t _port,
+                    const QList<QPair<qint64, SRegisterParam>> &_rows);
     void useWriteAheadLog();
     bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
     void createIndex(const QString &_name, const QString &_first, const QString &_second);

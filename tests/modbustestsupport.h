@@ -31,7 +31,7 @@ inline std::unique_ptr<CDeviceHandler> startServer(CDataBaseHandler *_store)
     std::unique_ptr<CDeviceHandler> server;
     for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt) {
         server.reset(new CDeviceHandler(freePort(), _store));
-        server->open(false);
+        server->open(QHostAddress::Any, false);
     }
     return server;
 }

@@ -94,7 +94,7 @@ int main(int argc, char **argv)
     for (int p = 0; p < PORTS; ++p) {
         ports.push_back(freePort());
         servers.push_back(new CDeviceHandler(ports.back(), store));
-        if (!servers.back()->open(true))
+        if (!servers.back()->open(QHostAddress::Any, true))
             return 1;
     }
     QElapsedTimer fill;
