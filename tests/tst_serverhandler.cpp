@@ -13,6 +13,7 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
+#include "peertestsupport.h"
 #include "server/cserverhandler.h"
 #include "testworkdir.h"
 
@@ -425,6 +426,8 @@ private slots:
         QVERIFY(certDir.isValid());
         const QString keyPath = certDir.filePath(QStringLiteral("key.pem"));
         const QString certPath = certDir.filePath(QStringLiteral("cert.pem"));
+        const QString missing = PeerTest::missingProgram(QStringLiteral("openssl"), QStringLiteral("openssl"));
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
             { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath, "-out", certPath, "-days", "2",
