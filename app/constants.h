@@ -97,7 +97,7 @@ inline const QColor QCT_GLOB_BLUE1_LIKE_L1 = QColor(0x3f92d2u);
 inline const QColor QCT_GLOB_BLUE1_LIKE_L2 = QColor(0x66a3d2u);
 
 // ---- Application ----
-inline const QString APPLICATION_NAME = QStringLiteral("Kelvara 1.0.1");
+inline const QString APPLICATION_NAME = QStringLiteral("Kelvara " KELVARA_VERSION);
 
 // ---- Template directory ----
 inline const QString DEVICE_FOLDER = QStringLiteral("deviceFolder");
