@@ -105,13 +105,16 @@ MainWindow::MainWindow(QWidget *parent)
     auto *leftColumn = new QVBoxLayout();
     leftColumn->setContentsMargins(0, 0, 0, 0);
     auto *logo = new CLogoWidget(central);
-    logo->setFixedSize(200, 45);
     leftColumn->addWidget(logo);
     auto *panel = new CLeftPanel(central);
-    panel->setFixedWidth(200);
     auto *serverButton
         = new CAbstractPanelButton(tr("Server authorization"), QIcon(FAIL_CONNECTION_ICON), panel);
     serverButton->setPicAlign(Qt::AlignRight);
+    // 200 px wide, or what the title beside the status icon needs in the fonts at hand.
+    serverButton->ensurePolished();
+    const int panelWidth = qMax(200, serverButton->minimumSizeHint().width() + 10);
+    logo->setFixedSize(panelWidth, 45);
+    panel->setFixedWidth(panelWidth);
     connect(this, &MainWindow::setConnectStatusIco, serverButton, &CAbstractPanelButton::setIcon);
     serverButton->addWidget(buildLoginBox());
     panel->addWidget(serverButton);
