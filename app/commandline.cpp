@@ -8,8 +8,7 @@ namespace {
 
 // Qt's own options; the application object removes them from the arguments it keeps.
 const QStringList QT_OPTIONS_WITH_VALUE { "-platform", "-platformpluginpath", "-platformtheme", "-plugin",
-    "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet", "-display",
-    "-geometry" };
+    "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet", "-display", "-geometry" };
 const QStringList QT_FLAGS { "-reverse", "-widgetcount", "-nograb", "-dograb", "-sync" };
 
 } // namespace
@@ -80,7 +79,10 @@ QString commandLineUsage()
         "Qt's own options (-platform NAME, -style NAME, ...) are passed to Qt.\n");
 }
 
-QString versionLine() { return QStringLiteral("kelvara " KELVARA_VERSION); }
+QString versionLine()
+{
+    return QStringLiteral("kelvara " KELVARA_VERSION);
+}
 
 bool displayAvailable(const SCommandLine &_commandLine, const QProcessEnvironment &_environment)
 {

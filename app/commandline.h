@@ -11,9 +11,9 @@ struct SCommandLine
 
     EAction action = eRun;
     bool headless = false;
-    QString workDir;  // empty: the current directory
+    QString workDir; // empty: the current directory
     QString platform; // Qt's -platform, when given
-    QString error;    // eUsageError: what was wrong
+    QString error; // eUsageError: what was wrong
 };
 
 // Reads the arguments after the program name. Qt's own options (-platform NAME, -style

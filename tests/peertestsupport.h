@@ -24,8 +24,8 @@ inline QString missingPythonModule(const QString &_module, const QString &_packa
     python.start(QStringLiteral("/usr/bin/python3"), { QStringLiteral("-c"), QStringLiteral("import ") + _module });
     if (python.waitForFinished(20000) && python.exitStatus() == QProcess::NormalExit && python.exitCode() == 0)
         return QString();
-    const QStringList errorLines =
-        QString::fromLocal8Bit(python.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList errorLines
+        = QString::fromLocal8Bit(python.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     const QString reason = python.error() == QProcess::FailedToStart ? QStringLiteral("/usr/bin/python3 is missing")
         : errorLines.isEmpty()                                       ? QStringLiteral("no answer")
                                                                      : errorLines.last();

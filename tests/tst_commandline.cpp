@@ -23,8 +23,8 @@ private:
     };
 
     // Runs the built gateway with _arguments and only _environment, in a fresh directory.
-    static SRun runGateway(const QStringList &_arguments, const QProcessEnvironment &_environment,
-                           const QString &_workDir)
+    static SRun runGateway(
+        const QStringList &_arguments, const QProcessEnvironment &_environment, const QString &_workDir)
     {
         QProcess gateway;
         gateway.setProcessEnvironment(_environment);
@@ -77,11 +77,9 @@ private slots:
                                  << none;
         QTest::newRow("help wins over version")
             << QStringList { "--version", "--help" } << SCommandLine::eHelp << false << none << none << none;
-        QTest::newRow("headless") << QStringList { "--headless" } << SCommandLine::eRun << true << none << none
-                                  << none;
-        QTest::newRow("workdir, next argument")
-            << QStringList { "--workdir", "/var/lib/kelvara", "--headless" } << SCommandLine::eRun << true
-            << "/var/lib/kelvara" << none << none;
+        QTest::newRow("headless") << QStringList { "--headless" } << SCommandLine::eRun << true << none << none << none;
+        QTest::newRow("workdir, next argument") << QStringList { "--workdir", "/var/lib/kelvara", "--headless" }
+                                                << SCommandLine::eRun << true << "/var/lib/kelvara" << none << none;
         QTest::newRow("workdir with =") << QStringList { "--workdir=/srv/gw" } << SCommandLine::eRun << false
                                         << "/srv/gw" << none << none;
         QTest::newRow("workdir without directory")
@@ -89,23 +87,21 @@ private slots:
             << "--workdir needs a directory";
         QTest::newRow("workdir empty") << QStringList { "--workdir=" } << SCommandLine::eUsageError << false << none
                                        << none << "--workdir needs a directory";
-        QTest::newRow("unknown option") << QStringList { "--frobnicate" } << SCommandLine::eUsageError << false
-                                        << none << none << "unknown option --frobnicate";
+        QTest::newRow("unknown option") << QStringList { "--frobnicate" } << SCommandLine::eUsageError << false << none
+                                        << none << "unknown option --frobnicate";
         QTest::newRow("unknown option before help")
             << QStringList { "--verbose", "--help" } << SCommandLine::eUsageError << false << none << none
             << "unknown option --verbose";
-        QTest::newRow("headless with a value")
-            << QStringList { "--headless=yes" } << SCommandLine::eUsageError << false << none << none
-            << "unknown option --headless=yes";
-        QTest::newRow("stray argument") << QStringList { "demo" } << SCommandLine::eUsageError << false << none
-                                        << none << "unexpected argument demo";
-        QTest::newRow("Qt platform") << QStringList { "-platform", "offscreen" } << SCommandLine::eRun << false
-                                     << none << "offscreen" << none;
-        QTest::newRow("Qt style and flag") << QStringList { "-style=fusion", "-reverse" } << SCommandLine::eRun
-                                           << false << none << none << none;
-        QTest::newRow("Qt platform without value")
-            << QStringList { "-platform" } << SCommandLine::eUsageError << false << none << none
-            << "-platform needs a value";
+        QTest::newRow("headless with a value") << QStringList { "--headless=yes" } << SCommandLine::eUsageError << false
+                                               << none << none << "unknown option --headless=yes";
+        QTest::newRow("stray argument") << QStringList { "demo" } << SCommandLine::eUsageError << false << none << none
+                                        << "unexpected argument demo";
+        QTest::newRow("Qt platform") << QStringList { "-platform", "offscreen" } << SCommandLine::eRun << false << none
+                                     << "offscreen" << none;
+        QTest::newRow("Qt style and flag")
+            << QStringList { "-style=fusion", "-reverse" } << SCommandLine::eRun << false << none << none << none;
+        QTest::newRow("Qt platform without value") << QStringList { "-platform" } << SCommandLine::eUsageError << false
+                                                   << none << none << "-platform needs a value";
     }
     void parse()
     {
@@ -131,13 +127,18 @@ private slots:
         QTest::addColumn<bool>("available");
 
         QTest::newRow("nothing") << QStringList() << QString() << QString() << false;
-        QTest::newRow("X11") << QStringList() << "DISPLAY" << ":0" << true;
-        QTest::newRow("X11 empty") << QStringList() << "DISPLAY" << "" << false;
-        QTest::newRow("Wayland") << QStringList() << "WAYLAND_DISPLAY" << "wayland-0" << true;
-        QTest::newRow("Qt platform variable") << QStringList() << "QT_QPA_PLATFORM" << "offscreen" << true;
-        QTest::newRow("Qt platform option") << QStringList { "-platform", "offscreen" } << QString() << QString()
-                                            << true;
-        QTest::newRow("other variable") << QStringList() << "TERM" << "xterm" << false;
+        QTest::newRow("X11") << QStringList() << "DISPLAY"
+                             << ":0" << true;
+        QTest::newRow("X11 empty") << QStringList() << "DISPLAY"
+                                   << "" << false;
+        QTest::newRow("Wayland") << QStringList() << "WAYLAND_DISPLAY"
+                                 << "wayland-0" << true;
+        QTest::newRow("Qt platform variable") << QStringList() << "QT_QPA_PLATFORM"
+                                              << "offscreen" << true;
+        QTest::newRow("Qt platform option")
+            << QStringList { "-platform", "offscreen" } << QString() << QString() << true;
+        QTest::newRow("other variable") << QStringList() << "TERM"
+                                        << "xterm" << false;
     }
     void display()
     {
@@ -165,8 +166,7 @@ private slots:
         QTest::newRow("unknown option") << QStringList { "--frobnicate" } << 2 << QString()
                                         << "kelvara: unknown option --frobnicate\n" + usage;
         QTest::newRow("no display") << QStringList() << 2 << QString() << "no display; run with --headless\n";
-        QTest::newRow("headless") << QStringList { "--headless" } << 2 << QString()
-                                  << "--headless: not built yet\n";
+        QTest::newRow("headless") << QStringList { "--headless" } << 2 << QString() << "--headless: not built yet\n";
     }
     void programAnswers()
     {

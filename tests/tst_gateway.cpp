@@ -455,7 +455,7 @@ private slots:
         QApplication::processEvents();
         const int needed = title->fontMetrics().horizontalAdvance(title->text());
         QVERIFY2(needed <= title->contentsRect().width(),
-                 qPrintable(QStringLiteral("text %1 px, label %2 px").arg(needed).arg(title->contentsRect().width())));
+            qPrintable(QStringLiteral("text %1 px, label %2 px").arg(needed).arg(title->contentsRect().width())));
         QVERIFY(!title->geometry().intersects(icon->geometry()));
         QVERIFY(button->rect().contains(icon->geometry()));
     }

@@ -29,10 +29,10 @@
 #include "ui/cdevicedelegat.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/clogowidget.h"
-#include "ui/mainwindow.h"
 #include "ui/cregisterdelegat.h"
 #include "ui/csearcheditwidget.h"
 #include "ui/csimpleregisterdelegat.h"
+#include "ui/mainwindow.h"
 #include "ui/theme.h"
 
 namespace {
@@ -110,8 +110,7 @@ bool registerDevice(const QString &_devEui, const QString &_appEui, const QStrin
 }
 
 // Runs the event loop until _done or _ms have passed.
-template <typename Done>
-bool waitFor(Done _done, int _ms)
+template <typename Done> bool waitFor(Done _done, int _ms)
 {
     QElapsedTimer timer;
     timer.start();
@@ -127,8 +126,8 @@ bool renderMainWindow(const QDir &_out)
     QProcess simulator;
     simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     simulator.start(QStringLiteral(KELVARA_NETSIM),
-                    { "--port", "0", "--login", "demo", "--password", "kelvara", "--devices", "netsim-devices.json",
-                      "--rate", "10", "--duration", "60" });
+        { "--port", "0", "--login", "demo", "--password", "kelvara", "--devices", "netsim-devices.json", "--rate", "10",
+            "--duration", "60" });
     if (!writeSimulatorDevices(QStringLiteral("netsim-devices.json")) || !simulator.waitForStarted(5000)
         || !waitFor([&] { return simulator.canReadLine(); }, 5000)) {
         QTextStream(stderr) << "the simulator " KELVARA_NETSIM " did not start\n";
@@ -139,9 +138,8 @@ bool renderMainWindow(const QDir &_out)
                              .captured(1);
     QFile settings(SETTINGS_FILE_NAME);
     if (port.isEmpty() || !settings.open(QIODevice::WriteOnly)
-        || settings.write(QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=demo\npassword=kelvara\n")
-                              .arg(port)
-                              .toUtf8())
+        || settings.write(
+               QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=demo\npassword=kelvara\n").arg(port).toUtf8())
             < 0)
         return false;
     settings.close();
@@ -218,7 +216,7 @@ int main(int argc, char *argv[])
         return 1;
     for (const char *name : { "th-sensor.json", "pulse-counter.json", "status-reporter.json" })
         if (!QFile::copy(QStringLiteral(KELVARA_SOURCE_DIR "/examples/") + QLatin1String(name),
-                         QStringLiteral("deviceFolder/") + QLatin1String(name)))
+                QStringLiteral("deviceFolder/") + QLatin1String(name)))
             return 1;
     CAllDeviceHandler::getInstance();
 
