@@ -6,7 +6,7 @@
 #include <QString>
 
 // ---- Application ----
-inline const QString APPLICATION_NAME = QStringLiteral("Kelvara 1.0.1");
+inline const QString APPLICATION_NAME = QStringLiteral("Kelvara " KELVARA_VERSION);
 
 // ---- Template directory ----
 inline const QString DEVICE_FOLDER = QStringLiteral("deviceFolder");

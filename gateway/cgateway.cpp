@@ -286,6 +286,11 @@ SDeviceRegMap CGateway::regMap(const QString &_appEui) const
     return registry->getRegMapDescription(_appEui);
 }
 
+QMap<uint16_t, uint16_t> CGateway::registerWords(uint16_t _port, int _first, int _count) const
+{
+    return store->getRegisterData(_port, _first, _count);
+}
+
 QList<uint16_t> CGateway::openPorts() const
 {
     return registry->getPortList();

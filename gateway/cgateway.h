@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QHostAddress>
 #include <QObject>
 #include <QSqlQuery>
@@ -115,6 +116,8 @@ public:
     SDeviceRegMap regMap(const QString &_appEui) const;
     // Ports whose Modbus server is listening.
     QList<uint16_t> openPorts() const;
+    // The words a Modbus client reads at those addresses of the port.
+    QMap<uint16_t, uint16_t> registerWords(uint16_t _port, int _first, int _count) const;
     // The thread the store lives on; none before start().
     QThread *storeThread() const { return storeWorker; }
 

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/clogfile.h"
+#include "app/commandline.h"
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/globaltables.h"
@@ -13,6 +14,12 @@
 int main(int argc, char *argv[])
 {
     setlocale(LC_ALL, "");
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const int exitCode = settleCommandLine(parseCommandLine(arguments), QProcessEnvironment::systemEnvironment());
+    if (exitCode >= 0)
+        return exitCode;
     QApplication application(argc, argv);
     application.setStyleSheet(loadThemeStyleSheet());
     fillGlobalTables();

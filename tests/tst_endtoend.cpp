@@ -10,6 +10,7 @@
 #include "app/globaltables.h"
 #include "devices/calldevicehandler.h"
 #include "gatewaytestsupport.h"
+#include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
 
 using namespace GatewayTest;
@@ -59,7 +60,8 @@ private slots:
     {
         QVERIFY(QFile::exists(gatewayProgram()));
         QVERIFY(QFile::exists(simulatorProgram()));
-        QVERIFY(!QStandardPaths::findExecutable(QStringLiteral("mbpoll")).isEmpty());
+        const QString missing = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QVERIFY(workDir.isValid());
         startDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(workDir.path()));

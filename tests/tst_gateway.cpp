@@ -450,6 +450,22 @@ private slots:
         QCOMPARE(QFile(SETTINGS_FILE_NAME).permissions() & others, QFileDevice::Permissions());
     }
 
+    void panelTitleFitsBesideTheStatusIcon()
+    {
+        // After log-in the status icon is the large one.
+        CAbstractPanelButton *button = parts().serverPanel;
+        auto *title = button->findChild<QLabel *>(QStringLiteral("titleLable"));
+        auto *icon = button->findChild<QLabel *>(QStringLiteral("icoLab"));
+        QVERIFY(title && icon);
+        QCOMPARE(title->text(), QStringLiteral("Server authorization"));
+        QApplication::processEvents();
+        const int needed = title->fontMetrics().horizontalAdvance(title->text());
+        QVERIFY2(needed <= title->contentsRect().width(),
+            qPrintable(QStringLiteral("text %1 px, label %2 px").arg(needed).arg(title->contentsRect().width())));
+        QVERIFY(!title->geometry().intersects(icon->geometry()));
+        QVERIFY(button->rect().contains(icon->geometry()));
+    }
+
     void addDialogTellsEmptyAndRefusedAnswers()
     {
         QVERIFY(writeFile(QStringLiteral("strangers.json"),

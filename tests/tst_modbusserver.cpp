@@ -15,6 +15,7 @@
 #include "modbus/cdevicehandler.h"
 #include "store/cdatabasehandler.h"
 #include "modbustestsupport.h"
+#include "peertestsupport.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
 
@@ -298,6 +299,8 @@ private slots:
     void mbpollReadsRegisters()
     {
         QFETCH(QString, type);
+        const QString missing = PeerTest::missingProgram("mbpoll", "mbpoll");
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         const QString output = QString::fromLatin1(
             runClient("mbpoll", {"-m", "tcp", "-p", QString::number(port), "-a", "1", "-r", "10", "-c", "3", "-t",
                                  type, "-1", "-0", "127.0.0.1"}));
@@ -311,6 +314,9 @@ private slots:
 
     void pymodbusReadsRegisters()
     {
+        const QString missing = PeerTest::missingPythonModule(
+            "pymodbus.client", "python3-pymodbus (and python3-serial-asyncio, which its client imports)");
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         const QString script = QStringLiteral(
             "import sys\n"
             "from pymodbus.client import ModbusTcpClient\n"

@@ -17,6 +17,7 @@
 #include "devices/calldevicehandler.h"
 #include "modbus/cdevicehandler.h"
 #include "modbustestsupport.h"
+#include "peertestsupport.h"
 #include "server/cserverhandler.h"
 #include "store/cdatabasehandler.h"
 #include "storetestsupport.h"
@@ -357,6 +358,8 @@ private slots:
             "\"freq\":868100000,\"dr\":5,\"rssi\":-80,\"snr\":7.5}"));
         QVERIFY(dataSpy->wait(5000));
 
+        const QString missing = PeerTest::missingProgram("mbpoll", "mbpoll");
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QProcess mbpoll;
         QSignalSpy finished(&mbpoll, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
         mbpoll.start("mbpoll",

@@ -14,6 +14,7 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
+#include "peertestsupport.h"
 #include "server/cserverhandler.h"
 #include "testworkdir.h"
 
@@ -516,6 +517,8 @@ private slots:
         QVERIFY(certDir.isValid());
         const QString keyPath = certDir.filePath(QStringLiteral("key.pem"));
         const QString certPath = certDir.filePath(QStringLiteral("cert.pem"));
+        const QString missing = PeerTest::missingProgram(QStringLiteral("openssl"), QStringLiteral("openssl"));
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
             { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath, "-out", certPath, "-days", "2",

@@ -8,6 +8,7 @@
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
+#include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
@@ -442,6 +443,8 @@ private slots:
     void writeWaitsForAnotherProcessLock()
     {
         QVERIFY(store->registerNewDevice(device("N1", "Meter", 0, {reg("A", 0, 16)}), 502));
+        const QString missing = PeerTest::missingPythonModule("sqlite3", "python3");
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QProcess holder;
         holder.setWorkingDirectory(dir.path());
         holder.start("/usr/bin/python3",

@@ -44,6 +44,8 @@ CAbstractPanelButton::CAbstractPanelButton(QString title, QIcon icon, QWidget *p
     headerRow->addWidget(marker, 0, Qt::AlignLeft);
 
     iconLabel->setObjectName(QStringLiteral("icoLab"));
+    // Room for the larger status icon setIcon shows, so the header needs no more width later.
+    iconLabel->setMinimumSize(45, 45);
     if (icon.isNull()) {
         headerRow->addWidget(iconLabel, 0, Qt::AlignCenter);
     } else {

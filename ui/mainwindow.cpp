@@ -107,13 +107,16 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     auto *leftColumn = new QVBoxLayout();
     leftColumn->setContentsMargins(0, 0, 0, 0);
     auto *logo = new CLogoWidget(central);
-    logo->setFixedSize(200, 45);
     leftColumn->addWidget(logo);
     auto *panel = new CLeftPanel(central);
-    panel->setFixedWidth(200);
     auto *serverButton
         = new CAbstractPanelButton(tr("Server authorization"), QIcon(FAIL_CONNECTION_ICON), panel);
     serverButton->setPicAlign(Qt::AlignRight);
+    // 200 px wide, or what the title beside the status icon needs in the fonts at hand.
+    serverButton->ensurePolished();
+    const int panelWidth = qMax(200, serverButton->minimumSizeHint().width() + 10);
+    logo->setFixedSize(panelWidth, 45);
+    panel->setFixedWidth(panelWidth);
     connect(this, &MainWindow::setConnectStatusIco, serverButton, &CAbstractPanelButton::setIcon);
     serverButton->addWidget(buildLoginBox());
     panel->addWidget(serverButton);
@@ -139,6 +142,8 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     connect(editDeviceForm.get(), &CAbstractDeviceForm::refreshDeviceList, this, &MainWindow::refreshDevicesSlot,
             Qt::QueuedConnection);
     connect(gateway, &CGateway::newDataForDevice, this, &MainWindow::newDataForDeviceSlot, Qt::QueuedConnection);
+    // Devices added or removed elsewhere (a reload) show up too.
+    connect(gateway, &CGateway::devicesChanged, this, [this] { refreshDevicesSlot(QString()); }, Qt::QueuedConnection);
 
     readSettings();
     // The saved log-in was confirmed when it was saved: connecting with it changes nothing.

@@ -1,27 +1,37 @@
 // Renders every custom widget offscreen, with the application style sheet and
-// sample data, to PNG files: render_widgets <output directory>.
+// sample data, to PNG files: render_widgets <output directory>. The main window is the
+// real gateway logged in to the simulator, with the demo's devices and one of their
+// readings.
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
-#include <QFormLayout>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QListView>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include "app/clogfile.h"
+#include "app/constants.h"
+#include "app/csettings.h"
 #include "app/globaltables.h"
 #include "gateway/cgateway.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/cdevicedelegat.h"
-#include "ui/cleftpanel.h"
+#include "ui/cgatewaystartup.h"
 #include "ui/clogowidget.h"
 #include "ui/cregisterdelegat.h"
 #include "ui/csearcheditwidget.h"
 #include "ui/csimpleregisterdelegat.h"
+#include "ui/mainwindow.h"
 #include "ui/theme.h"
 
 namespace {
@@ -63,6 +73,124 @@ QListView *listOf(QAbstractItemModel *model, QAbstractItemDelegate *delegate, in
     return view;
 }
 
+// The demo's devices, each sending always the same one of its readings: the boiler room
+// 22.4 °C, 44.1 % and 3012 mV, as the README's Modbus example reads them.
+bool writeSimulatorDevices(const QString &_path)
+{
+    QFile demo(QStringLiteral(KELVARA_SOURCE_DIR "/examples/demo-devices.json"));
+    if (!demo.open(QIODevice::ReadOnly))
+        return false;
+    QJsonArray devices = QJsonDocument::fromJson(demo.readAll()).array();
+    for (int i = 0; i < devices.size(); ++i) {
+        QJsonObject device = devices.at(i).toObject();
+        const QJsonArray payloads = device.take(QStringLiteral("payloads")).toArray();
+        if (!payloads.isEmpty())
+            device.insert(QStringLiteral("payload"), payloads.at(3 % payloads.size()));
+        devices.replace(i, device);
+    }
+    QFile file(_path);
+    const QByteArray json = QJsonDocument(devices).toJson();
+    return !devices.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(json) == json.size();
+}
+
+// A demo device as the quick start adds it, with units on its registers.
+bool registerDevice(CGateway &_gateway, const QString &_devEui, const QString &_appEui, const QString &_name,
+                    quint16 _port)
+{
+    const QMap<QString, QString> units { { "RSSI", "dBm" }, { "SNR", "dB" }, { "Temperature x0.1", "0.1 °C" },
+        { "Humidity x0.1", "0.1 %" }, { "Battery", "mV" } };
+    DB::SDeviceRegMapDescription device;
+    device.devEui = _devEui;
+    device.appEui = _appEui;
+    device.name = _name;
+    device.registers = _gateway.regMap(_appEui).registers;
+    for (SRegisterDescription &reg : device.registers)
+        reg.unit = units.value(reg.name);
+    return !device.registers.isEmpty() && _gateway.addDevice(device, _port).ok();
+}
+
+// Runs the event loop until _done or _ms have passed.
+template <typename Done> bool waitFor(Done _done, int _ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!_done() && timer.elapsed() < _ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return _done();
+}
+
+// The gateway's window on the demo: main_window.png with the log-in panel open,
+// left_panel.png its left column, quick_start.png with the panel closed.
+bool renderMainWindow(const QDir &_out)
+{
+    QProcess simulator;
+    simulator.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    simulator.start(QStringLiteral(KELVARA_NETSIM),
+        { "--port", "0", "--login", "demo", "--password", "kelvara", "--devices", "netsim-devices.json", "--rate", "10",
+            "--duration", "60" });
+    if (!writeSimulatorDevices(QStringLiteral("netsim-devices.json")) || !simulator.waitForStarted(5000)
+        || !waitFor([&] { return simulator.canReadLine(); }, 5000)) {
+        QTextStream(stderr) << "the simulator " KELVARA_NETSIM " did not start\n";
+        return false;
+    }
+    const QString port = QRegularExpression(QStringLiteral("listening on port (\\d+)"))
+                             .match(QString::fromUtf8(simulator.readLine()))
+                             .captured(1);
+    QFile settings(SETTINGS_FILE_NAME);
+    if (port.isEmpty() || !settings.open(QIODevice::WriteOnly)
+        || settings.write(
+               QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=demo\npassword=kelvara\n").arg(port).toUtf8())
+            < 0)
+        return false;
+    settings.close();
+    CSettings::getInstance(SETTINGS_FILE_NAME);
+    CGatewayStartup startup;
+    if (!startup.start())
+        return false;
+    CGateway &gateway = *startup.gateway();
+    if (!registerDevice(gateway, "4B454C5600000001", "4B454C5641524101", "Boiler room climate", 1502)
+        || !registerDevice(gateway, "4B454C5600000004", "4B454C5641524103", "Compressor status", 1503)
+        || !registerDevice(gateway, "4B454C5600000003", "4B454C5641524102", "Water meter", 1504))
+        return false;
+    MainWindow *window = startup.window();
+    window->show();
+    // Every device has sent once: the frame counters (offsets 4 and 5) are no longer 0.
+    const bool arrived = waitFor(
+        [&] {
+            for (int modbusPort : { 1502, 1503, 1504 })
+                if (gateway.registerWords(modbusPort, 5, 1).value(5) == 0)
+                    return false;
+            return true;
+        },
+        15000);
+    if (!arrived) {
+        QTextStream(stderr) << "no uplinks arrived from the simulator\n";
+        return false;
+    }
+    waitFor([] { return false; }, 300);
+
+    auto *button = window->findChild<CAbstractPanelButton *>();
+    auto *logo = window->findChild<CLogoWidget *>();
+    if (!button || !logo)
+        return false;
+    bool ok = true;
+    button->setChecked(true);
+    waitFor([] { return false; }, 100);
+    ok &= save(*window, _out, "main_window.png");
+    const QRect column = logo->geometry().united(button->geometry().translated(button->parentWidget()->pos()));
+    const bool saved
+        = window->centralWidget()->grab(column.adjusted(0, 0, 0, 10)).save(_out.filePath("left_panel.png"));
+    QTextStream(stdout) << (saved ? "wrote " : "FAILED ") << _out.filePath("left_panel.png") << "\n";
+    ok &= saved;
+    button->setChecked(false);
+    waitFor([] { return false; }, 100);
+    ok &= save(*window, _out, "quick_start.png");
+    // Before the window goes, so it does not show the simulator leaving.
+    simulator.terminate();
+    simulator.waitForFinished(5000);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -86,6 +214,10 @@ int main(int argc, char *argv[])
     if (!writeTemplate("meter.json", "0a0b0c0d01020304", "Pulse meter", "#8db4d9")
         || !writeTemplate("thermo.json", "1122334455667788", "Thermometer", "#fbb878"))
         return 1;
+    for (const char *name : { "th-sensor.json", "pulse-counter.json", "status-reporter.json" })
+        if (!QFile::copy(QStringLiteral(KELVARA_SOURCE_DIR "/examples/") + QLatin1String(name),
+                QStringLiteral("deviceFolder/") + QLatin1String(name)))
+            return 1;
     CGateway gateway(SGatewayConfig {});
     QString error;
     if (!gateway.start(&error))
@@ -137,25 +269,11 @@ int main(int argc, char *argv[])
     closedButton.resize(220, 45);
     ok &= save(closedButton, out, "panel_button.png");
 
-    CLeftPanel panel;
-    auto *logo = new CLogoWidget();
-    panel.addWidget(logo, 0, Qt::AlignHCenter);
-    auto *serverButton
-        = new CAbstractPanelButton(QStringLiteral("Server"), QIcon(QStringLiteral(":/connectionGoodIco.png")));
-    auto *fields = new QFormLayout();
-    fields->addRow(QStringLiteral("IP"), new QLineEdit(QStringLiteral("192.168.1.20")));
-    fields->addRow(QStringLiteral("Port"), new QLineEdit(QStringLiteral("8002")));
-    fields->addRow(QStringLiteral("Login"), new QLineEdit(QStringLiteral("operator")));
-    serverButton->addLayout(fields);
-    serverButton->setChecked(true);
-    panel.addWidget(serverButton);
-    panel.addStretch();
-    panel.resize(220, 330);
-    ok &= save(panel, out, "left_panel.png");
-
     CLogoWidget logoAlone;
     logoAlone.resize(logoAlone.sizeHint());
     ok &= save(logoAlone, out, "logo.png");
+
+    ok &= renderMainWindow(out);
 
     return ok ? 0 : 1;
 }

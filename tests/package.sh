@@ -1,0 +1,78 @@
+#!/bin/sh
+# Packs the existing build with cpack -G DEB into a temporary folder and checks the
+# package: its files and dependencies, the program run from the extracted package, and
+# the systemd unit (with systemd-analyze where it is installed).
+#
+#   package.sh BUILD_DIR SOURCE_DIR VERSION
+set -eu
+build=$1
+source=$2
+version=$3
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+need() { # program package
+    command -v "$1" >/dev/null 2>&1 || fail "$1 not found: install the Debian package $2"
+}
+need cpack cmake
+need dpkg-deb dpkg
+need dpkg-shlibdeps dpkg-dev
+need file file
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+(cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) || {
+    cat "$work/cpack.log" >&2
+    fail "cpack -G DEB failed"
+}
+deb="$work/out/kelvara_${version}_amd64.deb"
+[ -f "$deb" ] || fail "cpack made no $(basename "$deb"): $(ls "$work/out")"
+echo "made $(basename "$deb"), $(wc -c <"$deb") bytes"
+
+dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/files"
+expected="/usr/bin/kelvara /usr/bin/kelvara-netsim /usr/share/applications/kelvara.desktop
+/usr/share/icons/hicolor/128x128/apps/kelvara.png /usr/share/doc/kelvara/README.md
+/usr/lib/systemd/system/kelvara.service"
+for example in "$source"/examples/*.json; do
+    expected="$expected /usr/share/kelvara/examples/$(basename "$example")"
+done
+for path in $expected; do
+    grep -qxF "$path" "$work/files" || fail "the package lacks $path"
+done
+echo "files: $(grep -vc '/$' "$work/files") ($(echo $expected | wc -w) checked)"
+
+# Shared libraries found by dpkg-shlibdeps, and the SQLite driver loaded as a plugin.
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libqt5core5a libqt5widgets5 libqt5websockets5 libqt5sql5-sqlite; do
+    case "$depends" in *"$package"*) ;; *) fail "Depends lacks $package: $depends" ;; esac
+done
+
+dpkg-deb -x "$deb" "$work/root"
+said=$("$work/root/usr/bin/kelvara" --version) || fail "the packaged kelvara --version failed"
+[ "$said" = "kelvara $version" ] || fail "the packaged kelvara --version said '$said'"
+echo "packaged program: $said"
+
+unit="$work/root/usr/lib/systemd/system/kelvara.service"
+for line in "ExecStart=/usr/bin/kelvara --headless --workdir /var/lib/kelvara" "StateDirectory=kelvara" \
+    "WorkingDirectory=/var/lib/kelvara" "DynamicUser=yes" 'ExecReload=/bin/kill -HUP $MAINPID' \
+    "Restart=on-failure" "AmbientCapabilities=CAP_NET_BIND_SERVICE"; do
+    grep -qxF "$line" "$unit" || fail "the unit lacks the line: $line"
+done
+if command -v systemd-analyze >/dev/null 2>&1; then
+    # The unit as installed, but starting the extracted program, which verify looks for.
+    mkdir "$work/unit"
+    sed "s|^ExecStart=/usr/bin/|ExecStart=$work/root/usr/bin/|" "$unit" >"$work/unit/kelvara.service"
+    # verify only warns about unknown keys: any output is a fault.
+    systemd-analyze verify "$work/unit/kelvara.service" >"$work/verify.log" 2>&1 || true
+    [ ! -s "$work/verify.log" ] || {
+        cat "$work/verify.log" >&2
+        fail "systemd-analyze verify found faults in the unit"
+    }
+    echo "unit: systemd-analyze verify found nothing"
+else
+    echo "NOTE: systemd-analyze not found (Debian package systemd): the unit's syntax was not verified"
+fi
+echo "PASS"
