@@ -70,3 +70,23 @@ bool CSettings::writeValue(const QString &key, const QVariant &value)
     }
     return true;
 }
+
+EServerKind CSettings::readServerKind()
+{
+    CSettings *settings = getInstance(QString());
+    if (!settings) {
+        qDebug() << "ERROR: [CSettings::readServerKind] Invalid object";
+        return EServerKind::eWebSocket;
+    }
+    return MQTT::readServerKind(*settings);
+}
+
+SMqttSettings CSettings::readMqttSettings()
+{
+    CSettings *settings = getInstance(QString());
+    if (!settings) {
+        qDebug() << "ERROR: [CSettings::readMqttSettings] Invalid object";
+        return SMqttSettings();
+    }
+    return MQTT::readMqttSettings(*settings);
+}

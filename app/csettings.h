@@ -3,6 +3,8 @@
 #include <QSettings>
 #include <QVariant>
 
+#include "server/mqttsettings.h"
+
 // The server log-in kept between runs, in an INI file (group "server").
 class CSettings : public QSettings
 {
@@ -15,6 +17,10 @@ public:
     static QVariant readValue(const QString &key, const QVariant &defaultValue);
     // Stores the value and writes the file at once; false if the file could not be written.
     static bool writeValue(const QString &key, const QVariant &value);
+
+    // [server] kind and the [mqtt] group with defaults; read, never written.
+    static EServerKind readServerKind();
+    static SMqttSettings readMqttSettings();
 
 private:
     explicit CSettings(const QString &fileName);

@@ -4,6 +4,8 @@
 
 #include "app/constants.h"
 #include "server/apitypes.h"
+#include "server/mqttmessages.h"
+#include "server/mqttsettings.h"
 #include "server/serverstatus.h"
 
 QIcon logoIcon;
@@ -36,6 +38,8 @@ void fillGlobalTables()
     qRegisterMetaType<COMM::EServerStatus>("COMM::EServerStatus");
     qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
     qRegisterMetaType<API::SApiDeviceData>("API::SApiDeviceData");
+    qRegisterMetaType<API::SHeardDevice>("API::SHeardDevice");
+    qRegisterMetaType<SMqttSettings>("SMqttSettings");
 
     // Pictures need a GUI application; the simulator and benchmarks run without one.
     if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
