@@ -2,6 +2,12 @@
 
 #include <algorithm>
 
+CReconnectBackoff::CReconnectBackoff(int _firstDelayMs)
+    : firstDelayMs(std::clamp(_firstDelayMs, 1, MAX_DELAY_MS))
+    , delayMs(firstDelayMs)
+{
+}
+
 int CReconnectBackoff::nextDelayMs()
 {
     const int current = delayMs;
@@ -11,5 +17,5 @@ int CReconnectBackoff::nextDelayMs()
 
 void CReconnectBackoff::reset()
 {
-    delayMs = FIRST_DELAY_MS;
+    delayMs = firstDelayMs;
 }

@@ -8,10 +8,14 @@ public:
     static constexpr int FIRST_DELAY_MS = 1000;
     static constexpr int MAX_DELAY_MS = 60000;
 
+    // Tests start from a shorter first delay so a reconnection costs them no seconds.
+    explicit CReconnectBackoff(int _firstDelayMs = FIRST_DELAY_MS);
+
     // The delay before the next attempt; each call doubles the one after.
     int nextDelayMs();
     void reset();
 
 private:
-    int delayMs = FIRST_DELAY_MS;
+    int firstDelayMs;
+    int delayMs;
 };
