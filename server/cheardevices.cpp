@@ -4,8 +4,7 @@
 
 CHeardDevices::CHeardDevices(QObject *_parent)
     : QAbstractTableModel(_parent)
-{
-}
+{ }
 
 int CHeardDevices::rowCount(const QModelIndex &_parent) const
 {

@@ -132,8 +132,7 @@ bool CMqttLink::configureClient()
 void CMqttLink::startAttempt()
 {
     emit changeServerStatus(COMM::eAuthWaiting);
-    const int result
-        = mosquitto_connect_async(mosq, settings.host.toUtf8().constData(), settings.port, KEEP_ALIVE_S);
+    const int result = mosquitto_connect_async(mosq, settings.host.toUtf8().constData(), settings.port, KEEP_ALIVE_S);
     if (result != MOSQ_ERR_SUCCESS) {
         CLogFile::addLog(QStringLiteral("[CMqttLink::startAttempt] Cannot connect to broker [%1:%2]: %3")
                              .arg(settings.host)
@@ -253,12 +252,12 @@ void CMqttLink::scheduleReconnect()
 void CMqttLink::handleMessage(const SEvent &_event)
 {
     if (_event.size > MAX_MESSAGE_SIZE) {
-        dropMessage(_event.topic,
-            QStringLiteral("%1 bytes, over the limit of %2").arg(_event.size).arg(MAX_MESSAGE_SIZE));
+        dropMessage(
+            _event.topic, QStringLiteral("%1 bytes, over the limit of %2").arg(_event.size).arg(MAX_MESSAGE_SIZE));
         return;
     }
-    const API::SMqttUplink uplink = API::parseMqttUplink(settings.kind, _event.topic, _event.payload,
-        static_cast<quint64>(QDateTime::currentMSecsSinceEpoch()));
+    const API::SMqttUplink uplink = API::parseMqttUplink(
+        settings.kind, _event.topic, _event.payload, static_cast<quint64>(QDateTime::currentMSecsSinceEpoch()));
     if (!uplink.valid) {
         dropMessage(_event.topic, uplink.error);
         return;

@@ -221,8 +221,8 @@ SMqttUplink parseTtsUplink(const QByteArray &_topic, const QByteArray &_payload,
     return finish(fields, device, _receivedMs);
 }
 
-SMqttUplink parseMqttUplink(EServerKind _kind, const QByteArray &_topic, const QByteArray &_payload,
-    quint64 _receivedMs)
+SMqttUplink parseMqttUplink(
+    EServerKind _kind, const QByteArray &_topic, const QByteArray &_payload, quint64 _receivedMs)
 {
     if (_kind == EServerKind::eTts)
         return parseTtsUplink(_topic, _payload, _receivedMs);

@@ -37,8 +37,8 @@ struct SMqttUplink
 // `_receivedMs` stands in for a message time that is absent or not RFC 3339.
 SMqttUplink parseChirpStackUplink(const QByteArray &_topic, const QByteArray &_payload, quint64 _receivedMs);
 SMqttUplink parseTtsUplink(const QByteArray &_topic, const QByteArray &_payload, quint64 _receivedMs);
-SMqttUplink parseMqttUplink(EServerKind _kind, const QByteArray &_topic, const QByteArray &_payload,
-    quint64 _receivedMs);
+SMqttUplink parseMqttUplink(
+    EServerKind _kind, const QByteArray &_topic, const QByteArray &_payload, quint64 _receivedMs);
 
 } // namespace API
 

@@ -26,7 +26,7 @@ public:
         port = _port ? _port : GatewayTest::freePort();
         // Started as root it would switch to the user mosquitto, who cannot read the test's files.
         const QStringList lines = QStringList { QStringLiteral("listener %1 127.0.0.1").arg(port),
-                                      QStringLiteral("user root"), QStringLiteral("log_dest stderr") }
+            QStringLiteral("user root"), QStringLiteral("log_dest stderr") }
             + _extraLines;
         const QString config = QDir(_dir).filePath(QStringLiteral("mosquitto.conf"));
         if (!GatewayTest::writeFile(config, lines.join(QLatin1Char('\n')).toUtf8() + '\n')) {
@@ -217,8 +217,8 @@ private:
     {
         const QString devices = work.filePath(QStringLiteral("devices.json"));
         const QString scenario = work.filePath(QStringLiteral("scenario.json"));
-        if (!GatewayTest::writeFile(devices,
-                R"([{"devEui":"70B3D5E75E000001","devName":"pump 1","appEui":"4B454C5641524101","port":2}])")
+        if (!GatewayTest::writeFile(
+                devices, R"([{"devEui":"70B3D5E75E000001","devName":"pump 1","appEui":"4B454C5641524101","port":2}])")
             || !GatewayTest::writeFile(scenario, _scenario))
             return false;
         _process.start(GatewayTest::simulatorProgram(),
@@ -339,10 +339,11 @@ private slots:
         QCOMPARE(packet(0).devEui, QStringLiteral("0102030405060708"));
         QCOMPARE(packet(0).fcnt, quint32(9));
         QCOMPARE(packet(0).data, QByteArray("\x01\x02\x03", 3));
-        QVERIFY(logContains(QStringLiteral("Dropped 1 message(s) on [%1] in the last minute: not JSON").arg(topic.arg(1))));
+        QVERIFY(
+            logContains(QStringLiteral("Dropped 1 message(s) on [%1] in the last minute: not JSON").arg(topic.arg(1))));
         QVERIFY(logContains(QStringLiteral("on [%1] in the last minute: payload is not base64").arg(topic.arg(2))));
-        QVERIFY(logContains(QStringLiteral("on [%1] in the last minute: 1048577 bytes, over the limit of 1048576")
-                                .arg(topic.arg(3))));
+        QVERIFY(logContains(
+            QStringLiteral("on [%1] in the last minute: 1048577 bytes, over the limit of 1048576").arg(topic.arg(3))));
     }
 
     void refusedCredentialsAreNotRetried()
@@ -352,8 +353,9 @@ private slots:
         QProcess passwd;
         const QString program = TestBroker::findProgram(QStringLiteral("mosquitto_passwd"));
         QVERIFY2(!program.isEmpty(), "mosquitto_passwd not found: install the Debian package mosquitto");
-        passwd.start(program, { QStringLiteral("-c"), QStringLiteral("-b"), passwords, QStringLiteral("gateway"),
-                                  QStringLiteral("s3cret") });
+        passwd.start(program,
+            { QStringLiteral("-c"), QStringLiteral("-b"), passwords, QStringLiteral("gateway"),
+                QStringLiteral("s3cret") });
         QVERIFY(passwd.waitForFinished(WAIT_MS) && passwd.exitCode() == 0);
         QVERIFY2(broker->start(work.path(),
                      { QStringLiteral("allow_anonymous false"), QStringLiteral("password_file ") + passwords }),
@@ -383,8 +385,8 @@ private slots:
         broker->stop();
         QVERIFY(QTest::qWaitFor([this] { return lastStatus() == COMM::eDisconnected; }, WAIT_MS));
         statusSpy->clear();
-        QVERIFY2(broker->start(work.path(), { QStringLiteral("allow_anonymous true") }, port),
-            qPrintable(broker->error));
+        QVERIFY2(
+            broker->start(work.path(), { QStringLiteral("allow_anonymous true") }, port), qPrintable(broker->error));
         QVERIFY(QTest::qWaitFor([this] { return lastStatus() == COMM::eSuccess; }, WAIT_MS));
         QVERIFY(logContains(QStringLiteral("[CMqttLink::reconnectSlot] Reconnecting to [127.0.0.1:%1]").arg(port)));
 
@@ -407,8 +409,8 @@ private slots:
         QFETCH(bool, delayed);
         QVERIFY(makeCa(QStringLiteral("ca")));
         QVERIFY(makeCa(QStringLiteral("other-ca")));
-        QVERIFY(GatewayTest::writeFile(work.filePath(QStringLiteral("server.ext")),
-            "subjectAltName=IP:127.0.0.1,DNS:localhost\n"));
+        QVERIFY(GatewayTest::writeFile(
+            work.filePath(QStringLiteral("server.ext")), "subjectAltName=IP:127.0.0.1,DNS:localhost\n"));
         QVERIFY(runOpenSsl({ "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
             "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1" }));
         QVERIFY(runOpenSsl({ "x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",

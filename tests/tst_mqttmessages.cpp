@@ -36,15 +36,13 @@ private:
     // Stands in for a missing or unusable message time.
     static constexpr quint64 RECEIVED_MS = 1700000000000ULL;
 
-
     static void addRow(const char *_name, EServerKind _kind, const QByteArray &_topic, const QByteArray &_json,
         const QString &_error, const SExpected &_expected = SExpected())
     {
         QTest::newRow(_name) << int(_kind) << _topic << _json << _error << _expected.devEui << _expected.ts
                              << _expected.gatewayId << _expected.fcnt << _expected.port << _expected.data
-                             << _expected.freq << _expected.rssi << _expected.snr << _expected.name
-                             << _expected.joinEui << _expected.profile << _expected.applicationId
-                             << _expected.deviceId;
+                             << _expected.freq << _expected.rssi << _expected.snr << _expected.name << _expected.joinEui
+                             << _expected.profile << _expected.applicationId << _expected.deviceId;
     }
 
 private slots:
@@ -285,10 +283,10 @@ private slots:
         QCOMPARE(changed.count(), 1);
         QCOMPARE(model.data(model.index(0, CHeardDevices::eNameColumn)).toString(), QStringLiteral("pump 1 renamed"));
         QCOMPARE(model.data(model.index(0, CHeardDevices::eProfileColumn)).toString(), QStringLiteral("TH sensor"));
-        QCOMPARE(model.data(model.index(1, CHeardDevices::eDevEuiColumn)).toString(),
-            QStringLiteral("70B3D57ED0000001"));
-        QCOMPARE(model.data(model.index(1, CHeardDevices::eJoinEuiColumn)).toString(),
-            QStringLiteral("800000000000000C"));
+        QCOMPARE(
+            model.data(model.index(1, CHeardDevices::eDevEuiColumn)).toString(), QStringLiteral("70B3D57ED0000001"));
+        QCOMPARE(
+            model.data(model.index(1, CHeardDevices::eJoinEuiColumn)).toString(), QStringLiteral("800000000000000C"));
         QCOMPARE(model.headerData(CHeardDevices::eJoinEuiColumn, Qt::Horizontal).toString(), QStringLiteral("JoinEUI"));
 
         // A downlink finds what it needs by DevEUI, in either spelling.

@@ -43,8 +43,8 @@ bool CMqttPublisher::start()
     if (result == MOSQ_ERR_SUCCESS)
         result = mosquitto_loop_start(mosq);
     if (result != MOSQ_ERR_SUCCESS) {
-        std::fprintf(stderr, "cannot connect to the broker on port %u: %s\n", config.brokerPort,
-            mosquitto_strerror(result));
+        std::fprintf(
+            stderr, "cannot connect to the broker on port %u: %s\n", config.brokerPort, mosquitto_strerror(result));
         return false;
     }
     return true;

@@ -54,16 +54,18 @@ SMqttPublication chirpStackUplink(const QJsonObject &_rx, const SSimDevice *_dev
 {
     const QString devEui = _rx.value(API_KEY_DEV_EUI).toString().toLower();
     const QString appEui = _device ? _device->appEui : QString();
-    const QString applicationId = QUuid::createUuidV5(CHIRPSTACK_NAMESPACE, appEui.toLower()).toString(QUuid::WithoutBraces);
+    const QString applicationId
+        = QUuid::createUuidV5(CHIRPSTACK_NAMESPACE, appEui.toLower()).toString(QUuid::WithoutBraces);
 
-    const QJsonObject deviceInfo { { QStringLiteral("tenantId"), QStringLiteral("52f14cd4-c6f1-4fbd-8f87-4025e1d49242") },
+    const QJsonObject deviceInfo { { QStringLiteral("tenantId"),
+                                       QStringLiteral("52f14cd4-c6f1-4fbd-8f87-4025e1d49242") },
         { QStringLiteral("tenantName"), QStringLiteral("kelvara-netsim") },
         { QStringLiteral("applicationId"), applicationId },
         { QStringLiteral("applicationName"), QStringLiteral("app ") + appEui },
-        { QStringLiteral("deviceProfileId"), QUuid::createUuidV5(CHIRPSTACK_NAMESPACE, appEui).toString(QUuid::WithoutBraces) },
+        { QStringLiteral("deviceProfileId"),
+            QUuid::createUuidV5(CHIRPSTACK_NAMESPACE, appEui).toString(QUuid::WithoutBraces) },
         { QStringLiteral("deviceProfileName"), QStringLiteral("profile ") + appEui },
-        { QStringLiteral("deviceName"), _device ? _device->devName : devEui },
-        { QStringLiteral("devEui"), devEui } };
+        { QStringLiteral("deviceName"), _device ? _device->devName : devEui }, { QStringLiteral("devEui"), devEui } };
     const QJsonObject rxInfo { { QStringLiteral("gatewayId"), _rx.value(API_KEY_GATEWAY_ID).toString().toLower() },
         { QStringLiteral("uplinkId"), double(number(_rx, API_KEY_FCNT) * 7919 % 65536) },
         { QStringLiteral("rssi"), _rx.value(API_KEY_RSSI) }, { QStringLiteral("snr"), _rx.value(API_KEY_SNR) } };
@@ -115,7 +117,8 @@ SMqttPublication ttsUplink(const QJsonObject &_rx, const SSimDevice *_device)
     insertSet(message, QStringLiteral("confirmed"), confirmed(_rx));
 
     const QJsonObject event { { QStringLiteral("end_device_ids"), ids },
-        { QStringLiteral("correlation_ids"), QJsonArray { QStringLiteral("as:up:") + QUuid::createUuid().toString(QUuid::Id128) } },
+        { QStringLiteral("correlation_ids"),
+            QJsonArray { QStringLiteral("as:up:") + QUuid::createUuid().toString(QUuid::Id128) } },
         { QStringLiteral("received_at"), time }, { QStringLiteral("uplink_message"), message } };
     return SMqttPublication {
         QStringLiteral("v3/%1@%2/devices/%3/up").arg(applicationId, TTS_TENANT, deviceId).toUtf8(), compact(event)
