@@ -95,7 +95,7 @@ bool CMqttLink::configureClient()
 {
     mosq = mosquitto_new(settings.clientId.toUtf8().constData(), true, this);
     if (!mosq) {
-        CLogFile::addLog(QStringLiteral("[CMqttLink::connectSlot] Cannot create the MQTT client: %1")
+        CLogFile::addLog(QStringLiteral("[CMqttLink::configureClient] Cannot create the MQTT client: %1")
                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
@@ -120,7 +120,7 @@ bool CMqttLink::configureClient()
                 orNull(certFile), orNull(keyFile), nullptr);
     }
     if (result != MOSQ_ERR_SUCCESS) {
-        CLogFile::addLog(QStringLiteral("[CMqttLink::connectSlot] Invalid MQTT settings (TLS files or log-in): %1")
+        CLogFile::addLog(QStringLiteral("[CMqttLink::configureClient] Invalid MQTT settings (TLS files or log-in): %1")
                              .arg(errorText(result)));
         mosquitto_destroy(mosq);
         mosq = nullptr;
@@ -202,18 +202,18 @@ void CMqttLink::handleConnack(int _code)
         connectedSince.start();
         const int result = mosquitto_subscribe(mosq, nullptr, settings.topic.toUtf8().constData(), 0);
         if (result != MOSQ_ERR_SUCCESS)
-            CLogFile::addLog(QStringLiteral("[CMqttLink::connack] Cannot subscribe to [%1]: %2")
+            CLogFile::addLog(QStringLiteral("[CMqttLink::handleConnack] Cannot subscribe to [%1]: %2")
                                  .arg(settings.topic)
                                  .arg(errorText(result)));
         else
-            CLogFile::addLog(QStringLiteral("[CMqttLink::connack] Connected to [%1:%2], subscribed to [%3]")
+            CLogFile::addLog(QStringLiteral("[CMqttLink::handleConnack] Connected to [%1:%2], subscribed to [%3]")
                                  .arg(settings.host)
                                  .arg(settings.port)
                                  .arg(settings.topic));
         emit changeServerStatus(COMM::eSuccess);
         return;
     }
-    CLogFile::addLog(QStringLiteral("[CMqttLink::connack] Broker refused the connection: %1")
+    CLogFile::addLog(QStringLiteral("[CMqttLink::handleConnack] Broker refused the connection: %1")
                          .arg(QString::fromUtf8(mosquitto_connack_string(_code))));
     // Retrying refused credentials cannot succeed and may lock the account.
     if (_code == CONNACK_REFUSED_BAD_USERNAME_PASSWORD || _code == CONNACK_REFUSED_NOT_AUTHORIZED) {
@@ -229,7 +229,7 @@ void CMqttLink::handleDisconnect(int _code)
     // After refused credentials the broker hangs up; INVALID AUTH stays shown and nothing is retried.
     if (authRefused)
         return;
-    CLogFile::addLog(QStringLiteral("[CMqttLink::disconnect] Connection to [%1:%2] lost: %3")
+    CLogFile::addLog(QStringLiteral("[CMqttLink::handleDisconnect] Connection to [%1:%2] lost: %3")
                          .arg(settings.host)
                          .arg(settings.port)
                          .arg(errorText(_code)));
@@ -271,10 +271,11 @@ void CMqttLink::dropMessage(const QByteArray &_topic, const QString &_reason)
     const QString topic = QString::fromUtf8(_topic);
     const int count = dropLimiter.record(topic);
     if (count > 0)
-        CLogFile::addLog(QStringLiteral("[CMqttLink::message] Dropped %1 message(s) on [%2] in the last minute: %3")
-                             .arg(count)
-                             .arg(topic)
-                             .arg(_reason));
+        CLogFile::addLog(
+            QStringLiteral("[CMqttLink::dropMessage] Dropped %1 message(s) on [%2] since the last report: %3")
+                .arg(count)
+                .arg(topic)
+                .arg(_reason));
 }
 
 void CMqttLink::watchSocket()
@@ -333,5 +334,5 @@ void CMqttLink::onLog(mosquitto *, void *, int _level, const char *_text)
 {
     // TLS failures reach us only through libmosquitto's own log.
     if (_level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))
-        CLogFile::addLog(QStringLiteral("[CMqttLink::libmosquitto] %1").arg(QString::fromUtf8(_text)));
+        CLogFile::addLog(QStringLiteral("[CMqttLink::onLog] %1").arg(QString::fromUtf8(_text)));
 }

@@ -339,11 +339,11 @@ private slots:
         QCOMPARE(packet(0).devEui, QStringLiteral("0102030405060708"));
         QCOMPARE(packet(0).fcnt, quint32(9));
         QCOMPARE(packet(0).data, QByteArray("\x01\x02\x03", 3));
-        QVERIFY(
-            logContains(QStringLiteral("Dropped 1 message(s) on [%1] in the last minute: not JSON").arg(topic.arg(1))));
-        QVERIFY(logContains(QStringLiteral("on [%1] in the last minute: payload is not base64").arg(topic.arg(2))));
         QVERIFY(logContains(
-            QStringLiteral("on [%1] in the last minute: 1048577 bytes, over the limit of 1048576").arg(topic.arg(3))));
+            QStringLiteral("Dropped 1 message(s) on [%1] since the last report: not JSON").arg(topic.arg(1))));
+        QVERIFY(logContains(QStringLiteral("on [%1] since the last report: payload is not base64").arg(topic.arg(2))));
+        QVERIFY(logContains(QStringLiteral("on [%1] since the last report: 1048577 bytes, over the limit of 1048576")
+                                .arg(topic.arg(3))));
     }
 
     void refusedCredentialsAreNotRetried()
