@@ -1,4 +1,6 @@
 #include "server/apitypes.h"
+#include "server/mqttmessages.h"
+#include "server/mqttsettings.h"
 #include "server/serverstatus.h"
 
 #include <QDebug>
@@ -53,4 +55,6 @@ void registerServerMetaTypes()
     qRegisterMetaType<COMM::EServerStatus>("COMM::EServerStatus");
     qRegisterMetaType<QList<API::SServerDeviceInfo>>("QList<API::SServerDeviceInfo>");
     qRegisterMetaType<API::SApiDeviceData>("API::SApiDeviceData");
+    qRegisterMetaType<API::SHeardDevice>("API::SHeardDevice");
+    qRegisterMetaType<SMqttSettings>("SMqttSettings");
 }

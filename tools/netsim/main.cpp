@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "cmqttpublisher.h"
 #include "cnetsimserver.h"
 #include "netsimconfig.h"
 
@@ -32,7 +33,14 @@ Scenario file: a JSON array of steps
 other key overrides the generated uplink, so a step may carry any "type",
 "fcnt", "port", "data", "rssi", "snr", "gatewayId", ...
 
-Prints "listening on port N" first, then one line per event.)";
+With --mqtt chirpstack or --mqtt tts it plays that server's MQTT integration
+instead: it connects to the broker on 127.0.0.1:--broker-port and publishes
+the same uplinks (a step's "type" CONF_UP makes a confirmed one) in that
+server's JSON on its uplink topic, from the moment it is connected. The
+devices file's "appEui" picks the application and "devName" the name.
+
+Prints "listening on port N" first (with --mqtt: "connected to broker on
+port N"), then one line per event.)";
 
 bool readInt(const QCommandLineParser &_parser, const QString &_name, int _min, int &_value)
 {
@@ -71,6 +79,22 @@ bool readConfig(const QCommandLineParser &_parser, SNetSimConfig &_config)
     _config.login = _parser.value(QStringLiteral("login"));
     _config.password = _parser.value(QStringLiteral("password"));
     _config.gatewayId = _parser.value(QStringLiteral("gateway"));
+
+    if (_parser.isSet(QStringLiteral("mqtt"))) {
+        const QString format = _parser.value(QStringLiteral("mqtt"));
+        if (format == QStringLiteral("chirpstack"))
+            _config.mqttFormat = EMqttFormat::eChirpStack;
+        else if (format == QStringLiteral("tts"))
+            _config.mqttFormat = EMqttFormat::eTts;
+        else {
+            std::fprintf(stderr, "--mqtt must be chirpstack or tts\n");
+            return false;
+        }
+        int brokerPort = 0;
+        if (!readInt(_parser, QStringLiteral("broker-port"), 1, brokerPort) || brokerPort > 65535)
+            return false;
+        _config.brokerPort = static_cast<quint16>(brokerPort);
+    }
 
     const QString reply = _parser.value(QStringLiteral("devices-reply"));
     if (reply == QStringLiteral("answer"))
@@ -136,6 +160,10 @@ int main(int argc, char *argv[])
         { QStringLiteral("devices-reply"),
             QStringLiteral("Device list requests: answer, refuse (status false) or ignore (no reply)."),
             QStringLiteral("mode"), QStringLiteral("answer") },
+        { QStringLiteral("mqtt"), QStringLiteral("Publish to an MQTT broker as chirpstack or tts."),
+            QStringLiteral("server") },
+        { QStringLiteral("broker-port"), QStringLiteral("Port of the broker on 127.0.0.1."), QStringLiteral("n"),
+            QStringLiteral("1883") },
         { QStringLiteral("devices-delay"), QStringLiteral("Delay of the device list reply, ms."), QStringLiteral("ms"),
             QStringLiteral("0") },
     });
@@ -144,6 +172,15 @@ int main(int argc, char *argv[])
     SNetSimConfig config;
     if (!readConfig(parser, config))
         return 2;
+    if (config.mqttFormat != EMqttFormat::eNone) {
+        CMqttPublisher publisher(config);
+        if (!publisher.start())
+            return 1;
+        QTimer::singleShot(config.durationS * 1000, &app, &QCoreApplication::quit);
+        const int result = app.exec();
+        std::printf("finished: %lld uplinks published\n", static_cast<long long>(publisher.sentUplinks()));
+        return result;
+    }
     CNetSimServer server(config);
     if (!server.listen())
         return 1;

@@ -25,6 +25,9 @@ struct SScenarioStep
 
 enum class EDevicesReply { eAnswer, eRefuse, eIgnore };
 
+// Where the uplinks go: to WebSocket clients, or to an MQTT broker in a server's format.
+enum class EMqttFormat { eNone, eChirpStack, eTts };
+
 struct SNetSimConfig
 {
     quint16 port = 0;
@@ -41,6 +44,8 @@ struct SNetSimConfig
     EDevicesReply devicesReply = EDevicesReply::eAnswer;
     int devicesDelayMs = 0;
     QString gatewayId = QStringLiteral("00800000a0001234");
+    EMqttFormat mqttFormat = EMqttFormat::eNone;
+    quint16 brokerPort = 1883;
 };
 
 // Both return false and say why in `_error` when the file cannot be used.
