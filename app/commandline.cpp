@@ -10,6 +10,8 @@ namespace {
 const QStringList QT_OPTIONS_WITH_VALUE { "-platform", "-platformpluginpath", "-platformtheme", "-plugin",
     "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet", "-display", "-geometry" };
 const QStringList QT_FLAGS { "-reverse", "-widgetcount", "-nograb", "-dograb", "-sync" };
+// Commands that change or show the working directory's devices and templates.
+const QStringList COMMANDS { "devices", "templates" };
 
 } // namespace
 
@@ -37,7 +39,17 @@ SCommandLine parseCommandLine(const QStringList &_arguments)
                 return false;
             return !_value.isEmpty();
         };
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+        if (!result.command.isEmpty()) {
+            // The command's own arguments; only --workdir is the program's.
+            if (name == QLatin1String("--workdir")) {
+                if (!takeValue(result.workDir))
+                    return fail(QStringLiteral("--workdir needs a directory"));
+            } else {
+                result.command << argument;
+            }
+        } else if (COMMANDS.contains(argument)) {
+            result.command << argument;
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             help = true;
         } else if (argument == QLatin1String("--version")) {
             version = true;
@@ -61,6 +73,8 @@ SCommandLine parseCommandLine(const QStringList &_arguments)
         result.action = SCommandLine::eHelp;
     else if (version)
         result.action = SCommandLine::eVersion;
+    else if (!result.command.isEmpty())
+        result.action = SCommandLine::eCommand;
     return result;
 }
 
@@ -68,6 +82,7 @@ QString commandLineUsage()
 {
     return QStringLiteral(
         "Usage: kelvara [--headless] [--workdir DIR]\n"
+        "       kelvara COMMAND [ARGUMENTS] [--workdir DIR]\n"
         "LoRaWAN-to-Modbus gateway. It keeps settings.conf, deviceFolder/, server.db and history.log\n"
         "in its working directory.\n"
         "\n"
@@ -75,6 +90,15 @@ QString commandLineUsage()
         "  --workdir DIR    work in DIR instead of the current directory\n"
         "  --version        print the version and exit\n"
         "  -h, --help       print this help and exit\n"
+        "\n"
+        "Commands (a running gateway in DIR takes the change at once):\n"
+        "  devices list [--json]\n"
+        "  devices add --dev-eui EUI --template TYPE --name NAME --port P --start A\n"
+        "  devices remove --dev-eui EUI\n"
+        "  devices export [--format csv|json] [FILE]\n"
+        "  devices import FILE\n"
+        "  templates list\n"
+        "  templates check [FILE...]\n"
         "\n"
         "Qt's own options (-platform NAME, -style NAME, ...) are passed to Qt.\n");
 }
@@ -104,13 +128,11 @@ int settleCommandLine(const SCommandLine &_commandLine, const QProcessEnvironmen
         fprintf(stderr, "kelvara: %s\n%s", qPrintable(_commandLine.error), qPrintable(commandLineUsage()));
         return 2;
     case SCommandLine::eRun:
+    case SCommandLine::eCommand:
         break;
     }
-    if (_commandLine.headless) {
-        fputs("--headless: not built yet\n", stderr);
-        return 2;
-    }
-    if (!displayAvailable(_commandLine, _environment)) {
+    const bool needsDisplay = _commandLine.action == SCommandLine::eRun && !_commandLine.headless;
+    if (needsDisplay && !displayAvailable(_commandLine, _environment)) {
         fputs("no display; run with --headless\n", stderr);
         return 2;
     }

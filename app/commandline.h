@@ -7,13 +7,14 @@
 // What the program was asked to do by its command line.
 struct SCommandLine
 {
-    enum EAction { eRun, eHelp, eVersion, eUsageError };
+    enum EAction { eRun, eHelp, eVersion, eUsageError, eCommand };
 
     EAction action = eRun;
     bool headless = false;
     QString workDir; // empty: the current directory
     QString platform; // Qt's -platform, when given
     QString error; // eUsageError: what was wrong
+    QStringList command; // eCommand: "devices ..." or "templates ..." with their own arguments
 };
 
 // Reads the arguments after the program name. Qt's own options (-platform NAME, -style

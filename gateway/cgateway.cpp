@@ -163,6 +163,45 @@ SGatewayResult CGateway::addDevice(const DB::SDeviceRegMapDescription &_device, 
     return SGatewayResult();
 }
 
+SGatewayResult CGateway::addDevices(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices,
+                                    int *_failedAt)
+{
+    // Each checked device is recorded with the registry at once, so the next is checked
+    // against it too; a refusal takes them all back.
+    QList<QPair<QString, uint16_t>> recorded;
+    const auto takeBack = [&] {
+        for (const auto &device : recorded)
+            registry->removeDevice(device.first, device.second);
+    };
+    QStringList registered = registeredDevices();
+    for (int i = 0; i < _devices.size(); ++i) {
+        const DB::SDeviceRegMapDescription &device = _devices.at(i).first;
+        const uint16_t port = _devices.at(i).second;
+        SGatewayResult result;
+        if (registry->getTemplateInfo(device.appEui).appEui.isEmpty())
+            result = refused(EGatewayError::UNKNOWN_TEMPLATE, tr("No template for AppEUI %1").arg(device.appEui));
+        else if (registered.contains(CEui(device.devEui).text()))
+            result = refused(EGatewayError::ALREADY_REGISTERED, tr("Device %1 is already registered").arg(device.devEui));
+        else
+            result = checkPlacement(device.registers, port, device.startAddr, device.devEui);
+        if (!result.ok()) {
+            *_failedAt = i;
+            takeBack();
+            return result;
+        }
+        registered << CEui(device.devEui).text();
+        registry->addNewDevice(device, port);
+        recorded.append({ device.devEui, port });
+    }
+    if (!store->registerNewDevices(_devices)) {
+        *_failedAt = -1;
+        takeBack();
+        return refused(EGatewayError::STORE_FAILED, tr("Devices are not added! See LOG-file for more details"));
+    }
+    emit devicesChanged();
+    return SGatewayResult();
+}
+
 SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
 {
     if (!store->updateRegInfo(_update)) {

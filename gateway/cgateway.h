@@ -90,6 +90,10 @@ public:
 
     // Validates the placement, stores the device with its registers and opens its port.
     SGatewayResult addDevice(const DB::SDeviceRegMapDescription &_device, uint16_t _port);
+    // Adds every device or none: each is checked as addDevice checks it, against the stored
+    // devices and those before it in the list. On refusal *_failedAt is the index of the culprit.
+    SGatewayResult addDevices(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices,
+                              int *_failedAt);
     // Changes register parameters, all or nothing.
     SGatewayResult editDevice(const SDeviceRegUpdate &_update);
     // Forgets the device in the store first, then stops serving it.

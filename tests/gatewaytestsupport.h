@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -85,6 +86,29 @@ inline bool portAccepts(quint16 _port)
     QSignalSpy failed(&socket, &QAbstractSocket::errorOccurred);
     socket.connectToHost(QHostAddress::LocalHost, _port);
     return QTest::qWaitFor([&] { return !connected.isEmpty() || !failed.isEmpty(); }, 5000) && !connected.isEmpty();
+}
+
+// Holding registers [_first, _first + _count) as mbpoll reads them (PDU addressing);
+// empty when the read failed.
+inline QMap<int, int> readWithMbpoll(quint16 _port, int _first, int _count)
+{
+    QProcess mbpoll;
+    mbpoll.start(QStringLiteral("mbpoll"),
+                 { QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), QString::number(_port),
+                   QStringLiteral("-a"), QStringLiteral("1"), QStringLiteral("-0"), QStringLiteral("-r"),
+                   QString::number(_first), QStringLiteral("-c"), QString::number(_count), QStringLiteral("-t"),
+                   QStringLiteral("4:hex"), QStringLiteral("-1"), QStringLiteral("127.0.0.1") });
+    QMap<int, int> values;
+    if (!mbpoll.waitForFinished(10000) || mbpoll.exitCode() != 0)
+        return values;
+    const QRegularExpression line(QStringLiteral("^\\[(\\d+)\\]:\\s+0x([0-9A-Fa-f]{4})"),
+                                  QRegularExpression::MultilineOption);
+    auto matches = line.globalMatch(QString::fromUtf8(mbpoll.readAllStandardOutput()));
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        values.insert(match.captured(1).toInt(), match.captured(2).toInt(nullptr, 16));
+    }
+    return values;
 }
 
 } // namespace GatewayTest

@@ -166,7 +166,6 @@ private slots:
         QTest::newRow("unknown option") << QStringList { "--frobnicate" } << 2 << QString()
                                         << "kelvara: unknown option --frobnicate\n" + usage;
         QTest::newRow("no display") << QStringList() << 2 << QString() << "no display; run with --headless\n";
-        QTest::newRow("headless") << QStringList { "--headless" } << 2 << QString() << "--headless: not built yet\n";
     }
     void programAnswers()
     {

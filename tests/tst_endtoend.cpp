@@ -20,29 +20,6 @@ namespace {
 const QString SENSOR = QStringLiteral("70B3D5E75E00A001");
 const QString COUNTER = QStringLiteral("70B3D5E75E00A002");
 
-// Holding registers [_first, _first + _count) as mbpoll reads them (PDU addressing);
-// empty when the read failed.
-QMap<int, int> readWithMbpoll(quint16 _port, int _first, int _count)
-{
-    QProcess mbpoll;
-    mbpoll.start(QStringLiteral("mbpoll"),
-                 { QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), QString::number(_port),
-                   QStringLiteral("-a"), QStringLiteral("1"), QStringLiteral("-0"), QStringLiteral("-r"),
-                   QString::number(_first), QStringLiteral("-c"), QString::number(_count), QStringLiteral("-t"),
-                   QStringLiteral("4:hex"), QStringLiteral("-1"), QStringLiteral("127.0.0.1") });
-    QMap<int, int> values;
-    if (!mbpoll.waitForFinished(10000) || mbpoll.exitCode() != 0)
-        return values;
-    const QRegularExpression line(QStringLiteral("^\\[(\\d+)\\]:\\s+0x([0-9A-Fa-f]{4})"),
-                                  QRegularExpression::MultilineOption);
-    auto matches = line.globalMatch(QString::fromUtf8(mbpoll.readAllStandardOutput()));
-    while (matches.hasNext()) {
-        const QRegularExpressionMatch match = matches.next();
-        values.insert(match.captured(1).toInt(), match.captured(2).toInt(nullptr, 16));
-    }
-    return values;
-}
-
 } // namespace
 
 // The built program as an operator starts it: a working directory with its log-in,

@@ -1,0 +1,505 @@
+#include "gateway/cprovisioning.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <csignal>
+
+#include "app/ceui.h"
+#include "app/cinstancelock.h"
+#include "app/clogfile.h"
+#include "app/constants.h"
+#include "devices/devicetemplate.h"
+#include "gateway/cgateway.h"
+#include "store/storecolumns.h"
+
+namespace {
+
+const QStringList CSV_COLUMNS = { "dev_eui", "name", "template", "port", "start_address" };
+
+struct SDeviceRow
+{
+    uint32_t id = 0;
+    QString devEui;
+    QString name;
+    QString appEui;
+    uint16_t port = 0;
+    int startAddr = 0;
+};
+
+QList<SDeviceRow> storedRows(const CGateway &_gateway)
+{
+    QList<SDeviceRow> rows;
+    QSqlQuery query = _gateway.devices(QString());
+    while (query.next())
+        rows.append({ query.value(DEV_COL_DEVICE).toUInt(), query.value(DEV_COL_DEV_EUI).toString(),
+                      query.value(DEV_COL_NAME).toString(), query.value(DEV_COL_APP_EUI).toString(),
+                      static_cast<uint16_t>(query.value(DEV_COL_PORT).toUInt()),
+                      query.value(DEV_COL_START_ADDR).toInt() });
+    return rows;
+}
+
+// --name value pairs of a command, each option at most once; anything else is positional.
+bool readOptions(const QStringList &_arguments, const QStringList &_withValue, const QStringList &_flags,
+                 QMap<QString, QString> *_options, QStringList *_positional, QString *_error)
+{
+    for (int i = 0; i < _arguments.size(); ++i) {
+        const QString &argument = _arguments.at(i);
+        if (!argument.startsWith(QLatin1String("--"))) {
+            _positional->append(argument);
+            continue;
+        }
+        const QString name = argument.section(QLatin1Char('='), 0, 0);
+        if (_options->contains(name)) {
+            *_error = QStringLiteral("%1 given twice").arg(name);
+            return false;
+        }
+        if (_flags.contains(name)) {
+            _options->insert(name, QString());
+        } else if (_withValue.contains(name)) {
+            if (argument.contains(QLatin1Char('=')))
+                _options->insert(name, argument.section(QLatin1Char('='), 1));
+            else if (i + 1 < _arguments.size())
+                _options->insert(name, _arguments.at(++i));
+            else {
+                *_error = QStringLiteral("%1 needs a value").arg(name);
+                return false;
+            }
+        } else {
+            *_error = QStringLiteral("unknown option %1").arg(argument);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isDevEui(const QString &_text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{16}$"));
+    return pattern.match(_text).hasMatch();
+}
+
+// A whole decimal number in [_min, _max].
+bool readNumber(const QString &_text, int _min, int _max, int *_value)
+{
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    bool ok = false;
+    const qlonglong value = _text.toLongLong(&ok);
+    if (!digits.match(_text).hasMatch() || !ok || value < _min || value > _max)
+        return false;
+    *_value = int(value);
+    return true;
+}
+
+QString csvField(const QString &_text)
+{
+    if (!_text.contains(QRegularExpression(QStringLiteral("[,\"\r\n]"))))
+        return _text;
+    return QLatin1Char('"') + QString(_text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+// Rows of fields; quotes may hold commas, doubled quotes and line breaks.
+QList<QStringList> parseCsv(const QString &_text, QString *_error)
+{
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false;
+    bool fieldStarted = false;
+    for (int i = 0; i < _text.size(); ++i) {
+        const QChar c = _text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < _text.size() && _text.at(i + 1) == QLatin1Char('"')) {
+                field += c;
+                ++i;
+            } else if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == QLatin1Char('"') && !fieldStarted) {
+            quoted = true;
+            fieldStarted = true;
+        } else if (c == QLatin1Char(',')) {
+            row << field;
+            field.clear();
+            fieldStarted = false;
+        } else if (c == QLatin1Char('\n')) {
+            row << field;
+            if (!(row.size() == 1 && row.first().trimmed().isEmpty()))
+                rows << row;
+            row.clear();
+            field.clear();
+            fieldStarted = false;
+        } else if (c != QLatin1Char('\r')) {
+            field += c;
+            fieldStarted = true;
+        }
+    }
+    if (quoted) {
+        *_error = QStringLiteral("a quoted field is not closed");
+        return {};
+    }
+    if (fieldStarted || !row.isEmpty()) {
+        row << field;
+        rows << row;
+    }
+    return rows;
+}
+
+} // namespace
+
+CProvisioning::CProvisioning(QTextStream &_out, QTextStream &_err)
+    : out(_out)
+    , err(_err)
+{
+}
+
+int CProvisioning::usage(const QString &_problem)
+{
+    err << "kelvara: " << _problem << "\n";
+    err.flush();
+    return 2;
+}
+
+int CProvisioning::refuse(const QString &_problem)
+{
+    err << "kelvara: " << _problem << "\n";
+    err.flush();
+    return 1;
+}
+
+int CProvisioning::run(const QStringList &_command)
+{
+    const QString group = _command.value(0);
+    const QString verb = _command.value(1);
+    const QStringList arguments = _command.mid(2);
+    if (group == QLatin1String("templates") && verb == QLatin1String("check"))
+        return checkTemplates(arguments);
+
+    SGatewayConfig config;
+    config.workDir = QDir::currentPath();
+    config.serveDevices = false;
+    CGateway gateway(config);
+    QString reason;
+    if (!gateway.start(&reason))
+        return refuse(QStringLiteral("the register store cannot be opened: %1").arg(reason));
+
+    if (group == QLatin1String("templates") && verb == QLatin1String("list") && arguments.isEmpty())
+        return listTemplates(gateway);
+    if (group != QLatin1String("devices"))
+        return usage(QStringLiteral("unknown command %1 %2").arg(group, verb));
+    if (verb == QLatin1String("list")) {
+        if (arguments.isEmpty() || arguments == QStringList { QStringLiteral("--json") })
+            return listDevices(gateway, !arguments.isEmpty());
+        return usage(QStringLiteral("devices list takes only --json"));
+    }
+    if (verb == QLatin1String("add"))
+        return addDevice(gateway, arguments);
+    if (verb == QLatin1String("remove"))
+        return removeDevice(gateway, arguments);
+    if (verb == QLatin1String("export"))
+        return exportDevices(gateway, arguments);
+    if (verb == QLatin1String("import"))
+        return importDevices(gateway, arguments);
+    return usage(QStringLiteral("unknown command devices %1").arg(verb));
+}
+
+void CProvisioning::notifyRunningGateway()
+{
+    const qint64 pid = CInstanceLock::runningPid(QDir::currentPath());
+    if (pid <= 0)
+        return;
+    if (::kill(pid_t(pid), SIGHUP) == 0)
+        out << "the gateway running here (pid " << pid << ") takes the change now\n";
+    else
+        err << "kelvara: the gateway running here (pid " << pid << ") could not be told; restart it\n";
+}
+
+int CProvisioning::listDevices(CGateway &_gateway, bool _json)
+{
+    const QList<SDeviceRow> rows = storedRows(_gateway);
+    if (_json) {
+        QJsonArray devices;
+        for (const SDeviceRow &row : rows)
+            devices.append(QJsonObject { { "dev_eui", row.devEui }, { "name", row.name },
+                                         { "template", _gateway.templateInfo(row.appEui).devType },
+                                         { "app_eui", row.appEui }, { "port", row.port },
+                                         { "start_address", row.startAddr } });
+        out << QJsonDocument(devices).toJson(QJsonDocument::Indented);
+        return 0;
+    }
+    for (const SDeviceRow &row : rows)
+        out << row.devEui << "  port " << row.port << "  start " << row.startAddr << "  "
+            << _gateway.templateInfo(row.appEui).devType << "  " << row.name << "\n";
+    return 0;
+}
+
+int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
+{
+    QMap<QString, QString> options;
+    QStringList positional;
+    QString problem;
+    const QStringList required = { "--dev-eui", "--template", "--name", "--port", "--start" };
+    if (!readOptions(_arguments, required, {}, &options, &positional, &problem))
+        return usage(problem);
+    if (!positional.isEmpty())
+        return usage(QStringLiteral("unexpected argument %1").arg(positional.first()));
+    for (const QString &name : required) {
+        if (!options.contains(name))
+            return usage(QStringLiteral("devices add needs %1").arg(name));
+    }
+    const QString devEui = options.value("--dev-eui");
+    if (!isDevEui(devEui))
+        return refuse(QStringLiteral("--dev-eui %1 is not 16 hex digits").arg(devEui));
+    QString appEui;
+    for (const SDeviceTemplateInfo &info : _gateway.templates()) {
+        if (info.devType.compare(options.value("--template"), Qt::CaseInsensitive) == 0)
+            appEui = info.appEui;
+    }
+    if (appEui.isEmpty())
+        return refuse(QStringLiteral("no template has dev_type \"%1\"").arg(options.value("--template")));
+    int port = 0;
+    if (!readNumber(options.value("--port"), 1, 65535, &port))
+        return refuse(QStringLiteral("--port %1 is not a TCP port (1-65535)").arg(options.value("--port")));
+    int start = 0;
+    if (!readNumber(options.value("--start"), 0, 65535, &start))
+        return refuse(QStringLiteral("--start %1 is not a register address (0-65535)").arg(options.value("--start")));
+
+    DB::SDeviceRegMapDescription device;
+    device.devEui = devEui;
+    device.appEui = appEui;
+    device.name = options.value("--name");
+    device.startAddr = start;
+    device.registers = _gateway.regMap(appEui).registers;
+    const SGatewayResult result = _gateway.addDevice(device, static_cast<uint16_t>(port));
+    if (!result.ok())
+        return refuse(result.message);
+    out << "added " << devEui << " on port " << port << " from register " << start << "\n";
+    notifyRunningGateway();
+    return 0;
+}
+
+int CProvisioning::removeDevice(CGateway &_gateway, const QStringList &_arguments)
+{
+    QMap<QString, QString> options;
+    QStringList positional;
+    QString problem;
+    if (!readOptions(_arguments, { "--dev-eui" }, {}, &options, &positional, &problem))
+        return usage(problem);
+    if (!positional.isEmpty() || !options.contains("--dev-eui"))
+        return usage(QStringLiteral("devices remove needs --dev-eui and nothing else"));
+    const CEui wanted(options.value("--dev-eui"));
+    for (const SDeviceRow &row : storedRows(_gateway)) {
+        if (CEui(row.devEui) != wanted)
+            continue;
+        const SGatewayResult result = _gateway.removeDevice(row.id, row.devEui, row.port);
+        if (!result.ok())
+            return refuse(result.message);
+        out << "removed " << row.devEui << " from port " << row.port << "\n";
+        notifyRunningGateway();
+        return 0;
+    }
+    return refuse(QStringLiteral("no device %1 is registered").arg(options.value("--dev-eui")));
+}
+
+int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_arguments)
+{
+    QMap<QString, QString> options;
+    QStringList positional;
+    QString problem;
+    if (!readOptions(_arguments, { "--format" }, {}, &options, &positional, &problem))
+        return usage(problem);
+    const QString format = options.value("--format", QStringLiteral("csv"));
+    if (format != QLatin1String("csv") && format != QLatin1String("json"))
+        return usage(QStringLiteral("--format is csv or json"));
+    if (positional.size() > 1)
+        return usage(QStringLiteral("devices export writes one file"));
+
+    QString text;
+    const QList<SDeviceRow> rows = storedRows(_gateway);
+    if (format == QLatin1String("csv")) {
+        text = CSV_COLUMNS.join(QLatin1Char(',')) + QLatin1Char('\n');
+        for (const SDeviceRow &row : rows)
+            text += QStringList { csvField(row.devEui), csvField(row.name),
+                                  csvField(_gateway.templateInfo(row.appEui).devType), QString::number(row.port),
+                                  QString::number(row.startAddr) }
+                        .join(QLatin1Char(','))
+                + QLatin1Char('\n');
+    } else {
+        QJsonArray devices;
+        for (const SDeviceRow &row : rows) {
+            QJsonArray registers;
+            QSqlQuery query = _gateway.registers(row.id);
+            while (query.next())
+                registers.append(QJsonObject {
+                    { "name", query.value(REG_COL_NAME).toString() },
+                    { "offset", query.value(REG_COL_REG_ADDR).toInt() - row.startAddr },
+                    { "multiplier", query.value(REG_COL_GRATING_PERIOD).toInt() },
+                    { "added_value", query.value(REG_COL_START_VALUE).toInt() },
+                    { "unit", query.value(REG_COL_UNIT).toString() } });
+            devices.append(QJsonObject { { "dev_eui", row.devEui }, { "name", row.name },
+                                         { "template", _gateway.templateInfo(row.appEui).devType },
+                                         { "port", row.port }, { "start_address", row.startAddr },
+                                         { "registers", registers } });
+        }
+        text = QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Indented));
+    }
+    if (positional.isEmpty()) {
+        out << text;
+        return 0;
+    }
+    QSaveFile file(positional.first());
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
+        return refuse(QStringLiteral("%1 cannot be written: %2").arg(positional.first(), file.errorString()));
+    out << "exported " << rows.size() << " devices to " << positional.first() << "\n";
+    return 0;
+}
+
+int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_arguments)
+{
+    if (_arguments.size() != 1 || _arguments.first().startsWith(QLatin1String("--")))
+        return usage(QStringLiteral("devices import needs one FILE"));
+    const QString path = _arguments.first();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+
+    // One entry per device as the file gives it: the fields, and the registers' scaling (JSON).
+    struct SImportRow
+    {
+        int line = 0;
+        QString devEui, name, templateName, port, start;
+        QJsonArray registers;
+    };
+    QList<SImportRow> entries;
+    if (bytes.trimmed().startsWith('[')) {
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+        if (!document.isArray())
+            return refuse(QStringLiteral("%1 is not a JSON list of devices: %2").arg(path, parseError.errorString()));
+        int index = 0;
+        for (const QJsonValue &value : document.array()) {
+            const QJsonObject object = value.toObject();
+            const auto text = [&](const char *_key) {
+                const QJsonValue field = object.value(QLatin1String(_key));
+                return field.isDouble() ? QString::number(field.toDouble(), 'g', 17) : field.toString();
+            };
+            entries.append({ ++index, text("dev_eui"), text("name"), text("template"), text("port"),
+                             text("start_address"), object.value(QStringLiteral("registers")).toArray() });
+        }
+    } else {
+        QString problem;
+        const QList<QStringList> rows = parseCsv(QString::fromUtf8(bytes), &problem);
+        if (!problem.isEmpty())
+            return refuse(QStringLiteral("%1: %2").arg(path, problem));
+        if (rows.isEmpty() || rows.first() != CSV_COLUMNS)
+            return refuse(QStringLiteral("%1: the first row must be %2").arg(path, CSV_COLUMNS.join(QLatin1Char(','))));
+        for (int i = 1; i < rows.size(); ++i) {
+            if (rows.at(i).size() != CSV_COLUMNS.size())
+                return refuse(QStringLiteral("%1 row %2: %3 fields, not %4")
+                                  .arg(path)
+                                  .arg(i + 1)
+                                  .arg(rows.at(i).size())
+                                  .arg(CSV_COLUMNS.size()));
+            entries.append({ i + 1, rows.at(i).at(0), rows.at(i).at(1), rows.at(i).at(2), rows.at(i).at(3),
+                             rows.at(i).at(4), QJsonArray() });
+        }
+    }
+
+    QMap<QString, QString> appEuiByType;
+    for (const SDeviceTemplateInfo &info : _gateway.templates())
+        appEuiByType.insert(info.devType.toLower(), info.appEui);
+    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
+    for (const SImportRow &entry : entries) {
+        const QString where = QStringLiteral("%1 row %2 (%3)").arg(path).arg(entry.line).arg(entry.devEui);
+        if (!isDevEui(entry.devEui))
+            return refuse(QStringLiteral("%1: dev_eui is not 16 hex digits; nothing imported").arg(where));
+        const QString appEui = appEuiByType.value(entry.templateName.toLower());
+        if (appEui.isEmpty())
+            return refuse(QStringLiteral("%1: no template has dev_type \"%2\"; nothing imported")
+                              .arg(where, entry.templateName));
+        int port = 0;
+        int start = 0;
+        if (!readNumber(entry.port, 1, 65535, &port))
+            return refuse(QStringLiteral("%1: port %2 is not 1-65535; nothing imported").arg(where, entry.port));
+        if (!readNumber(entry.start, 0, 65535, &start))
+            return refuse(QStringLiteral("%1: start_address %2 is not 0-65535; nothing imported").arg(where, entry.start));
+        DB::SDeviceRegMapDescription device;
+        device.devEui = entry.devEui;
+        device.appEui = appEui;
+        device.name = entry.name;
+        device.startAddr = start;
+        device.registers = _gateway.regMap(appEui).registers;
+        for (const QJsonValue &value : entry.registers) {
+            const QJsonObject scaling = value.toObject();
+            for (SRegisterDescription &reg : device.registers) {
+                if (reg.offset != scaling.value(QStringLiteral("offset")).toInt(-1))
+                    continue;
+                reg.gratingPeriod = scaling.value(QStringLiteral("multiplier")).toInt(1);
+                reg.startValue = scaling.value(QStringLiteral("added_value")).toInt(0);
+                reg.unit = scaling.value(QStringLiteral("unit")).toString();
+            }
+        }
+        devices.append({ device, static_cast<uint16_t>(port) });
+    }
+    int failedAt = -1;
+    const SGatewayResult result = _gateway.addDevices(devices, &failedAt);
+    if (!result.ok()) {
+        const QString where = failedAt >= 0 ? QStringLiteral("%1 row %2 (%3): ")
+                                                  .arg(path)
+                                                  .arg(entries.at(failedAt).line)
+                                                  .arg(entries.at(failedAt).devEui)
+                                            : QString();
+        return refuse(where + result.message + QStringLiteral("; nothing imported"));
+    }
+    out << "imported " << devices.size() << " devices\n";
+    notifyRunningGateway();
+    return 0;
+}
+
+int CProvisioning::listTemplates(CGateway &_gateway)
+{
+    for (const SDeviceTemplateInfo &info : _gateway.templates())
+        out << info.appEui << "  " << info.devType << "\n";
+    return 0;
+}
+
+int CProvisioning::checkTemplates(const QStringList &_files)
+{
+    QStringList files = _files;
+    if (files.isEmpty()) {
+        const QDir dir(DEVICE_FOLDER);
+        for (const QString &name : dir.entryList({ QStringLiteral("*.json") }, QDir::Files, QDir::Name))
+            files << dir.filePath(name);
+    }
+    int bad = 0;
+    for (const QString &path : files) {
+        // What loading says about a file is what is wrong with it.
+        QStringList problems;
+        const QMetaObject::Connection listening
+            = QObject::connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal,
+                               [&problems](const QString &_line) { problems << _line; });
+        const QFileInfo info(path);
+        const SDeviceTemplate parsed = loadTemplateFile(info.absolutePath(), info.fileName());
+        QObject::disconnect(listening);
+        if (parsed.valid) {
+            out << path << ": ok (" << parsed.devType << ", AppEUI " << parsed.appEui << ")\n";
+            continue;
+        }
+        ++bad;
+        if (problems.isEmpty())
+            problems << QStringLiteral("not a valid template");
+        for (const QString &problem : problems)
+            err << path << ": " << problem.section(QLatin1Char(']'), 1).trimmed() << "\n";
+    }
+    err.flush();
+    return bad == 0 ? 0 : 1;
+}

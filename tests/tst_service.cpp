@@ -1,0 +1,348 @@
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include "gatewaytestsupport.h"
+#include "peertestsupport.h"
+
+using namespace GatewayTest;
+
+namespace {
+
+const QString BOILER = QStringLiteral("70B3D5E75E00B001");
+const QString CELLAR = QStringLiteral("70B3D5E75E00B002");
+// Temperature 22.5 (0x00e1), humidity 44.1 (0x01b9), battery 3012 (0x0bc4), little-endian.
+const QByteArray BOILER_PAYLOAD = "01e100b901c40b";
+
+struct SRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// The built program in _dir, waited for.
+SRun kelvara(const QString &_dir, const QStringList &_arguments, const QProcessEnvironment &_environment = {})
+{
+    QProcess process;
+    if (!_environment.isEmpty())
+        process.setProcessEnvironment(_environment);
+    process.start(gatewayProgram(), _arguments + QStringList { QStringLiteral("--workdir"), _dir });
+    SRun run;
+    if (!process.waitForFinished(20000))
+        return run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QProcessEnvironment withoutDisplay()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "JOURNAL_STREAM" })
+        environment.remove(QLatin1String(name));
+    return environment;
+}
+
+QStringList addArguments(const QString &_devEui, const QString &_name, quint16 _port, int _start)
+{
+    return { "devices", "add", "--dev-eui", _devEui, "--template", "TH sensor", "--name", _name, "--port",
+             QString::number(_port), "--start", QString::number(_start) };
+}
+
+// The value text of a register as server.db holds it, read by a connection of our own.
+QString storedValue(const QString &_dir, const QString &_devEui, int _offset)
+{
+    QString value;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peer"));
+        db.setDatabaseName(QDir(_dir).filePath(QStringLiteral("server.db")));
+        if (db.open()) {
+            QSqlQuery query(db);
+            query.prepare(QStringLiteral("SELECT d.value FROM dev_data d JOIN devices v ON d.device = v.device "
+                                         "WHERE v.dev_eui = :eui AND d.reg_addr = v.start_addr + :offset;"));
+            query.bindValue(QStringLiteral(":eui"), _devEui);
+            query.bindValue(QStringLiteral(":offset"), _offset);
+            if (query.exec() && query.next())
+                value = query.value(0).toString();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("peer"));
+    return value;
+}
+
+} // namespace
+
+// The program as a service on a box nobody sits at: headless against the simulator, the
+// device list changed from the command line while it runs, a graceful stop, one instance
+// per folder, and the device list carried to another folder.
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString makeFolder(QTemporaryDir &_dir)
+    {
+        const QDir dir(_dir.path());
+        return installTemplates(dir) ? dir.path() : QString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QFile::exists(gatewayProgram()));
+        QVERIFY(QFile::exists(simulatorProgram()));
+        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
+        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+    }
+
+    void headlessServesAndTakesCommandsWhileRunning()
+    {
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        QVERIFY(writeFile(QDir(dir).filePath(QStringLiteral("devices.json")),
+                          QStringLiteral(R"([{"devEui":"%1","devName":"boiler","appEui":"%3","payload":"%4"},
+                                            {"devEui":"%2","devName":"cellar","appEui":"%3","payload":"%4"}])")
+                              .arg(BOILER, CELLAR, TH_APP_EUI, QLatin1String(BOILER_PAYLOAD))
+                              .toUtf8()));
+        QProcess simulator;
+        const quint16 serverPort = startSimulator(
+            simulator, { "--devices", QDir(dir).filePath(QStringLiteral("devices.json")), "--rate", "20", "--duration",
+                         "60" });
+        QVERIFY(serverPort);
+        QVERIFY(writeFile(QDir(dir).filePath(QStringLiteral("settings.conf")),
+                          QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=%2\npassword=%3\n"
+                                         "[modbus]\nbind=127.0.0.1\n")
+                              .arg(serverPort)
+                              .arg(LOGIN, PASSWORD)
+                              .toUtf8()));
+        const quint16 boilerPort = freePort();
+        const quint16 cellarPort = freePort();
+        QVERIFY(boilerPort && cellarPort && boilerPort != cellarPort);
+        const SRun added = kelvara(dir, addArguments(BOILER, QStringLiteral("boiler"), boilerPort, 100));
+        QCOMPARE(added.exitCode, 0);
+
+        QProcess gateway;
+        gateway.setProcessEnvironment(withoutDisplay());
+        gateway.start(gatewayProgram(), { "--headless", "--workdir", dir });
+        QVERIFY(gateway.waitForStarted(5000));
+
+        // Temperature, humidity and battery at offsets 6, 7, 8.
+        const QMap<int, int> expected = { { 106, 0x00e1 }, { 107, 0x01b9 }, { 108, 0x0bc4 } };
+        QVERIFY(QTest::qWaitFor([&] { return readWithMbpoll(boilerPort, 106, 3) == expected; }, 15000));
+
+        // A second instance in the same folder is refused, naming the first.
+        const SRun second = kelvara(dir, { "--headless" }, withoutDisplay());
+        QCOMPARE(second.exitCode, 1);
+        QVERIFY2(second.err.contains(QStringLiteral("another Kelvara is running in %1 (pid %2)")
+                                         .arg(dir)
+                                         .arg(gateway.processId())
+                                         .toUtf8()),
+                 second.err.constData());
+
+        // Added while it runs: served without a restart.
+        QVERIFY(!portAccepts(cellarPort));
+        QCOMPARE(kelvara(dir, addArguments(CELLAR, QStringLiteral("cellar"), cellarPort, 0)).exitCode, 0);
+        const QMap<int, int> cellarExpected = { { 6, 0x00e1 }, { 7, 0x01b9 }, { 8, 0x0bc4 } };
+        QVERIFY(QTest::qWaitFor([&] { return readWithMbpoll(cellarPort, 6, 3) == cellarExpected; }, 15000));
+
+        // Removed while it runs: its port closes, the other stays.
+        QCOMPARE(kelvara(dir, { "devices", "remove", "--dev-eui", CELLAR.toLower() }).exitCode, 0);
+        QVERIFY(QTest::qWaitFor([&] { return !portAccepts(cellarPort); }, 5000));
+        QVERIFY(portAccepts(boilerPort));
+
+        // SIGTERM: a graceful stop within two seconds, the last uplink stored.
+        stopProcess(simulator);
+        QElapsedTimer stopping;
+        stopping.start();
+        ::kill(pid_t(gateway.processId()), SIGTERM);
+        QVERIFY(gateway.waitForFinished(2000));
+        QVERIFY(stopping.elapsed() < 2000);
+        QCOMPARE(gateway.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(gateway.exitCode(), 0);
+        const QByteArray log = gateway.readAllStandardError();
+        QVERIFY2(log.contains("INFO: [CHeadlessService] stopped"), log.right(500).constData());
+        QCOMPARE(storedValue(dir, BOILER, 6), QStringLiteral("00e1"));
+    }
+
+    void logLinesCarryTheJournalsPriority()
+    {
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        // A stored device's port taken by another program gives an error line at start.
+        const quint16 port = freePort();
+        QCOMPARE(kelvara(dir, addArguments(BOILER, QStringLiteral("boiler"), port, 0)).exitCode, 0);
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::Any, port));
+        QVERIFY(writeFile(QDir(dir).filePath(QStringLiteral("settings.conf")), "[server]\nip=127.0.0.1\n"));
+        QProcessEnvironment environment = withoutDisplay();
+        environment.insert(QStringLiteral("JOURNAL_STREAM"), QStringLiteral("8:12345"));
+        QProcess gateway;
+        gateway.setProcessEnvironment(environment);
+        gateway.start(gatewayProgram(), { "--headless", "--workdir", dir });
+        QVERIFY(gateway.waitForStarted(5000));
+        QByteArray err;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                err += gateway.readAllStandardError();
+                return err.contains("[main] PORT is empty");
+            },
+            10000));
+        ::kill(pid_t(gateway.processId()), SIGTERM);
+        QVERIFY(gateway.waitForFinished(5000));
+        err += gateway.readAllStandardError();
+        QVERIFY2(err.contains("]INFO: [CHeadlessService] Running headless"), err.constData());
+        for (const QByteArray &line : err.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            QVERIFY2(line.startsWith("<3>") || line.startsWith("<4>") || line.startsWith("<6>"), line.constData());
+            if (line.contains("ERROR"))
+                QVERIFY2(line.startsWith("<3>"), line.constData());
+            if (line.contains("WARNING"))
+                QVERIFY2(line.startsWith("<4>"), line.constData());
+        }
+        QVERIFY(err.contains("<6>[") && err.contains("[main] PORT is empty"));
+        QVERIFY(err.contains(QStringLiteral("<3>[").toUtf8()));
+        QVERIFY(err.contains(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened!").arg(port).toUtf8()));
+    }
+
+    void importIsAllOrNothing_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("reason");
+        const QByteArray header = "dev_eui,name,template,port,start_address\n";
+        QTest::newRow("unknown template") << header + "70B3D5E75E00C001,a,TH sensor,15601,0\n"
+                                                      "70B3D5E75E00C002,b,Toaster,15601,20\n"
+                                          << "row 3 (70B3D5E75E00C002): no template has dev_type \"Toaster\"";
+        QTest::newRow("overlap inside the file") << header + "70B3D5E75E00C001,a,TH sensor,15601,0\n"
+                                                             "70B3D5E75E00C002,b,TH sensor,15601,4\n"
+                                                 << "row 3 (70B3D5E75E00C002): The registers overlap those of a "
+                                                    "[70B3D5E75E00C001]";
+        QTest::newRow("same DevEUI twice") << header + "70B3D5E75E00C001,a,TH sensor,15601,0\n"
+                                                       "70b3d5e75e00c001,b,TH sensor,15602,0\n"
+                                           << "row 3 (70b3d5e75e00c001): Device 70b3d5e75e00c001 is already registered";
+        QTest::newRow("bad port") << header + "70B3D5E75E00C001,a,TH sensor,70000,0\n"
+                                  << "row 2 (70B3D5E75E00C001): port 70000 is not 1-65535";
+        QTest::newRow("bad DevEUI") << header + "70B3D5E75E00C0,a,TH sensor,15601,0\n"
+                                    << "dev_eui is not 16 hex digits";
+        QTest::newRow("wrong header") << QByteArray("eui,name\n70B3D5E75E00C001,a\n") << "the first row must be";
+        QTest::newRow("bad JSON") << QByteArray("[{\"dev_eui\": ") << "is not a JSON list of devices";
+    }
+    void importIsAllOrNothing()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, reason);
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        const QString path = QDir(dir).filePath(QStringLiteral("import.csv"));
+        QVERIFY(writeFile(path, file));
+        const SRun run = kelvara(dir, { "devices", "import", path });
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(QString::fromUtf8(run.err).contains(reason), run.err.constData());
+        const SRun list = kelvara(dir, { "devices", "list" });
+        QCOMPARE(list.exitCode, 0);
+        QCOMPARE(list.out, QByteArray());
+    }
+
+    void exportThenImportGivesTheSameDevices_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("csv") << "csv";
+        QTest::newRow("json") << "json";
+    }
+    void exportThenImportGivesTheSameDevices()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir first;
+        const QString from = makeFolder(first);
+        QVERIFY(!from.isEmpty());
+        const quint16 port = freePort();
+        QCOMPARE(kelvara(from, addArguments(BOILER, QStringLiteral("boiler, \"north\""), port, 100)).exitCode, 0);
+        QCOMPARE(kelvara(from, addArguments(CELLAR, QStringLiteral("cellar"), port, 200)).exitCode, 0);
+        const QString file = QDir(from).filePath(QStringLiteral("devices.") + format);
+        const SRun exported = kelvara(from, { "devices", "export", "--format", format, file });
+        QCOMPARE(exported.exitCode, 0);
+        if (format == QLatin1String("csv")) {
+            QFile csv(file);
+            QVERIFY(csv.open(QIODevice::ReadOnly));
+            QCOMPARE(csv.readAll(), QStringLiteral("dev_eui,name,template,port,start_address\n"
+                                                   "%1,\"boiler, \"\"north\"\"\",TH sensor,%3,100\n"
+                                                   "%2,cellar,TH sensor,%3,200\n")
+                                        .arg(BOILER, CELLAR)
+                                        .arg(port)
+                                        .toUtf8());
+        }
+
+        QTemporaryDir second;
+        const QString to = makeFolder(second);
+        QVERIFY(!to.isEmpty());
+        const SRun imported = kelvara(to, { "devices", "import", file });
+        QCOMPARE(imported.exitCode, 0);
+        QCOMPARE(imported.out, QByteArray("imported 2 devices\n"));
+        QCOMPARE(kelvara(to, { "devices", "list", "--json" }).out, kelvara(from, { "devices", "list", "--json" }).out);
+        QCOMPARE(kelvara(to, { "devices", "export", "--format", "json" }).out,
+                 kelvara(from, { "devices", "export", "--format", "json" }).out);
+    }
+
+    void commandsRefuseWrongInputWithoutWriting_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown template") << QStringList { "devices", "add", "--dev-eui", BOILER, "--template", "X",
+                                                           "--name", "n", "--port", "15700", "--start", "0" }
+                                          << 1 << "no template has dev_type \"X\"";
+        QTest::newRow("port 0") << addArguments(BOILER, "n", 0, 0) << 1 << "--port 0 is not a TCP port";
+        QTest::newRow("map past 65535") << addArguments(BOILER, "n", 15700, 65530) << 1 << "0-65535";
+        QTest::newRow("short DevEUI") << addArguments("70B3", "n", 15700, 0) << 1 << "is not 16 hex digits";
+        QTest::newRow("missing option") << QStringList { "devices", "add", "--dev-eui", BOILER } << 2
+                                        << "devices add needs --template";
+        QTest::newRow("remove unknown") << QStringList { "devices", "remove", "--dev-eui", BOILER } << 1
+                                        << "no device 70B3D5E75E00B001 is registered";
+        QTest::newRow("unknown verb") << QStringList { "devices", "rename" } << 2 << "unknown command devices rename";
+    }
+    void commandsRefuseWrongInputWithoutWriting()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        const SRun run = kelvara(dir, arguments);
+        QCOMPARE(run.exitCode, exitCode);
+        QVERIFY2(QString::fromUtf8(run.err).contains(message), run.err.constData());
+        QCOMPARE(kelvara(dir, { "devices", "list" }).out, QByteArray());
+    }
+
+    void templatesAreListedAndChecked()
+    {
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        const SRun list = kelvara(dir, { "templates", "list" });
+        QCOMPARE(list.exitCode, 0);
+        QCOMPARE(list.out, QByteArray("4B454C5641524101  TH sensor\n4B454C5641524102  Pulse counter\n"));
+        QCOMPARE(kelvara(dir, { "templates", "check" }).exitCode, 0);
+        const QString broken = QDir(dir).filePath(QStringLiteral("broken.json"));
+        QVERIFY(writeFile(broken, "{\"dev_type\": \"x\"}"));
+        const SRun check = kelvara(dir, { "templates", "check", broken });
+        QCOMPARE(check.exitCode, 1);
+        QVERIFY2(check.err.startsWith(broken.toUtf8() + ": "), check.err.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestService)
+#include "tst_service.moc"
