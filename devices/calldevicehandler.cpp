@@ -85,6 +85,15 @@ QList<SDeviceTemplateInfo> CAllDeviceHandler::getTemplateList() const
     return list;
 }
 
+QString CAllDeviceHandler::templateOfDeviceProfile(const QString &_profile) const
+{
+    for (const SDeviceTemplate &deviceTemplate : templates) {
+        if (!deviceTemplate.deviceProfile.isEmpty() && deviceTemplate.deviceProfile == _profile)
+            return deviceTemplate.appEui;
+    }
+    return QString();
+}
+
 SDeviceRegMap CAllDeviceHandler::getRegMapDescription(const QString &appEui) const
 {
     const auto found = templates.constFind(CEui(appEui).text());

@@ -56,6 +56,8 @@ public:
     SDeviceTemplateInfo getTemplateInfo(const QString &appEui) const;
     // One entry per template, ascending AppEUI.
     QList<SDeviceTemplateInfo> getTemplateList() const;
+    // AppEUI of the template whose device_profile is _profile (ChirpStack's name); empty when none.
+    QString templateOfDeviceProfile(const QString &_profile) const;
     // The register map a template exposes; empty AppEUI and list when unknown.
     SDeviceRegMap getRegMapDescription(const QString &appEui) const;
 

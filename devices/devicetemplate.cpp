@@ -152,6 +152,8 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
         }
     }
 
+    deviceProfile = _json.value(QStringLiteral("device_profile")).toString();
+
     if (_json.contains(TEMPLATE_KEY_COLOR)) {
         const QString colorName = _json.value(TEMPLATE_KEY_COLOR).toString();
         const QString parsed = templateColorName(colorName);

@@ -55,6 +55,8 @@ struct SDeviceTemplate {
     QString appEui;
     QString devType;
     QString color = QStringLiteral("#94999d"); // "#rrggbb"
+    // ChirpStack's device profile name of the devices this template decodes; optional.
+    QString deviceProfile;
     QMap<QString, SServerData> serverData;
     QMap<quint32, SDevicePacket> packets;
 

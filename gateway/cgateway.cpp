@@ -50,9 +50,12 @@ CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
     : QObject(_parent)
     , config(_config)
     , server(_config.clock, _config.serverTimings)
+    , mqtt(_config.mqttFirstRetryMs)
 {
     connect(&server, &CServerHandler::changeServerStatus, this, &CGateway::serverStatusSlot, Qt::QueuedConnection);
     connect(&server, &CServerHandler::getDevicesListResp, this, &CGateway::deviceListReceived, Qt::QueuedConnection);
+    connect(&mqtt, &CMqttLink::changeServerStatus, this, &CGateway::serverStatusSlot, Qt::QueuedConnection);
+    connect(&mqtt, &CMqttLink::deviceHeard, &heardDevices, &CHeardDevices::deviceHeardSlot);
 }
 
 CGateway::~CGateway()
@@ -81,6 +84,8 @@ bool CGateway::start(QString *_error)
     registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock);
     registry->setServing(config.modbusBind, config.serveDevices);
     connect(&server, &CServerHandler::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
+            Qt::QueuedConnection);
+    connect(&mqtt, &CMqttLink::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
             Qt::QueuedConnection);
     connect(registry.get(), &CAllDeviceHandler::newDataForDevice, this, &CGateway::newDataForDevice);
     for (const auto &device : storedDevices())
@@ -237,6 +242,14 @@ SServerLogin SServerLogin::fromSettings()
 
 void CGateway::connectToSavedServer()
 {
+    if (config.serverKind != EServerKind::eWebSocket) {
+        if (config.mqtt.host.isEmpty()) {
+            CLogFile::addLog(QStringLiteral("[main] MQTT host is empty"));
+            return;
+        }
+        mqtt.connectSlot(config.mqtt);
+        return;
+    }
     const SServerLogin login = SServerLogin::fromSettings();
     const QList<QPair<QString, QString>> required = {
         { login.host, QStringLiteral("[main] IP is empty") },
@@ -262,6 +275,7 @@ void CGateway::connectToServer(const SServerLogin &_login, bool _saveOnSuccess)
 
 void CGateway::serverStatusSlot(COMM::EServerStatus _status)
 {
+    status = _status;
     if (_status == COMM::eSuccess) {
         CLogFile::addLog(QStringLiteral("INFO: [CGateway::serverStatusSlot] Logged in to the server as [%1]")
                              .arg(pendingLogin.login));
@@ -284,11 +298,35 @@ void CGateway::serverStatusSlot(COMM::EServerStatus _status)
 
 COMM::EServerStatus CGateway::serverStatus() const
 {
-    return server.status();
+    return status;
+}
+
+QString CGateway::templateOfHeard(const API::SHeardDevice &_device) const
+{
+    if (!_device.joinEui.isEmpty() && !registry->getTemplateInfo(_device.joinEui).appEui.isEmpty())
+        return registry->getTemplateInfo(_device.joinEui).appEui;
+    if (_device.profileName.isEmpty())
+        return QString();
+    return registry->templateOfDeviceProfile(_device.profileName);
 }
 
 bool CGateway::requestDeviceList()
 {
+    if (listsHeardDevices()) {
+        const QStringList stored = registeredDevices();
+        QList<API::SServerDeviceInfo> devices;
+        for (int row = 0; row < heardDevices.rowCount(); ++row) {
+            const API::SHeardDevice device = heardDevices.device(
+                heardDevices.index(row, CHeardDevices::eDevEuiColumn).data().toString());
+            const QString appEui = templateOfHeard(device);
+            if (!appEui.isEmpty() && !stored.contains(CEui(device.devEui).text()))
+                devices.append({ device.devEui, appEui, device.name });
+        }
+        // Queued like a server's answer, so the dialog shows WAITING... first as always.
+        QMetaObject::invokeMethod(this, [this, devices] { emit deviceListReceived(true, devices); },
+                                  Qt::QueuedConnection);
+        return true;
+    }
     QStringList appEuis;
     for (const SDeviceTemplateInfo &info : registry->getTemplateList())
         appEuis.append(info.appEui);

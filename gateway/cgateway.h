@@ -12,7 +12,10 @@
 #include "app/cclock.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
+#include "server/cheardevices.h"
+#include "server/cmqttlink.h"
 #include "server/cserverhandler.h"
+#include "server/mqttsettings.h"
 #include "server/serverstatus.h"
 #include "store/storerecords.h"
 
@@ -32,6 +35,12 @@ struct SGatewayConfig
     QHostAddress modbusBind = QHostAddress::Any;
     // False for tools that change the device list while a gateway may be serving it.
     bool serveDevices = true;
+    // Where uplinks come from: the WebSocket server (the log-in of the settings' [server] group)
+    // or a ChirpStack / The Things Stack broker (the [mqtt] group).
+    EServerKind serverKind = EServerKind::eWebSocket;
+    SMqttSettings mqtt;
+    // The MQTT link's first reconnect delay; tests shorten it.
+    int mqttFirstRetryMs = CReconnectBackoff::FIRST_DELAY_MS;
 };
 
 // One network-server log-in: where and as whom.
@@ -109,7 +118,13 @@ public:
     void connectToServer(const SServerLogin &_login, bool _saveOnSuccess);
     COMM::EServerStatus serverStatus() const;
     // Asks the server for its devices of every known template; false when it cannot be asked.
+    // From an MQTT broker, which cannot be asked, the answer is the devices heard since start
+    // whose template is known, and it comes at once.
     bool requestDeviceList();
+    // True when uplinks come over MQTT: the devices to add are those heard since start.
+    bool listsHeardDevices() const { return config.serverKind != EServerKind::eWebSocket; }
+    // What a downlink to a device heard over MQTT will need.
+    const CHeardDevices &heard() const { return heardDevices; }
 
     QSqlQuery devices(const QString &_search) const;
     QSqlQuery registers(uint32_t _deviceId) const;
@@ -139,8 +154,14 @@ private:
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
     bool portFreeForUs(uint16_t _port) const;
 
+    // The heard device's template: by JoinEUI = app_eui, or by ChirpStack's device profile.
+    QString templateOfHeard(const API::SHeardDevice &_device) const;
+
     SGatewayConfig config;
     CServerHandler server;
+    CMqttLink mqtt;
+    CHeardDevices heardDevices;
+    COMM::EServerStatus status = COMM::eDisconnected;
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;
     std::unique_ptr<CAllDeviceHandler> registry;

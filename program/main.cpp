@@ -14,6 +14,7 @@
 #include "app/globaltables.h"
 #include "gateway/cheadlessservice.h"
 #include "gateway/cprovisioning.h"
+#include "server/mqttsettings.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
@@ -36,6 +37,9 @@ void openWorkingDirectory()
 bool readConfig(SGatewayConfig *_config)
 {
     _config->workDir = QDir::currentPath();
+    const QSettings &settings = *CSettings::getInstance(QString());
+    _config->serverKind = MQTT::readServerKind(settings);
+    _config->mqtt = MQTT::readMqttSettings(settings);
     const QString bind = CSettings::readValue(QStringLiteral("modbus/bind"), QString()).toString().trimmed();
     if (!bind.isEmpty() && !_config->modbusBind.setAddress(bind)) {
         std::fprintf(stderr, "kelvara: [modbus] bind=%s in %s is not an IP address\n", qPrintable(bind),

@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+#include "brokertestsupport.h"
 #include "gatewaytestsupport.h"
 #include "peertestsupport.h"
 
@@ -173,6 +174,47 @@ private slots:
         const QByteArray log = gateway.readAllStandardError();
         QVERIFY2(log.contains("INFO: [CHeadlessService] stopped"), log.right(500).constData());
         QCOMPARE(storedValue(dir, BOILER, 6), QStringLiteral("00e1"));
+    }
+
+    void uplinksOverMqttReachModbus_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("ChirpStack") << "chirpstack";
+        QTest::newRow("The Things Stack") << "tts";
+    }
+    void uplinksOverMqttReachModbus()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        TestBroker broker;
+        QVERIFY2(broker.start(dir, { QStringLiteral("allow_anonymous true") }), qPrintable(broker.error));
+        QVERIFY(writeFile(QDir(dir).filePath(QStringLiteral("devices.json")),
+                          QStringLiteral(R"([{"devEui":"%1","devName":"boiler","appEui":"%2","payload":"%3"}])")
+                              .arg(BOILER, TH_APP_EUI, QLatin1String(BOILER_PAYLOAD))
+                              .toUtf8()));
+        QVERIFY(writeFile(QDir(dir).filePath(QStringLiteral("settings.conf")),
+                          QStringLiteral("[server]\nkind=%1\n[mqtt]\nhost=127.0.0.1\nport=%2\n")
+                              .arg(kind)
+                              .arg(broker.port)
+                              .toUtf8()));
+        const quint16 port = freePort();
+        QCOMPARE(kelvara(dir, addArguments(BOILER, QStringLiteral("boiler"), port, 0)).exitCode, 0);
+        QProcess gateway;
+        gateway.setProcessEnvironment(withoutDisplay());
+        gateway.start(gatewayProgram(), { "--headless", "--workdir", dir });
+        QVERIFY(gateway.waitForStarted(5000));
+        QProcess simulator;
+        simulator.start(simulatorProgram(), { "--mqtt", kind, "--broker-port", QString::number(broker.port),
+                                              "--devices", QDir(dir).filePath(QStringLiteral("devices.json")),
+                                              "--rate", "20", "--duration", "30" });
+        QVERIFY(simulator.waitForStarted(5000));
+        const QMap<int, int> expected = { { 6, 0x00e1 }, { 7, 0x01b9 }, { 8, 0x0bc4 } };
+        QVERIFY(QTest::qWaitFor([&] { return readWithMbpoll(port, 6, 3) == expected; }, 15000));
+        stopProcess(simulator);
+        stopProcess(gateway);
+        QCOMPARE(gateway.exitCode(), 0);
     }
 
     void logLinesCarryTheJournalsPriority()

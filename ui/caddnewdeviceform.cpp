@@ -60,7 +60,8 @@ void CAddNewDeviceForm::getDevicesListRespSlot(bool status, QList<API::SServerDe
         return;
     }
     if (_regInfoList.isEmpty()) {
-        showStatus(tr("EMPTY DEVICE LIST\nFROM SERVER"));
+        // A broker cannot be asked: the list is what was heard, with templates already matched.
+        showStatus(gateway->listsHeardDevices() ? tr("NO DEVICES HEARD YET") : tr("EMPTY DEVICE LIST\nFROM SERVER"));
         return;
     }
     const QStringList registered = gateway->registeredDevices();
