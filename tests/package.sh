@@ -55,6 +55,28 @@ said=$("$work/root/usr/bin/kelvara" --version) || fail "the packaged kelvara --v
 [ "$said" = "kelvara $version" ] || fail "the packaged kelvara --version said '$said'"
 echo "packaged program: $said"
 
+# A short headless start of the packaged program: it runs, then stops on SIGTERM with exit 0.
+mkdir "$work/state"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u JOURNAL_STREAM \
+    "$work/root/usr/bin/kelvara" --headless --workdir "$work/state" 2>"$work/headless.log" &
+headless=$!
+tries=0
+until grep -q "Running headless" "$work/headless.log"; do
+    tries=$((tries + 1))
+    kill -0 $headless 2>/dev/null && [ $tries -le 100 ] || {
+        cat "$work/headless.log" >&2
+        kill $headless 2>/dev/null || true
+        fail "the packaged kelvara --headless did not start"
+    }
+    sleep 0.05
+done
+kill -TERM $headless
+status=0
+wait $headless || status=$?
+[ $status -eq 0 ] || fail "the packaged kelvara --headless exited $status on SIGTERM"
+grep -q "stopped" "$work/headless.log" || fail "the packaged kelvara --headless did not log that it stopped"
+echo "packaged program: headless start and stop"
+
 unit="$work/root/usr/lib/systemd/system/kelvara.service"
 for line in "ExecStart=/usr/bin/kelvara --headless --workdir /var/lib/kelvara" "StateDirectory=kelvara" \
     "WorkingDirectory=/var/lib/kelvara" "DynamicUser=yes" 'ExecReload=/bin/kill -HUP $MAINPID' \

@@ -521,7 +521,8 @@ private slots:
         QVERIFY2(missing.isEmpty(), qPrintable(missing));
         QProcess openssl;
         openssl.start(QStringLiteral("openssl"),
-            { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", keyPath, "-out", certPath, "-days", "2",
+            { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", keyPath,
+                "-out", certPath, "-days", "2",
                 "-subj", "/CN=127.0.0.1" });
         QVERIFY2(openssl.waitForFinished(30000), "openssl is needed to make a self-signed certificate");
         QCOMPARE(openssl.exitCode(), 0);
@@ -532,7 +533,7 @@ private slots:
         QWebSocketServer secure(QStringLiteral("tls"), QWebSocketServer::SecureMode);
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setLocalCertificate(QSslCertificate(certFile.readAll()));
-        tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+        tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Ec));
         secure.setSslConfiguration(tls);
         QVERIFY(secure.listen(QHostAddress::LocalHost, 0));
 
