@@ -8,6 +8,7 @@
 #include "brokertestsupport.h"
 #include "gatewaytestsupport.h"
 #include "server/cmqttlink.h"
+#include "statustestsupport.h"
 #include "testworkdir.h"
 
 // Passes TCP through to a port on 127.0.0.1 with a delay each way, so a TLS
@@ -54,7 +55,6 @@ private:
     quint16 targetPort = 0;
 };
 
-using Statuses = QList<COMM::EServerStatus>;
 
 class TestMqttLink : public QObject
 {
@@ -74,17 +74,8 @@ private:
     QSignalSpy *heardSpy = nullptr;
     QSignalSpy *logSpy = nullptr;
 
-    Statuses statuses() const
-    {
-        Statuses list;
-        for (const QList<QVariant> &args : *statusSpy)
-            list << args.at(0).value<COMM::EServerStatus>();
-        return list;
-    }
-    COMM::EServerStatus lastStatus() const
-    {
-        return statusSpy->isEmpty() ? COMM::eDisconnected : statusSpy->last().at(0).value<COMM::EServerStatus>();
-    }
+    Statuses statuses() const { return StatusTest::statusesOf(*statusSpy); }
+    COMM::EServerStatus lastStatus() const { return StatusTest::lastStatusOf(*statusSpy); }
     bool logContains(const QString &_text) const
     {
         for (const QList<QVariant> &args : *logSpy)

@@ -16,6 +16,7 @@
 #include "app/globaltables.h"
 #include "peertestsupport.h"
 #include "server/cserverhandler.h"
+#include "statustestsupport.h"
 #include "testworkdir.h"
 
 // Plays the network server on a free loopback port: answers the ping and the
@@ -77,7 +78,6 @@ private:
     }
 };
 
-using Statuses = QList<COMM::EServerStatus>;
 
 class TestServerHandler : public QObject
 {
@@ -92,17 +92,8 @@ private:
     QSignalSpy *statusSpy = nullptr;
     QSignalSpy *logSpy = nullptr;
 
-    Statuses statuses() const
-    {
-        Statuses list;
-        for (const QList<QVariant> &args : *statusSpy)
-            list << args.at(0).value<COMM::EServerStatus>();
-        return list;
-    }
-    COMM::EServerStatus lastStatus() const
-    {
-        return statusSpy->isEmpty() ? COMM::eDisconnected : statusSpy->last().at(0).value<COMM::EServerStatus>();
-    }
+    Statuses statuses() const { return StatusTest::statusesOf(*statusSpy); }
+    COMM::EServerStatus lastStatus() const { return StatusTest::lastStatusOf(*statusSpy); }
     int logCount(const QString &_text) const
     {
         int count = 0;
