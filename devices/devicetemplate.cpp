@@ -56,6 +56,72 @@ bool acceptInput(const QJsonObject &_json, const QStringList &_keys, const QStri
     return true;
 }
 
+// A device's register map spans at most the Modbus register space.
+const qint64 REGISTER_SPACE = 65536;
+const qint64 REGISTER_BITS = 16;
+// A LoRa frame carries at most 255 bytes, so no payload is longer.
+const qint64 MAX_PACKET_SIZE = 255;
+
+void addProblem(QList<STemplateProblem> &_problems, const QString &_key, const QString &_where, const QString &_text)
+{
+    _problems.append(STemplateProblem { QString(), _key, _where + QStringLiteral(": ") + _text });
+}
+
+// Sizes and offsets in the register map: the value's registers, and the bit its bias
+// names, lie within registers 0-65535. Computed in 64 bits, so no sum can wrap.
+template <typename Record>
+void checkPlacement(const Record &_record, const QString &_where, QList<STemplateProblem> &_problems)
+{
+    const qint64 bias = _record.regMapBias;
+    if (bias < 0 || bias >= REGISTER_SPACE) {
+        addProblem(_problems, TEMPLATE_KEY_REG_MAP_BIAS, _where,
+            QStringLiteral("[%1] lies outside registers 0-65535").arg(bias));
+        return;
+    }
+    const qint64 bits = _record.regBitSize;
+    if (bits < 1 || bias + (bits + REGISTER_BITS - 1) / REGISTER_BITS > REGISTER_SPACE)
+        addProblem(_problems, TEMPLATE_KEY_REG_BIT_SIZE, _where,
+            QStringLiteral("[%1] bits from register [%2] do not fit registers 0-65535").arg(bits).arg(bias));
+    const qint64 bitBias = _record.regBitBias;
+    if (bitBias < 0 || bias * REGISTER_BITS + bitBias >= REGISTER_SPACE * REGISTER_BITS)
+        addProblem(_problems, TEMPLATE_KEY_REG_BIT_BIAS, _where,
+            QStringLiteral("[%1] bits from register [%2] lie outside registers 0-65535").arg(bitBias).arg(bias));
+}
+
+// A field's bytes lie inside its packet. A packet without a size never decodes; its
+// fields are held to the longest payload there is.
+void checkField(const SDevicePacketField &_field, qint64 _packetSize, const QString &_where,
+    QList<STemplateProblem> &_problems)
+{
+    const qint64 bytes = _packetSize > 0 && _packetSize <= MAX_PACKET_SIZE ? _packetSize : MAX_PACKET_SIZE;
+    const QString packetText = QStringLiteral("the packet's %1 bytes").arg(bytes);
+    const qint64 bias = _field.packetBias;
+    const qint64 bits = _field.dataBitSize;
+    if (bias < 0 || bias >= bytes)
+        addProblem(_problems, TEMPLATE_KEY_PACKET_BIAS, _where,
+            QStringLiteral("byte [%1] lies outside %2").arg(bias).arg(packetText));
+    else if (bits < 1 || bias * 8 + bits > bytes * 8)
+        addProblem(_problems, TEMPLATE_KEY_DATA_BIT_SIZE, _where,
+            QStringLiteral("[%1] bits from byte [%2] do not fit %3").arg(bits).arg(bias).arg(packetText));
+    if (_field.dataBitBias < 0 || qint64(_field.dataBitBias) >= bytes * 8)
+        addProblem(_problems, TEMPLATE_KEY_DATA_BIT_BIAS, _where,
+            QStringLiteral("bit [%1] lies outside %2").arg(_field.dataBitBias).arg(packetText));
+    checkPlacement(_field, _where, _problems);
+}
+
+void checkPacket(const SDevicePacket &_packet, QList<STemplateProblem> &_problems)
+{
+    const QString where = QStringLiteral("packet [%1]").arg(_packet.packetType);
+    if (_packet.packetType < -128 || _packet.packetType > 255)
+        addProblem(_problems, TEMPLATE_KEY_PACKET_TYPE, where,
+            QStringLiteral("no first payload byte can be [%1]").arg(_packet.packetType));
+    if (_packet.packetSize < 0 || _packet.packetSize > MAX_PACKET_SIZE)
+        addProblem(_problems, TEMPLATE_KEY_PACKET_SIZE, where,
+            QStringLiteral("[%1] is not a payload length of 0-255 bytes").arg(_packet.packetSize));
+    for (const SDevicePacketField &field : _packet.fields)
+        checkField(field, _packet.packetSize, where + QStringLiteral(", field [%1]").arg(field.dataName), _problems);
+}
+
 } // namespace
 
 // Where a value lands in the register map: payload fields and server values both carry it.
@@ -134,6 +200,8 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
     for (const QJsonValue &element : packetArray) {
         const SDevicePacket packet(element.toObject());
         if (packet.valid)
+            checkPacket(packet, problems);
+        if (packet.valid)
             packets.insert(packetTypeKey(packet.packetType), packet); // a later duplicate wins
     }
     if (packets.isEmpty()) {
@@ -146,8 +214,10 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
     if (!serverArray.isUndefined() && !serverArray.isNull()) {
         for (const QJsonValue &element : serverArray.toArray()) {
             const SServerData value(element.toObject());
-            if (value.valid)
-                serverData.insert(value.keyword, value);
+            if (!value.valid)
+                continue;
+            checkPlacement(value, QStringLiteral("server value [%1]").arg(value.keyword), problems);
+            serverData.insert(value.keyword, value);
         }
     }
 
@@ -159,6 +229,13 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
             color = parsed;
         else
             debugLine(QStringLiteral("[SDeviceTemplate] Invalid color name [%1]").arg(colorName));
+    }
+
+    // A refused template holds nothing a caller could use by mistake.
+    if (!problems.isEmpty()) {
+        valid = false;
+        packets.clear();
+        serverData.clear();
     }
 }
 
@@ -196,29 +273,62 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
     return regMap;
 }
 
-SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName)
+namespace {
+
+// Reads, parses and checks one file. Problems of the file itself carry the log
+// line's exact text and no key.
+SDeviceTemplate readTemplateFile(const QString &_dirPath, const QString &_fileName, QList<STemplateProblem> &_problems)
 {
+    const auto fileProblem = [&](const QString &_text) {
+        _problems.append(STemplateProblem { _fileName, QString(), _text });
+        return SDeviceTemplate();
+    };
     const QString path = _dirPath + QStringLiteral("/") + _fileName;
     QFile file(path);
-    if (!file.exists()) {
-        CLogFile::addLog(QStringLiteral("File [%1] is not exist").arg(_fileName));
-        return SDeviceTemplate();
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        CLogFile::addLog(QStringLiteral("File [%1] is not opened").arg(_fileName));
-        return SDeviceTemplate();
-    }
+    if (!file.exists())
+        return fileProblem(QStringLiteral("File [%1] is not exist").arg(_fileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return fileProblem(QStringLiteral("File [%1] is not opened").arg(_fileName));
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError) {
-        CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler] Invalid parsing JSON file [%1]: error[%2], row[%3]")
-                             .arg(path, error.errorString())
-                             .arg(error.offset));
-        return SDeviceTemplate();
+    if (error.error != QJsonParseError::NoError)
+        return fileProblem(QStringLiteral("ERROR: [CAllDeviceHandler] Invalid parsing JSON file [%1]: error[%2], row[%3]")
+                               .arg(path, error.errorString())
+                               .arg(error.offset));
+    if (document.isEmpty())
+        return fileProblem(QStringLiteral("File [%1] is not contans JSON document").arg(_fileName));
+    SDeviceTemplate parsed(document.object());
+    for (STemplateProblem problem : parsed.problems) {
+        problem.file = _fileName;
+        _problems.append(problem);
     }
-    if (document.isEmpty()) {
-        CLogFile::addLog(QStringLiteral("File [%1] is not contans JSON document").arg(_fileName));
-        return SDeviceTemplate();
+    return parsed;
+}
+
+} // namespace
+
+SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName)
+{
+    QList<STemplateProblem> problems;
+    const SDeviceTemplate parsed = readTemplateFile(_dirPath, _fileName, problems);
+    for (const STemplateProblem &problem : problems) {
+        if (problem.key.isEmpty())
+            CLogFile::addLog(problem.text);
+        else
+            CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler] Template file [%1] refused, key [%2]: %3")
+                                 .arg(problem.file, problem.key, problem.text));
     }
-    return SDeviceTemplate(document.object());
+    return parsed;
+}
+
+QList<STemplateProblem> checkTemplateFile(const QString &_dirPath, const QString &_fileName)
+{
+    QList<STemplateProblem> problems;
+    const SDeviceTemplate parsed = readTemplateFile(_dirPath, _fileName, problems);
+    // Refusals of the record parsers themselves go to the debug output only.
+    if (!parsed.valid && problems.isEmpty())
+        problems.append(STemplateProblem { _fileName, QString(),
+            QStringLiteral("File [%1] holds no valid template: it needs app_eui, dev_type and a packet with a "
+                           "valid field").arg(_fileName) });
+    return problems;
 }

@@ -50,6 +50,14 @@ struct SServerData {
     explicit SServerData(const QJsonObject &_json);
 };
 
+// What keeps a template from loading: the file, the key at fault (empty for a problem of
+// the file itself) and what is wrong, naming the packet, field or example.
+struct STemplateProblem {
+    QString file;
+    QString key;
+    QString text;
+};
+
 // A parsed device template, keyed by its upper-case AppEUI.
 struct SDeviceTemplate {
     bool valid = false;
@@ -58,6 +66,9 @@ struct SDeviceTemplate {
     QColor color = QColor(QStringLiteral("#94999D"));
     QMap<QString, SServerData> serverData;
     QMap<quint32, SDevicePacket> packets;
+    // Numbers out of range, bad optional keys and examples that do not decode to what
+    // they expect; any of them leaves the template invalid.
+    QList<STemplateProblem> problems;
 
     SDeviceTemplate() = default;
     explicit SDeviceTemplate(const QJsonObject &_json);
@@ -77,3 +88,7 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template);
 // Reads and parses one template file of the template directory. Failures are
 // logged and give an invalid template.
 SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName);
+
+// Every problem of one template file, each with the file name and the key at fault;
+// empty when the file loads as a valid template. Logs nothing.
+QList<STemplateProblem> checkTemplateFile(const QString &_dirPath, const QString &_fileName);

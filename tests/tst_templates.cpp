@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -12,6 +13,8 @@
 #include "devices/calldevicehandler.h"
 #include "devices/devicetemplate.h"
 #include "workedexample.h"
+
+#include <limits>
 
 // The registry is a singleton in the program; tests build fresh ones over their own directories.
 class TestHandler : public CAllDeviceHandler
@@ -47,6 +50,28 @@ static QByteArray packetOf(int type, int size, const QByteArray &fieldName = "T"
 {
     return "{ \"packet_type\": " + QByteArray::number(type) + ", \"packet_size\": " + QByteArray::number(size)
         + ", \"packet_fields\": [" + fieldNamed(fieldName) + "] }";
+}
+
+// A valid template of one 7-byte packet with one field, and one server value, each
+// with some keys replaced.
+static QByteArray templateOverriding(const QJsonObject &fieldKeys, const QJsonObject &packetKeys = QJsonObject(),
+    const QJsonObject &serverKeys = QJsonObject(), const QJsonObject &topKeys = QJsonObject())
+{
+    QJsonObject field = parse(fieldNamed("T"));
+    for (auto it = fieldKeys.begin(); it != fieldKeys.end(); ++it)
+        field.insert(it.key(), it.value());
+    QJsonObject packet { { "packet_type", 1 }, { "packet_size", 7 }, { "packet_fields", QJsonArray { field } } };
+    for (auto it = packetKeys.begin(); it != packetKeys.end(); ++it)
+        packet.insert(it.key(), it.value());
+    QJsonObject server { { "data_code", "ts" }, { "reg_map_bias", 4 }, { "reg_bit_bias", 0 }, { "reg_bit_size", 32 },
+        { "data_name", "Time" } };
+    for (auto it = serverKeys.begin(); it != serverKeys.end(); ++it)
+        server.insert(it.key(), it.value());
+    QJsonObject top { { "app_eui", "aa00000000000001" }, { "dev_type", "Probe" },
+        { "device_packets", QJsonArray { packet } }, { "server_data", QJsonArray { server } } };
+    for (auto it = topKeys.begin(); it != topKeys.end(); ++it)
+        top.insert(it.key(), it.value());
+    return QJsonDocument(top).toJson(QJsonDocument::Compact);
 }
 
 class TestTemplates : public QObject
@@ -452,6 +477,142 @@ private slots:
         QVERIFY(t.valid);
         QVERIFY(t.serverData.isEmpty());
         QCOMPARE(regMapOfTemplate(t).registers.size(), 1);
+    }
+
+    // ---- Numbers that would take the map out of the register space or a field out of its packet ----
+
+    void numbersOutOfRange_data()
+    {
+        QTest::addColumn<QJsonObject>("field");
+        QTest::addColumn<QJsonObject>("packet");
+        QTest::addColumn<QJsonObject>("server");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        const QString field = QStringLiteral("packet [1], field [T]: ");
+        const int max = std::numeric_limits<qint32>::max();
+
+        // (2^31 - 1 + 15) / 16 wraps in 32 bits; the map would hold 134217728 registers.
+        QTest::newRow("reg_bit_size INT_MAX") << QJsonObject { { "reg_bit_size", max } } << QJsonObject()
+                                              << QJsonObject() << "reg_bit_size"
+                                              << field + "[2147483647] bits from register [0] do not fit registers 0-65535";
+        QTest::newRow("reg_bit_size INT_MAX - 10") << QJsonObject { { "reg_bit_size", max - 10 } } << QJsonObject()
+                                                   << QJsonObject() << "reg_bit_size"
+                                                   << field + "[2147483637] bits from register [0] do not fit registers 0-65535";
+        // 65535 + ceil(32 / 16) = 65537 > 65536
+        QTest::newRow("32 bits from the last register")
+            << QJsonObject { { "reg_map_bias", 65535 }, { "reg_bit_size", 32 } } << QJsonObject() << QJsonObject()
+            << "reg_bit_size" << field + "[32] bits from register [65535] do not fit registers 0-65535";
+        QTest::newRow("reg_bit_size 0") << QJsonObject { { "reg_bit_size", 0 } } << QJsonObject() << QJsonObject()
+                                        << "reg_bit_size"
+                                        << field + "[0] bits from register [0] do not fit registers 0-65535";
+        QTest::newRow("reg_map_bias 65536") << QJsonObject { { "reg_map_bias", 65536 } } << QJsonObject()
+                                            << QJsonObject() << "reg_map_bias"
+                                            << field + "[65536] lies outside registers 0-65535";
+        QTest::newRow("reg_map_bias -1") << QJsonObject { { "reg_map_bias", -1 } } << QJsonObject() << QJsonObject()
+                                         << "reg_map_bias" << field + "[-1] lies outside registers 0-65535";
+        // 65535 * 16 + 16 = 1048576 = 65536 * 16: the first bit past the map
+        QTest::newRow("reg_bit_bias past the map")
+            << QJsonObject { { "reg_map_bias", 65535 }, { "reg_bit_bias", 16 } } << QJsonObject() << QJsonObject()
+            << "reg_bit_bias" << field + "[16] bits from register [65535] lie outside registers 0-65535";
+        QTest::newRow("reg_bit_bias -1") << QJsonObject { { "reg_bit_bias", -1 } } << QJsonObject() << QJsonObject()
+                                         << "reg_bit_bias"
+                                         << field + "[-1] bits from register [0] lie outside registers 0-65535";
+        QTest::newRow("packet_bias at the packet's end")
+            << QJsonObject { { "packet_bias", 7 } } << QJsonObject() << QJsonObject() << "packet_bias"
+            << field + "byte [7] lies outside the packet's 7 bytes";
+        QTest::newRow("packet_bias -1") << QJsonObject { { "packet_bias", -1 } } << QJsonObject() << QJsonObject()
+                                        << "packet_bias" << field + "byte [-1] lies outside the packet's 7 bytes";
+        // bytes 5..8 of a 7-byte packet
+        QTest::newRow("32 bits from byte 5 of 7")
+            << QJsonObject { { "packet_bias", 5 }, { "data_bit_size", 32 } } << QJsonObject() << QJsonObject()
+            << "data_bit_size" << field + "[32] bits from byte [5] do not fit the packet's 7 bytes";
+        QTest::newRow("data_bit_size INT_MAX") << QJsonObject { { "data_bit_size", max } } << QJsonObject()
+                                               << QJsonObject() << "data_bit_size"
+                                               << field + "[2147483647] bits from byte [1] do not fit the packet's 7 bytes";
+        QTest::newRow("data_bit_bias INT_MAX") << QJsonObject { { "data_bit_bias", max } } << QJsonObject()
+                                               << QJsonObject() << "data_bit_bias"
+                                               << field + "bit [2147483647] lies outside the packet's 7 bytes";
+        QTest::newRow("packet_size 256") << QJsonObject() << QJsonObject { { "packet_size", 256 } } << QJsonObject()
+                                         << "packet_size" << "packet [1]: [256] is not a payload length of 0-255 bytes";
+        QTest::newRow("packet_size -1") << QJsonObject() << QJsonObject { { "packet_size", -1 } } << QJsonObject()
+                                        << "packet_size" << "packet [1]: [-1] is not a payload length of 0-255 bytes";
+        QTest::newRow("packet_type 256") << QJsonObject() << QJsonObject { { "packet_type", 256 } } << QJsonObject()
+                                         << "packet_type" << "packet [256]: no first payload byte can be [256]";
+        QTest::newRow("server reg_bit_size INT_MAX")
+            << QJsonObject() << QJsonObject() << QJsonObject { { "reg_bit_size", max } } << "reg_bit_size"
+            << "server value [ts]: [2147483647] bits from register [4] do not fit registers 0-65535";
+        QTest::newRow("server reg_map_bias 70000")
+            << QJsonObject() << QJsonObject() << QJsonObject { { "reg_map_bias", 70000 } } << "reg_map_bias"
+            << "server value [ts]: [70000] lies outside registers 0-65535";
+    }
+
+    void numbersOutOfRange()
+    {
+        QFETCH(QJsonObject, field);
+        QFETCH(QJsonObject, packet);
+        QFETCH(QJsonObject, server);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        QVERIFY(writeFile("probe.json", templateOverriding(field, packet, server)));
+        TestHandler handler;
+        QVERIFY(handler.loaded().isEmpty());
+        QVERIFY2(logged(QStringLiteral("ERROR: [CAllDeviceHandler] Template file [probe.json] refused, key [%1]: %2")
+                            .arg(key, text)),
+            qPrintable(logLines().join('\n')));
+
+        const QList<STemplateProblem> problems = checkTemplateFile(QDir::currentPath() + "/deviceFolder", "probe.json");
+        QCOMPARE(problems.size(), 1);
+        QCOMPARE(problems.at(0).file, QString("probe.json"));
+        QCOMPARE(problems.at(0).key, key);
+        QCOMPARE(problems.at(0).text, text);
+    }
+
+    void numbersAtTheEdgesLoad_data()
+    {
+        QTest::addColumn<QJsonObject>("field");
+        QTest::addColumn<QJsonObject>("packet");
+        QTest::newRow("16 bits in the last register") << QJsonObject { { "reg_map_bias", 65535 } } << QJsonObject();
+        QTest::newRow("64 bits ending at register 65535")
+            << QJsonObject { { "reg_map_bias", 65532 }, { "reg_bit_size", 64 } } << QJsonObject();
+        QTest::newRow("the packet's last two bytes") << QJsonObject { { "packet_bias", 5 } } << QJsonObject();
+        QTest::newRow("a packet of 255 bytes, first byte type 255")
+            << QJsonObject { { "packet_bias", 253 } } << QJsonObject { { "packet_size", 255 }, { "packet_type", 255 } };
+        QTest::newRow("type -128") << QJsonObject() << QJsonObject { { "packet_type", -128 } };
+    }
+
+    void numbersAtTheEdgesLoad()
+    {
+        QFETCH(QJsonObject, field);
+        QFETCH(QJsonObject, packet);
+        QVERIFY(writeFile("probe.json", templateOverriding(field, packet)));
+        QVERIFY(checkTemplateFile(QDir::currentPath() + "/deviceFolder", "probe.json").isEmpty());
+        TestHandler handler;
+        QCOMPARE(handler.loaded().keys(), QStringList { "AA00000000000001" });
+    }
+
+    void everyProblemIsReported()
+    {
+        QVERIFY(writeFile("probe.json",
+            templateOverriding(QJsonObject { { "reg_map_bias", -5 }, { "packet_bias", 9 } },
+                QJsonObject { { "packet_type", 300 } }, QJsonObject { { "reg_bit_size", 0 } })));
+        QStringList keys;
+        for (const STemplateProblem &problem : checkTemplateFile(QDir::currentPath() + "/deviceFolder", "probe.json"))
+            keys << problem.key;
+        QCOMPARE(keys, (QStringList { "packet_type", "packet_bias", "reg_map_bias", "reg_bit_size" }));
+    }
+
+    void checkNamesProblemsOfTheFileItself()
+    {
+        QVERIFY(writeFile("empty.json", "{}"));
+        QTest::ignoreMessage(QtDebugMsg, "[SDeviceTemplate] Empty input JSON");
+        const QList<STemplateProblem> problems = checkTemplateFile(QDir::currentPath() + "/deviceFolder", "empty.json");
+        QCOMPARE(problems.size(), 1);
+        QCOMPARE(problems.at(0).file, QString("empty.json"));
+        QVERIFY(problems.at(0).key.isEmpty());
+        const QList<STemplateProblem> missing = checkTemplateFile(QDir::currentPath() + "/deviceFolder", "gone.json");
+        QCOMPARE(missing.size(), 1);
+        QCOMPARE(missing.at(0).text, QString("File [gone.json] is not exist"));
+        QVERIFY(logLines().isEmpty()); // checking logs nothing
     }
 
     // ---- Packet types of first bytes 0x80..0xFF ----
