@@ -287,6 +287,13 @@ SDeviceTemplate readTemplateFile(const QString &_dirPath, const QString &_fileNa
     QFile file(path);
     if (!file.exists())
         return fileProblem(QStringLiteral("File [%1] is not exist").arg(_fileName));
+    // Checked before reading: parsing a huge file costs about ten times its size.
+    if (file.size() > MAX_TEMPLATE_FILE_SIZE)
+        return fileProblem(QStringLiteral("WARNING: [CAllDeviceHandler] File [%1] of [%2] bytes is larger than "
+                                          "[%3] bytes, skipped")
+                               .arg(_fileName)
+                               .arg(file.size())
+                               .arg(MAX_TEMPLATE_FILE_SIZE));
     if (!file.open(QIODevice::ReadOnly))
         return fileProblem(QStringLiteral("File [%1] is not opened").arg(_fileName));
     QJsonParseError error;

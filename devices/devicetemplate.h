@@ -85,6 +85,9 @@ quint32 packetTypeKey(qint32 _packetType);
 // fields by packet type and file order; parameters start neutral.
 SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template);
 
+// Template files larger than this are not read: no real template comes near it.
+constexpr qint64 MAX_TEMPLATE_FILE_SIZE = 1024 * 1024;
+
 // Reads and parses one template file of the template directory. Failures are
 // logged and give an invalid template.
 SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName);

@@ -255,6 +255,37 @@ private slots:
         QVERIFY(logged("File [locked.json] is not opened"));
     }
 
+    void fileSizeLimit_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("exactly 1 MiB loads") << qint64(1024 * 1024) << true;
+        QTest::newRow("1 MiB and a byte is skipped") << qint64(1024 * 1024 + 1) << false;
+    }
+
+    void fileSizeLimit()
+    {
+        QFETCH(qint64, size);
+        QFETCH(bool, loads);
+        // A valid template padded with spaces to the size.
+        QByteArray content = templateWith("aa00000000000000", "Padded", "[" + packetOf(1, 3) + "]");
+        content.append(QByteArray(int(size - content.size()), ' '));
+        QVERIFY(writeFile("padded.json", content));
+        QVERIFY(writeFile("small.json", templateWith("bb00000000000000", "Small", "[" + packetOf(1, 3) + "]")));
+        TestHandler handler;
+        QCOMPARE(handler.loaded().contains("AA00000000000000"), loads);
+        QVERIFY(handler.loaded().contains("BB00000000000000")); // the scan goes on
+        const QString skipped = QStringLiteral(
+            "WARNING: [CAllDeviceHandler] File [padded.json] of [%1] bytes is larger than [1048576] bytes, skipped")
+                                    .arg(size);
+        QCOMPARE(logged(skipped), !loads);
+        if (!loads) {
+            const QList<STemplateProblem> problems = checkTemplateFile(QDir::currentPath() + "/deviceFolder", "padded.json");
+            QCOMPARE(problems.size(), 1);
+            QCOMPARE(problems.at(0).text, skipped);
+        }
+    }
+
     void sameAppEuiInOtherCaseKeepsFirstByName()
     {
         QVERIFY(writeFile("b_second.json", templateWith("AABBCCDD00112233", "Second", "[" + packetOf(1, 3) + "]")));
