@@ -125,6 +125,10 @@ def uplink_seeds():
     write("uplink", "identifiers", uplink_input(3, 6, 7, uplink("0145230100", dev_eui="70b3d5"),
                                                 json.dumps(identifiers).encode()))
     write("uplink", "not-uplink", uplink_input(0, 0, 0, b'{"cmd":"rx","type":"JOIN_REQ","devEui":"0a","data":"10"}'))
+    # Values the server link refuses rather than store.
+    write("uplink", "odd-hex", uplink_input(0, 0, 0, uplink("007856341")))
+    write("uplink", "fcnt-past-32-bits", uplink_input(0, 0, 0, uplink("01ff00e8035a00", fcnt="18446744073709551621")))
+    write("uplink", "ts-negative", uplink_input(0, 0, 0, uplink("01ff00e8035a00", ts=-1)))
 
 
 if __name__ == "__main__":

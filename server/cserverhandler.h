@@ -13,6 +13,7 @@
 
 #include "server/apitypes.h"
 #include "server/creconnectbackoff.h"
+#include "server/refuseduplinklog.h"
 #include "server/serverstatus.h"
 
 // One queued request to the network server.
@@ -91,6 +92,7 @@ private:
     QUrl url;
     bool reconnectArmed = false;
     CReconnectBackoff backoff;
+    CRefusedUplinkLog refusedUplinks;
     QTimer reconnectTimer;
     QElapsedTimer verifiedSince;
 };
