@@ -88,6 +88,45 @@ void checkPlacement(const Record &_record, const QString &_where, QList<STemplat
             QStringLiteral("[%1] bits from register [%2] lie outside registers 0-65535").arg(bitBias).arg(bias));
 }
 
+// Registers a value of that register format takes.
+int formatRegisters(const QString &_format)
+{
+    if (_format == REG_FORMAT_INT16 || _format == REG_FORMAT_UINT16)
+        return 1;
+    if (_format == REG_FORMAT_INT32 || _format == REG_FORMAT_UINT32 || _format == REG_FORMAT_FLOAT32)
+        return 2;
+    return 0;
+}
+
+// The optional keys of a field: a float is 32 bits, byte order and register format are
+// for numbers, and a register format takes the registers reg_bit_size gives it.
+void checkFormat(const SDevicePacketField &_field, const QString &_where, QList<STemplateProblem> &_problems)
+{
+    const bool isText = _field.dataType == DATA_TYPE_TEXT;
+    if (_field.dataType == DATA_TYPE_FLOAT && _field.dataBitSize != 32)
+        addProblem(_problems, TEMPLATE_KEY_DATA_BIT_SIZE, _where,
+            QStringLiteral("a float is 32 bits, not [%1]").arg(_field.dataBitSize));
+    if (_field.byteOrder != BYTE_ORDER_LITTLE && _field.byteOrder != BYTE_ORDER_BIG)
+        addProblem(_problems, TEMPLATE_KEY_BYTE_ORDER, _where,
+            QStringLiteral("[%1] is neither \"little\" nor \"big\"").arg(_field.byteOrder));
+    else if (isText && _field.byteOrder != BYTE_ORDER_LITTLE)
+        addProblem(_problems, TEMPLATE_KEY_BYTE_ORDER, _where, QStringLiteral("a text has no byte order"));
+    if (_field.regFormat.isEmpty())
+        return;
+    const int registers = formatRegisters(_field.regFormat);
+    if (registers == 0)
+        addProblem(_problems, TEMPLATE_KEY_REG_FORMAT, _where,
+            QStringLiteral("[%1] is none of int16, uint16, int32, uint32, float32").arg(_field.regFormat));
+    else if (isText)
+        addProblem(_problems, TEMPLATE_KEY_REG_FORMAT, _where, QStringLiteral("a text has no register format"));
+    else if (_field.regBitSize != registers * REGISTER_BITS)
+        addProblem(_problems, TEMPLATE_KEY_REG_FORMAT, _where,
+            QStringLiteral("[%1] takes %2 bits, reg_bit_size is [%3]")
+                .arg(_field.regFormat)
+                .arg(registers * REGISTER_BITS)
+                .arg(_field.regBitSize));
+}
+
 // A field's bytes lie inside its packet. A packet without a size never decodes; its
 // fields are held to the longest payload there is.
 void checkField(const SDevicePacketField &_field, qint64 _packetSize, const QString &_where,
@@ -107,6 +146,7 @@ void checkField(const SDevicePacketField &_field, qint64 _packetSize, const QStr
         addProblem(_problems, TEMPLATE_KEY_DATA_BIT_BIAS, _where,
             QStringLiteral("bit [%1] lies outside %2").arg(_field.dataBitBias).arg(packetText));
     checkPlacement(_field, _where, _problems);
+    checkFormat(_field, _where, _problems);
 }
 
 void checkPacket(const SDevicePacket &_packet, QList<STemplateProblem> &_problems)
@@ -146,6 +186,11 @@ SDevicePacketField::SDevicePacketField(const QJsonObject &_json)
     dataBitSize = readInt(_json.value(TEMPLATE_KEY_DATA_BIT_SIZE));
     dataType = _json.value(TEMPLATE_KEY_DATA_TYPE).toString();
     readPlacement(_json, *this);
+    // Present with a value that is not text reads empty and is refused by the template check.
+    if (_json.contains(TEMPLATE_KEY_BYTE_ORDER))
+        byteOrder = _json.value(TEMPLATE_KEY_BYTE_ORDER).toString();
+    if (_json.contains(TEMPLATE_KEY_REG_FORMAT))
+        regFormat = _json.value(TEMPLATE_KEY_REG_FORMAT).toString();
     valid = true;
 }
 

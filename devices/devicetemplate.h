@@ -8,6 +8,18 @@
 
 #include "devices/registerdescription.h"
 
+// Optional template keys and their values; the required ones are with the shared constants.
+inline const QString TEMPLATE_KEY_BYTE_ORDER = QStringLiteral("byte_order");
+inline const QString TEMPLATE_KEY_REG_FORMAT = QStringLiteral("reg_format");
+inline const QString DATA_TYPE_FLOAT = QStringLiteral("float");
+inline const QString BYTE_ORDER_LITTLE = QStringLiteral("little");
+inline const QString BYTE_ORDER_BIG = QStringLiteral("big");
+inline const QString REG_FORMAT_INT16 = QStringLiteral("int16");
+inline const QString REG_FORMAT_UINT16 = QStringLiteral("uint16");
+inline const QString REG_FORMAT_INT32 = QStringLiteral("int32");
+inline const QString REG_FORMAT_UINT32 = QStringLiteral("uint32");
+inline const QString REG_FORMAT_FLOAT32 = QStringLiteral("float32");
+
 // One field of a payload: where its bytes are and where its value lands in the register map.
 struct SDevicePacketField {
     qint32 packetBias = 0;
@@ -18,6 +30,10 @@ struct SDevicePacketField {
     qint32 regBitBias = 0;
     qint32 regBitSize = 0;
     QString dataName;
+    // Byte order of a number in the payload: BYTE_ORDER_LITTLE or BYTE_ORDER_BIG.
+    QString byteOrder = BYTE_ORDER_LITTLE;
+    // Register format of the scaled value (REG_FORMAT_*); empty keeps the data type's own.
+    QString regFormat;
     bool valid = false;
 
     SDevicePacketField() = default;

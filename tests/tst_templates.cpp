@@ -621,6 +621,65 @@ private slots:
         QCOMPARE(handler.loaded().keys(), QStringList { "AA00000000000001" });
     }
 
+    void optionalKeys_data()
+    {
+        QTest::addColumn<QJsonObject>("field");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        const QString where = QStringLiteral("packet [1], field [T]: ");
+        QTest::newRow("byte_order middle") << QJsonObject { { "byte_order", "middle" } } << "byte_order"
+                                           << where + "[middle] is neither \"little\" nor \"big\"";
+        QTest::newRow("byte_order a number") << QJsonObject { { "byte_order", 1 } } << "byte_order"
+                                             << where + "[] is neither \"little\" nor \"big\"";
+        QTest::newRow("byte_order on a text")
+            << QJsonObject { { "data_type", "text" }, { "byte_order", "big" } } << "byte_order"
+            << where + "a text has no byte order";
+        QTest::newRow("reg_format int8") << QJsonObject { { "reg_format", "int8" } } << "reg_format"
+                                         << where + "[int8] is none of int16, uint16, int32, uint32, float32";
+        QTest::newRow("int32 in 16 bits") << QJsonObject { { "reg_format", "int32" } } << "reg_format"
+                                          << where + "[int32] takes 32 bits, reg_bit_size is [16]";
+        QTest::newRow("float32 in 16 bits") << QJsonObject { { "reg_format", "float32" } } << "reg_format"
+                                            << where + "[float32] takes 32 bits, reg_bit_size is [16]";
+        QTest::newRow("uint16 in 32 bits") << QJsonObject { { "reg_format", "uint16" }, { "reg_bit_size", 32 } }
+                                           << "reg_format" << where + "[uint16] takes 16 bits, reg_bit_size is [32]";
+        QTest::newRow("reg_format on a text")
+            << QJsonObject { { "data_type", "text" }, { "reg_format", "int16" } } << "reg_format"
+            << where + "a text has no register format";
+        QTest::newRow("float of 16 bits") << QJsonObject { { "data_type", "float" } } << "data_bit_size"
+                                          << where + "a float is 32 bits, not [16]";
+    }
+
+    void optionalKeys()
+    {
+        QFETCH(QJsonObject, field);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        QVERIFY(writeFile("probe.json", templateOverriding(field)));
+        TestHandler handler;
+        QVERIFY(handler.loaded().isEmpty());
+        QVERIFY2(logged(QStringLiteral("ERROR: [CAllDeviceHandler] Template file [probe.json] refused, key [%1]: %2")
+                            .arg(key, text)),
+            qPrintable(logLines().join('\n')));
+    }
+
+    void optionalKeysRead()
+    {
+        QVERIFY(writeFile("probe.json",
+            templateOverriding(QJsonObject { { "data_type", "float" }, { "data_bit_size", 32 }, { "packet_bias", 3 },
+                { "byte_order", "big" }, { "reg_format", "int32" }, { "reg_bit_size", 32 } })));
+        TestHandler handler;
+        const SDevicePacketField field = handler.loaded().value("AA00000000000001").packets.value(1).fields.value(0);
+        QCOMPARE(field.dataType, QString("float"));
+        QCOMPARE(field.byteOrder, QString("big"));
+        QCOMPARE(field.regFormat, QString("int32"));
+        // Without the keys: little-endian, the data type's own format.
+        QVERIFY(writeFile("plain.json", workedExampleTemplate));
+        handler.rescan();
+        const SDevicePacketField plain = handler.loaded().value("0A0B0C0D01020304").packets.value(1).fields.value(0);
+        QCOMPARE(plain.byteOrder, QString("little"));
+        QVERIFY(plain.regFormat.isEmpty());
+    }
+
     void everyProblemIsReported()
     {
         QVERIFY(writeFile("probe.json",
