@@ -6,12 +6,14 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
+#include "devices/uplinkdecoder.h"
 
 namespace {
 
@@ -111,8 +113,13 @@ void checkFormat(const SDevicePacketField &_field, const QString &_where, QList<
             QStringLiteral("[%1] is neither \"little\" nor \"big\"").arg(_field.byteOrder));
     else if (isText && _field.byteOrder != BYTE_ORDER_LITTLE)
         addProblem(_problems, TEMPLATE_KEY_BYTE_ORDER, _where, QStringLiteral("a text has no byte order"));
-    if (_field.regFormat.isEmpty())
+    if (_field.regFormat.isEmpty()) {
+        // A float without a register format is stored as a float32.
+        if (_field.dataType == DATA_TYPE_FLOAT && _field.regBitSize != 2 * REGISTER_BITS)
+            addProblem(_problems, TEMPLATE_KEY_REG_BIT_SIZE, _where,
+                QStringLiteral("a float takes 32 bits, not [%1]").arg(_field.regBitSize));
         return;
+    }
     const int registers = formatRegisters(_field.regFormat);
     if (registers == 0)
         addProblem(_problems, TEMPLATE_KEY_REG_FORMAT, _where,
@@ -160,6 +167,106 @@ void checkPacket(const SDevicePacket &_packet, QList<STemplateProblem> &_problem
             QStringLiteral("[%1] is not a payload length of 0-255 bytes").arg(_packet.packetSize));
     for (const SDevicePacketField &field : _packet.fields)
         checkField(field, _packet.packetSize, where + QStringLiteral(", field [%1]").arg(field.dataName), _problems);
+}
+
+// A decoded field value as the operator would write it.
+QString fieldValueText(const SDevicePacketField &_field, const SFieldValue &_value)
+{
+    if (_field.dataType == DATA_TYPE_TEXT)
+        return _value.text;
+    if (_field.dataType == DATA_TYPE_FLOAT)
+        return QString::number(double(_value.number), 'g', 9);
+    if (_field.dataType == DATA_TYPE_INTEGER)
+        return QString::number(qint64(_value.bits));
+    return QString::number(_value.bits);
+}
+
+// Whether the example's expected value is the field's decoded one, exactly: integers as
+// whole numbers, floats as the same single, texts as the same text.
+bool sameValue(const SDevicePacketField &_field, const SFieldValue &_value, const QJsonValue &_expected)
+{
+    if (_field.dataType == DATA_TYPE_TEXT)
+        return _expected.isString() && _expected.toString() == _value.text;
+    if (!_expected.isDouble())
+        return false;
+    const double expected = _expected.toDouble();
+    if (_field.dataType == DATA_TYPE_FLOAT)
+        return expected >= -double(std::numeric_limits<float>::max())
+            && expected <= double(std::numeric_limits<float>::max()) && float(expected) == _value.number;
+    if (std::floor(expected) != expected)
+        return false;
+    if (_field.dataType == DATA_TYPE_INTEGER)
+        return expected >= -9223372036854775808.0 && expected < 9223372036854775808.0
+            && qint64(expected) == qint64(_value.bits);
+    return expected >= 0.0 && expected < 18446744073709551616.0 && quint64(expected) == _value.bits;
+}
+
+QString expectedText(const QJsonValue &_expected)
+{
+    if (_expected.isDouble())
+        return QString::number(_expected.toDouble(), 'g', 17);
+    if (_expected.isString())
+        return _expected.toString();
+    return QString::fromUtf8(QJsonDocument(QJsonArray { _expected }).toJson(QJsonDocument::Compact)).mid(1).chopped(1);
+}
+
+// Each example's payload decodes, by packet type and size as an uplink would, to the
+// values it expects: raw field values, before any register scaling.
+void checkExamples(const QJsonValue &_examples, const QMap<quint32, SDevicePacket> &_packets,
+    QList<STemplateProblem> &_problems)
+{
+    if (!_examples.isArray()) {
+        addProblem(_problems, TEMPLATE_KEY_EXAMPLES, TEMPLATE_KEY_EXAMPLES, QStringLiteral("not a list"));
+        return;
+    }
+    const QJsonArray examples = _examples.toArray();
+    for (int i = 0; i < examples.size(); ++i) {
+        const QString where = QStringLiteral("example [%1]").arg(i);
+        const QJsonObject example = examples.at(i).toObject();
+        const QJsonValue payloadText = example.value(EXAMPLE_KEY_PAYLOAD);
+        if (!payloadText.isString() || payloadText.toString().isEmpty() || !API::isHexBytes(payloadText.toString())) {
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where,
+                QStringLiteral("payload [%1] is not an even number of hex digits").arg(expectedText(payloadText)));
+            continue;
+        }
+        const QByteArray payload = QByteArray::fromHex(payloadText.toString().toLatin1());
+        const qint32 type = qint8(payload.at(0));
+        const auto packet = _packets.constFind(packetTypeKey(type));
+        if (packet == _packets.constEnd()) {
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where, QStringLiteral("no packet of type [%1]").arg(type));
+            continue;
+        }
+        if (payload.size() != packet->packetSize) {
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where,
+                QStringLiteral("payload of [%1] bytes, packet [%2] has [%3]")
+                    .arg(payload.size())
+                    .arg(type)
+                    .arg(packet->packetSize));
+            continue;
+        }
+        const QJsonObject expect = example.value(EXAMPLE_KEY_EXPECT).toObject();
+        if (expect.isEmpty())
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where, QStringLiteral("expect names no value"));
+        for (auto it = expect.constBegin(); it != expect.constEnd(); ++it) {
+            const auto field = std::find_if(packet->fields.cbegin(), packet->fields.cend(),
+                [&it](const SDevicePacketField &_field) { return _field.dataName == it.key(); });
+            if (field == packet->fields.cend()) {
+                addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where,
+                    QStringLiteral("packet [%1] has no field [%2]").arg(type).arg(it.key()));
+                continue;
+            }
+            const SFieldValue value = readFieldValue(*field, payload);
+            if (!value.problem.isEmpty()) {
+                addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where,
+                    QStringLiteral("[%1] cannot be read: %2").arg(it.key(), value.problem));
+                continue;
+            }
+            if (!sameValue(*field, value, it.value()))
+                addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where,
+                    QStringLiteral("[%1] expected [%2], decoded [%3]")
+                        .arg(it.key(), expectedText(it.value()), fieldValueText(*field, value)));
+        }
+    }
 }
 
 } // namespace
@@ -275,6 +382,10 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
         else
             debugLine(QStringLiteral("[SDeviceTemplate] Invalid color name [%1]").arg(colorName));
     }
+
+    // Examples are checked only against fields that passed their own checks.
+    if (problems.isEmpty() && _json.contains(TEMPLATE_KEY_EXAMPLES))
+        checkExamples(_json.value(TEMPLATE_KEY_EXAMPLES), packets, problems);
 
     // A refused template holds nothing a caller could use by mistake.
     if (!problems.isEmpty()) {

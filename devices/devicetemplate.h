@@ -11,6 +11,9 @@
 // Optional template keys and their values; the required ones are with the shared constants.
 inline const QString TEMPLATE_KEY_BYTE_ORDER = QStringLiteral("byte_order");
 inline const QString TEMPLATE_KEY_REG_FORMAT = QStringLiteral("reg_format");
+inline const QString TEMPLATE_KEY_EXAMPLES = QStringLiteral("examples");
+inline const QString EXAMPLE_KEY_PAYLOAD = QStringLiteral("payload");
+inline const QString EXAMPLE_KEY_EXPECT = QStringLiteral("expect");
 inline const QString DATA_TYPE_FLOAT = QStringLiteral("float");
 inline const QString BYTE_ORDER_LITTLE = QStringLiteral("little");
 inline const QString BYTE_ORDER_BIG = QStringLiteral("big");

@@ -58,22 +58,6 @@ bool readCount(const QJsonValue &_value, quint64 _max, quint64 &_count)
     return ok && _count <= _max;
 }
 
-// The payload text: pairs of hexadecimal digits and nothing else.
-bool isHexBytes(const QJsonValue &_value)
-{
-    if (!_value.isString())
-        return false;
-    const QString text = _value.toString();
-    if (text.size() % 2 != 0)
-        return false;
-    for (const QChar c : text) {
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-                || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
-            return false;
-    }
-    return true;
-}
-
 QString quoted(const QJsonValue &_value)
 {
     QString text;
@@ -90,7 +74,7 @@ QString quoted(const QJsonValue &_value)
 QString refusalOf(const QJsonObject &_obj, quint64 &_fcnt, quint64 &_ts)
 {
     const QJsonValue data = _obj.value(API_KEY_DATA);
-    if (!isHexBytes(data))
+    if (!data.isString() || !isHexBytes(data.toString()))
         return QStringLiteral("data [%1] is not an even number of hex digits").arg(quoted(data));
     const QJsonValue fcnt = _obj.value(API_KEY_FCNT);
     if (!readCount(fcnt, MAX_FCNT, _fcnt))
@@ -102,6 +86,18 @@ QString refusalOf(const QJsonObject &_obj, quint64 &_fcnt, quint64 &_ts)
 }
 
 } // namespace
+
+bool isHexBytes(const QString &_text)
+{
+    if (_text.size() % 2 != 0)
+        return false;
+    for (const QChar c : _text) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+                || (c >= QLatin1Char('A') && c <= QLatin1Char('F'))))
+            return false;
+    }
+    return true;
+}
 
 SApiDeviceData::SApiDeviceData(const QJsonObject &obj)
 {

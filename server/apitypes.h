@@ -39,6 +39,9 @@ struct SApiDeviceData {
     QString refusal;
 };
 
+// Payload text as the server sends it: pairs of hexadecimal digits and nothing else.
+bool isHexBytes(const QString &_text);
+
 } // namespace API
 
 Q_DECLARE_METATYPE(API::SServerDeviceInfo)

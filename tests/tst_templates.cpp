@@ -645,8 +645,12 @@ private slots:
         QTest::newRow("reg_format on a text")
             << QJsonObject { { "data_type", "text" }, { "reg_format", "int16" } } << "reg_format"
             << where + "a text has no register format";
-        QTest::newRow("float of 16 bits") << QJsonObject { { "data_type", "float" } } << "data_bit_size"
-                                          << where + "a float is 32 bits, not [16]";
+        QTest::newRow("float of 16 bits")
+            << QJsonObject { { "data_type", "float" }, { "reg_bit_size", 32 } } << "data_bit_size"
+            << where + "a float is 32 bits, not [16]";
+        QTest::newRow("float in one register")
+            << QJsonObject { { "data_type", "float" }, { "data_bit_size", 32 } } << "reg_bit_size"
+            << where + "a float takes 32 bits, not [16]";
     }
 
     void optionalKeys()
@@ -678,6 +682,84 @@ private slots:
         const SDevicePacketField plain = handler.loaded().value("0A0B0C0D01020304").packets.value(1).fields.value(0);
         QCOMPARE(plain.byteOrder, QString("little"));
         QVERIFY(plain.regFormat.isEmpty());
+    }
+
+    void examples_data()
+    {
+        QTest::addColumn<QJsonArray>("examples");
+        QTest::addColumn<QString>("text");
+        // The probe's packet: type 1, 7 bytes, field T = signed 16 bits at byte 1, little-endian.
+        // 01 2c 01 ... : T = 0x012c = 300
+        const QJsonObject good { { "payload", "012c0100000000" }, { "expect", QJsonObject { { "T", 300 } } } };
+        QTest::newRow("wrong value") << QJsonArray { good,
+            QJsonObject { { "payload", "01f4ff00000000" }, { "expect", QJsonObject { { "T", 500 } } } } }
+                                     // f4 ff = 0xfff4 = -12
+                                     << "example [1]: [T] expected [500], decoded [-12]";
+        QTest::newRow("fraction for an integer")
+            << QJsonArray { QJsonObject { { "payload", "012c0100000000" }, { "expect", QJsonObject { { "T", 300.5 } } } } }
+            << "example [0]: [T] expected [300.5], decoded [300]";
+        QTest::newRow("text for a number")
+            << QJsonArray { QJsonObject { { "payload", "012c0100000000" }, { "expect", QJsonObject { { "T", "300" } } } } }
+            << "example [0]: [T] expected [300], decoded [300]";
+        QTest::newRow("unknown name")
+            << QJsonArray { QJsonObject { { "payload", "012c0100000000" }, { "expect", QJsonObject { { "X", 1 } } } } }
+            << "example [0]: packet [1] has no field [X]";
+        QTest::newRow("odd payload")
+            << QJsonArray { QJsonObject { { "payload", "012c010000000" }, { "expect", QJsonObject { { "T", 1 } } } } }
+            << "example [0]: payload [012c010000000] is not an even number of hex digits";
+        QTest::newRow("no such packet")
+            << QJsonArray { QJsonObject { { "payload", "022c0100000000" }, { "expect", QJsonObject { { "T", 1 } } } } }
+            << "example [0]: no packet of type [2]";
+        QTest::newRow("wrong size")
+            << QJsonArray { QJsonObject { { "payload", "012c01" }, { "expect", QJsonObject { { "T", 300 } } } } }
+            << "example [0]: payload of [3] bytes, packet [1] has [7]";
+        QTest::newRow("nothing expected") << QJsonArray { QJsonObject { { "payload", "012c0100000000" } } }
+                                          << "example [0]: expect names no value";
+    }
+
+    void examples()
+    {
+        QFETCH(QJsonArray, examples);
+        QFETCH(QString, text);
+        QVERIFY(writeFile("probe.json",
+            templateOverriding(QJsonObject(), QJsonObject(), QJsonObject(), QJsonObject { { "examples", examples } })));
+        TestHandler handler;
+        QVERIFY(handler.loaded().isEmpty());
+        QVERIFY2(logged(QStringLiteral("ERROR: [CAllDeviceHandler] Template file [probe.json] refused, key [examples]: %1")
+                            .arg(text)),
+            qPrintable(logLines().join('\n')));
+        const QList<STemplateProblem> problems = checkTemplateFile(QDir::currentPath() + "/deviceFolder", "probe.json");
+        QCOMPARE(problems.size(), 1);
+        QCOMPARE(problems.at(0).key, QString("examples"));
+    }
+
+    void examplesThatDecodeLoad_data()
+    {
+        QTest::addColumn<QJsonObject>("field");
+        QTest::addColumn<QJsonObject>("expect");
+        QTest::addColumn<QString>("payload");
+        // 2c 01 = 300 before scaling, whatever the register parameters
+        QTest::newRow("integer") << QJsonObject() << QJsonObject { { "T", 300 } } << "012c0100000000";
+        // 41 ac 00 00 big-endian = 21.5
+        QTest::newRow("big-endian float")
+            << QJsonObject { { "data_type", "float" }, { "data_bit_size", 32 }, { "byte_order", "big" },
+                   { "reg_format", "int16" } }
+            << QJsonObject { { "T", 21.5 } } << "0141ac00000000";
+        // 0x3dcccccd is the single nearest 0.1
+        QTest::newRow("float 0.1") << QJsonObject { { "data_type", "float" }, { "data_bit_size", 32 }, { "reg_bit_size", 32 } }
+                                   << QJsonObject { { "T", 0.1 } } << "01cdcccc3d0000";
+        QTest::newRow("text") << QJsonObject { { "data_type", "text" } } << QJsonObject { { "T", "AB" } } << "01414200000000";
+    }
+
+    void examplesThatDecodeLoad()
+    {
+        QFETCH(QJsonObject, field);
+        QFETCH(QJsonObject, expect);
+        QFETCH(QString, payload);
+        const QJsonArray examples { QJsonObject { { "payload", payload }, { "expect", expect } } };
+        QVERIFY(writeFile("probe.json",
+            templateOverriding(field, QJsonObject(), QJsonObject(), QJsonObject { { "examples", examples } })));
+        QCOMPARE(checkTemplateFile(QDir::currentPath() + "/deviceFolder", "probe.json").size(), 0);
     }
 
     void everyProblemIsReported()
