@@ -7,6 +7,21 @@
 
 #include "store/registerdescription.h"
 
+// Optional template keys and their values; the required ones are with the shared constants.
+inline const QString TEMPLATE_KEY_BYTE_ORDER = QStringLiteral("byte_order");
+inline const QString TEMPLATE_KEY_REG_FORMAT = QStringLiteral("reg_format");
+inline const QString TEMPLATE_KEY_EXAMPLES = QStringLiteral("examples");
+inline const QString EXAMPLE_KEY_PAYLOAD = QStringLiteral("payload");
+inline const QString EXAMPLE_KEY_EXPECT = QStringLiteral("expect");
+inline const QString DATA_TYPE_FLOAT = QStringLiteral("float");
+inline const QString BYTE_ORDER_LITTLE = QStringLiteral("little");
+inline const QString BYTE_ORDER_BIG = QStringLiteral("big");
+inline const QString REG_FORMAT_INT16 = QStringLiteral("int16");
+inline const QString REG_FORMAT_UINT16 = QStringLiteral("uint16");
+inline const QString REG_FORMAT_INT32 = QStringLiteral("int32");
+inline const QString REG_FORMAT_UINT32 = QStringLiteral("uint32");
+inline const QString REG_FORMAT_FLOAT32 = QStringLiteral("float32");
+
 // One field of a payload: where its bytes are and where its value lands in the register map.
 struct SDevicePacketField {
     qint32 packetBias = 0;
@@ -17,6 +32,10 @@ struct SDevicePacketField {
     qint32 regBitBias = 0;
     qint32 regBitSize = 0;
     QString dataName;
+    // Byte order of a number in the payload: BYTE_ORDER_LITTLE or BYTE_ORDER_BIG.
+    QString byteOrder = BYTE_ORDER_LITTLE;
+    // Register format of the scaled value (REG_FORMAT_*); empty keeps the data type's own.
+    QString regFormat;
     bool valid = false;
 
     SDevicePacketField() = default;
@@ -49,6 +68,14 @@ struct SServerData {
     explicit SServerData(const QJsonObject &_json);
 };
 
+// What keeps a template from loading: the file, the key at fault (empty for a problem of
+// the file itself) and what is wrong, naming the packet, field or example.
+struct STemplateProblem {
+    QString file;
+    QString key;
+    QString text;
+};
+
 // A parsed device template, keyed by its upper-case AppEUI.
 struct SDeviceTemplate {
     bool valid = false;
@@ -59,6 +86,9 @@ struct SDeviceTemplate {
     QString deviceProfile;
     QMap<QString, SServerData> serverData;
     QMap<quint32, SDevicePacket> packets;
+    // Numbers out of range, bad optional keys and examples that do not decode to what
+    // they expect; any of them leaves the template invalid.
+    QList<STemplateProblem> problems;
 
     SDeviceTemplate() = default;
     explicit SDeviceTemplate(const QJsonObject &_json);
@@ -75,6 +105,13 @@ quint32 packetTypeKey(qint32 _packetType);
 // fields by packet type and file order; parameters start neutral.
 SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template);
 
+// Template files larger than this are not read: no real template comes near it.
+constexpr qint64 MAX_TEMPLATE_FILE_SIZE = 1024 * 1024;
+
 // Reads and parses one template file of the template directory. Failures are
 // logged and give an invalid template.
 SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName);
+
+// Every problem of one template file, each with the file name and the key at fault;
+// empty when the file loads as a valid template. Logs nothing.
+QList<STemplateProblem> checkTemplateFile(const QString &_dirPath, const QString &_fileName);

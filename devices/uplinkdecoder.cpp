@@ -1,6 +1,8 @@
 #include "devices/uplinkdecoder.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "app/constants.h"
@@ -58,6 +60,14 @@ SValueText fitted(SValueText _value, qint32 _regBitSize, bool _keepLow)
     return _value;
 }
 
+// A number's registers in the device's word order; its full value stays the number's text.
+SValueText inWordOrder(SValueText _value, EWordOrder _order)
+{
+    if (_order == EWordOrder::Little)
+        std::reverse(_value.parts.begin(), _value.parts.end());
+    return _value;
+}
+
 // Adds the registers of one value from offset _base on. A value whose last register
 // offset does not fit 32 bits cannot be addressed at all and is skipped with a log line.
 void addRegisters(SDecodedUplink &_result, const SValueText &_value, qint32 _base, const QString &_name)
@@ -98,29 +108,31 @@ SValueText identifierText(const QString &_text, qint32 _width)
     return value;
 }
 
-SValueText serverValueText(const QString &_keyword, const API::SApiDeviceData &_uplink, qint32 _width)
+SValueText serverValueText(
+    const QString &_keyword, const API::SApiDeviceData &_uplink, qint32 _width, EWordOrder _wordOrder)
 {
     if (_keyword == SERVER_KEYWORD_TS) {
         // Two registers hold 32 bits: later seconds wrap rather than lose their middle digits.
-        return fitted(splitText(hexText(quint32(_uplink.ts / 1000), 8), 2), _width, true);
+        return inWordOrder(fitted(splitText(hexText(quint32(_uplink.ts / 1000), 8), 2), _width, true), _wordOrder);
     }
     if (_keyword == SERVER_KEYWORD_RSSI)
         return splitText(hexText(quint16(_uplink.rssi), 4), 1);
     if (_keyword == SERVER_KEYWORD_SNR)
-        return fitted(splitText(hexText(quint32(roundedSnr(_uplink.snr)), 8), 2), _width, true);
+        return inWordOrder(
+            fitted(splitText(hexText(quint32(roundedSnr(_uplink.snr)), 8), 2), _width, true), _wordOrder);
     if (_keyword == SERVER_KEYWORD_FCNT)
-        return fitted(splitText(hexText(_uplink.fcnt, 8), 2), _width, true);
+        return inWordOrder(fitted(splitText(hexText(_uplink.fcnt, 8), 2), _width, true), _wordOrder);
     if (_keyword == SERVER_KEYWORD_GATEWAY_ID)
         return identifierText(_uplink.gatewayId, _width);
     return identifierText(_uplink.devEui, _width);
 }
 
-// Little-endian bytes as a 64-bit pattern, sign-extended for signed fields.
-quint64 readLittleEndian(const char *_bytes, int _size, bool _signed)
+// The bytes as a 64-bit pattern, sign-extended for signed fields.
+quint64 readNumber(const char *_bytes, int _size, bool _bigEndian, bool _signed)
 {
     quint64 value = 0;
     for (int i = 0; i < _size; ++i)
-        value |= quint64(uchar(_bytes[i])) << (8 * i);
+        value = (value << 8) | uchar(_bytes[_bigEndian ? i : _size - 1 - i]);
     if (_signed && _size < 8 && (value >> (8 * _size - 1)) & 1)
         value |= ~quint64(0) << (8 * _size);
     return value;
@@ -137,52 +149,150 @@ QString scaledText(quint64 _raw, int _size, const SRegisterParam &_param)
     return _size == 4 ? hexText(v, 8) : hexText(v & 0xffffu, 4);
 }
 
+// A double as the nearest single; past the single's range it is infinite rather than undefined.
+float toSingle(double _value)
+{
+    if (_value > double(std::numeric_limits<float>::max()))
+        return std::numeric_limits<float>::infinity();
+    if (_value < -double(std::numeric_limits<float>::max()))
+        return -std::numeric_limits<float>::infinity();
+    return float(_value);
+}
+
+// r * multiplier + added value, exact, then held to [_lowest, _highest].
+qint64 clampedScaled(quint64 _bits, bool _signed, const SRegisterParam &_param, qint64 _lowest, qint64 _highest)
+{
+    const qint64 multiplier = _param.gratingPeriod;
+    const qint64 added = _param.startValue;
+    if (!_signed && _bits > quint64(std::numeric_limits<qint64>::max())) {
+        // Past 2^63 the product is far outside every register format, on the multiplier's side.
+        if (multiplier == 0)
+            return qBound(_lowest, added, _highest);
+        return multiplier > 0 ? _highest : _lowest;
+    }
+    const qint64 raw = qint64(_bits);
+    qint64 product = 0;
+    if (__builtin_mul_overflow(raw, multiplier, &product))
+        return (raw < 0) != (multiplier < 0) ? _lowest : _highest;
+    qint64 sum = 0;
+    if (__builtin_add_overflow(product, added, &sum))
+        return added < 0 ? _lowest : _highest;
+    return qBound(_lowest, sum, _highest);
+}
+
+// The scaled value in a register format, as 4 hexadecimal digits for the 16-bit formats and
+// 8 for the 32-bit ones. Integer formats hold values beyond their range at its nearest end;
+// empty, with _problem set, for a float that is not a number.
+QString formattedText(const SDevicePacketField &_field, const SFieldValue &_raw, const QString &_format,
+    const SRegisterParam &_param, QString &_problem)
+{
+    const bool isFloat = _field.dataType == DATA_TYPE_FLOAT;
+    const bool isSigned = _field.dataType == DATA_TYPE_INTEGER;
+    if (_format == REG_FORMAT_FLOAT32) {
+        const double raw = isFloat ? double(_raw.number) : isSigned ? double(qint64(_raw.bits)) : double(_raw.bits);
+        const float scaled = toSingle(raw * _param.gratingPeriod + _param.startValue);
+        quint32 pattern = 0;
+        std::memcpy(&pattern, &scaled, sizeof pattern);
+        return hexText(pattern, 8);
+    }
+    const bool wide = _format == REG_FORMAT_INT32 || _format == REG_FORMAT_UINT32;
+    const bool signedFormat = _format == REG_FORMAT_INT16 || _format == REG_FORMAT_INT32;
+    const qint64 lowest = !signedFormat ? 0 : wide ? std::numeric_limits<qint32>::min() : std::numeric_limits<qint16>::min();
+    const qint64 highest = wide ? (signedFormat ? std::numeric_limits<qint32>::max() : std::numeric_limits<quint32>::max())
+                                : (signedFormat ? std::numeric_limits<qint16>::max() : std::numeric_limits<quint16>::max());
+    qint64 value = 0;
+    if (isFloat) {
+        const double scaled = double(_raw.number) * _param.gratingPeriod + _param.startValue;
+        if (std::isnan(scaled)) {
+            _problem = WARNING_PREFIX + QStringLiteral("Value [%1] is not a number").arg(_field.dataName);
+            return QString();
+        }
+        value = qint64(std::round(qBound(double(lowest), scaled, double(highest))));
+    } else {
+        value = clampedScaled(_raw.bits, isSigned, _param, lowest, highest);
+    }
+    return wide ? hexText(quint32(value), 8) : hexText(quint16(value), 4);
+}
+
 // Adds one payload field's registers, or a log line when the field is skipped.
 void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, const API::SApiDeviceData &_uplink,
     const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, SDecodedUplink &_result)
 {
-    if (_field.dataBitBias % 8 != 0 || _field.dataBitSize % 8 != 0) {
-        _result.logLines << QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional");
+    const SFieldValue raw = readFieldValue(_field, _payload);
+    if (!raw.problem.isEmpty()) {
+        _result.logLines << raw.problem;
         return;
     }
     const int size = _field.dataBitSize / 8;
-    if (size != 1 && size != 2 && size != 4 && size != 8) {
-        _result.logLines << WARNING_PREFIX + QStringLiteral("Unsupport size of data [%1]").arg(size);
+    if (_field.dataType == DATA_TYPE_TEXT) {
+        // One register per two bytes; a text keeps its start.
+        addRegisters(_result, fitted(splitText(raw.text, qMax(1, size / 2)), _field.regBitSize, false),
+            _field.regMapBias, _field.dataName);
         return;
     }
-    const bool isNumber = _field.dataType == DATA_TYPE_INTEGER || _field.dataType == DATA_TYPE_UINTEGER;
-    if (!isNumber && _field.dataType != DATA_TYPE_TEXT) {
-        _result.logLines << WARNING_PREFIX
-                + QStringLiteral("Unsupport data type [%1], size [%2]").arg(_field.dataType).arg(size);
-        return;
-    }
-    if (_field.packetBias < 0 || qint64(_field.packetBias) + size > _payload.size()) {
-        _result.logLines << WARNING_PREFIX
-                + QStringLiteral("Field [%1] lies outside the packet: bytes [%2..%3], packet size [%4]")
-                      .arg(_field.dataName)
-                      .arg(_field.packetBias)
-                      .arg(qint64(_field.packetBias) + size - 1)
-                      .arg(_payload.size());
-        return;
-    }
-    const char *bytes = _payload.constData() + _field.packetBias;
-
+    const SRegisterParam param = _params(_uplink.devEui, uint32_t(qint64(_device.startAddr) + _field.regMapBias));
     QString text;
-    if (isNumber) {
-        const quint64 raw = readLittleEndian(bytes, size, _field.dataType == DATA_TYPE_INTEGER);
-        const SRegisterParam param = _params(_uplink.devEui, uint32_t(qint64(_device.startAddr) + _field.regMapBias));
-        text = scaledText(raw, size, param);
+    if (_field.regFormat.isEmpty() && _field.dataType != DATA_TYPE_FLOAT) {
+        text = scaledText(raw.bits, size, param);
     } else {
-        const QByteArray raw(bytes, size);
-        const int end = raw.indexOf('\0');
-        text = QString::fromUtf8(end < 0 ? raw : raw.left(end));
+        // A float without a register format keeps being a float.
+        QString problem;
+        text = formattedText(_field, raw, _field.regFormat.isEmpty() ? REG_FORMAT_FLOAT32 : _field.regFormat, param,
+            problem);
+        if (text.isEmpty()) {
+            _result.logLines << problem;
+            return;
+        }
     }
-    // One register per two bytes; numbers keep their low registers, texts their start.
-    const SValueText value = fitted(splitText(text, qMax(1, size / 2)), _field.regBitSize, isNumber);
-    addRegisters(_result, value, _field.regMapBias, _field.dataName);
+    // Numbers keep their least significant registers.
+    const SValueText value = fitted(splitText(text, text.size() / 4), _field.regBitSize, true);
+    addRegisters(_result, inWordOrder(value, _device.wordOrder), _field.regMapBias, _field.dataName);
 }
 
 } // namespace
+
+SFieldValue readFieldValue(const SDevicePacketField &_field, const QByteArray &_payload)
+{
+    SFieldValue value;
+    if (_field.dataBitBias % 8 != 0 || _field.dataBitSize % 8 != 0) {
+        value.problem = QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Unsupport functional");
+        return value;
+    }
+    const int size = _field.dataBitSize / 8;
+    if (size != 1 && size != 2 && size != 4 && size != 8) {
+        value.problem = WARNING_PREFIX + QStringLiteral("Unsupport size of data [%1]").arg(size);
+        return value;
+    }
+    const bool isInteger = _field.dataType == DATA_TYPE_INTEGER || _field.dataType == DATA_TYPE_UINTEGER;
+    const bool isFloat = _field.dataType == DATA_TYPE_FLOAT && size == 4;
+    if (!isInteger && !isFloat && _field.dataType != DATA_TYPE_TEXT) {
+        value.problem = WARNING_PREFIX
+            + QStringLiteral("Unsupport data type [%1], size [%2]").arg(_field.dataType).arg(size);
+        return value;
+    }
+    if (_field.packetBias < 0 || qint64(_field.packetBias) + size > _payload.size()) {
+        value.problem = WARNING_PREFIX
+            + QStringLiteral("Field [%1] lies outside the packet: bytes [%2..%3], packet size [%4]")
+                  .arg(_field.dataName)
+                  .arg(_field.packetBias)
+                  .arg(qint64(_field.packetBias) + size - 1)
+                  .arg(_payload.size());
+        return value;
+    }
+    const char *bytes = _payload.constData() + _field.packetBias;
+    const bool bigEndian = _field.byteOrder == BYTE_ORDER_BIG;
+    if (isInteger) {
+        value.bits = readNumber(bytes, size, bigEndian, _field.dataType == DATA_TYPE_INTEGER);
+    } else if (isFloat) {
+        const quint32 pattern = quint32(readNumber(bytes, size, bigEndian, false));
+        std::memcpy(&value.number, &pattern, sizeof pattern);
+    } else {
+        const QByteArray raw(bytes, size);
+        const int end = raw.indexOf('\0');
+        value.text = QString::fromUtf8(end < 0 ? raw : raw.left(end));
+    }
+    return value;
+}
 
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
     const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params)
@@ -196,8 +306,8 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
             result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
             continue;
         }
-        addRegisters(
-            result, serverValueText(server.keyword, _uplink, server.regBitSize), server.regMapBias, server.dataName);
+        addRegisters(result, serverValueText(server.keyword, _uplink, server.regBitSize, _device.wordOrder),
+            server.regMapBias, server.dataName);
     }
 
     // A rejected uplink stores nothing, not even its server values.

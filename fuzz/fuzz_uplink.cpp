@@ -139,7 +139,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *_data, size_t _size)
     if (!API::parseMessage(QString::fromUtf8(input.rest()), message))
         return 0;
     const API::SApiDeviceData uplink(message);
-    // The server link passes on only records that hold an uplink.
+    // The server link passes on only records that hold an uplink; a refused one holds
+    // nothing but its DevEUI.
+    if (!uplink.refusal.isEmpty()) {
+        FUZZ_CHECK(uplink.data.isEmpty() && uplink.fcnt == 0 && uplink.ts == 0 && uplink.gatewayId.isEmpty());
+        return 0;
+    }
     if (uplink.devEui.isEmpty())
         return 0;
     FUZZ_CHECK(uplink.devEui == uplink.devEui.toUpper());

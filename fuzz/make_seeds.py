@@ -59,6 +59,21 @@ def template_seeds():
     high["device_packets"].append(dict(high["device_packets"][0], packet_type=-1))
     write("template", "high-packet-types", json.dumps(high).encode())
     write("template", "null-value", b'{"app_eui": null, "dev_type": "x", "device_packets": []}')
+    # Numbers that would take the register map out of the register space or a field out of its packet.
+    field = WORKED_EXAMPLE["device_packets"][0]["packet_fields"][0]
+    for name, keys in (("reg-bit-size-int-max", {"reg_bit_size": 2147483647}),
+                       ("reg-bit-size-overflowing", {"reg_bit_size": 2147483637}),
+                       ("reg-map-bias-top", {"reg_map_bias": 65535, "reg_bit_size": 32}),
+                       ("reg-map-bias-negative", {"reg_map_bias": -2147483648}),
+                       ("reg-bit-bias-int-max", {"reg_bit_bias": 2147483647}),
+                       ("data-bit-size-int-max", {"data_bit_size": 2147483647}),
+                       ("packet-bias-int-max", {"packet_bias": 2147483647})):
+        wide = json.loads(json.dumps(WORKED_EXAMPLE))
+        wide["device_packets"][0]["packet_fields"] = [dict(field, **keys)]
+        write("template", name, json.dumps(wide).encode())
+    server = json.loads(json.dumps(WORKED_EXAMPLE))
+    server["server_data"][0]["reg_bit_size"] = 2147483647
+    write("template", "server-reg-bit-size-int-max", json.dumps(server).encode())
 
 
 WORKED_EXAMPLE = {
@@ -110,6 +125,10 @@ def uplink_seeds():
     write("uplink", "identifiers", uplink_input(3, 6, 7, uplink("0145230100", dev_eui="70b3d5"),
                                                 json.dumps(identifiers).encode()))
     write("uplink", "not-uplink", uplink_input(0, 0, 0, b'{"cmd":"rx","type":"JOIN_REQ","devEui":"0a","data":"10"}'))
+    # Values the server link refuses rather than store.
+    write("uplink", "odd-hex", uplink_input(0, 0, 0, uplink("007856341")))
+    write("uplink", "fcnt-past-32-bits", uplink_input(0, 0, 0, uplink("01ff00e8035a00", fcnt="18446744073709551621")))
+    write("uplink", "ts-negative", uplink_input(0, 0, 0, uplink("01ff00e8035a00", ts=-1)))
 
 
 if __name__ == "__main__":

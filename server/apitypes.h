@@ -20,7 +20,8 @@ struct SServerDeviceInfo {
 struct SApiDeviceData {
     SApiDeviceData() = default;
     // Reads an "rx" push; anything that is not an uplink with a payload
-    // leaves every field at its initial value.
+    // leaves every field at its initial value. An uplink with a bad payload text,
+    // frame counter or time stamp keeps only its DevEUI and says why in refusal.
     explicit SApiDeviceData(const QJsonObject &obj);
 
     QString devEui;
@@ -34,7 +35,12 @@ struct SApiDeviceData {
     qint16 dr = 0;
     qint16 rssi = 0;
     double snr = 0.0;
+    // Why the uplink was refused; empty for an accepted one.
+    QString refusal;
 };
+
+// Payload text as the server sends it: pairs of hexadecimal digits and nothing else.
+bool isHexBytes(const QString &_text);
 
 } // namespace API
 

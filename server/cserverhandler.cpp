@@ -1,5 +1,6 @@
 #include "server/cserverhandler.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QJsonObject>
 #include <QMutexLocker>
@@ -267,8 +268,14 @@ void CServerHandler::handleVerifiedMessage(const QJsonObject &_obj)
     const QString cmd = _obj.value(API_KEY_CMD).toString();
     if (cmd == API_CMD_RX) {
         const API::SApiDeviceData devData(_obj);
-        if (!devData.devEui.isEmpty())
+        if (!devData.refusal.isEmpty()) {
+            const QString warning
+                = refusedUplinks.refused(devData.devEui, devData.refusal, clock->nowMs());
+            if (!warning.isEmpty())
+                CLogFile::addLog(warning);
+        } else if (!devData.devEui.isEmpty()) {
             emit newPacketReceived(devData);
+        }
     } else if (cmd == API_CMD_GET_DEVICES_RESP) {
         if (awaitedReply == eGetDevicesRequest)
             handleDevicesListResponse(_obj);

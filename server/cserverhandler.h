@@ -12,6 +12,7 @@
 #include "app/cclock.h"
 #include "server/apitypes.h"
 #include "server/creconnectbackoff.h"
+#include "server/refuseduplinklog.h"
 #include "server/serverstatus.h"
 
 // One queued request to the network server.
@@ -109,6 +110,7 @@ private:
     QUrl url;
     bool reconnectArmed = false;
     CReconnectBackoff backoff;
+    CRefusedUplinkLog refusedUplinks;
     CClockTimer reconnectTimer;
     qint64 verifiedSinceMs = -1;
 };

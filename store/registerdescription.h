@@ -3,6 +3,10 @@
 #include <QList>
 #include <QString>
 
+// Order of the 16-bit words of a 32- or 64-bit number in the register map: Big puts the
+// most significant word at the lowest address, Little the least significant.
+enum class EWordOrder { Big, Little };
+
 // Name, type and colour under which the operator sees a device model.
 struct SDeviceTemplateInfo {
     QString appEui;

@@ -15,6 +15,7 @@ struct SDeviceRegMapDescription {
     QString name;
     qint32 startAddr = 0;
     QList<SRegisterDescription> registers;
+    EWordOrder wordOrder = EWordOrder::Big;
 };
 
 } // namespace DB

@@ -4,6 +4,7 @@
 #include "server/apimessages.h"
 #include "server/apitypes.h"
 #include "server/creconnectbackoff.h"
+#include "server/refuseduplinklog.h"
 
 // The JSON of the network server's messages, read and written without a socket.
 class TestServerApi : public QObject
@@ -117,6 +118,122 @@ private slots:
         QTEST(int(record.dr), "dr");
         QTEST(int(record.rssi), "rssi");
         QTEST(record.snr, "snr");
+    }
+
+    void uplinkValues_data()
+    {
+        QTest::addColumn<QByteArray>("keys");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<quint32>("fcnt");
+        QTest::addColumn<quint64>("ts");
+
+        const QString fcntRange = QStringLiteral("is not a whole number from 0 to 4294967295");
+        const QString tsRange = QStringLiteral("is not a whole number of milliseconds from 0 to 9223372036854775807");
+        // Once read as 0x00 0x78 0x56 0x34 0x01: shifted by half a byte.
+        QTest::newRow("odd number of digits") << QByteArray("\"data\":\"007856341\"")
+                                              << "data [007856341] is not an even number of hex digits" << QByteArray()
+                                              << 0u << quint64(0);
+        QTest::newRow("junk inside hex") << QByteArray("\"data\":\"01zz02\"")
+                                         << "data [01zz02] is not an even number of hex digits" << QByteArray() << 0u
+                                         << quint64(0);
+        QTest::newRow("space inside hex") << QByteArray("\"data\":\"01 2\"")
+                                          << "data [01 2] is not an even number of hex digits" << QByteArray() << 0u
+                                          << quint64(0);
+        QTest::newRow("data as a number") << QByteArray("\"data\":12") << "data [12] is not an even number of hex digits"
+                                          << QByteArray() << 0u << quint64(0);
+        QTest::newRow("fcnt text") << QByteArray("\"data\":\"01\",\"fcnt\":\"abc\"") << "fcnt [abc] " + fcntRange
+                                   << QByteArray() << 0u << quint64(0);
+        QTest::newRow("fcnt 1e300") << QByteArray("\"data\":\"01\",\"fcnt\":1e300")
+                                    << "fcnt [1.0000000000000001e+300] " + fcntRange << QByteArray() << 0u << quint64(0);
+        // 2^64 + 5 as a decimal string: toULongLong would fail and read 0
+        QTest::newRow("fcnt 2^64+5") << QByteArray("\"data\":\"01\",\"fcnt\":\"18446744073709551621\"")
+                                     << "fcnt [18446744073709551621] " + fcntRange << QByteArray() << 0u << quint64(0);
+        QTest::newRow("fcnt -1") << QByteArray("\"data\":\"01\",\"fcnt\":-1") << "fcnt [-1] " + fcntRange
+                                 << QByteArray() << 0u << quint64(0);
+        QTest::newRow("fcnt \"-1\"") << QByteArray("\"data\":\"01\",\"fcnt\":\"-1\"") << "fcnt [-1] " + fcntRange
+                                     << QByteArray() << 0u << quint64(0);
+        QTest::newRow("fcnt 2^32") << QByteArray("\"data\":\"01\",\"fcnt\":4294967296")
+                                   << "fcnt [4294967296] " + fcntRange << QByteArray() << 0u << quint64(0);
+        QTest::newRow("fcnt 1.5") << QByteArray("\"data\":\"01\",\"fcnt\":1.5") << "fcnt [1.5] " + fcntRange
+                                  << QByteArray() << 0u << quint64(0);
+        QTest::newRow("fcnt true") << QByteArray("\"data\":\"01\",\"fcnt\":true") << "fcnt [true] " + fcntRange
+                                   << QByteArray() << 0u << quint64(0);
+        QTest::newRow("ts -1") << QByteArray("\"data\":\"01\",\"ts\":-1") << "ts [-1] " + tsRange << QByteArray()
+                               << 0u << quint64(0);
+        QTest::newRow("ts 2^63") << QByteArray("\"data\":\"01\",\"ts\":\"9223372036854775808\"")
+                                 << "ts [9223372036854775808] " + tsRange << QByteArray() << 0u << quint64(0);
+        QTest::newRow("ts text") << QByteArray("\"data\":\"01\",\"ts\":\"17e11\"") << "ts [17e11] " + tsRange
+                                 << QByteArray() << 0u << quint64(0);
+
+        QTest::newRow("upper and lower case hex") << QByteArray("\"data\":\"0aB0\"") << QString()
+                                                  << QByteArray("\x0a\xb0", 2) << 0u << quint64(0);
+        QTest::newRow("fcnt 2^32-1 and ts 2^63-1")
+            << QByteArray("\"data\":\"\",\"fcnt\":4294967295,\"ts\":\"9223372036854775807\"") << QString()
+            << QByteArray() << 4294967295u << quint64(9223372036854775807ULL);
+        QTest::newRow("fcnt and ts 0") << QByteArray("\"data\":\"01\",\"fcnt\":\"0\",\"ts\":0") << QString()
+                                       << QByteArray("\x01") << 0u << quint64(0);
+    }
+    void uplinkValues()
+    {
+        QFETCH(QByteArray, keys);
+        QFETCH(QString, refusal);
+        const API::SApiDeviceData record(object("{\"type\":\"UNCONF_UP\",\"devEui\":\"0a\"," + keys + "}"));
+        QCOMPARE(record.refusal, refusal);
+        // A refused uplink keeps its DevEUI for the warning, nothing else.
+        QCOMPARE(record.devEui, QStringLiteral("0A"));
+        QTEST(record.data, "data");
+        QTEST(record.fcnt, "fcnt");
+        QTEST(record.ts, "ts");
+    }
+
+    void refusalWarnings_data()
+    {
+        // Events "devEui@ms"; each gives the warning's device and count, or "-" for none.
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QStringList>("warnings");
+        QTest::newRow("first refusal warns at once") << QStringList { "A@1000" } << QStringList { "A 1" };
+        QTest::newRow("quiet within the minute, then the count")
+            << QStringList { "A@0", "A@10000", "A@59999", "A@60000", "A@60001" }
+            << QStringList { "A 1", "-", "-", "A 3", "-" };
+        QTest::newRow("the minute runs from the last warning")
+            << QStringList { "A@0", "A@70000", "A@129999", "A@130000" } << QStringList { "A 1", "A 1", "-", "A 2" };
+        QTest::newRow("each device has its own minute")
+            << QStringList { "A@0", "B@1", "A@2", "B@3", "B@60001" } << QStringList { "A 1", "B 1", "-", "-", "B 2" };
+        QTest::newRow("clock set back warns") << QStringList { "A@60000", "A@1000" } << QStringList { "A 1", "A 1" };
+    }
+    void refusalWarnings()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, warnings);
+        CRefusedUplinkLog log;
+        QStringList actual;
+        for (const QString &event : events) {
+            const QString devEui = event.section('@', 0, 0);
+            const QString line = log.refused(devEui, QStringLiteral("fcnt [x] is bad"), event.section('@', 1).toLongLong());
+            if (line.isEmpty()) {
+                actual << "-";
+                continue;
+            }
+            const QString prefix = QStringLiteral("WARNING: [CServerHandler::textMessageReceivedSlot] Uplink of device [%1] "
+                                                  "refused: fcnt [x] is bad. Refused since the last warning: [")
+                                       .arg(devEui);
+            QVERIFY2(line.startsWith(prefix) && line.endsWith("]"), qPrintable(line));
+            actual << devEui + " " + line.mid(prefix.size()).chopped(1);
+        }
+        QCOMPARE(actual, warnings);
+    }
+
+    void refusalTableIsBounded()
+    {
+        CRefusedUplinkLog log;
+        for (int i = 0; i < CRefusedUplinkLog::MAX_DEVICES; ++i)
+            QVERIFY(!log.refused(QString::number(i), "r", 0).isEmpty());
+        // Full: newcomers share one entry within the minute.
+        QVERIFY(log.refused("new 1", "r", 10).contains("[other devices]"));
+        QVERIFY(log.refused("new 2", "r", 20).isEmpty());
+        // A minute on, the old devices make room again.
+        QVERIFY(log.refused("new 3", "r", 60000).contains("[new 3]"));
     }
 
     void devicesList_data()

@@ -268,6 +268,23 @@ private slots:
         QVERIFY(second.data.isEmpty());
     }
 
+    void badUplinkValuesAreRefusedAndLogged()
+    {
+        QVERIFY(logIn());
+        QSignalSpy packetSpy(handler, &CServerHandler::newPacketReceived);
+        fake->send(rxMessage("UNCONF_UP", "70b3d5e75e00a1b2", "007856341"));
+        fake->send(rxMessage("UNCONF_UP", "70b3d5e75e00a1b2", "0x12"));
+        fake->send(rxMessage("UNCONF_UP", "70b3d5e75e00a1b3", "0102"));
+        QVERIFY(packetSpy.wait());
+        QCOMPARE(packetSpy.count(), 1);
+        QCOMPARE(packetSpy.at(0).at(0).value<API::SApiDeviceData>().devEui, QStringLiteral("70B3D5E75E00A1B3"));
+        // One warning for the device within the minute.
+        QVERIFY(logContains("WARNING: [CServerHandler::textMessageReceivedSlot] Uplink of device [70B3D5E75E00A1B2] "
+                       "refused: data [007856341] is not an even number of hex digits. Refused since the last "
+                       "warning: [1]"));
+        QVERIFY(!logContains("data [0x12]"));
+    }
+
     void deviceListRefusals()
     {
         QSignalSpy respSpy(handler, &CServerHandler::getDevicesListResp);

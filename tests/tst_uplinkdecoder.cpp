@@ -228,6 +228,151 @@ private slots:
         QCOMPARE(fake.asked, type == "text" ? QList<uint32_t>() : QList<uint32_t>({ 52 }));
     }
 
+    void formats_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("bitSize");
+        QTest::addColumn<QString>("byteOrder");
+        QTest::addColumn<QString>("regFormat");
+        QTest::addColumn<int>("regBitSize");
+        QTest::addColumn<qint32>("gratingPeriod");
+        QTest::addColumn<qint32>("startValue");
+        QTest::addColumn<QString>("wordOrder");
+        QTest::addColumn<QString>("registers");
+
+        // 21.5 = 1.34375 * 2^4: sign 0, exponent 127 + 4 = 0x83, fraction .01011b -> 0x41ac0000
+        QTest::newRow("float 21.5 little-endian")
+            << QByteArray("0000ac41") << "float" << 32 << "little" << "" << 32 << 1 << 0 << "big" << "2:41ac:41ac0000 3:0000:";
+        QTest::newRow("float 21.5 big-endian")
+            << QByteArray("41ac0000") << "float" << 32 << "big" << "" << 32 << 1 << 0 << "big" << "2:41ac:41ac0000 3:0000:";
+        // -40.5 = c2220000; -40.5 * 10 + 3 = -402 = -1.5703125 * 2^8: exponent 0x87, fraction .1001001b -> c3c90000
+        QTest::newRow("float -40.5 x10 +3 = -402")
+            << QByteArray("000022c2") << "float" << 32 << "little" << "" << 32 << 10 << 3 << "big" << "2:c3c9:c3c90000 3:0000:";
+        QTest::newRow("float32 format is the float's default")
+            << QByteArray("0000ac41") << "float" << 32 << "little" << "float32" << 32 << 1 << 0 << "big" << "2:41ac:41ac0000 3:0000:";
+        QTest::newRow("u16 big-endian 12 34")
+            << QByteArray("1234") << "uinteger" << 16 << "big" << "" << 16 << 1 << 0 << "big" << "2:1234:1234";
+        QTest::newRow("i32 big-endian -2")
+            << QByteArray("fffffffe") << "integer" << 32 << "big" << "" << 32 << 1 << 0 << "big" << "2:ffff:fffffffe 3:fffe:";
+        QTest::newRow("u64 big-endian")
+            << QByteArray("0102030405060708") << "uinteger" << 64 << "big" << "" << 64 << 1 << 0 << "big"
+            << "2:0102:0102030405060708 3:0304: 4:0506: 5:0708:";
+        // 40000 = 0x9c40 > 32767: held at the top of int16
+        QTest::newRow("int16 holds u16 40000 at 32767")
+            << QByteArray("409c") << "uinteger" << 16 << "little" << "int16" << 16 << 1 << 0 << "big" << "2:7fff:7fff";
+        // -5 below uint16's 0
+        QTest::newRow("uint16 holds -5 at 0")
+            << QByteArray("fbff") << "integer" << 16 << "little" << "uint16" << 16 << 1 << 0 << "big" << "2:0000:0000";
+        // -5 * 3 + 1 = -14 = 0xfff2
+        QTest::newRow("int16 -5 x3 +1 = -14")
+            << QByteArray("fbff") << "integer" << 16 << "little" << "int16" << 16 << 3 << 1 << "big" << "2:fff2:fff2";
+        // 2^40 > 2^32 - 1
+        QTest::newRow("uint32 holds 2^40 at ffffffff")
+            << QByteArray("0000000000010000") << "uinteger" << 64 << "little" << "uint32" << 32 << 1 << 0 << "big"
+            << "2:ffff:ffffffff 3:ffff:";
+        // 200 * -1000 = -200000 = 2^32 - 200000 = 0xfffcf2c0
+        QTest::newRow("int32 200 x-1000 = -200000")
+            << QByteArray("c8") << "uinteger" << 8 << "little" << "int32" << 32 << -1000 << 0 << "big"
+            << "2:fffc:fffcf2c0 3:f2c0:";
+        // -2^63 * 2 overflows 64 bits: held at int32's bottom
+        QTest::newRow("int32 holds -2^63 x2 at 80000000")
+            << QByteArray("0000000000000080") << "integer" << 64 << "little" << "int32" << 32 << 2 << 0 << "big"
+            << "2:8000:80000000 3:0000:";
+        // 2^64 - 1 (past 2^63) x -1: below int32
+        QTest::newRow("int32 holds u64 max x-1 at 80000000")
+            << QByteArray("ffffffffffffffff") << "uinteger" << 64 << "little" << "int32" << 32 << -1 << 0 << "big"
+            << "2:8000:80000000 3:0000:";
+        // 1234.5 = 0x449a5000; rounded half away from zero: 1235 = 0x04d3
+        QTest::newRow("uint16 from float 1234.5 = 1235")
+            << QByteArray("00509a44") << "float" << 32 << "little" << "uint16" << 16 << 1 << 0 << "big" << "2:04d3:04d3";
+        // -405 = 0xfe6b; -405 * 2 + 3 = -807 = -1.576171875 * 2^9: exponent 0x88, fraction .100100111b -> c449c000
+        QTest::newRow("float32 from i16 -405 x2 +3 = -807")
+            << QByteArray("6bfe") << "integer" << 16 << "little" << "float32" << 32 << 2 << 3 << "big"
+            << "2:c449:c449c000 3:c000:";
+        QTest::newRow("word order little u32")
+            << QByteArray("78563412") << "uinteger" << 32 << "little" << "" << 32 << 1 << 0 << "little"
+            << "2:5678:12345678 3:1234:";
+        QTest::newRow("word order little u64")
+            << QByteArray("0102030405060708") << "uinteger" << 64 << "little" << "" << 64 << 1 << 0 << "little"
+            << "2:0201:0807060504030201 3:0403: 4:0605: 5:0807:";
+        QTest::newRow("word order little float32")
+            << QByteArray("0000ac41") << "float" << 32 << "little" << "" << 32 << 1 << 0 << "little" << "2:0000:41ac0000 3:41ac:";
+        QTest::newRow("word order little int32 format")
+            << QByteArray("c8") << "uinteger" << 8 << "little" << "int32" << 32 << -1000 << 0 << "little"
+            << "2:f2c0:fffcf2c0 3:fffc:";
+        QTest::newRow("word order little leaves 16 bits alone")
+            << QByteArray("3412") << "uinteger" << 16 << "little" << "" << 16 << 1 << 0 << "little" << "2:1234:1234";
+        QTest::newRow("word order little u32 into 16 bits")
+            << QByteArray("78563412") << "uinteger" << 32 << "little" << "" << 16 << 1 << 0 << "little" << "2:5678:5678";
+        QTest::newRow("word order little leaves text alone")
+            << QByteArray("41424344") << "text" << 32 << "little" << "" << 32 << 1 << 0 << "little" << "2:ABCD:ABCD";
+    }
+    void formats()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, type);
+        QFETCH(int, bitSize);
+        QFETCH(QString, byteOrder);
+        QFETCH(QString, regFormat);
+        QFETCH(int, regBitSize);
+        QFETCH(qint32, gratingPeriod);
+        QFETCH(qint32, startValue);
+        QFETCH(QString, wordOrder);
+        QFETCH(QString, registers);
+        SDevicePacketField f = field(1, bitSize, type, regBitSize);
+        f.byteOrder = byteOrder;
+        f.regFormat = regFormat;
+        const QByteArray payload = QByteArray::fromHex("07" + bytes);
+        const SDeviceTemplate t = templateOf(7, payload.size(), { f });
+        DB::SDeviceRegMapDescription device = deviceAt(50);
+        device.wordOrder = wordOrder == "little" ? EWordOrder::Little : EWordOrder::Big;
+        FakeParams fake;
+        fake.params.insert(52, param(gratingPeriod, startValue));
+        const SDecodedUplink decoded = decodeUplink(uplinkWith(payload.toHex().constData()), t, device, fake.source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(decoded.logLines, QStringList());
+        QCOMPARE(registersText(decoded.data.registers), registers);
+    }
+
+    void floatNotANumberIntoIntegerFormatIsSkipped()
+    {
+        SDevicePacketField f = field(1, 32, "float", 16, "NaN");
+        f.regFormat = "int16";
+        const SDeviceTemplate t = templateOf(1, 5, { f });
+        // 7fc00000 is the quiet NaN
+        const SDecodedUplink decoded = decodeUplink(uplinkWith("010000c07f"), t, deviceAt(0), FakeParams().source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(decoded.logLines, QStringList { WARNING + "Value [NaN] is not a number" });
+        QVERIFY(decoded.data.registers.isEmpty());
+    }
+
+    void serverValuesWordOrder_data()
+    {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("registers");
+        // ts 1700000000 s = 0x6553f100, fcnt 0x12345678, snr 7.5 -> 8
+        QTest::newRow("ts") << "ts" << 32 << "4:f100:6553f100 5:6553:";
+        QTest::newRow("fcnt") << "fcnt" << 32 << "4:5678:12345678 5:1234:";
+        QTest::newRow("snr") << "snr" << 32 << "4:0008:00000008 5:0000:";
+        QTest::newRow("fcnt in 16 bits") << "fcnt" << 16 << "4:5678:5678";
+        QTest::newRow("gatewayId is text") << "gatewayId" << 32 << "4:1122:11223344 5:3344:";
+    }
+    void serverValuesWordOrder()
+    {
+        QFETCH(QString, keyword);
+        QFETCH(int, width);
+        QFETCH(QString, registers);
+        SDeviceTemplate t = templateOf(1, 1, {});
+        addServerValue(t, keyword, 4, width);
+        DB::SDeviceRegMapDescription device = deviceAt(0);
+        device.wordOrder = EWordOrder::Little;
+        const SDecodedUplink decoded = decodeUplink(uplinkWith("01"), t, device, FakeParams().source());
+        QVERIFY(decoded.accepted);
+        QCOMPARE(registersText(decoded.data.registers), registers);
+    }
+
     void bitBiasDoesNotMoveTheReadPosition()
     {
         const SDeviceTemplate t = templateOf(1, 3, { field(1, 16, "uinteger", 16, "F", 2, 8) });
@@ -363,8 +508,10 @@ private slots:
         QTest::newRow("24 bits") << field(1, 24, "uinteger", 32, "B", 6) << WARNING + "Unsupport size of data [3]";
         QTest::newRow("boolean") << field(1, 8, "boolean", 16, "B", 6)
                                  << WARNING + "Unsupport data type [boolean], size [1]";
-        QTest::newRow("float") << field(1, 32, "float", 32, "B", 6)
-                               << WARNING + "Unsupport data type [float], size [4]";
+        QTest::newRow("double") << field(1, 32, "double", 32, "B", 6)
+                                << WARNING + "Unsupport data type [double], size [4]";
+        QTest::newRow("float of 16 bits") << field(1, 16, "float", 16, "B", 6)
+                                          << WARNING + "Unsupport data type [float], size [2]";
         QTest::newRow("partly beyond") << field(4, 16, "uinteger", 16, "B", 6)
                                        << WARNING + "Field [B] lies outside the packet: bytes [4..5], packet size [5]";
         QTest::newRow("wholly beyond") << field(9, 64, "text", 64, "B", 6)
