@@ -13,7 +13,6 @@
 
 #include "app/ceui.h"
 #include "app/cinstancelock.h"
-#include "app/clogfile.h"
 #include "app/constants.h"
 #include "devices/devicetemplate.h"
 #include "gateway/cgateway.h"
@@ -482,23 +481,16 @@ int CProvisioning::checkTemplates(const QStringList &_files)
     }
     int bad = 0;
     for (const QString &path : files) {
-        // What loading says about a file is what is wrong with it.
-        QStringList problems;
-        const QMetaObject::Connection listening
-            = QObject::connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal,
-                               [&problems](const QString &_line) { problems << _line; });
         const QFileInfo info(path);
-        const SDeviceTemplate parsed = loadTemplateFile(info.absolutePath(), info.fileName());
-        QObject::disconnect(listening);
-        if (parsed.valid) {
-            out << path << ": ok (" << parsed.devType << ", AppEUI " << parsed.appEui << ")\n";
+        const QList<STemplateProblem> problems = checkTemplateFile(info.absolutePath(), info.fileName());
+        if (problems.isEmpty()) {
+            out << path << ": ok\n";
             continue;
         }
         ++bad;
-        if (problems.isEmpty())
-            problems << QStringLiteral("not a valid template");
-        for (const QString &problem : problems)
-            err << path << ": " << problem.section(QLatin1Char(']'), 1).trimmed() << "\n";
+        for (const STemplateProblem &problem : problems)
+            err << path << ": " << (problem.key.isEmpty() ? QString() : problem.key + QStringLiteral(": "))
+                << problem.text << "\n";
     }
     err.flush();
     return bad == 0 ? 0 : 1;
