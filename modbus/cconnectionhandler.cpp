@@ -11,11 +11,13 @@
 // QT_LOGGING_RULES="kelvara.modbus.requests.debug=true".
 Q_LOGGING_CATEGORY(modbusRequests, "kelvara.modbus.requests", QtInfoMsg)
 
-CConnectionHandler::CConnectionHandler(const uint16_t &port)
+CConnectionHandler::CConnectionHandler(const uint16_t &port, const SModbusLimits &limits)
     : port(port)
+    , limits(limits)
 {
     connect(this, &QTcpSocket::readyRead, this, &CConnectionHandler::readyReadSlot);
     connect(this, &QTcpSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
+    connect(this, &QTcpSocket::bytesWritten, this, &CConnectionHandler::bytesWrittenSlot);
 }
 
 bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketState state, OpenMode openMode)
@@ -24,6 +26,9 @@ bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketSta
         return false;
     // Answers are single small segments: send each at once instead of waiting for an ACK.
     setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Requests read ahead are bounded too: once this much waits unread, Qt leaves the
+    // rest in the kernel and TCP flow control stops the peer.
+    setReadBufferSize(limits.maxUnsentBytes);
     return true;
 }
 
@@ -33,13 +38,33 @@ void CConnectionHandler::readyReadSlot()
         readAll();
         return;
     }
+    // While held, the new bytes stay in the socket's bounded buffer until the answers drain.
+    if (!holding)
+        answerRequests();
+}
+
+void CConnectionHandler::bytesWrittenSlot()
+{
+    if (holding && state() == QAbstractSocket::ConnectedState && bytesToWrite() <= limits.maxUnsentBytes)
+        answerRequests();
+}
+
+void CConnectionHandler::answerRequests()
+{
     const auto answer = [this](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {
         const QByteArray bytes = answerFrame(_mbap, _header);
         if (write(bytes) != bytes.size())
             CLogFile::addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
                                  .arg(errorString()));
     };
-    if (requests.feed(readAll(), answer) == CRequestAssembler::EVerdict::CLOSE)
+    const auto ready = [this] { return bytesToWrite() <= limits.maxUnsentBytes; };
+    CRequestAssembler::EVerdict verdict = CRequestAssembler::EVerdict::KEEP_OPEN;
+    if (holding)
+        verdict = requests.feed(QByteArray(), answer, ready);
+    if (verdict == CRequestAssembler::EVerdict::KEEP_OPEN)
+        verdict = requests.feed(readAll(), answer, ready);
+    holding = verdict == CRequestAssembler::EVerdict::HOLD;
+    if (verdict == CRequestAssembler::EVerdict::CLOSE)
         disconnectFromHost();
 }
 

@@ -2,7 +2,8 @@
 
 #include "app/clogfile.h"
 
-CRequestAssembler::EVerdict CRequestAssembler::feed(const QByteArray &_bytes, const FrameHandler &_answer)
+CRequestAssembler::EVerdict CRequestAssembler::feed(const QByteArray &_bytes, const FrameHandler &_answer,
+                                                    const ReadyCheck &_ready)
 {
     buffer.append(_bytes);
     // Every pass consumes a whole frame of at least six bytes or returns.
@@ -26,6 +27,8 @@ CRequestAssembler::EVerdict CRequestAssembler::feed(const QByteArray &_bytes, co
             buffer.remove(0, check.frameSize);
             break;
         case MODBUS::EFrameState::COMPLETE:
+            if (_ready && !_ready())
+                return EVerdict::HOLD;
             _answer(MODBUS::parseMbap(buffer), MODBUS::parseHeader(buffer));
             buffer.remove(0, check.frameSize);
             if (buffer.isEmpty())

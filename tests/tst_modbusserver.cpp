@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "modbus/cconnectionhandler.h"
@@ -79,6 +81,16 @@ private:
         if (!finished.wait(20000))
             process.kill();
         return process.readAllStandardOutput() + process.readAllStandardError();
+    }
+
+    // Resident memory of this process, in bytes; the server runs here.
+    static qint64 residentBytes()
+    {
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        if (!statm.open(QIODevice::ReadOnly))
+            return -1;
+        const QList<QByteArray> fields = statm.readAll().split(' ');
+        return fields.size() > 1 ? fields.at(1).toLongLong() * sysconf(_SC_PAGESIZE) : -1;
     }
 
 private slots:
@@ -288,6 +300,71 @@ private slots:
         late.connectToHost(QHostAddress::LocalHost, ownPort);
         QVERIFY(refused.wait(5000));
         QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
+    }
+
+    // A client that sends 200,000 reads of 125 registers and reads nothing until told.
+    void slowReaderIsBoundedAndAnsweredInOrder()
+    {
+        const QString script = QStringLiteral(
+            "import select, socket, struct, sys, threading, time\n"
+            "s = socket.socket()\n"
+            "s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)\n"
+            "s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4096)\n"
+            "s.connect(('127.0.0.1', int(sys.argv[1])))\n"
+            "s.setblocking(False)\n"
+            "data = b''.join(struct.pack('>HHHBBHH', i & 0xffff, 0, 6, 1, 3, 0, 125) for i in range(200000))\n"
+            "sent, last = 0, time.monotonic()\n"
+            "while sent < len(data) and time.monotonic() - last < 0.2:\n"
+            "    select.select([], [s], [], 0.05)\n"
+            "    try:\n"
+            "        n = s.send(data[sent:sent + 65536])\n"
+            "    except BlockingIOError:\n"
+            "        n = 0\n"
+            "    if n:\n"
+            "        sent, last = sent + n, time.monotonic()\n"
+            "count = (sent + 11) // 12\n"
+            "print('sent', count, flush=True)\n"
+            "sys.stdin.readline()\n"
+            "s.setblocking(True)\n"
+            "s.settimeout(10)\n"
+            "threading.Thread(target=s.sendall, args=(data[sent:count * 12],)).start()\n"
+            "head = bytes.fromhex('000000fd0103fa')\n"
+            "buf = bytearray()\n"
+            "for i in range(count):\n"
+            "    while len(buf) < 259:\n"
+            "        chunk = s.recv(1 << 20)\n"
+            "        if not chunk:\n"
+            "            print('closed at', i, flush=True)\n"
+            "            sys.exit(1)\n"
+            "        buf += chunk\n"
+            "    if struct.unpack('>H', buf[0:2])[0] != i & 0xffff or buf[2:9] != head:\n"
+            "        print('bad answer', i, buf[0:9].hex(), flush=True)\n"
+            "        sys.exit(1)\n"
+            "    del buf[0:259]\n"
+            "print('answered', count, 'extra', len(buf), flush=True)\n");
+        const qint64 before = residentBytes();
+        QVERIFY(before > 0);
+        QProcess client;
+        client.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, QString::number(port)});
+        QVERIFY2(client.waitForStarted(5000), "needs Debian's python3");
+        QSignalSpy output(&client, &QProcess::readyReadStandardOutput);
+        QTRY_VERIFY_WITH_TIMEOUT(client.canReadLine(), 20000);
+        const QByteArray sentLine = client.readLine().trimmed();
+        QVERIFY2(sentLine.startsWith("sent "), sentLine.constData());
+        const int sent = sentLine.mid(5).toInt();
+        QVERIFY(sent > 0);
+
+        // Another client is answered while the first one reads nothing.
+        QCOMPARE(ask(hex("0042 0000 0006 01 03 000a 0001"), 11).toHex(), hex("0042 0000 0005 01 03 02 0102").toHex());
+        const qint64 grown = residentBytes() - before;
+        qInfo("slow reader: %d requests sent, server grew by %.1f MB", sent, grown / 1e6);
+        QVERIFY2(grown < 10 * 1000 * 1000, qPrintable(QString::number(grown)));
+
+        QVERIFY(client.write("read\n") == 5);
+        QSignalSpy finished(&client, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        QVERIFY(finished.wait(20000));
+        const QByteArray result = client.readAll().trimmed();
+        QCOMPARE(result, QByteArray("answered ") + QByteArray::number(sent) + " extra 0");
     }
 
     void mbpollReadsRegisters_data()
