@@ -12,10 +12,9 @@ CLogFile::CLogFile(const QString &fileName, QObject *parent)
     : QObject(parent)
 {
     file.setFileName(QStringLiteral("./") + fileName);
-    const QIODevice::OpenMode mode = file.exists()
-        ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
-        : QIODevice::ReadWrite | QIODevice::Text;
-    if (!file.open(mode)) {
+    // Append even to a file made now: every entry then lands at the end, after another
+    // writer's lines and without a hole once the file was truncated from outside.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text)) {
         qDebug() << "[CLogFile] Invalid file opening!";
         return;
     }

@@ -73,6 +73,36 @@ private slots:
         QVERIFY(lines.at(6).endsWith(QStringLiteral("]second run entry")));
     }
 
+    // Both cases start without a file: the log creates it, as on a first run.
+    void anotherWritersLinesAreKept()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        QFile other(QStringLiteral("history.log"));
+        QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Append));
+        QCOMPARE(other.write("\nline of another writer"), qint64(23));
+        other.close();
+        log.addLogMetod(QStringLiteral("after the other writer"));
+        const QStringList lines = readLog(QStringLiteral("history.log")).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines.at(3), QStringLiteral("line of another writer"));
+        QVERIFY(lines.at(4).endsWith(QStringLiteral("]after the other writer")));
+    }
+
+    void truncatedFromOutsideLeavesNoHole()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        log.addLogMetod(QStringLiteral("before the copy"));
+        QVERIFY(QFile::resize(QStringLiteral("history.log"), 0));
+        log.addLogMetod(QStringLiteral("after truncation"));
+        QFile file(QStringLiteral("history.log"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(content.count('\0'), 0);
+        QVERIFY(QRegularExpression(QStringLiteral("^\n") + stampPattern + "after truncation$")
+                    .match(QString::fromUtf8(content))
+                    .hasMatch());
+    }
+
     void entryIsFlushedBeforeReturn()
     {
         CLogFile log(QStringLiteral("history.log"));
