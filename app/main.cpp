@@ -6,6 +6,7 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/globaltables.h"
+#include "modbus/modbuslimits.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
     fillGlobalTables();
     CSettings::getInstance(SETTINGS_FILE_NAME);
     CLogFile::getInstance(QStringLiteral("history.log"));
+    raiseOpenFileLimit();
 
     CGatewayStartup startup;
     if (!startup.start())

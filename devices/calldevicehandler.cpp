@@ -18,6 +18,7 @@ CAllDeviceHandler *CAllDeviceHandler::getInstance()
 
 CAllDeviceHandler::CAllDeviceHandler(QObject *parent)
     : QObject(parent)
+    , modbusConnections(readModbusLimits())
 {
     // Queued connections from the window and the dialogs carry these.
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
@@ -102,7 +103,7 @@ void CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
         CLogFile::addLog(
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     } else {
-        server = new CDeviceHandler(_port);
+        server = new CDeviceHandler(_port, modbusConnections);
         ports.insert(_port, server);
     }
     server->appendDevice(_devInfo.devEui);

@@ -8,6 +8,7 @@
 
 #include "devices/devicetemplate.h"
 #include "devices/registerdescription.h"
+#include "modbus/cmodbusconnections.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
 
@@ -63,6 +64,8 @@ private:
 protected:
     QMap<QString, SDeviceTemplate> templates;
     QMap<uint16_t, CDeviceHandler *> ports;
+    // The client connections of all ports, under one cap; outlives every server.
+    CModbusConnections modbusConnections;
     // Keyed by the upper-case DevEUI, as uplinks carry it; the description keeps its own case.
     QMap<QString, DB::SDeviceRegMapDescription> devices;
     mutable QMutex mutex;

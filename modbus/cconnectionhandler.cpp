@@ -1,7 +1,10 @@
 #include "modbus/cconnectionhandler.h"
 
 #include <QDebug>
+#include <QHostAddress>
 #include <QLoggingCategory>
+
+#include <utility>
 
 #include "app/clogfile.h"
 #include "store/cdatabasehandler.h"
@@ -11,13 +14,17 @@
 // QT_LOGGING_RULES="kelvara.modbus.requests.debug=true".
 Q_LOGGING_CATEGORY(modbusRequests, "kelvara.modbus.requests", QtInfoMsg)
 
-CConnectionHandler::CConnectionHandler(const uint16_t &port, const SModbusLimits &limits)
+CConnectionHandler::CConnectionHandler(const uint16_t &port, const SModbusLimits &limits, MODBUS::Clock clock)
     : port(port)
     , limits(limits)
+    , clock(std::move(clock))
+    , lastActivity(this->clock())
 {
     connect(this, &QTcpSocket::readyRead, this, &CConnectionHandler::readyReadSlot);
     connect(this, &QTcpSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
     connect(this, &QTcpSocket::bytesWritten, this, &CConnectionHandler::bytesWrittenSlot);
+    idleTimer.setSingleShot(true);
+    connect(&idleTimer, &QTimer::timeout, this, &CConnectionHandler::idleTimeoutSlot);
 }
 
 bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketState state, OpenMode openMode)
@@ -29,7 +36,21 @@ bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketSta
     // Requests read ahead are bounded too: once this much waits unread, Qt leaves the
     // rest in the kernel and TCP flow control stops the peer.
     setReadBufferSize(limits.maxUnsentBytes);
+    // Peers that vanished without a word go away even when idle connections are kept.
+    setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    lastActivity = clock();
+    if (limits.idleTimeoutMs > 0)
+        idleTimer.start(limits.idleTimeoutMs);
     return true;
+}
+
+QString CConnectionHandler::getPeerText() const
+{
+    // The servers listen on both stacks: an IPv4 peer is shown without its ::ffff: prefix.
+    bool isIpv4 = false;
+    const quint32 ipv4 = peerAddress().toIPv4Address(&isIpv4);
+    const QString address = isIpv4 ? QHostAddress(ipv4).toString() : peerAddress().toString();
+    return QStringLiteral("%1:%2").arg(address).arg(peerPort());
 }
 
 void CConnectionHandler::readyReadSlot()
@@ -38,6 +59,7 @@ void CConnectionHandler::readyReadSlot()
         readAll();
         return;
     }
+    lastActivity = clock();
     // While held, the new bytes stay in the socket's bounded buffer until the answers drain.
     if (!holding)
         answerRequests();
@@ -45,8 +67,23 @@ void CConnectionHandler::readyReadSlot()
 
 void CConnectionHandler::bytesWrittenSlot()
 {
+    lastActivity = clock();
     if (holding && state() == QAbstractSocket::ConnectedState && bytesToWrite() <= limits.maxUnsentBytes)
         answerRequests();
+}
+
+void CConnectionHandler::idleTimeoutSlot()
+{
+    const qint64 idle = clock() - lastActivity;
+    if (idle < limits.idleTimeoutMs) {
+        idleTimer.start(int(limits.idleTimeoutMs - idle));
+        return;
+    }
+    CLogFile::addLog(QStringLiteral("[CConnectionHandler] Client [%1] idle for [%2] ms. Close connection...")
+                         .arg(getPeerText())
+                         .arg(idle));
+    // Answers such a client left untaken are dropped: waiting for them would keep the socket.
+    abort();
 }
 
 void CConnectionHandler::answerRequests()

@@ -4,9 +4,11 @@
 
 #include "app/clogfile.h"
 #include "modbus/cconnectionhandler.h"
+#include "modbus/cmodbusconnections.h"
 
-CDeviceHandler::CDeviceHandler(const uint16_t &port)
+CDeviceHandler::CDeviceHandler(const uint16_t &port, CModbusConnections &_connections)
     : port(port)
+    , connections(_connections)
 {
     if (!listen(QHostAddress::Any, port))
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
@@ -33,12 +35,14 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     if (socketDescriptor <= 0)
         return;
     // No parent: the connection outlives this server and deletes itself on disconnect.
-    auto *connection = new CConnectionHandler(port);
+    auto *connection = new CConnectionHandler(port, connections.getLimits(), connections.getClock());
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Connection on port [%1] is not accepted! "
                                         "Error_text[%2]")
                              .arg(port)
                              .arg(connection->errorString()));
         delete connection;
+        return;
     }
+    connections.admit(connection);
 }

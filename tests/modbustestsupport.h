@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "modbus/cdevicehandler.h"
+#include "modbus/cmodbusconnections.h"
 
 namespace ModbusTest {
 
@@ -25,11 +26,11 @@ inline uint16_t freePort()
 }
 
 // A CDeviceHandler listening on a port picked now; a few tries against a racing process.
-inline std::unique_ptr<CDeviceHandler> startServer()
+inline std::unique_ptr<CDeviceHandler> startServer(CModbusConnections &connections)
 {
     std::unique_ptr<CDeviceHandler> server;
     for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt)
-        server.reset(new CDeviceHandler(freePort()));
+        server.reset(new CDeviceHandler(freePort(), connections));
     return server;
 }
 

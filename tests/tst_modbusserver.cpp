@@ -15,6 +15,7 @@
 #include "app/globaltables.h"
 #include "modbus/cconnectionhandler.h"
 #include "modbus/cdevicehandler.h"
+#include "modbus/cmodbusconnections.h"
 #include "store/cdatabasehandler.h"
 #include "modbustestsupport.h"
 #include "storetestsupport.h"
@@ -48,8 +49,11 @@ class TestModbusServer : public QObject
 
 private:
     CTestWorkDir dir;
+    CModbusConnections connections{SModbusLimits()};
     std::unique_ptr<CDeviceHandler> server;
     uint16_t port = 0;
+    // Clock of the cases that move time themselves; connections may outlive a case.
+    qint64 fakeNow = 1000000;
 
     // Log lines ending in one of the connection's messages, in order.
     static QStringList connectionLines(const QSignalSpy &spy)
@@ -101,7 +105,7 @@ private slots:
         CDataBaseHandler *store = CDataBaseHandler::getInstance();
         QVERIFY(store);
 
-        server = startServer();
+        server = startServer(connections);
         QVERIFY(server->isListening());
         port = server->getPort();
         QCOMPARE(server->serverPort(), port);
@@ -241,6 +245,128 @@ private slots:
         QTRY_VERIFY(watched.last.isNull());
     }
 
+    void connectionKeepsAlive()
+    {
+        CWatchedServer watched;
+        QVERIFY(watched.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket client;
+        QVERIFY(connectClient(client, watched.serverPort()));
+        QTRY_VERIFY(!watched.last.isNull());
+        QCOMPARE(watched.last->socketOption(QAbstractSocket::KeepAliveOption).toInt(), 1);
+    }
+
+    void idleConnectionIsClosed()
+    {
+        SModbusLimits limits;
+        limits.idleTimeoutMs = 100;
+        CModbusConnections short_{limits};
+        std::unique_ptr<CDeviceHandler> own = startServer(short_);
+        QVERIFY(own->isListening());
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+
+        QElapsedTimer clock;
+        clock.start();
+        QTcpSocket idle;
+        QVERIFY(connectClient(idle, own->getPort()));
+        QTcpSocket busy;
+        QVERIFY(connectClient(busy, own->getPort()));
+        QSignalSpy busyClosed(&busy, &QTcpSocket::disconnected);
+        // Busy: a request every 40 ms, over more than two time-outs.
+        for (int i = 0; i < 6; ++i) {
+            QVERIFY(busy.write(hex("0060 0000 0006 01 03 000a 0001")) == 12);
+            // Nothing is stored on this port: a zero.
+            QCOMPARE(readExactly(busy, 11).toHex(), hex("0060 0000 0005 01 03 02 0000").toHex());
+            QTest::qWait(40);
+        }
+        QSignalSpy idleClosed(&idle, &QTcpSocket::disconnected);
+        QVERIFY(idle.state() == QAbstractSocket::UnconnectedState || idleClosed.wait(5000));
+        QVERIFY(clock.elapsed() >= 100);
+        QVERIFY(busyClosed.isEmpty());
+        QCOMPARE(busy.state(), QAbstractSocket::ConnectedState);
+        QTRY_COMPARE(short_.count(), 1);
+        QVERIFY(connectionLines(log).join('\n').contains(QRegularExpression("Client \\[127.0.0.1:\\d+\\] idle for \\[\\d+\\] ms")));
+
+        QVERIFY(busyClosed.wait(5000));
+        QTRY_COMPARE(short_.count(), 0);
+    }
+
+    // Three connections over two ports; the clock moves only when the test says.
+    void capClosesLongestIdleAcrossPorts()
+    {
+        SModbusLimits limits;
+        limits.maxConnections = 3;
+        limits.idleTimeoutMs = 0;
+        CModbusConnections capped{limits, [this] { return fakeNow; }};
+        std::unique_ptr<CDeviceHandler> first = startServer(capped);
+        std::unique_ptr<CDeviceHandler> second = startServer(capped);
+        QVERIFY(first->isListening() && second->isListening());
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        const auto limitLines = [&log] {
+            QStringList lines;
+            for (const QList<QVariant> &args : log) {
+                const QString line = args.at(0).toString();
+                if (line.contains("[CModbusConnections]"))
+                    lines << line.mid(line.indexOf("WARNING"));
+            }
+            return lines;
+        };
+        const auto poll = [](QTcpSocket &_client, char _id) {
+            QByteArray request = hex("0070 0000 0006 01 03 000a 0001");
+            QByteArray answer = hex("0070 0000 0005 01 03 02 0000"); // nothing stored on these ports
+            request[1] = answer[1] = _id;
+            return _client.write(request) == 12 && readExactly(_client, 11) == answer;
+        };
+
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (uint16_t port : {first->getPort(), second->getPort(), first->getPort()}) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            QVERIFY(connectClient(*clients.back(), port));
+        }
+        QTRY_COMPARE(capped.count(), 3);
+        // Client 1 (second port) never sends: it is the longest idle.
+        fakeNow += 10;
+        QVERIFY(poll(*clients[0], 1));
+        fakeNow += 10;
+        QVERIFY(poll(*clients[2], 3));
+
+        QSignalSpy closed1(clients[1].get(), &QTcpSocket::disconnected);
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connectClient(*clients.back(), second->getPort()));
+        QVERIFY(closed1.wait(5000));
+        QVERIFY(poll(*clients[3], 4));
+        QVERIFY(poll(*clients[0], 1));
+        QVERIFY(poll(*clients[2], 3));
+        QCOMPARE(capped.count(), 3);
+        QCOMPARE(limitLines().size(), 1);
+        QVERIFY2(limitLines().at(0).startsWith("WARNING: [CModbusConnections] Connection limit [3] reached. Close the "
+                                               "longest idle connection from [127.0.0.1:"),
+                 qPrintable(limitLines().at(0)));
+
+        // Within the minute: closed, not logged. Client 0 was polled first after client 1: next longest idle.
+        fakeNow += 10;
+        QVERIFY(poll(*clients[2], 3));
+        QVERIFY(poll(*clients[3], 4));
+        QSignalSpy closed0(clients[0].get(), &QTcpSocket::disconnected);
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connectClient(*clients.back(), first->getPort()));
+        QVERIFY(closed0.wait(5000));
+        QCOMPARE(limitLines().size(), 1);
+
+        // A minute on: logged again, with the count of the closings left out.
+        fakeNow += 60 * 1000;
+        QVERIFY(poll(*clients[3], 4));
+        QVERIFY(poll(*clients[4], 5));
+        QSignalSpy closed2(clients[2].get(), &QTcpSocket::disconnected);
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connectClient(*clients.back(), second->getPort()));
+        QVERIFY(closed2.wait(5000));
+        QCOMPARE(limitLines().size(), 3);
+        QCOMPARE(limitLines().at(2), QStringLiteral("WARNING: [CModbusConnections] [1] more connections closed at the limit"));
+        for (int i : {3, 4, 5})
+            QVERIFY(poll(*clients[size_t(i)], char(i)));
+        QCOMPARE(capped.count(), 3);
+    }
+
     void manyClientsServedAtOnce()
     {
         const int count = 16;
@@ -267,7 +393,7 @@ private slots:
 
     void deviceList()
     {
-        CDeviceHandler handler(0);
+        CDeviceHandler handler(0, connections);
         handler.appendDevice("A");
         handler.appendDevice("B");
         QTest::ignoreMessage(QtDebugMsg, "[CDeviceHandler::appendDevice] Device [A] already exist!");
@@ -282,7 +408,7 @@ private slots:
 
     void connectionOutlivesItsServer()
     {
-        std::unique_ptr<CDeviceHandler> own = startServer();
+        std::unique_ptr<CDeviceHandler> own = startServer(connections);
         QVERIFY(own->isListening());
         const uint16_t ownPort = own->getPort();
         QTcpSocket early;

@@ -47,7 +47,8 @@ private slots:
 
     void modbusAnswersDeviceFailure()
     {
-        std::unique_ptr<CDeviceHandler> server = startServer();
+        CModbusConnections connections{SModbusLimits()};
+        std::unique_ptr<CDeviceHandler> server = startServer(connections);
         QVERIFY(server->isListening());
         QTcpSocket client;
         QVERIFY(connectClient(client, server->getPort()));
