@@ -19,6 +19,13 @@ CConnectionHandler::CConnectionHandler(const uint16_t &port, const SModbusLimits
     , limits(limits)
     , clock(std::move(clock))
     , lastActivity(this->clock())
+    , clientLog(limits.clientLogIntervalMs, this->clock,
+                [this](int _count) {
+                    return QStringLiteral("[CConnectionHandler] [%1] more lines of client [%2] left out")
+                        .arg(_count)
+                        .arg(getPeerText());
+                })
+    , requests([this](const QString &_line) { clientLog.addLog(_line); })
 {
     connect(this, &QTcpSocket::readyRead, this, &CConnectionHandler::readyReadSlot);
     connect(this, &QTcpSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
@@ -91,7 +98,7 @@ void CConnectionHandler::answerRequests()
     const auto answer = [this](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {
         const QByteArray bytes = answerFrame(_mbap, _header);
         if (write(bytes) != bytes.size())
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
+            clientLog.addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
                                  .arg(errorString()));
     };
     const auto ready = [this] { return bytesToWrite() <= limits.maxUnsentBytes; };

@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "modbus/cloglimiter.h"
 #include "modbus/crequestassembler.h"
 #include "modbus/modbusframe.h"
 #include "modbus/modbuslimits.h"
@@ -48,6 +49,8 @@ private:
     qint64 lastActivity;
     // Fires once per idle time-out and looks at lastActivity, so busy clients cost no timer restarts.
     QTimer idleTimer;
+    // Every line this client causes goes through here.
+    CLogLimiter clientLog;
     CRequestAssembler requests;
     // Complete frames wait in `requests` until the unsent answers drain.
     bool holding = false;

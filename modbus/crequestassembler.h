@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "app/clogfile.h"
 #include "modbus/modbusframe.h"
 
 // Cuts the byte stream of one Modbus TCP connection into request frames, however the
@@ -15,6 +16,8 @@ public:
     // Called once per complete request frame, in stream order.
     using FrameHandler = std::function<void(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)>;
 
+    // Takes the assembler's log lines.
+    using LogSink = std::function<void(const QString &_line)>;
     // Asked before each complete frame is answered; false holds that frame and the rest.
     using ReadyCheck = std::function<bool()>;
 
@@ -23,6 +26,8 @@ public:
         HOLD, // complete frames wait until the caller is ready: feed again, with no bytes first
         CLOSE // the peer is not speaking Modbus: close the connection
     };
+
+    explicit CRequestAssembler(LogSink _log = &CLogFile::addLog);
 
     // Appends _bytes and answers every complete frame now at the front of the buffer,
     // as long as _ready (when given) agrees.
@@ -33,5 +38,6 @@ public:
     int pendingSize() const { return buffer.size(); }
 
 private:
+    LogSink log;
     QByteArray buffer;
 };

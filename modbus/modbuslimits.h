@@ -14,6 +14,9 @@ struct SModbusLimits {
     int idleTimeoutMs = 300 * 1000;
     // Open client connections over all ports; a new one beyond closes the longest idle one.
     int maxConnections = 1000;
+    // Log lines one client causes (bad or partial frames): at most one per interval, so a
+    // client cannot flood the log.
+    int clientLogIntervalMs = 1000;
 };
 
 // settings.conf, group [modbus]: idle_timeout (seconds, 0 = never) and max_connections.

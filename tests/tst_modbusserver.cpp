@@ -49,11 +49,19 @@ class TestModbusServer : public QObject
 
 private:
     CTestWorkDir dir;
-    CModbusConnections connections{SModbusLimits()};
+    // Every line logged: these cases check each message; how often lines may come is a case of its own.
+    CModbusConnections connections{unlimitedLog()};
     std::unique_ptr<CDeviceHandler> server;
     uint16_t port = 0;
     // Clock of the cases that move time themselves; connections may outlive a case.
     qint64 fakeNow = 1000000;
+
+    static SModbusLimits unlimitedLog()
+    {
+        SModbusLimits limits;
+        limits.clientLogIntervalMs = 0;
+        return limits;
+    }
 
     // Log lines ending in one of the connection's messages, in order.
     static QStringList connectionLines(const QSignalSpy &spy)
@@ -221,6 +229,48 @@ private slots:
         QTRY_COMPARE(connectionLines(log), (QStringList{incomplete3, incomplete1}));
         QVERIFY(client.write(hex("0009 0000 0006 01 03 000a 0001")) == 12);
         QCOMPARE(readExactly(client, 11).toHex(), hex("0009 0000 0005 01 03 02 0102").toHex());
+    }
+
+    // Ten frames too short to answer, each followed by a read, all in one segment per write.
+    void badFramesLoggedOncePerSecondPerClient()
+    {
+        CModbusConnections limited{SModbusLimits(), [this] { return fakeNow; }};
+        std::unique_ptr<CDeviceHandler> own = startServer(limited);
+        QVERIFY(own->isListening());
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        const QByteArray bad = hex("0008 0000 0002 01 03");
+        const QByteArray read = hex("0009 0000 0006 01 03 000a 0001");
+        const QByteArray answer = hex("0009 0000 0005 01 03 02 0000");
+
+        QTcpSocket noisy;
+        QVERIFY(connectClient(noisy, own->getPort()));
+        QVERIFY(noisy.write(bad.repeated(10) + read) == 10 * 8 + 12);
+        QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
+        QCOMPARE(connectionLines(log), QStringList{incomplete3});
+
+        fakeNow += 999;
+        QVERIFY(noisy.write(bad + read) == 20);
+        QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
+        QCOMPARE(connectionLines(log), QStringList{incomplete3});
+
+        // Another client has a second of its own.
+        QTcpSocket other;
+        QVERIFY(connectClient(other, own->getPort()));
+        QVERIFY(other.write(bad + read) == 20);
+        QCOMPARE(readExactly(other, 11).toHex(), answer.toHex());
+        QCOMPARE(connectionLines(log), (QStringList{incomplete3, incomplete3}));
+
+        fakeNow += 1;
+        QVERIFY(noisy.write(bad.repeated(2) + read) == 28);
+        QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
+        const QStringList lines = connectionLines(log);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(2), incomplete3);
+        QVERIFY2(QRegularExpression("^\\[CConnectionHandler\\] \\[10\\] more lines of client \\[127\\.0\\.0\\.1:"
+                                    + QString::number(noisy.localPort()) + "\\] left out$")
+                     .match(lines.at(3))
+                     .hasMatch(),
+                 qPrintable(lines.at(3)));
     }
 
     void oversizedLengthClosesConnection()
