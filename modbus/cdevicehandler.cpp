@@ -1,15 +1,23 @@
 #include "modbus/cdevicehandler.h"
 
 #include <QDebug>
+#include <QTimer>
 
 #include "app/clogfile.h"
 #include "modbus/cconnectionhandler.h"
 #include "modbus/cmodbusconnections.h"
 
+namespace {
+
+const int ACCEPT_RETRY_MS = 1000;
+
+} // namespace
+
 CDeviceHandler::CDeviceHandler(const uint16_t &port, CModbusConnections &_connections)
     : port(port)
     , connections(_connections)
 {
+    connect(this, &QTcpServer::acceptError, this, &CDeviceHandler::acceptErrorSlot);
     if (!listen(QHostAddress::Any, port))
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
                              .arg(port)
@@ -28,6 +36,17 @@ void CDeviceHandler::appendDevice(QString _devEui)
 void CDeviceHandler::removeDevice(QString _devEui)
 {
     devEuiList.removeAll(_devEui);
+}
+
+void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError _error)
+{
+    connections.reportAcceptError(port, _error);
+    // Out of descriptors the longest idle connection makes room at once; otherwise, or
+    // with nothing to close, accepting resumes a little later instead of never.
+    if (_error == QAbstractSocket::SocketResourceError && !connections.closeLongestIdle().isEmpty())
+        resumeAccepting();
+    else
+        QTimer::singleShot(ACCEPT_RETRY_MS, this, &QTcpServer::resumeAccepting);
 }
 
 void CDeviceHandler::incomingConnection(qintptr socketDescriptor)

@@ -27,6 +27,10 @@ public slots:
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
+private slots:
+    // QTcpServer stops accepting after an accept error, out of descriptors for one.
+    void acceptErrorSlot(QAbstractSocket::SocketError _error);
+
 private:
     uint16_t port;
     QStringList devEuiList;

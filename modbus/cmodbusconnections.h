@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QObject>
-#include <QSet>
+#include <QVector>
 
 #include "modbus/cloglimiter.h"
 #include "modbus/modbuslimits.h"
@@ -9,8 +10,8 @@
 class CConnectionHandler;
 
 // The client connections of every Modbus port together, so that one cap holds over all
-// of them: at the cap, a new connection closes the longest idle one. Hands each
-// connection the bounds and the clock it runs by.
+// of them: at the cap, or when open files run short, a new connection closes the longest
+// idle one. Hands each connection the bounds and the clock it runs by.
 class CModbusConnections : public QObject
 {
     Q_OBJECT
@@ -24,12 +25,18 @@ public:
 
     // Counts a newly accepted connection in, first closing the longest idle one at the cap.
     void admit(CConnectionHandler *_connection);
+    // Frees the descriptor of the longest idle connection; its peer, or empty when there is none.
+    QString closeLongestIdle();
+    // A port could not accept a connection; logged at most once a minute over all ports.
+    void reportAcceptError(uint16_t _port, QAbstractSocket::SocketError _error);
 
 private:
     void forget(CConnectionHandler *_connection);
 
     SModbusLimits limits;
     MODBUS::Clock clock;
-    QSet<CConnectionHandler *> connections;
+    // In order of acceptance: of connections idle equally long, the oldest goes first.
+    QVector<CConnectionHandler *> connections;
     CLogLimiter capLog;
+    CLogLimiter acceptLog;
 };

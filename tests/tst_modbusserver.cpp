@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "app/clogfile.h"
@@ -415,6 +416,48 @@ private slots:
         for (int i : {3, 4, 5})
             QVERIFY(poll(*clients[size_t(i)], char(i)));
         QCOMPARE(capped.count(), 3);
+    }
+
+    // The descriptor limit is reached before the connection cap: the port must go on accepting.
+    void outOfDescriptorsClosesLongestIdle()
+    {
+        std::unique_ptr<CDeviceHandler> own = startServer(connections);
+        QVERIFY(own->isListening());
+        const QString script = QStringLiteral(
+            "import socket, sys\n"
+            "sys.stdin.readline()\n"
+            "idle = [socket.create_connection(('127.0.0.1', int(sys.argv[1]))) for _ in range(20)]\n"
+            "s = socket.create_connection(('127.0.0.1', int(sys.argv[1])), timeout=5)\n"
+            "s.sendall(bytes.fromhex('00770000000601030000' '0001'))\n"
+            "try:\n"
+            "    print('answer', s.recv(64).hex(), flush=True)\n"
+            "except OSError as e:\n"
+            "    print('no answer', e, flush=True)\n");
+        QProcess client;
+        client.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, QString::number(own->getPort())});
+        QVERIFY2(client.waitForStarted(5000), "needs Debian's python3");
+        QSignalSpy finished(&client, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+
+        rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        rlimit low = saved;
+        // Accepted descriptors are the lowest free ones; room for a few connections above
+        // the 32 kept spare.
+        const int open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot).size();
+        low.rlim_cur = rlim_t(open + 32 + 6);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+        QVERIFY(client.write("go\n") == 3);
+        const bool ended = finished.wait(10000);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(ended);
+        QCOMPARE(client.readAll().trimmed(), QByteArray("answer 00770000000501030200" "00"));
+        int warnings = 0;
+        for (const QList<QVariant> &args : log)
+            warnings += args.at(0).toString().contains(
+                QStringLiteral("WARNING: [CModbusConnections] Open files near their limit. Close the longest idle "
+                               "connection from [127.0.0.1:"));
+        QCOMPARE(warnings, 1);
     }
 
     void manyClientsServedAtOnce()
