@@ -8,8 +8,7 @@ CLogLimiter::CLogLimiter(qint64 _intervalMs, MODBUS::Clock _clock, LeftOutLine _
     : intervalMs(_intervalMs)
     , clock(std::move(_clock))
     , leftOutLine(std::move(_leftOutLine))
-{
-}
+{ }
 
 void CLogLimiter::addLog(const QString &_line)
 {

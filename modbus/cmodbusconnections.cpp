@@ -29,14 +29,15 @@ bool nearDescriptorLimit(qintptr _descriptor)
 CModbusConnections::CModbusConnections(const SModbusLimits &_limits, MODBUS::Clock _clock)
     : limits(_limits)
     , clock(std::move(_clock))
-    , capLog(CAP_LOG_INTERVAL_MS, clock, [](int _count) {
-        return QStringLiteral("WARNING: [CModbusConnections] [%1] more connections closed at the limit").arg(_count);
-    })
+    , capLog(CAP_LOG_INTERVAL_MS, clock,
+          [](int _count) {
+              return QStringLiteral("WARNING: [CModbusConnections] [%1] more connections closed at the limit")
+                  .arg(_count);
+          })
     , acceptLog(CAP_LOG_INTERVAL_MS, clock, [](int _count) {
         return QStringLiteral("WARNING: [CModbusConnections] [%1] more accept errors").arg(_count);
     })
-{
-}
+{ }
 
 void CModbusConnections::admit(CConnectionHandler *_connection)
 {

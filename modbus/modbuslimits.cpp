@@ -40,8 +40,7 @@ SModbusLimits readModbusLimits()
     SModbusLimits limits;
     const int maxSeconds = std::numeric_limits<int>::max() / 1000;
     limits.idleTimeoutMs = 1000 * readNumber(KEY_IDLE_TIMEOUT, 0, maxSeconds, limits.idleTimeoutMs / 1000);
-    limits.maxConnections
-        = readNumber(KEY_MAX_CONNECTIONS, 1, std::numeric_limits<int>::max(), limits.maxConnections);
+    limits.maxConnections = readNumber(KEY_MAX_CONNECTIONS, 1, std::numeric_limits<int>::max(), limits.maxConnections);
     return limits;
 }
 
@@ -63,10 +62,10 @@ bool raiseOpenFileLimit()
                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
-    CLogFile::addLog(QStringLiteral("INFO: [raiseOpenFileLimit] Open files limit raised from [%1] to [%2]")
-                         .arg(previous)
-                         .arg(limit.rlim_max == RLIM_INFINITY ? QStringLiteral("unlimited")
-                                                               : QString::number(limit.rlim_max)));
+    CLogFile::addLog(
+        QStringLiteral("INFO: [raiseOpenFileLimit] Open files limit raised from [%1] to [%2]")
+            .arg(previous)
+            .arg(limit.rlim_max == RLIM_INFINITY ? QStringLiteral("unlimited") : QString::number(limit.rlim_max)));
     return true;
 }
 
@@ -75,9 +74,9 @@ namespace MODBUS {
 Clock steadyClock()
 {
     return [] {
-        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count());
+        return qint64(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
     };
 }
 

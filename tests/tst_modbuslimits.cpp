@@ -62,8 +62,8 @@ private slots:
         QFETCH(int, expectedMax);
         QFETCH(int, warnings);
         CSettings *settings = CSettings::getInstance(QString());
-        for (const auto &[key, value] : {std::pair<QString, QVariant>{"modbus/idle_timeout", idleTimeout},
-                                         std::pair<QString, QVariant>{"modbus/max_connections", maxConnections}}) {
+        for (const auto &[key, value] : { std::pair<QString, QVariant> { "modbus/idle_timeout", idleTimeout },
+                 std::pair<QString, QVariant> { "modbus/max_connections", maxConnections } }) {
             if (value.isValid())
                 QVERIFY(CSettings::writeValue(key, value));
             else
@@ -91,7 +91,8 @@ private slots:
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &raised), 0);
         QCOMPARE(raised.rlim_cur, limit.rlim_max);
         QCOMPARE(log.size(), 1);
-        QVERIFY(log.at(0).at(0).toString().contains("INFO: [raiseOpenFileLimit] Open files limit raised from [256] to ["));
+        QVERIFY(
+            log.at(0).at(0).toString().contains("INFO: [raiseOpenFileLimit] Open files limit raised from [256] to ["));
         // Already at the hard limit: nothing to do, nothing logged.
         QVERIFY(raiseOpenFileLimit());
         QCOMPARE(log.size(), 1);
