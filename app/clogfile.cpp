@@ -8,14 +8,19 @@
 
 CLogFile *CLogFile::instance = nullptr;
 
+namespace {
+
+const QIODevice::OpenMode LOG_OPEN_MODE = QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text;
+
+} // namespace
+
 CLogFile::CLogFile(const QString &fileName, QObject *parent)
     : QObject(parent)
 {
     file.setFileName(QStringLiteral("./") + fileName);
-    const QIODevice::OpenMode mode = file.exists()
-        ? QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text
-        : QIODevice::ReadWrite | QIODevice::Text;
-    if (!file.open(mode)) {
+    // Append even to a file made now: every entry then lands at the end, after another
+    // writer's lines and without a hole once the file was truncated from outside.
+    if (!file.open(LOG_OPEN_MODE)) {
         qDebug() << "[CLogFile] Invalid file opening!";
         return;
     }
@@ -40,8 +45,12 @@ void CLogFile::addLogMetod(QString logStr)
     QMutexLocker locker(&mutex);
     const QString time = QDateTime::currentDateTime().toString(REGISTER_TIME_FORMAT);
     QString entry = QStringLiteral("\n[") + time + QStringLiteral("]") + logStr;
+    const QByteArray bytes = entry.toUtf8();
+    // The size is the file's, so another writer's lines count as well.
+    if (file.isOpen() && file.size() > 0 && file.size() + bytes.size() > rotateSize)
+        rotate();
     if (file.isOpen()) {
-        file.write(entry.toUtf8());
+        file.write(bytes);
         file.flush();
     } else {
         qDebug() << "[CLogFile::addLogMetod] File is closed!";
@@ -49,4 +58,26 @@ void CLogFile::addLogMetod(QString logStr)
     entry.remove(QLatin1Char('\n'));
     entry.remove(QLatin1Char('\r'));
     emit addLogSignal(entry);
+}
+
+void CLogFile::setRotateSize(qint64 _bytes)
+{
+    QMutexLocker locker(&mutex);
+    rotateSize = _bytes;
+}
+
+void CLogFile::rotate()
+{
+    const QString name = file.fileName();
+    const auto oldName = [&name](int _number) { return name + QLatin1Char('.') + QString::number(_number); };
+    file.close();
+    QFile::remove(oldName(KEPT_OLD_FILES));
+    // Missing older files are no error: the renames of those fail and the rest move up.
+    for (int number = KEPT_OLD_FILES - 1; number >= 1; --number)
+        QFile::rename(oldName(number), oldName(number + 1));
+    // Should the rename fail, the same file is reopened and grows on.
+    if (!QFile::rename(name, oldName(1)))
+        qDebug() << "[CLogFile::rotate] Log file is not renamed!";
+    if (!file.open(LOG_OPEN_MODE))
+        qDebug() << "[CLogFile] Invalid file opening!";
 }

@@ -5,7 +5,9 @@
 #include <QObject>
 
 // The application log: one time-stamped entry per call, flushed at once,
-// appended across runs, and offered to the window as a signal.
+// appended across runs, and offered to the window as a signal. A file that would
+// grow past the rotation size becomes <name>.1 (the older ones move up to .5, the
+// oldest goes) and a new one is begun.
 class CLogFile : public QObject
 {
     Q_OBJECT
@@ -28,9 +30,17 @@ public:
     // replay a fresh start in the same directory.
     explicit CLogFile(const QString &fileName, QObject *parent = nullptr);
 
+    static constexpr qint64 DEFAULT_ROTATE_SIZE = 10 * 1024 * 1024;
+    static constexpr int KEPT_OLD_FILES = 5;
+    void setRotateSize(qint64 _bytes);
+
 private:
+    // Called with the mutex held.
+    void rotate();
+
     QFile file;
     QMutex mutex;
+    qint64 rotateSize = DEFAULT_ROTATE_SIZE;
 
     static CLogFile *instance;
 };

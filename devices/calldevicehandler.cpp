@@ -19,11 +19,12 @@ const int REGISTER_BITS = 16;
 } // namespace
 
 CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock,
-                                     QObject *parent)
+                                     const SModbusLimits &_limits, QObject *parent)
     : QObject(parent)
     , store(_store)
     , templateDir(_templateDir)
     , portRetryTimer(_clock)
+    , modbusConnections(_limits, [_clock] { return _clock->nowMs(); })
 {
     // Queued connections from the window and the dialogs carry these.
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
@@ -231,7 +232,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
         CLogFile::addLog(
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     } else {
-        server = new CDeviceHandler(_port, store);
+        server = new CDeviceHandler(_port, store, modbusConnections);
         ports.insert(_port, server);
         if (serving && !server->open(bindAddress, true) && !portRetryTimer.isActive())
             portRetryTimer.start(PORT_RETRY_MS);

@@ -10,6 +10,7 @@
 #include "app/cclock.h"
 #include "app/ceui.h"
 #include "devices/devicetemplate.h"
+#include "modbus/cmodbusconnections.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
@@ -30,7 +31,7 @@ public:
     // Reads the templates of _templateDir. The store may be missing: uplinks are then
     // dropped with a log line.
     CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock = CClock::system(),
-                      QObject *parent = nullptr);
+                      const SModbusLimits &_limits = SModbusLimits(), QObject *parent = nullptr);
 
     // Where the Modbus servers listen (every interface by default). With _serve false devices are
     // only recorded, no port is opened: for tools that edit the device list of a running gateway.
@@ -96,6 +97,8 @@ protected:
     CDataBaseHandler *store;
     QString templateDir;
     CClockTimer portRetryTimer;
+    // The client connections of all ports, under one cap; outlives every server.
+    CModbusConnections modbusConnections;
     QHostAddress bindAddress = QHostAddress::Any;
     bool serving = true;
     QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI

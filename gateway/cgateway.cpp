@@ -81,7 +81,8 @@ bool CGateway::start(QString *_error)
     store->moveToThread(storeWorker);
     storeWorker->start(QThread::InheritPriority);
 
-    registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock);
+    registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock,
+                                                   config.modbusLimits);
     registry->setServing(config.modbusBind, config.serveDevices);
     connect(&server, &CServerHandler::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
             Qt::QueuedConnection);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/cclock.h"
+#include "modbus/modbuslimits.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
 #include "server/cheardevices.h"
@@ -31,6 +32,8 @@ struct SGatewayConfig
     CClock *clock = CClock::system();
     SServerTimings serverTimings;
     int storeBusyTimeoutMs = 5000;
+    // Idle time-out, connection cap and the other bounds of the Modbus clients.
+    SModbusLimits modbusLimits;
     // Where the Modbus servers listen: every interface unless settings say otherwise.
     QHostAddress modbusBind = QHostAddress::Any;
     // False for tools that change the device list while a gateway may be serving it.

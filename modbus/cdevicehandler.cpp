@@ -1,12 +1,23 @@
 #include "modbus/cdevicehandler.h"
 
+#include <QTimer>
+
 #include "app/clogfile.h"
 #include "modbus/cconnectionhandler.h"
+#include "modbus/cmodbusconnections.h"
 
-CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store)
+namespace {
+
+const int ACCEPT_RETRY_MS = 1000;
+
+} // namespace
+
+CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections)
     : port(_port)
     , store(_store)
+    , connections(_connections)
 {
+    connect(this, &QTcpServer::acceptError, this, &CDeviceHandler::acceptErrorSlot);
 }
 
 bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
@@ -22,17 +33,30 @@ bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
     return false;
 }
 
+void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError _error)
+{
+    connections.reportAcceptError(port, _error);
+    // Out of descriptors the longest idle connection makes room at once; otherwise, or
+    // with nothing to close, accepting resumes a little later instead of never.
+    if (_error == QAbstractSocket::SocketResourceError && !connections.closeLongestIdle().isEmpty())
+        resumeAccepting();
+    else
+        QTimer::singleShot(ACCEPT_RETRY_MS, this, &QTcpServer::resumeAccepting);
+}
+
 void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
 {
     if (socketDescriptor <= 0)
         return;
     // No parent: the connection outlives this server and deletes itself on disconnect.
-    auto *connection = new CConnectionHandler(port, store);
+    auto *connection = new CConnectionHandler(port, store, connections.getLimits(), connections.getClock());
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Connection on port [%1] is not accepted! "
                                         "Error_text[%2]")
                              .arg(port)
                              .arg(connection->errorString()));
         delete connection;
+        return;
     }
+    connections.admit(connection);
 }

@@ -4,15 +4,18 @@
 #include <QTcpServer>
 
 class CDataBaseHandler;
+class CModbusConnections;
 
-// The Modbus TCP server of one port: one CConnectionHandler per accepted client,
-// each answering from the register store.
+// The Modbus TCP server of one port: one CConnectionHandler per accepted client, each
+// answering from the register store. The connections of all ports count against one
+// cap, kept by the CModbusConnections every server is given.
 class CDeviceHandler : public QTcpServer
 {
     Q_OBJECT
 
 public:
-    CDeviceHandler(uint16_t _port, CDataBaseHandler *_store);
+    // _connections must outlive the server.
+    CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections);
 
     uint16_t getPort() const { return port; }
     // Starts listening on _address (every interface when Any); false with a log line (when _logFailure)
@@ -22,7 +25,12 @@ public:
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
+private slots:
+    // QTcpServer stops accepting after an accept error, out of descriptors for one.
+    void acceptErrorSlot(QAbstractSocket::SocketError _error);
+
 private:
     uint16_t port;
     CDataBaseHandler *store;
+    CModbusConnections &connections;
 };

@@ -1,8 +1,14 @@
 #include "modbus/crequestassembler.h"
 
-#include "app/clogfile.h"
+#include <utility>
 
-CRequestAssembler::EVerdict CRequestAssembler::feed(const QByteArray &_bytes, const FrameHandler &_answer)
+CRequestAssembler::CRequestAssembler(LogSink _log)
+    : log(std::move(_log))
+{
+}
+
+CRequestAssembler::EVerdict CRequestAssembler::feed(const QByteArray &_bytes, const FrameHandler &_answer,
+                                                    const ReadyCheck &_ready)
 {
     buffer.append(_bytes);
     // Every pass consumes a whole frame of at least six bytes or returns.
@@ -10,22 +16,24 @@ CRequestAssembler::EVerdict CRequestAssembler::feed(const QByteArray &_bytes, co
         const MODBUS::SFrameCheck check = MODBUS::checkFrame(buffer);
         switch (check.state) {
         case MODBUS::EFrameState::NEED_HEADER:
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [1]. Wait for continue..."));
+            log(QStringLiteral("[CConnectionHandler] Incomplete packet [1]. Wait for continue..."));
             return EVerdict::KEEP_OPEN;
         case MODBUS::EFrameState::NEED_BODY:
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [2]. Wait for continue..."));
+            log(QStringLiteral("[CConnectionHandler] Incomplete packet [2]. Wait for continue..."));
             return EVerdict::KEEP_OPEN;
         case MODBUS::EFrameState::TOO_LONG:
             // Waiting for such a frame would let the buffer grow without bound.
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Invalid packet length [%1]. Close connection...")
+            log(QStringLiteral("[CConnectionHandler] Invalid packet length [%1]. Close connection...")
                                  .arg(check.frameSize - MODBUS::MBAP_FIELDS_SIZE));
             buffer.clear();
             return EVerdict::CLOSE;
         case MODBUS::EFrameState::TOO_SHORT:
-            CLogFile::addLog(QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer..."));
+            log(QStringLiteral("[CConnectionHandler] Incomplete packet [3]. Clear buffer..."));
             buffer.remove(0, check.frameSize);
             break;
         case MODBUS::EFrameState::COMPLETE:
+            if (_ready && !_ready())
+                return EVerdict::HOLD;
             _answer(MODBUS::parseMbap(buffer), MODBUS::parseHeader(buffer));
             buffer.remove(0, check.frameSize);
             if (buffer.isEmpty())

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "app/clogfile.h"
 #include "modbus/modbusframe.h"
 
 // Cuts the byte stream of one Modbus TCP connection into request frames, however the
@@ -15,17 +16,28 @@ public:
     // Called once per complete request frame, in stream order.
     using FrameHandler = std::function<void(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)>;
 
+    // Takes the assembler's log lines.
+    using LogSink = std::function<void(const QString &_line)>;
+    // Asked before each complete frame is answered; false holds that frame and the rest.
+    using ReadyCheck = std::function<bool()>;
+
     enum class EVerdict {
         KEEP_OPEN, // every complete frame answered, the rest waits for more bytes
+        HOLD, // complete frames wait until the caller is ready: feed again, with no bytes first
         CLOSE // the peer is not speaking Modbus: close the connection
     };
 
-    // Appends _bytes and answers every complete frame now at the front of the buffer.
-    EVerdict feed(const QByteArray &_bytes, const FrameHandler &_answer);
+    explicit CRequestAssembler(LogSink _log = &CLogFile::addLog);
 
-    // Bytes kept for a frame not complete yet; below one whole frame after every feed.
+    // Appends _bytes and answers every complete frame now at the front of the buffer,
+    // as long as _ready (when given) agrees.
+    EVerdict feed(const QByteArray &_bytes, const FrameHandler &_answer, const ReadyCheck &_ready = ReadyCheck());
+
+    // Bytes kept for frames not answered yet; below one whole frame after every feed
+    // that does not hold.
     int pendingSize() const { return buffer.size(); }
 
 private:
+    LogSink log;
     QByteArray buffer;
 };

@@ -14,6 +14,7 @@
 #include "app/globaltables.h"
 #include "gateway/cheadlessservice.h"
 #include "gateway/cprovisioning.h"
+#include "modbus/modbuslimits.h"
 #include "server/mqttsettings.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/mainwindow.h"
@@ -31,6 +32,8 @@ void openWorkingDirectory()
     fillGlobalTables();
     CSettings::getInstance(SETTINGS_FILE_NAME);
     CLogFile::getInstance(QStringLiteral("history.log"));
+    // Each Modbus client and the database take a descriptor: as many as the system allows.
+    raiseOpenFileLimit();
 }
 
 // The gateway's configuration from settings.conf; false with a message when it is unusable.
@@ -40,6 +43,7 @@ bool readConfig(SGatewayConfig *_config)
     const QSettings &settings = *CSettings::getInstance(QString());
     _config->serverKind = MQTT::readServerKind(settings);
     _config->mqtt = MQTT::readMqttSettings(settings);
+    _config->modbusLimits = readModbusLimits();
     const QString bind = CSettings::readValue(QStringLiteral("modbus/bind"), QString()).toString().trimmed();
     if (!bind.isEmpty() && !_config->modbusBind.setAddress(bind)) {
         std::fprintf(stderr, "kelvara: [modbus] bind=%s in %s is not an IP address\n", qPrintable(bind),

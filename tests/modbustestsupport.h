@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "modbus/cdevicehandler.h"
+#include "modbus/cmodbusconnections.h"
 
 namespace ModbusTest {
 
@@ -24,13 +25,13 @@ inline uint16_t freePort()
     return probe.serverPort();
 }
 
-// A CDeviceHandler answering from _store, listening on a port picked now; a few tries
+// A CDeviceHandler answering from _store, its clients counted by _connections, listening on a port picked now; a few tries
 // against a racing process.
-inline std::unique_ptr<CDeviceHandler> startServer(CDataBaseHandler *_store)
+inline std::unique_ptr<CDeviceHandler> startServer(CDataBaseHandler *_store, CModbusConnections &_connections)
 {
     std::unique_ptr<CDeviceHandler> server;
     for (int attempt = 0; attempt < 5 && !(server && server->isListening()); ++attempt) {
-        server.reset(new CDeviceHandler(freePort(), _store));
+        server.reset(new CDeviceHandler(freePort(), _store, _connections));
         server->open(QHostAddress::Any, false);
     }
     return server;

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -33,7 +34,8 @@ private slots:
         QVERIFY(dir.isValid());
         previousDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
-        QFile::remove(QStringLiteral("history.log"));
+        for (const QString &name : QDir().entryList({QStringLiteral("history.log*")}, QDir::Files))
+            QFile::remove(name);
     }
     void cleanup() { QDir::setCurrent(previousDir); }
 
@@ -71,6 +73,75 @@ private slots:
         QVERIFY(lines.at(4).endsWith(bannerStars));
         QVERIFY(lines.at(5).endsWith(bannerTitle));
         QVERIFY(lines.at(6).endsWith(QStringLiteral("]second run entry")));
+    }
+
+    // Both cases start without a file: the log creates it, as on a first run.
+    void anotherWritersLinesAreKept()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        QFile other(QStringLiteral("history.log"));
+        QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Append));
+        QCOMPARE(other.write("\nline of another writer"), qint64(23));
+        other.close();
+        log.addLogMetod(QStringLiteral("after the other writer"));
+        const QStringList lines = readLog(QStringLiteral("history.log")).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines.at(3), QStringLiteral("line of another writer"));
+        QVERIFY(lines.at(4).endsWith(QStringLiteral("]after the other writer")));
+    }
+
+    void truncatedFromOutsideLeavesNoHole()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        log.addLogMetod(QStringLiteral("before the copy"));
+        QVERIFY(QFile::resize(QStringLiteral("history.log"), 0));
+        log.addLogMetod(QStringLiteral("after truncation"));
+        QFile file(QStringLiteral("history.log"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QCOMPARE(content.count('\0'), 0);
+        QVERIFY(QRegularExpression(QStringLiteral("^\n") + stampPattern + "after truncation$")
+                    .match(QString::fromUtf8(content))
+                    .hasMatch());
+    }
+
+    void rotatesKeepingFiveOlderFiles()
+    {
+        const qint64 size = 1000;
+        CLogFile log(QStringLiteral("history.log"));
+        log.setRotateSize(size);
+        // About 60 bytes each: 16 entries a file, so 100 entries fill more than six files.
+        for (int number = 0; number < 100; ++number)
+            log.addLogMetod(QStringLiteral("entry %1 ").arg(number, 3, 10, QLatin1Char('0')) + QString(30, 'x'));
+
+        QVERIFY(!QFile::exists(QStringLiteral("history.log.6")));
+        // Oldest first: .5 to .1, then the current file.
+        QStringList texts;
+        for (int kept = CLogFile::KEPT_OLD_FILES; kept >= 1; --kept) {
+            const QString name = QStringLiteral("history.log.%1").arg(kept);
+            QVERIFY2(QFile::exists(name), qPrintable(name));
+            QVERIFY(QFileInfo(name).size() <= size);
+            texts << readLog(name);
+        }
+        QVERIFY(QFileInfo(QStringLiteral("history.log")).size() <= size);
+        texts << readLog(QStringLiteral("history.log"));
+
+        // The kept entries run on without a gap up to the last one; the oldest went.
+        QList<int> numbers;
+        const QRegularExpression entry(QStringLiteral("\\]entry (\\d+) x+$"));
+        for (const QString &text : texts) {
+            for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                const QRegularExpressionMatch match = entry.match(line);
+                if (match.hasMatch())
+                    numbers << match.captured(1).toInt();
+            }
+        }
+        QVERIFY(!numbers.isEmpty());
+        QVERIFY(numbers.first() > 0);
+        QCOMPARE(numbers.last(), 99);
+        for (int i = 1; i < numbers.size(); ++i)
+            QCOMPARE(numbers.at(i), numbers.at(i - 1) + 1);
+        QVERIFY(numbers.size() >= 5 * 15);
     }
 
     void entryIsFlushedBeforeReturn()

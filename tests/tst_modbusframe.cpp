@@ -72,6 +72,33 @@ private slots:
         QCOMPARE(assembler.pendingSize(), pending);
     }
 
+    void holdKeepsFramesUntilReady()
+    {
+        const QByteArray one = hex("0001 0000 0006 01 03 0000 0001");
+        const QByteArray two = hex("0002 0000 0006 01 04 0010 0002");
+        const QByteArray three = hex("0003 0000 0006 01 03 0020 0001");
+        CRequestAssembler assembler;
+        QList<int> ids;
+        const auto answer = [&ids](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &) {
+            ids << _mbap.transactionId;
+        };
+        int room = 1;
+        const auto ready = [&room] { return room-- > 0; };
+        QCOMPARE(assembler.feed(one + two + three.left(5), answer, ready), CRequestAssembler::EVerdict::HOLD);
+        QCOMPARE(ids, QList<int>{1});
+        QCOMPARE(assembler.pendingSize(), 12 + 5);
+        room = 0;
+        QCOMPARE(assembler.feed(QByteArray(), answer, ready), CRequestAssembler::EVerdict::HOLD);
+        QCOMPARE(ids, QList<int>{1});
+        room = 5;
+        QCOMPARE(assembler.feed(QByteArray(), answer, ready), CRequestAssembler::EVerdict::KEEP_OPEN);
+        QCOMPARE(ids, (QList<int>{1, 2}));
+        QCOMPARE(assembler.pendingSize(), 5);
+        QCOMPARE(assembler.feed(three.mid(5), answer, ready), CRequestAssembler::EVerdict::KEEP_OPEN);
+        QCOMPARE(ids, (QList<int>{1, 2, 3}));
+        QCOMPARE(assembler.pendingSize(), 0);
+    }
+
     void frameState_data()
     {
         QTest::addColumn<QByteArray>("buffer");

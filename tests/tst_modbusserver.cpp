@@ -9,10 +9,14 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "modbus/cconnectionhandler.h"
 #include "modbus/cdevicehandler.h"
+#include "modbus/cmodbusconnections.h"
 #include "store/cdatabasehandler.h"
 #include "modbustestsupport.h"
 #include "peertestsupport.h"
@@ -47,8 +51,19 @@ class TestModbusServer : public QObject
 
 private:
     CTestWorkDir dir;
+    // Every line logged: these cases check each message; how often lines may come is a case of its own.
+    CModbusConnections connections{unlimitedLog()};
     std::unique_ptr<CDeviceHandler> server;
     uint16_t port = 0;
+    // Clock of the cases that move time themselves; connections may outlive a case.
+    qint64 fakeNow = 1000000;
+
+    static SModbusLimits unlimitedLog()
+    {
+        SModbusLimits limits;
+        limits.clientLogIntervalMs = 0;
+        return limits;
+    }
 
     // Log lines ending in one of the connection's messages, in order.
     static QStringList connectionLines(const QSignalSpy &spy)
@@ -82,6 +97,16 @@ private:
         return process.readAllStandardOutput() + process.readAllStandardError();
     }
 
+    // Resident memory of this process, in bytes; the server runs here.
+    static qint64 residentBytes()
+    {
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        if (!statm.open(QIODevice::ReadOnly))
+            return -1;
+        const QList<QByteArray> fields = statm.readAll().split(' ');
+        return fields.size() > 1 ? fields.at(1).toLongLong() * sysconf(_SC_PAGESIZE) : -1;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -90,7 +115,7 @@ private slots:
         CDataBaseHandler *store = CDataBaseHandler::getInstance();
         QVERIFY(store);
 
-        server = startServer(store);
+        server = startServer(store, connections);
         QVERIFY(server->isListening());
         port = server->getPort();
         QCOMPARE(server->serverPort(), port);
@@ -206,6 +231,48 @@ private slots:
         QCOMPARE(readExactly(client, 11).toHex(), hex("0009 0000 0005 01 03 02 0102").toHex());
     }
 
+    // Ten frames too short to answer, each followed by a read, all in one segment per write.
+    void badFramesLoggedOncePerSecondPerClient()
+    {
+        CModbusConnections limited{SModbusLimits(), [this] { return fakeNow; }};
+        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), limited);
+        QVERIFY(own->isListening());
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        const QByteArray bad = hex("0008 0000 0002 01 03");
+        const QByteArray read = hex("0009 0000 0006 01 03 000a 0001");
+        const QByteArray answer = hex("0009 0000 0005 01 03 02 0000");
+
+        QTcpSocket noisy;
+        QVERIFY(connectClient(noisy, own->getPort()));
+        QVERIFY(noisy.write(bad.repeated(10) + read) == 10 * 8 + 12);
+        QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
+        QCOMPARE(connectionLines(log), QStringList{incomplete3});
+
+        fakeNow += 999;
+        QVERIFY(noisy.write(bad + read) == 20);
+        QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
+        QCOMPARE(connectionLines(log), QStringList{incomplete3});
+
+        // Another client has a second of its own.
+        QTcpSocket other;
+        QVERIFY(connectClient(other, own->getPort()));
+        QVERIFY(other.write(bad + read) == 20);
+        QCOMPARE(readExactly(other, 11).toHex(), answer.toHex());
+        QCOMPARE(connectionLines(log), (QStringList{incomplete3, incomplete3}));
+
+        fakeNow += 1;
+        QVERIFY(noisy.write(bad.repeated(2) + read) == 28);
+        QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
+        const QStringList lines = connectionLines(log);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(2), incomplete3);
+        QVERIFY2(QRegularExpression("^\\[CConnectionHandler\\] \\[10\\] more lines of client \\[127\\.0\\.0\\.1:"
+                                    + QString::number(noisy.localPort()) + "\\] left out$")
+                     .match(lines.at(3))
+                     .hasMatch(),
+                 qPrintable(lines.at(3)));
+    }
+
     void oversizedLengthClosesConnection()
     {
         QTcpSocket client;
@@ -226,6 +293,170 @@ private slots:
         QCOMPARE(watched.last->socketOption(QAbstractSocket::LowDelayOption).toInt(), 1);
         client->disconnectFromHost();
         QTRY_VERIFY(watched.last.isNull());
+    }
+
+    void connectionKeepsAlive()
+    {
+        CWatchedServer watched;
+        QVERIFY(watched.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket client;
+        QVERIFY(connectClient(client, watched.serverPort()));
+        QTRY_VERIFY(!watched.last.isNull());
+        QCOMPARE(watched.last->socketOption(QAbstractSocket::KeepAliveOption).toInt(), 1);
+    }
+
+    void idleConnectionIsClosed()
+    {
+        SModbusLimits limits;
+        limits.idleTimeoutMs = 100;
+        CModbusConnections short_{limits};
+        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), short_);
+        QVERIFY(own->isListening());
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+
+        QElapsedTimer clock;
+        clock.start();
+        QTcpSocket idle;
+        QVERIFY(connectClient(idle, own->getPort()));
+        QTcpSocket busy;
+        QVERIFY(connectClient(busy, own->getPort()));
+        QSignalSpy busyClosed(&busy, &QTcpSocket::disconnected);
+        // Busy: a request every 40 ms, over more than two time-outs.
+        for (int i = 0; i < 6; ++i) {
+            QVERIFY(busy.write(hex("0060 0000 0006 01 03 000a 0001")) == 12);
+            // Nothing is stored on this port: a zero.
+            QCOMPARE(readExactly(busy, 11).toHex(), hex("0060 0000 0005 01 03 02 0000").toHex());
+            QTest::qWait(40);
+        }
+        QSignalSpy idleClosed(&idle, &QTcpSocket::disconnected);
+        QVERIFY(idle.state() == QAbstractSocket::UnconnectedState || idleClosed.wait(5000));
+        QVERIFY(clock.elapsed() >= 100);
+        QVERIFY(busyClosed.isEmpty());
+        QCOMPARE(busy.state(), QAbstractSocket::ConnectedState);
+        QTRY_COMPARE(short_.count(), 1);
+        QVERIFY(connectionLines(log).join('\n').contains(QRegularExpression("Client \\[127.0.0.1:\\d+\\] idle for \\[\\d+\\] ms")));
+
+        QVERIFY(busyClosed.wait(5000));
+        QTRY_COMPARE(short_.count(), 0);
+    }
+
+    // Three connections over two ports; the clock moves only when the test says.
+    void capClosesLongestIdleAcrossPorts()
+    {
+        SModbusLimits limits;
+        limits.maxConnections = 3;
+        limits.idleTimeoutMs = 0;
+        CModbusConnections capped{limits, [this] { return fakeNow; }};
+        std::unique_ptr<CDeviceHandler> first = startServer(CDataBaseHandler::getInstance(), capped);
+        std::unique_ptr<CDeviceHandler> second = startServer(CDataBaseHandler::getInstance(), capped);
+        QVERIFY(first->isListening() && second->isListening());
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        const auto limitLines = [&log] {
+            QStringList lines;
+            for (const QList<QVariant> &args : log) {
+                const QString line = args.at(0).toString();
+                if (line.contains("[CModbusConnections]"))
+                    lines << line.mid(line.indexOf("WARNING"));
+            }
+            return lines;
+        };
+        const auto poll = [](QTcpSocket &_client, char _id) {
+            QByteArray request = hex("0070 0000 0006 01 03 000a 0001");
+            QByteArray answer = hex("0070 0000 0005 01 03 02 0000"); // nothing stored on these ports
+            request[1] = answer[1] = _id;
+            return _client.write(request) == 12 && readExactly(_client, 11) == answer;
+        };
+
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (uint16_t port : {first->getPort(), second->getPort(), first->getPort()}) {
+            clients.push_back(std::make_unique<QTcpSocket>());
+            QVERIFY(connectClient(*clients.back(), port));
+        }
+        QTRY_COMPARE(capped.count(), 3);
+        // Client 1 (second port) never sends: it is the longest idle.
+        fakeNow += 10;
+        QVERIFY(poll(*clients[0], 1));
+        fakeNow += 10;
+        QVERIFY(poll(*clients[2], 3));
+
+        QSignalSpy closed1(clients[1].get(), &QTcpSocket::disconnected);
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connectClient(*clients.back(), second->getPort()));
+        QVERIFY(closed1.wait(5000));
+        QVERIFY(poll(*clients[3], 4));
+        QVERIFY(poll(*clients[0], 1));
+        QVERIFY(poll(*clients[2], 3));
+        QCOMPARE(capped.count(), 3);
+        QCOMPARE(limitLines().size(), 1);
+        QVERIFY2(limitLines().at(0).startsWith("WARNING: [CModbusConnections] Connection limit [3] reached. Close the "
+                                               "longest idle connection from [127.0.0.1:"),
+                 qPrintable(limitLines().at(0)));
+
+        // Within the minute: closed, not logged. Client 0 was polled first after client 1: next longest idle.
+        fakeNow += 10;
+        QVERIFY(poll(*clients[2], 3));
+        QVERIFY(poll(*clients[3], 4));
+        QSignalSpy closed0(clients[0].get(), &QTcpSocket::disconnected);
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connectClient(*clients.back(), first->getPort()));
+        QVERIFY(closed0.wait(5000));
+        QCOMPARE(limitLines().size(), 1);
+
+        // A minute on: logged again, with the count of the closings left out.
+        fakeNow += 60 * 1000;
+        QVERIFY(poll(*clients[3], 4));
+        QVERIFY(poll(*clients[4], 5));
+        QSignalSpy closed2(clients[2].get(), &QTcpSocket::disconnected);
+        clients.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(connectClient(*clients.back(), second->getPort()));
+        QVERIFY(closed2.wait(5000));
+        QCOMPARE(limitLines().size(), 3);
+        QCOMPARE(limitLines().at(2), QStringLiteral("WARNING: [CModbusConnections] [1] more connections closed at the limit"));
+        for (int i : {3, 4, 5})
+            QVERIFY(poll(*clients[size_t(i)], char(i)));
+        QCOMPARE(capped.count(), 3);
+    }
+
+    // The descriptor limit is reached before the connection cap: the port must go on accepting.
+    void outOfDescriptorsClosesLongestIdle()
+    {
+        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), connections);
+        QVERIFY(own->isListening());
+        const QString script = QStringLiteral(
+            "import socket, sys\n"
+            "sys.stdin.readline()\n"
+            "idle = [socket.create_connection(('127.0.0.1', int(sys.argv[1]))) for _ in range(20)]\n"
+            "s = socket.create_connection(('127.0.0.1', int(sys.argv[1])), timeout=5)\n"
+            "s.sendall(bytes.fromhex('00770000000601030000' '0001'))\n"
+            "try:\n"
+            "    print('answer', s.recv(64).hex(), flush=True)\n"
+            "except OSError as e:\n"
+            "    print('no answer', e, flush=True)\n");
+        QProcess client;
+        client.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, QString::number(own->getPort())});
+        QVERIFY2(client.waitForStarted(5000), "needs Debian's python3");
+        QSignalSpy finished(&client, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+
+        rlimit saved {};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        rlimit low = saved;
+        // Accepted descriptors are the lowest free ones; room for a few connections above
+        // the 32 kept spare.
+        const int open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::NoDotAndDotDot).size();
+        low.rlim_cur = rlim_t(open + 32 + 6);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+        QVERIFY(client.write("go\n") == 3);
+        const bool ended = finished.wait(10000);
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(ended);
+        QCOMPARE(client.readAll().trimmed(), QByteArray("answer 00770000000501030200" "00"));
+        int warnings = 0;
+        for (const QList<QVariant> &args : log)
+            warnings += args.at(0).toString().contains(
+                QStringLiteral("WARNING: [CModbusConnections] Open files near their limit. Close the longest idle "
+                               "connection from [127.0.0.1:"));
+        QCOMPARE(warnings, 1);
     }
 
     void manyClientsServedAtOnce()
@@ -254,7 +485,7 @@ private slots:
 
     void modbusAnswersDeviceFailureWithoutAStore()
     {
-        std::unique_ptr<CDeviceHandler> noStore = startServer(nullptr);
+        std::unique_ptr<CDeviceHandler> noStore = startServer(nullptr, connections);
         QVERIFY(noStore->isListening());
         QTcpSocket client;
         QVERIFY(connectClient(client, noStore->getPort()));
@@ -267,7 +498,7 @@ private slots:
 
     void connectionOutlivesItsServer()
     {
-        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance());
+        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), connections);
         QVERIFY(own->isListening());
         const uint16_t ownPort = own->getPort();
         QTcpSocket early;
@@ -288,6 +519,71 @@ private slots:
         late.connectToHost(QHostAddress::LocalHost, ownPort);
         QVERIFY(refused.wait(5000));
         QCOMPARE(late.error(), QAbstractSocket::ConnectionRefusedError);
+    }
+
+    // A client that sends 200,000 reads of 125 registers and reads nothing until told.
+    void slowReaderIsBoundedAndAnsweredInOrder()
+    {
+        const QString script = QStringLiteral(
+            "import select, socket, struct, sys, threading, time\n"
+            "s = socket.socket()\n"
+            "s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)\n"
+            "s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4096)\n"
+            "s.connect(('127.0.0.1', int(sys.argv[1])))\n"
+            "s.setblocking(False)\n"
+            "data = b''.join(struct.pack('>HHHBBHH', i & 0xffff, 0, 6, 1, 3, 0, 125) for i in range(200000))\n"
+            "sent, last = 0, time.monotonic()\n"
+            "while sent < len(data) and time.monotonic() - last < 0.2:\n"
+            "    select.select([], [s], [], 0.05)\n"
+            "    try:\n"
+            "        n = s.send(data[sent:sent + 65536])\n"
+            "    except BlockingIOError:\n"
+            "        n = 0\n"
+            "    if n:\n"
+            "        sent, last = sent + n, time.monotonic()\n"
+            "count = (sent + 11) // 12\n"
+            "print('sent', count, flush=True)\n"
+            "sys.stdin.readline()\n"
+            "s.setblocking(True)\n"
+            "s.settimeout(10)\n"
+            "threading.Thread(target=s.sendall, args=(data[sent:count * 12],)).start()\n"
+            "head = bytes.fromhex('000000fd0103fa')\n"
+            "buf = bytearray()\n"
+            "for i in range(count):\n"
+            "    while len(buf) < 259:\n"
+            "        chunk = s.recv(1 << 20)\n"
+            "        if not chunk:\n"
+            "            print('closed at', i, flush=True)\n"
+            "            sys.exit(1)\n"
+            "        buf += chunk\n"
+            "    if struct.unpack('>H', buf[0:2])[0] != i & 0xffff or buf[2:9] != head:\n"
+            "        print('bad answer', i, buf[0:9].hex(), flush=True)\n"
+            "        sys.exit(1)\n"
+            "    del buf[0:259]\n"
+            "print('answered', count, 'extra', len(buf), flush=True)\n");
+        const qint64 before = residentBytes();
+        QVERIFY(before > 0);
+        QProcess client;
+        client.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, QString::number(port)});
+        QVERIFY2(client.waitForStarted(5000), "needs Debian's python3");
+        QSignalSpy output(&client, &QProcess::readyReadStandardOutput);
+        QTRY_VERIFY_WITH_TIMEOUT(client.canReadLine(), 20000);
+        const QByteArray sentLine = client.readLine().trimmed();
+        QVERIFY2(sentLine.startsWith("sent "), sentLine.constData());
+        const int sent = sentLine.mid(5).toInt();
+        QVERIFY(sent > 0);
+
+        // Another client is answered while the first one reads nothing.
+        QCOMPARE(ask(hex("0042 0000 0006 01 03 000a 0001"), 11).toHex(), hex("0042 0000 0005 01 03 02 0102").toHex());
+        const qint64 grown = residentBytes() - before;
+        qInfo("slow reader: %d requests sent, server grew by %.1f MB", sent, grown / 1e6);
+        QVERIFY2(grown < 10 * 1000 * 1000, qPrintable(QString::number(grown)));
+
+        QVERIFY(client.write("read\n") == 5);
+        QSignalSpy finished(&client, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+        QVERIFY(finished.wait(20000));
+        const QByteArray result = client.readAll().trimmed();
+        QCOMPARE(result, QByteArray("answered ") + QByteArray::number(sent) + " extra 0");
     }
 
     void mbpollReadsRegisters_data()

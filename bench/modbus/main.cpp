@@ -20,6 +20,7 @@
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "modbus/cdevicehandler.h"
+#include "modbus/cmodbusconnections.h"
 #include "store/cdatabasehandler.h"
 
 namespace {
@@ -91,9 +92,10 @@ int main(int argc, char **argv)
 
     std::vector<uint16_t> ports;
     std::vector<CDeviceHandler *> servers;
+    CModbusConnections connections{SModbusLimits()};
     for (int p = 0; p < PORTS; ++p) {
         ports.push_back(freePort());
-        servers.push_back(new CDeviceHandler(ports.back(), store));
+        servers.push_back(new CDeviceHandler(ports.back(), store, connections));
         if (!servers.back()->open(QHostAddress::Any, true))
             return 1;
     }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QVector>
+
+#include "modbus/clogthrottle.h"
+#include "modbus/modbuslimits.h"
+
+class CConnectionHandler;
+
+// The client connections of every Modbus port together, so that one cap holds over all
+// of them: at the cap, or when open files run short, a new connection closes the longest
+// idle one. Hands each connection the bounds and the clock it runs by.
+class CModbusConnections : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit CModbusConnections(const SModbusLimits &_limits, MODBUS::Clock _clock = MODBUS::steadyClock());
+
+    const SModbusLimits &getLimits() const { return limits; }
+    const MODBUS::Clock &getClock() const { return clock; }
+    int count() const { return connections.size(); }
+
+    // Counts a newly accepted connection in, first closing the longest idle one at the cap.
+    void admit(CConnectionHandler *_connection);
+    // Frees the descriptor of the longest idle connection; its peer, or empty when there is none.
+    QString closeLongestIdle();
+    // A port could not accept a connection; logged at most once a minute over all ports.
+    void reportAcceptError(uint16_t _port, QAbstractSocket::SocketError _error);
+
+private:
+    void forget(CConnectionHandler *_connection);
+
+    SModbusLimits limits;
+    MODBUS::Clock clock;
+    // In order of acceptance: of connections idle equally long, the oldest goes first.
+    QVector<CConnectionHandler *> connections;
+    CLogThrottle capLog;
+    CLogThrottle acceptLog;
+};

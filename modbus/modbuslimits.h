@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <functional>
+
+// Bounds of the Modbus TCP service. The defaults are those of a settings file without
+// a [modbus] group.
+struct SModbusLimits
+{
+    // Answers a client has not taken yet, in bytes: beyond this its further requests wait
+    // unread in the socket, so a client that never reads costs a bounded amount of memory.
+    qint64 maxUnsentBytes = 64 * 1024;
+    // A connection that neither sent nor took anything for this long is closed; 0: never.
+    int idleTimeoutMs = 300 * 1000;
+    // Open client connections over all ports; a new one beyond closes the longest idle one.
+    int maxConnections = 1000;
+    // Log lines one client causes (bad or partial frames): at most one per interval, so a
+    // client cannot flood the log.
+    int clientLogIntervalMs = 1000;
+};
+
+// settings.conf, group [modbus]: idle_timeout (seconds, 0 = never) and max_connections.
+// A missing key keeps the default; an unusable value keeps it too and is logged.
+SModbusLimits readModbusLimits();
+
+// Raises the soft limit of open files to the hard one, so the connection cap rather than
+// the descriptor limit decides who is served. False, logged, when it cannot be raised.
+bool raiseOpenFileLimit();
+
+namespace MODBUS {
+
+// Milliseconds of a monotonic clock; tests hand in one they advance themselves.
+using Clock = std::function<qint64()>;
+Clock steadyClock();
+
+} // namespace MODBUS
