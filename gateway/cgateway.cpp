@@ -52,9 +52,29 @@ CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
     , server(_config.clock, _config.serverTimings)
     , mqtt(_config.mqttFirstRetryMs)
 {
-    connect(&server, &CServerHandler::changeServerStatus, this, &CGateway::serverStatusSlot, Qt::QueuedConnection);
-    connect(&server, &CServerHandler::getDevicesListResp, this, &CGateway::deviceListReceived, Qt::QueuedConnection);
-    connect(&mqtt, &CMqttLink::changeServerStatus, this, &CGateway::serverStatusSlot, Qt::QueuedConnection);
+    // Only the link of the current kind speaks for the gateway: the one just stopped may still
+    // have a status or an answer on its way.
+    connect(
+        &server, &CServerHandler::changeServerStatus, this,
+        [this](COMM::EServerStatus _status) {
+            if (config.serverKind == EServerKind::eWebSocket)
+                serverStatusSlot(_status);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &server, &CServerHandler::getDevicesListResp, this,
+        [this](bool _status, QList<API::SServerDeviceInfo> _devices) {
+            if (config.serverKind == EServerKind::eWebSocket)
+                emit deviceListReceived(_status, _devices);
+        },
+        Qt::QueuedConnection);
+    connect(
+        &mqtt, &CMqttLink::changeServerStatus, this,
+        [this](COMM::EServerStatus _status) {
+            if (config.serverKind != EServerKind::eWebSocket)
+                serverStatusSlot(_status);
+        },
+        Qt::QueuedConnection);
     connect(&mqtt, &CMqttLink::deviceHeard, &heardDevices, &CHeardDevices::deviceHeardSlot);
 }
 
@@ -248,7 +268,7 @@ void CGateway::connectToSavedServer()
             CLogFile::addLog(QStringLiteral("[main] MQTT host is empty"));
             return;
         }
-        mqtt.connectSlot(config.mqtt);
+        connectToMqtt(config.mqtt, false);
         return;
     }
     const SServerLogin login = SServerLogin::fromSettings();
@@ -269,32 +289,61 @@ void CGateway::connectToSavedServer()
 
 void CGateway::connectToServer(const SServerLogin &_login, bool _saveOnSuccess)
 {
+    if (config.serverKind != EServerKind::eWebSocket)
+        mqtt.disconnectSlot();
+    config.serverKind = EServerKind::eWebSocket;
     saveLoginOnSuccess = _saveOnSuccess;
     pendingLogin = _login;
     server.connectSlot(_login.origin(), _login.login, _login.password);
+}
+
+void CGateway::connectToMqtt(const SMqttSettings &_settings, bool _saveOnSuccess)
+{
+    if (config.serverKind == EServerKind::eWebSocket)
+        server.disconnectSlot();
+    config.serverKind = _settings.kind;
+    config.mqtt = _settings;
+    saveLoginOnSuccess = _saveOnSuccess;
+    mqtt.connectSlot(_settings);
 }
 
 void CGateway::serverStatusSlot(COMM::EServerStatus _status)
 {
     status = _status;
     if (_status == COMM::eSuccess) {
-        CLogFile::addLog(QStringLiteral("INFO: [CGateway::serverStatusSlot] Logged in to the server as [%1]")
-                             .arg(pendingLogin.login));
-        // Only a log-in the operator confirmed and the server accepted is kept for the next start;
+        if (config.serverKind == EServerKind::eWebSocket)
+            CLogFile::addLog(QStringLiteral("INFO: [CGateway::serverStatusSlot] Logged in to the server as [%1]")
+                                 .arg(pendingLogin.login));
+        // Only a connection the operator confirmed and the server accepted is kept for the next start;
         // reconnections by themselves change nothing.
         if (saveLoginOnSuccess) {
             saveLoginOnSuccess = false;
-            const bool saved = CSettings::writeValue(settingsKey(SETTINGS_KEY_IP), pendingLogin.host)
-                && CSettings::writeValue(settingsKey(SETTINGS_KEY_PORT), pendingLogin.port)
-                && CSettings::writeValue(settingsKey(SETTINGS_KEY_LOGIN), pendingLogin.login)
-                && CSettings::writeValue(settingsKey(SETTINGS_KEY_PASSWORD), pendingLogin.password);
-            if (!saved)
-                CLogFile::addLog(QStringLiteral("ERROR: [CGateway::serverStatusSlot] Server log-in is not saved!"));
+            saveConnection();
         }
     } else if (_status == COMM::eInvalidAuth) {
         saveLoginOnSuccess = false;
     }
     emit serverStatusChanged(_status);
+}
+
+void CGateway::saveConnection()
+{
+    QList<QPair<QString, QVariant>> entries;
+    if (config.serverKind == EServerKind::eWebSocket)
+        entries = { { settingsKey(SETTINGS_KEY_IP), pendingLogin.host },
+            { settingsKey(SETTINGS_KEY_PORT), pendingLogin.port },
+            { settingsKey(SETTINGS_KEY_LOGIN), pendingLogin.login },
+            { settingsKey(SETTINGS_KEY_PASSWORD), pendingLogin.password }, MQTT::kindEntry(EServerKind::eWebSocket) };
+    else
+        entries = MQTT::mqttEntries(config.mqtt);
+    for (const auto &entry : entries) {
+        if (!CSettings::writeValue(entry.first, entry.second)) {
+            CLogFile::addLog(config.serverKind == EServerKind::eWebSocket
+                    ? QStringLiteral("ERROR: [CGateway::saveConnection] Server log-in is not saved!")
+                    : QStringLiteral("ERROR: [CGateway::saveConnection] MQTT settings are not saved!"));
+            return;
+        }
+    }
 }
 
 COMM::EServerStatus CGateway::serverStatus() const

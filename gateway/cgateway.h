@@ -114,11 +114,18 @@ public:
     SGatewayResult checkPlacement(const QList<SRegisterDescription> &_registers, uint16_t _port, qint64 _startAddr,
                                   const QString &_devEui = QString()) const;
 
-    // Logs in with the settings' log-in, when it is complete; logs what is missing otherwise.
+    // Connects to the server of the configured kind: the WebSocket server with the settings'
+    // log-in, when it is complete, or the configured broker; logs what is missing otherwise.
     void connectToSavedServer();
-    // Logs in to the network server. With _saveOnSuccess the log-in is written to the
-    // settings once the server accepts it, exactly as given here.
+    // Logs in to the WebSocket network server, stopping the MQTT link. With _saveOnSuccess the
+    // log-in and the kind are written to the settings once the server accepts it, exactly as given here.
     void connectToServer(const SServerLogin &_login, bool _saveOnSuccess);
+    // Connects to the broker of a ChirpStack or The Things Stack server, stopping the WebSocket
+    // link. With _saveOnSuccess the kind and the [mqtt] group are written to the settings once
+    // the broker accepts the log-in, exactly as given here.
+    void connectToMqtt(const SMqttSettings &_settings, bool _saveOnSuccess);
+    // The kind of server the gateway takes its uplinks from now.
+    EServerKind serverKind() const { return config.serverKind; }
     COMM::EServerStatus serverStatus() const;
     // Asks the server for its devices of every known template; false when it cannot be asked.
     // From an MQTT broker, which cannot be asked, the answer is the devices heard since start
@@ -150,10 +157,10 @@ signals:
     // A device was added, edited or removed.
     void devicesChanged();
 
-private slots:
-    void serverStatusSlot(COMM::EServerStatus _status);
-
 private:
+    // A status of the link of the current kind.
+    void serverStatusSlot(COMM::EServerStatus _status);
+    void saveConnection();
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
     bool portFreeForUs(uint16_t _port) const;
 
@@ -168,7 +175,7 @@ private:
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;
     std::unique_ptr<CAllDeviceHandler> registry;
-    // The operator's log-in, kept until the server accepts it.
+    // The operator's log-in or broker settings, kept until the server accepts them.
     bool saveLoginOnSuccess = false;
     SServerLogin pendingLogin;
 };

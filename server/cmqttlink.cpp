@@ -65,9 +65,8 @@ CMqttLink::~CMqttLink()
         mosquitto_destroy(mosq);
 }
 
-void CMqttLink::connectSlot(SMqttSettings _settings)
+void CMqttLink::dropClient()
 {
-    // The operator's own connect starts afresh: no pending retry, first delay again.
     ++generation;
     reconnectTimer.stop();
     backoff.reset();
@@ -79,6 +78,12 @@ void CMqttLink::connectSlot(SMqttSettings _settings)
         mosquitto_destroy(mosq);
         mosq = nullptr;
     }
+}
+
+void CMqttLink::connectSlot(SMqttSettings _settings)
+{
+    // The operator's own connect starts afresh: no pending retry, first delay again.
+    dropClient();
     emit changeServerStatus(COMM::eDisconnected);
 
     settings = _settings;
@@ -89,6 +94,17 @@ void CMqttLink::connectSlot(SMqttSettings _settings)
     if (!configureClient())
         return;
     startAttempt();
+}
+
+void CMqttLink::disconnectSlot()
+{
+    // A DISCONNECT first, so the broker does not take the closed socket for a lost client.
+    if (mosq && mosquitto_socket(mosq) >= 0 && mosquitto_disconnect(mosq) == MOSQ_ERR_SUCCESS)
+        CLogFile::addLog(QStringLiteral("[CMqttLink::disconnectSlot] Disconnected from [%1:%2]")
+                             .arg(settings.host)
+                             .arg(settings.port));
+    dropClient();
+    emit changeServerStatus(COMM::eDisconnected);
 }
 
 bool CMqttLink::configureClient()

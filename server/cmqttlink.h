@@ -45,6 +45,8 @@ signals:
 public slots:
     // (Re)connects with these settings, dropping any earlier connection.
     void connectSlot(SMqttSettings _settings);
+    // Says goodbye to the broker and stays away: no retry until the next connectSlot.
+    void disconnectSlot();
 
 private slots:
     void readyReadSlot();
@@ -68,6 +70,8 @@ private:
     static void onMessage(mosquitto *_mosq, void *_link, const mosquitto_message *_message);
     static void onLog(mosquitto *_mosq, void *_link, int _level, const char *_text);
 
+    // Ends the client and any pending retry; its queued events are dropped.
+    void dropClient();
     bool configureClient();
     void startAttempt();
     void afterCall(int _result);

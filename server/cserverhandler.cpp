@@ -91,6 +91,22 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
     socket.open(url);
 }
 
+void CServerHandler::disconnectSlot()
+{
+    reconnectTimer.stop();
+    reconnectArmed = false;
+    backoff.reset();
+    loginTimer.stop();
+    keepAliveTimer.stop();
+    pongTimer.stop();
+    state = eIdle;
+    if (socket.state() != QAbstractSocket::UnconnectedState)
+        CLogFile::addLog(
+            QStringLiteral("[CServerHandler::disconnectSlot] Disconnecting from [%1]").arg(url.toString()));
+    socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
+    setStatus(COMM::eDisconnected);
+}
+
 bool CServerHandler::getDevicesList(const QStringList &_appEuiList)
 {
     if (_appEuiList.isEmpty()) {

@@ -66,6 +66,8 @@ signals:
 
 public slots:
     void connectSlot(QString _origin, QString _login, QString _password);
+    // Closes the connection and stays away: no retry until the next connectSlot.
+    void disconnectSlot();
 
 protected slots:
     void socketConnectedSlot();

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QMetaType>
+#include <QPair>
 #include <QString>
+#include <QVariant>
 
 class QSettings;
 
@@ -29,6 +32,9 @@ namespace MQTT {
 inline constexpr quint16 DEFAULT_PORT = 1883;
 inline constexpr quint16 DEFAULT_TLS_PORT = 8883;
 
+// The client id of this machine, when the settings name none.
+QString defaultClientId();
+
 // The uplink topic of every device of every application the account may see.
 QString defaultTopic(EServerKind _kind);
 
@@ -38,6 +44,13 @@ EServerKind readServerKind(const QSettings &_settings);
 
 // The [mqtt] group with its defaults filled in; `kind` comes from [server] kind.
 SMqttSettings readMqttSettings(const QSettings &_settings);
+
+// [server] kind as a settings key and value that readServerKind reads back as _kind.
+QPair<QString, QVariant> kindEntry(EServerKind _kind);
+
+// [server] kind and every key of the [mqtt] group, as settings keys and values that
+// readServerKind and readMqttSettings read back as _settings.
+QList<QPair<QString, QVariant>> mqttEntries(const SMqttSettings &_settings);
 
 } // namespace MQTT
 

@@ -49,6 +49,13 @@ public:
 
     void stop() { GatewayTest::stopProcess(process); }
 
+    // All the broker has logged since its start, reading what came in meanwhile.
+    QByteArray readOutput()
+    {
+        output += process.readAll();
+        return output;
+    }
+
     static QString findProgram(const QString &_name)
     {
         QString path = QStandardPaths::findExecutable(_name);

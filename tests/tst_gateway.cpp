@@ -96,19 +96,18 @@ struct SMainWindowParts {
             const auto *validator = qobject_cast<const QRegExpValidator *>(edit->validator());
             if (validator && validator->regExp().pattern().contains(QStringLiteral("{1,3}")))
                 ip = edit;
-            else if (validator)
+        }
+        // The WebSocket log-in fields sit together, apart from the broker's.
+        for (QObject *sibling : ip->parent()->children()) {
+            auto *edit = qobject_cast<QLineEdit *>(sibling);
+            if (!edit || edit == ip)
+                continue;
+            if (edit->validator())
                 port = edit;
             else if (edit->echoMode() == QLineEdit::Password)
                 password = edit;
-        }
-        const QStringList fixedTexts = { "://", ":", "Login:", "Password:" };
-        for (QObject *sibling : password->parent()->children()) {
-            auto *edit = qobject_cast<QLineEdit *>(sibling);
-            if (edit && edit != ip && edit != port && edit != password)
+            else
                 login = edit;
-            auto *label = qobject_cast<QLabel *>(sibling);
-            if (label && !fixedTexts.contains(label->text()))
-                connectionState = label;
         }
         for (QPushButton *button : _window->findChildren<QPushButton *>()) {
             if (button->text() == QStringLiteral("Connect"))
@@ -120,6 +119,10 @@ struct SMainWindowParts {
             else if (button->toolTip() == QStringLiteral("Delete device"))
                 remove = button;
         }
+        // The state shows above the Connect button, whichever server is chosen.
+        for (QObject *sibling : connect->parent()->children())
+            if (auto *label = qobject_cast<QLabel *>(sibling))
+                connectionState = label;
         for (QListView *view : _window->findChildren<QListView *>())
             (view->model()->columnCount() == DEV_COLUMN_COUNT ? devices : registers) = view;
         deviceTitle = _window->findChild<QLabel *>(QStringLiteral("title1Lab"));

@@ -90,6 +90,78 @@ private slots:
         if (!logged.isEmpty())
             QVERIFY2(readLog().contains(logged), qPrintable(readLog()));
     }
+
+    void writtenEntriesReadBack_data()
+    {
+        QTest::addColumn<SMqttSettings>("written");
+        SMqttSettings chirpStack;
+        chirpStack.kind = EServerKind::eChirpStack;
+        chirpStack.host = QStringLiteral("broker.lan");
+        chirpStack.port = 1884;
+        chirpStack.username = QStringLiteral("kelvara");
+        chirpStack.password = QStringLiteral(" pass word ");
+        chirpStack.clientId = QStringLiteral("gw-1");
+        chirpStack.topic = QStringLiteral("application/7/device/+/event/up");
+        QTest::newRow("chirpstack without TLS") << chirpStack;
+        SMqttSettings tts;
+        tts.kind = EServerKind::eTts;
+        tts.host = QStringLiteral("eu1.cloud.thethings.network");
+        tts.port = 8883;
+        tts.tls = true;
+        tts.caFile = QStringLiteral("/etc/kelvara/ca.pem");
+        tts.certFile = QStringLiteral("/etc/kelvara/client.pem");
+        tts.keyFile = QStringLiteral("/etc/kelvara/client.key");
+        tts.username = QStringLiteral("app@ttn");
+        tts.password = QStringLiteral("NNSXS.KEY");
+        tts.clientId = QStringLiteral("gw-2");
+        tts.topic = QStringLiteral("v3/app@ttn/devices/+/up");
+        QTest::newRow("tts with TLS files") << tts;
+    }
+    void writtenEntriesReadBack()
+    {
+        QFETCH(SMqttSettings, written);
+        const QString path = dir.filePath(QStringLiteral("written-%1.conf").arg(QTest::currentDataTag()));
+        {
+            QSettings settings(path, QSettings::IniFormat);
+            for (const auto &entry : MQTT::mqttEntries(written))
+                settings.setValue(entry.first, entry.second);
+        }
+        const QSettings settings(path, QSettings::IniFormat);
+        QCOMPARE(int(MQTT::readServerKind(settings)), int(written.kind));
+        const SMqttSettings read = MQTT::readMqttSettings(settings);
+        QCOMPARE(int(read.kind), int(written.kind));
+        QCOMPARE(read.host, written.host);
+        QCOMPARE(read.port, written.port);
+        QCOMPARE(read.tls, written.tls);
+        QCOMPARE(read.caFile, written.caFile);
+        QCOMPARE(read.certFile, written.certFile);
+        QCOMPARE(read.keyFile, written.keyFile);
+        QCOMPARE(read.username, written.username);
+        QCOMPARE(read.password, written.password);
+        QCOMPARE(read.clientId, written.clientId);
+        QCOMPARE(read.topic, written.topic);
+    }
+
+    void kindEntryReadsBack_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("websocket") << int(EServerKind::eWebSocket);
+        QTest::newRow("chirpstack") << int(EServerKind::eChirpStack);
+        QTest::newRow("tts") << int(EServerKind::eTts);
+    }
+    void kindEntryReadsBack()
+    {
+        QFETCH(int, kind);
+        const QString path = dir.filePath(QStringLiteral("kind-%1.conf").arg(QTest::currentDataTag()));
+        {
+            QSettings settings(path, QSettings::IniFormat);
+            // A kind saved before is replaced.
+            settings.setValue(QStringLiteral("server/kind"), QStringLiteral("tts"));
+            const auto entry = MQTT::kindEntry(EServerKind(kind));
+            settings.setValue(entry.first, entry.second);
+        }
+        QCOMPARE(int(MQTT::readServerKind(QSettings(path, QSettings::IniFormat))), kind);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMqttSettings)

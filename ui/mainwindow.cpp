@@ -1,7 +1,9 @@
 #include "ui/mainwindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +11,7 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRegExpValidator>
+#include <QSpinBox>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QVBoxLayout>
@@ -72,10 +75,10 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , searchEdit(new CSearchEditWidget(this))
     , deviceView(new QListView(this))
     , deviceModel(new QSqlQueryModel(this))
-    , addButton(listButton(QStringLiteral(":/addIco.png"), QStringLiteral("greenBtn"),
-                           tr("Add new device from server"), this))
-    , editButton(listButton(QStringLiteral(":/editIco.png"), QStringLiteral("greenBtn"), tr("Edit device parametrs"),
-                            this))
+    , addButton(listButton(
+          QStringLiteral(":/addIco.png"), QStringLiteral("greenBtn"), tr("Add new device from server"), this))
+    , editButton(
+          listButton(QStringLiteral(":/editIco.png"), QStringLiteral("greenBtn"), tr("Edit device parametrs"), this))
     , deleteButton(listButton(QStringLiteral(":/delete2Ico.png"), QStringLiteral("redBtn"), tr("Delete device"), this))
     , registerView(new QListView(this))
     , registerModel(new QSqlQueryModel(this))
@@ -83,11 +86,24 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , modbusGroup(new QGroupBox(tr("ModBUS-TCP parameters"), this))
     , tcpPortValueLabel(new QLabel(modbusGroup))
     , beginRegisterValueLabel(new QLabel(modbusGroup))
+    , kindCombo(new QComboBox(this))
+    , webSocketFields(new QWidget(this))
+    , mqttFields(new QWidget(this))
     , protocolCombo(new QComboBox(this))
     , ipEdit(new QLineEdit(this))
     , portEdit(new QLineEdit(this))
     , loginEdit(new QLineEdit(this))
     , passwordEdit(new QLineEdit(this))
+    , hostEdit(new QLineEdit(this))
+    , mqttPortSpin(new QSpinBox(this))
+    , tlsCheck(new QCheckBox(tr("TLS"), this))
+    , caFileEdit(new QLineEdit(this))
+    , certFileEdit(new QLineEdit(this))
+    , keyFileEdit(new QLineEdit(this))
+    , usernameEdit(new QLineEdit(this))
+    , mqttPasswordEdit(new QLineEdit(this))
+    , clientIdEdit(new QLineEdit(this))
+    , topicEdit(new QLineEdit(this))
     , connectionStateLabel(new QLabel(tr("Connection state..."), this))
 {
     setWindowTitle(QStringLiteral("%1").arg(APPLICATION_NAME));
@@ -146,8 +162,8 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     connect(gateway, &CGateway::devicesChanged, this, [this] { refreshDevicesSlot(QString()); }, Qt::QueuedConnection);
 
     readSettings();
-    // The saved log-in was confirmed when it was saved: connecting with it changes nothing.
-    tryToConnectToServer(false);
+    // What was saved was confirmed when it was saved: connecting with it changes nothing.
+    gateway->connectToSavedServer();
     refreshDevicesSlot(QString());
 }
 
@@ -159,6 +175,28 @@ QWidget *MainWindow::buildLoginBox()
     auto *layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
 
+    kindCombo->addItem(tr("WebSocket"), int(EServerKind::eWebSocket));
+    kindCombo->addItem(tr("ChirpStack"), int(EServerKind::eChirpStack));
+    kindCombo->addItem(tr("The Things Stack"), int(EServerKind::eTts));
+    kindCombo->setToolTip(tr("Where the uplinks come from"));
+    layout->addWidget(kindCombo);
+    layout->addWidget(buildWebSocketFields());
+    layout->addWidget(buildMqttFields());
+    layout->addWidget(connectionStateLabel);
+    auto *connectButton = new QPushButton(tr("Connect"), box);
+    connectButton->setObjectName(QStringLiteral("blueBtn"));
+    connectButton->setFixedSize(75, 25);
+    connect(connectButton, &QPushButton::clicked, this, &MainWindow::connectButtonSlot);
+    layout->addWidget(connectButton, 0, Qt::AlignHCenter);
+    connect(kindCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] { showKindFields(); });
+    showKindFields();
+    return box;
+}
+
+QWidget *MainWindow::buildWebSocketFields()
+{
+    auto *layout = new QVBoxLayout(webSocketFields);
+    layout->setContentsMargins(0, 0, 0, 0);
     protocolCombo->addItems({ QStringLiteral("ws"), QStringLiteral("wss") });
     protocolCombo->setCurrentIndex(0);
     // The style sheet's font needs more than 90 + 35 px for an address and a port:
@@ -168,21 +206,53 @@ QWidget *MainWindow::buildLoginBox()
         QRegExp(QStringLiteral("[0-9]{1,3}.[0-9]{1,3}.[0-9]{1,3}.[0-9]{1,3}"), Qt::CaseSensitive), ipEdit));
     portEdit->setFixedWidth(70);
     portEdit->setValidator(new QRegExpValidator(QRegExp(QStringLiteral("[0-9]{5}")), portEdit));
-    layout->addLayout(row({ protocolCombo, new QLabel(QStringLiteral("://"), box), ipEdit }));
-    QHBoxLayout *portRow = row({ new QLabel(QStringLiteral(":"), box), portEdit });
+    layout->addLayout(row({ protocolCombo, new QLabel(QStringLiteral("://"), webSocketFields), ipEdit }));
+    QHBoxLayout *portRow = row({ new QLabel(QStringLiteral(":"), webSocketFields), portEdit });
     portRow->addStretch();
     layout->addLayout(portRow);
-    layout->addLayout(row({ new QLabel(tr("Login:"), box), loginEdit }));
+    layout->addLayout(row({ new QLabel(tr("Login:"), webSocketFields), loginEdit }));
     passwordEdit->setEchoMode(QLineEdit::Password);
     passwordEdit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
-    layout->addLayout(row({ new QLabel(tr("Password:"), box), passwordEdit }));
-    layout->addWidget(connectionStateLabel);
-    auto *connectButton = new QPushButton(tr("Connect"), box);
-    connectButton->setObjectName(QStringLiteral("blueBtn"));
-    connectButton->setFixedSize(75, 25);
-    connect(connectButton, &QPushButton::clicked, this, &MainWindow::connectButtonSlot);
-    layout->addWidget(connectButton, 0, Qt::AlignHCenter);
-    return box;
+    layout->addLayout(row({ new QLabel(tr("Password:"), webSocketFields), passwordEdit }));
+    return webSocketFields;
+}
+
+QWidget *MainWindow::buildMqttFields()
+{
+    auto *grid = new QGridLayout(mqttFields);
+    grid->setContentsMargins(0, 0, 0, 0);
+    // Fields take what the labels leave of the panel's width, however long their text.
+    grid->setColumnStretch(1, 1);
+    const auto addRow = [&](const QString &_label, QWidget *_field) {
+        auto *label = new QLabel(_label, mqttFields);
+        label->setBuddy(_field);
+        const int at = grid->rowCount();
+        grid->addWidget(label, at, 0);
+        grid->addWidget(_field, at, 1);
+        return label;
+    };
+    for (QLineEdit *edit :
+        { hostEdit, caFileEdit, certFileEdit, keyFileEdit, usernameEdit, mqttPasswordEdit, clientIdEdit, topicEdit })
+        edit->setMinimumWidth(0);
+    addRow(tr("Host:"), hostEdit);
+    mqttPortSpin->setRange(1, 65535);
+    mqttPortSpin->setValue(MQTT::DEFAULT_PORT);
+    addRow(tr("Port:"), mqttPortSpin);
+    grid->addWidget(tlsCheck, grid->rowCount(), 1);
+    caFileEdit->setPlaceholderText(tr("system's"));
+    for (const auto &file : { qMakePair(tr("CA file:"), caFileEdit), qMakePair(tr("Cert file:"), certFileEdit),
+             qMakePair(tr("Key file:"), keyFileEdit) })
+        tlsRowWidgets << addRow(file.first, file.second) << file.second;
+    addRow(tr("User:"), usernameEdit);
+    mqttPasswordEdit->setEchoMode(QLineEdit::Password);
+    mqttPasswordEdit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhNoAutoUppercase | Qt::ImhNoPredictiveText);
+    addRow(tr("Password:"), mqttPasswordEdit);
+    clientIdEdit->setPlaceholderText(MQTT::defaultClientId());
+    addRow(tr("Client id:"), clientIdEdit);
+    addRow(tr("Topic:"), topicEdit);
+    connect(tlsCheck, &QCheckBox::toggled, this, &MainWindow::showTlsFields);
+    showTlsFields(false);
+    return mqttFields;
 }
 
 QLayout *MainWindow::buildDeviceColumn()
@@ -251,6 +321,49 @@ void MainWindow::readSettings()
     portEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_PORT), QString()).toString());
     loginEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_LOGIN), QString()).toString());
     passwordEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_PASSWORD), QString()).toString());
+    const CSettings *settings = CSettings::getInstance(QString());
+    if (!settings)
+        return;
+    // The broker fields show the saved values, or the defaults the gateway would use.
+    const SMqttSettings mqtt = MQTT::readMqttSettings(*settings);
+    hostEdit->setText(mqtt.host);
+    tlsCheck->setChecked(mqtt.tls);
+    mqttPortSpin->setValue(mqtt.port);
+    caFileEdit->setText(mqtt.caFile);
+    certFileEdit->setText(mqtt.certFile);
+    keyFileEdit->setText(mqtt.keyFile);
+    usernameEdit->setText(mqtt.username);
+    mqttPasswordEdit->setText(mqtt.password);
+    clientIdEdit->setText(mqtt.clientId);
+    topicEdit->setText(mqtt.topic);
+    kindCombo->setCurrentIndex(kindCombo->findData(int(MQTT::readServerKind(*settings))));
+}
+
+EServerKind MainWindow::chosenKind() const
+{
+    return EServerKind(kindCombo->currentData().toInt());
+}
+
+void MainWindow::showKindFields()
+{
+    const EServerKind kind = chosenKind();
+    webSocketFields->setVisible(kind == EServerKind::eWebSocket);
+    mqttFields->setVisible(kind != EServerKind::eWebSocket);
+    const QString topic = topicEdit->text().trimmed();
+    if (kind != EServerKind::eWebSocket
+        && (topic.isEmpty() || topic == MQTT::defaultTopic(EServerKind::eChirpStack)
+            || topic == MQTT::defaultTopic(EServerKind::eTts)))
+        topicEdit->setText(MQTT::defaultTopic(kind));
+}
+
+void MainWindow::showTlsFields(bool _tls)
+{
+    for (QWidget *widget : tlsRowWidgets)
+        widget->setVisible(_tls);
+    if (_tls && mqttPortSpin->value() == MQTT::DEFAULT_PORT)
+        mqttPortSpin->setValue(MQTT::DEFAULT_TLS_PORT);
+    else if (!_tls && mqttPortSpin->value() == MQTT::DEFAULT_TLS_PORT)
+        mqttPortSpin->setValue(MQTT::DEFAULT_PORT);
 }
 
 QVariant MainWindow::currentDevice(int _column) const
@@ -350,10 +463,13 @@ void MainWindow::deleteItemSlot()
 
 void MainWindow::connectButtonSlot()
 {
-    tryToConnectToServer(true);
+    if (chosenKind() == EServerKind::eWebSocket)
+        connectToWebSocket();
+    else
+        connectToMqtt();
 }
 
-void MainWindow::tryToConnectToServer(bool _confirmed)
+void MainWindow::connectToWebSocket()
 {
     const QList<QPair<QLineEdit *, QString>> required = {
         { ipEdit, QStringLiteral("[main] IP is empty") },
@@ -373,7 +489,33 @@ void MainWindow::tryToConnectToServer(bool _confirmed)
     login.port = portEdit->text();
     login.login = loginEdit->text();
     login.password = passwordEdit->text();
-    gateway->connectToServer(login, _confirmed);
+    gateway->connectToServer(login, true);
+}
+
+void MainWindow::connectToMqtt()
+{
+    SMqttSettings settings;
+    settings.kind = chosenKind();
+    settings.host = hostEdit->text().trimmed();
+    if (settings.host.isEmpty()) {
+        CLogFile::addLog(QStringLiteral("[main] MQTT host is empty"));
+        return;
+    }
+    settings.port = static_cast<quint16>(mqttPortSpin->value());
+    settings.tls = tlsCheck->isChecked();
+    settings.caFile = caFileEdit->text().trimmed();
+    settings.certFile = certFileEdit->text().trimmed();
+    settings.keyFile = keyFileEdit->text().trimmed();
+    settings.username = usernameEdit->text();
+    settings.password = mqttPasswordEdit->text();
+    // Empty fields mean the defaults, and the fields show what is used.
+    if (clientIdEdit->text().trimmed().isEmpty())
+        clientIdEdit->setText(MQTT::defaultClientId());
+    if (topicEdit->text().trimmed().isEmpty())
+        topicEdit->setText(MQTT::defaultTopic(settings.kind));
+    settings.clientId = clientIdEdit->text().trimmed();
+    settings.topic = topicEdit->text().trimmed();
+    gateway->connectToMqtt(settings, true);
 }
 
 void MainWindow::changeServerStatusSlot(COMM::EServerStatus _status)

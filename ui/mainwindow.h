@@ -2,26 +2,31 @@
 
 #include <QIcon>
 #include <QItemSelection>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 
 #include <memory>
 
+#include "server/mqttsettings.h"
 #include "server/serverstatus.h"
 
 class CAddNewDeviceForm;
 class CEditDeviceForm;
 class CGateway;
 class CSearchEditWidget;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QPushButton;
+class QSpinBox;
 class QSqlQueryModel;
 
-// The gateway's one window: server log-in with the connection state, the stored
+// The gateway's one window: the network server (WebSocket log-in or a ChirpStack /
+// The Things Stack broker) with the connection state, the stored
 // devices with add, edit and delete, and the selected device's Modbus parameters
 // and live register values.
 class MainWindow : public QMainWindow
@@ -29,7 +34,7 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    // Shows the gateway's devices and starts the log-in saved in the settings.
+    // Shows the gateway's devices and connects to the server saved in the settings.
     explicit MainWindow(CGateway *_gateway, QWidget *parent = nullptr);
     ~MainWindow() override;
 
@@ -56,11 +61,19 @@ public slots:
 
 private:
     QWidget *buildLoginBox();
+    QWidget *buildWebSocketFields();
+    QWidget *buildMqttFields();
     QLayout *buildDeviceColumn();
     QLayout *buildRegisterColumn();
     void showNoDevice();
-    // Logs in with the fields as they are; _confirmed when the operator pressed Connect.
-    void tryToConnectToServer(bool _confirmed);
+    EServerKind chosenKind() const;
+    // Shows the fields of the chosen kind and the default topic of a broker kind.
+    void showKindFields();
+    // With TLS the default port is the TLS one, and the TLS files show.
+    void showTlsFields(bool _tls);
+    // Connects the way the fields say, logging the first missing one instead.
+    void connectToWebSocket();
+    void connectToMqtt();
     // Column of the device list's current row; invalid without one.
     QVariant currentDevice(int _column) const;
 
@@ -80,10 +93,25 @@ private:
     QGroupBox *modbusGroup;
     QLabel *tcpPortValueLabel;
     QLabel *beginRegisterValueLabel;
+    QComboBox *kindCombo;
+    QWidget *webSocketFields;
+    QWidget *mqttFields;
     QComboBox *protocolCombo;
     QLineEdit *ipEdit;
     QLineEdit *portEdit;
     QLineEdit *loginEdit;
     QLineEdit *passwordEdit;
+    QLineEdit *hostEdit;
+    QSpinBox *mqttPortSpin;
+    QCheckBox *tlsCheck;
+    QLineEdit *caFileEdit;
+    QLineEdit *certFileEdit;
+    QLineEdit *keyFileEdit;
+    // The TLS file rows, label and field, shown with TLS only.
+    QList<QWidget *> tlsRowWidgets;
+    QLineEdit *usernameEdit;
+    QLineEdit *mqttPasswordEdit;
+    QLineEdit *clientIdEdit;
+    QLineEdit *topicEdit;
     QLabel *connectionStateLabel;
 };
