@@ -18,6 +18,8 @@
 namespace {
 
 const int REGISTER_BITS = 16;
+// Enough to tell what is damaged; the whole list of a badly damaged file helps nobody.
+const int INTEGRITY_PROBLEMS_SHOWN = 5;
 
 QString dev(int _column) { return devicesColumns.at(_column); }
 QString data(int _column) { return devDataColumns.at(_column); }
@@ -38,6 +40,12 @@ QString containsPattern(QString _text)
     _text.replace(QLatin1Char('%'), QStringLiteral("\\%"));
     _text.replace(QLatin1Char('_'), QStringLiteral("\\_"));
     return QLatin1Char('%') + _text + QLatin1Char('%');
+}
+
+// SQLite's own words for the failure, without the driver's "Unable to execute statement".
+QString sqliteText(const QSqlError &_error)
+{
+    return _error.databaseText().isEmpty() ? _error.text() : _error.databaseText();
 }
 
 void logBoth(const QString &_message)
@@ -115,6 +123,10 @@ bool CDataBaseHandler::openTables()
                     .arg(db.lastError().text()));
         return false;
     }
+    // Nothing is written before the file has proved to be an intact store of ours:
+    // a damaged page would otherwise be served as zeros, another program's database changed.
+    if (!checkIntact() || !checkSchema())
+        return false;
     if (!createTable(DB_TABLE_DEVICES, devicesColumns, DEV_COLUMN_COUNT,
                      QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL "
                                     "UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER, %7 INTEGER ); ")))
@@ -126,14 +138,92 @@ bool CDataBaseHandler::openTables()
                                     "NULL, %14 INTEGER, %15 INTEGER ); ")))
         return false;
     // Modbus reads select by (port, reg_addr), uplinks and edits write by (device, reg_addr).
-    createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR));
-    createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR));
+    if (!createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR))
+        || !createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)))
+        return false;
     useWriteAheadLog();
-    if (!image.load(db) || !prepareSaveQuery()) {
+    QString loadError;
+    if (!image.load(db, &loadError)) {
         logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
-                    .arg(fileName, db.lastError().text()));
+                    .arg(fileName, loadError));
         return false;
+    }
+    if (!prepareSaveQuery()) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, sqliteText(saveQuery.lastError())));
+        return false;
+    }
+    return true;
+}
+
+bool CDataBaseHandler::checkIntact()
+{
+    // The quick check reads every page (not the indexes' agreement with their tables),
+    // so a damaged page or a file that is no database at all shows here, before any write.
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA quick_check(%1);").arg(INTEGRITY_PROBLEMS_SHOWN))) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is damaged! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, sqliteText(query.lastError())));
+        return false;
+    }
+    QStringList problems;
+    while (query.next())
+        problems << query.value(0).toString().simplified();
+    if (query.lastError().isValid())
+        problems << sqliteText(query.lastError());
+    if (problems == QStringList(QStringLiteral("ok")))
+        return true;
+    logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is damaged! Error_text[%2]. "
+                           "DataBaseHandler is not running!")
+                .arg(fileName, problems.join(QStringLiteral("; "))));
+    return false;
+}
+
+bool CDataBaseHandler::checkSchema()
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%';"))) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, sqliteText(query.lastError())));
+        return false;
+    }
+    QStringList tables;
+    while (query.next())
+        tables << query.value(0).toString();
+    const auto has = [&tables](const QString &_table) { return tables.contains(_table, Qt::CaseInsensitive); };
+    if (!tables.isEmpty() && !has(DB_TABLE_DEVICES) && !has(DB_TABLE_DEV_DATA)) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" belongs to another program: it has the tables "
+                               "[%2] and none of ours. It is left unchanged. DataBaseHandler is not running!")
+                    .arg(fileName, tables.join(QStringLiteral(", "))));
+        return false;
+    }
+    // Rows are read by column position: a table of ours with other columns would be misread.
+    const QList<QPair<QString, QStringList>> ours
+        = {{DB_TABLE_DEVICES, devicesColumns}, {DB_TABLE_DEV_DATA, devDataColumns}};
+    for (const auto &table : ours) {
+        if (!has(table.first))
+            continue;
+        QSqlQuery columns(db);
+        if (!columns.exec(QStringLiteral("PRAGMA table_info(%1);").arg(table.first))) {
+            logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+                                   "DataBaseHandler is not running!")
+                        .arg(fileName, sqliteText(columns.lastError())));
+            return false;
+        }
+        QStringList found;
+        while (columns.next())
+            found << columns.value(1).toString().toLower();
+        if (found != table.second) {
+            logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" has another schema: table \"%2\" has the "
+                                   "columns [%3], expected [%4]. It is left unchanged. DataBaseHandler is not running!")
+                        .arg(fileName, table.first, found.join(QStringLiteral(", ")),
+                             table.second.join(QStringLiteral(", "))));
+            return false;
+        }
     }
     return true;
 }
@@ -172,17 +262,24 @@ bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_co
         return false;
     }
     QSqlQuery query(db);
-    if (!query.exec(sqlText(_format, QStringList(_table) + _columns)))
-        logBoth(QStringLiteral("ERROR! Table \"%1\" is not created!").arg(_table));
-    return true;
+    if (query.exec(sqlText(_format, QStringList(_table) + _columns)))
+        return true;
+    logBoth(QStringLiteral("CRITICAL_ERROR! Table \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
+                           "running!")
+                .arg(_table, sqliteText(query.lastError())));
+    return false;
 }
 
-void CDataBaseHandler::createIndex(const QString &_name, const QString &_first, const QString &_second)
+bool CDataBaseHandler::createIndex(const QString &_name, const QString &_first, const QString &_second)
 {
     QSqlQuery query(db);
-    if (!query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3, %4 );"),
-                            {_name, DB_TABLE_DEV_DATA, _first, _second})))
-        logBoth(QStringLiteral("ERROR! Index \"%1\" is not created!").arg(_name));
+    if (query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3, %4 );"),
+                           {_name, DB_TABLE_DEV_DATA, _first, _second})))
+        return true;
+    logBoth(QStringLiteral("CRITICAL_ERROR! Index \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
+                           "running!")
+                .arg(_name, sqliteText(query.lastError())));
+    return false;
 }
 
 bool CDataBaseHandler::findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found)

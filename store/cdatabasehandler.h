@@ -52,9 +52,13 @@ public:
 
 private:
     bool openTables();
+    // Both log why they refuse the file. The schema check lets through an empty file,
+    // and our tables (one may be missing) with exactly our columns.
+    bool checkIntact();
+    bool checkSchema();
     void useWriteAheadLog();
     bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
-    void createIndex(const QString &_name, const QString &_first, const QString &_second);
+    bool createIndex(const QString &_name, const QString &_first, const QString &_second);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
     bool prepareSaveQuery();

@@ -314,7 +314,8 @@ private slots:
         QVERIFY(store->updateRegInfo(SDeviceRegUpdate{idOf("F1"), 1504, {update}}));
         // What a restarted gateway would read back from the file.
         CRegisterImage reloaded;
-        QVERIFY(reloaded.load(peer()));
+        QString error;
+        QVERIFY2(reloaded.load(peer(), &error), qPrintable(error));
         QCOMPARE(reloaded.words(1504, 10, 4), store->getRegisterData(1504, 10, 4));
         const SRegisterParam *param = reloaded.param(idOf("F1"), 12);
         QVERIFY(param);
