@@ -110,6 +110,9 @@ signals:
     void newDataForDevice(QString _devEui);
     // A device was added, edited or removed.
     void devicesChanged();
+    // Decoded values stopped reaching the store's file (SQLite's reason; Modbus goes on
+    // serving them from memory), or they reach it again.
+    void storeStatusChanged(bool _saving, QString _reason);
 
 private slots:
     void serverStatusSlot(COMM::EServerStatus _status);

@@ -89,6 +89,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , loginEdit(new QLineEdit(this))
     , passwordEdit(new QLineEdit(this))
     , connectionStateLabel(new QLabel(tr("Connection state..."), this))
+    , storeStatusLabel(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("%1").arg(APPLICATION_NAME));
     setObjectName(QStringLiteral("MainWindow"));
@@ -139,6 +140,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     connect(editDeviceForm.get(), &CAbstractDeviceForm::refreshDeviceList, this, &MainWindow::refreshDevicesSlot,
             Qt::QueuedConnection);
     connect(gateway, &CGateway::newDataForDevice, this, &MainWindow::newDataForDeviceSlot, Qt::QueuedConnection);
+    connect(gateway, &CGateway::storeStatusChanged, this, &MainWindow::storeStatusSlot, Qt::QueuedConnection);
 
     readSettings();
     // The saved log-in was confirmed when it was saved: connecting with it changes nothing.
@@ -185,6 +187,10 @@ QLayout *MainWindow::buildDeviceColumn()
     auto *layout = new QVBoxLayout();
     layout->setContentsMargins(5, 5, 5, 5);
     layout->setSpacing(5);
+    storeStatusLabel->setObjectName(QStringLiteral("storeStatusLab"));
+    storeStatusLabel->setWordWrap(true);
+    storeStatusLabel->hide();
+    layout->addWidget(storeStatusLabel);
     layout->addWidget(searchEdit);
     deviceView->setModel(deviceModel);
     deviceView->setItemDelegate(new CDeviceDelegat(gateway, deviceView));
@@ -369,6 +375,13 @@ void MainWindow::tryToConnectToServer(bool _confirmed)
     login.login = loginEdit->text();
     login.password = passwordEdit->text();
     gateway->connectToServer(login, _confirmed);
+}
+
+void MainWindow::storeStatusSlot(bool _saving, QString _reason)
+{
+    storeStatusLabel->setText(tr("Values are not saved: %1. Modbus clients still read the newest values.")
+                                  .arg(_reason));
+    storeStatusLabel->setVisible(!_saving);
 }
 
 void MainWindow::changeServerStatusSlot(COMM::EServerStatus _status)

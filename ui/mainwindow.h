@@ -49,6 +49,7 @@ private slots:
     void deleteItemSlot();
     void connectButtonSlot();
     void changeServerStatusSlot(COMM::EServerStatus _status);
+    void storeStatusSlot(bool _saving, QString _reason);
 
 public slots:
     void refreshDevicesSlot(QString _search = QString());
@@ -86,4 +87,6 @@ private:
     QLineEdit *loginEdit;
     QLineEdit *passwordEdit;
     QLabel *connectionStateLabel;
+    // Shown only while decoded values cannot be saved.
+    QLabel *storeStatusLabel;
 };
