@@ -13,7 +13,7 @@ CInstanceLock::CInstanceLock(const QString &_dir)
 
 bool CInstanceLock::acquire(qint64 *_holder)
 {
-    if (lock.tryLock(0))
+    if (lock.tryLock(0) || lock.error() != QLockFile::LockFailedError)
         return true;
     qint64 pid = 0;
     QString host;

@@ -12,7 +12,9 @@ public:
 
     explicit CInstanceLock(const QString &_dir);
 
-    // False when a live process holds the lock; *_holder is then its pid (0 if unknown).
+    // False when a live process holds the lock; *_holder is then its pid (0 if unknown). A folder
+    // where no lock file can be made is not held by anyone: true, and the caller finds out itself
+    // what it cannot write there.
     bool acquire(qint64 *_holder);
 
     // Pid of the gateway running in _dir; 0 when none.

@@ -92,10 +92,12 @@ CGateway::~CGateway()
 bool CGateway::start(QString *_error)
 {
     const QDir workDir(config.workDir);
-    auto opened = std::make_unique<CDataBaseHandler>(workDir.filePath(DB_FILE_NAME), config.storeBusyTimeoutMs);
+    auto opened = std::make_unique<CDataBaseHandler>(workDir.filePath(DB_FILE_NAME), config.storeBusyTimeoutMs,
+                                                     config.clock);
     if (!opened->open(_error))
         return false;
     store = std::move(opened);
+    connect(store.get(), &CDataBaseHandler::savingStatusChanged, this, &CGateway::storeStatusChanged);
     // The store has no slots: its calls run on the caller's thread under its own lock.
     storeWorker = new QThread();
     store->moveToThread(storeWorker);

@@ -156,6 +156,9 @@ signals:
     void newDataForDevice(QString _devEui);
     // A device was added, edited or removed.
     void devicesChanged();
+    // Decoded values stopped reaching the store's file (SQLite's reason; Modbus goes on
+    // serving them from memory), or they reach it again.
+    void storeStatusChanged(bool _saving, QString _reason);
 
 private:
     // A status of the link of the current kind.

@@ -3,9 +3,12 @@
 #include <QAtomicInt>
 #include <QDateTime>
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSet>
 #include <QSqlError>
+#include <QTemporaryFile>
 #include <QVariant>
 
 #include "app/clogfile.h"
@@ -18,6 +21,10 @@
 namespace {
 
 const int REGISTER_BITS = 16;
+// SQLite's primary result code for a full disk or a database at its page limit.
+const int SQLITE_FULL_CODE = 13;
+// Enough to tell what is damaged; the whole list of a badly damaged file helps nobody.
+const int INTEGRITY_PROBLEMS_SHOWN = 5;
 
 QString dev(int _column) { return devicesColumns.at(_column); }
 QString data(int _column) { return devDataColumns.at(_column); }
@@ -38,6 +45,12 @@ QString containsPattern(QString _text)
     _text.replace(QLatin1Char('%'), QStringLiteral("\\%"));
     _text.replace(QLatin1Char('_'), QStringLiteral("\\_"));
     return QLatin1Char('%') + _text + QLatin1Char('%');
+}
+
+// SQLite's own words for the failure, without the driver's "Unable to execute statement".
+QString sqliteText(const QSqlError &_error)
+{
+    return _error.databaseText().isEmpty() ? _error.text() : _error.databaseText();
 }
 
 void logBoth(const QString &_message)
@@ -62,9 +75,10 @@ QString textOrEmpty(const QString &_text) { return _text.isNull() ? QStringLiter
 
 CDataBaseHandler *CDataBaseHandler::instance = nullptr;
 
-CDataBaseHandler::CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs)
+CDataBaseHandler::CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs, CClock *_clock)
     : fileName(_fileName)
     , busyTimeoutMs(_busyTimeoutMs)
+    , clock(_clock)
     , connectionName(nextConnectionName())
 {
 }
@@ -105,6 +119,8 @@ bool CDataBaseHandler::open(QString *_error)
 
 bool CDataBaseHandler::openTables()
 {
+    if (!checkWritable())
+        return false;
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(fileName);
     // A second process writing the same file makes us wait instead of fail.
@@ -115,6 +131,10 @@ bool CDataBaseHandler::openTables()
                     .arg(db.lastError().text()));
         return false;
     }
+    // Nothing is written before the file has proved to be an intact store of ours:
+    // a damaged page would otherwise be served as zeros, another program's database changed.
+    if (!checkIntact() || !checkSchema())
+        return false;
     if (!createTable(DB_TABLE_DEVICES, devicesColumns, DEV_COLUMN_COUNT,
                      QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL "
                                     "UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER, %7 INTEGER ); ")))
@@ -126,14 +146,113 @@ bool CDataBaseHandler::openTables()
                                     "NULL, %14 INTEGER, %15 INTEGER ); ")))
         return false;
     // Modbus reads select by (port, reg_addr), uplinks and edits write by (device, reg_addr).
-    createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR));
-    createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR));
+    if (!createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR))
+        || !createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)))
+        return false;
     useWriteAheadLog();
-    if (!image.load(db) || !prepareSaveQuery()) {
+    QString loadError;
+    if (!image.load(db, &loadError)) {
         logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
-                    .arg(fileName, db.lastError().text()));
+                    .arg(fileName, loadError));
         return false;
+    }
+    if (!prepareSaveQuery()) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, sqliteText(saveQuery.lastError())));
+        return false;
+    }
+    return true;
+}
+
+// Nothing could ever be saved: no start is better than a gateway that forgets every value.
+bool CDataBaseHandler::checkWritable()
+{
+    const QFileInfo file(fileName);
+    QTemporaryFile probe(file.absolutePath() + QStringLiteral("/.server-db-probe-XXXXXX"));
+    if (!probe.open()) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Folder \"%1\" of the data base cannot be written: %2. Nothing could "
+                               "be saved. DataBaseHandler is not running!")
+                    .arg(file.absolutePath(), probe.errorString()));
+        return false;
+    }
+    QFile existing(fileName);
+    if (file.isFile() && !existing.open(QIODevice::ReadWrite)) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" cannot be written: %2. Nothing could be saved. "
+                               "DataBaseHandler is not running!")
+                    .arg(file.absoluteFilePath(), existing.errorString()));
+        return false;
+    }
+    return true;
+}
+
+bool CDataBaseHandler::checkIntact()
+{
+    // The quick check reads every page (not the indexes' agreement with their tables),
+    // so a damaged page or a file that is no database at all shows here, before any write.
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA quick_check(%1);").arg(INTEGRITY_PROBLEMS_SHOWN))) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" cannot be checked! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, sqliteText(query.lastError())));
+        return false;
+    }
+    QStringList problems;
+    while (query.next())
+        problems << query.value(0).toString().simplified();
+    if (query.lastError().isValid())
+        problems << sqliteText(query.lastError());
+    if (problems == QStringList(QStringLiteral("ok")))
+        return true;
+    logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is damaged! Error_text[%2]. "
+                           "DataBaseHandler is not running!")
+                .arg(fileName, problems.join(QStringLiteral("; "))));
+    return false;
+}
+
+bool CDataBaseHandler::checkSchema()
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%';"))) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, sqliteText(query.lastError())));
+        return false;
+    }
+    QStringList tables;
+    while (query.next())
+        tables << query.value(0).toString();
+    const auto has = [&tables](const QString &_table) { return tables.contains(_table, Qt::CaseInsensitive); };
+    if (!tables.isEmpty() && !has(DB_TABLE_DEVICES) && !has(DB_TABLE_DEV_DATA)) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" belongs to another program: it has the tables "
+                               "[%2] and none of ours. It is left unchanged. DataBaseHandler is not running!")
+                    .arg(fileName, tables.join(QStringLiteral(", "))));
+        return false;
+    }
+    // Rows are read by column position: a table of ours with other columns would be misread.
+    const QList<QPair<QString, QStringList>> ours
+        = {{DB_TABLE_DEVICES, devicesColumns}, {DB_TABLE_DEV_DATA, devDataColumns}};
+    for (const auto &table : ours) {
+        if (!has(table.first))
+            continue;
+        QSqlQuery columns(db);
+        if (!columns.exec(QStringLiteral("PRAGMA table_info(%1);").arg(table.first))) {
+            logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+                                   "DataBaseHandler is not running!")
+                        .arg(fileName, sqliteText(columns.lastError())));
+            return false;
+        }
+        QStringList found;
+        while (columns.next())
+            found << columns.value(1).toString().toLower();
+        if (found != table.second) {
+            logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" has another schema: table \"%2\" has the "
+                                   "columns [%3], expected [%4]. It is left unchanged. DataBaseHandler is not running!")
+                        .arg(fileName, table.first, found.join(QStringLiteral(", ")),
+                             table.second.join(QStringLiteral(", "))));
+            return false;
+        }
     }
     return true;
 }
@@ -153,6 +272,8 @@ void CDataBaseHandler::useWriteAheadLog()
     }
     if (!query.exec(QStringLiteral("PRAGMA synchronous=NORMAL;")))
         logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Synchronous mode is not set"));
+    if (!query.exec(QStringLiteral("PRAGMA journal_size_limit=%1;").arg(JOURNAL_SIZE_LIMIT_BYTES)))
+        logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log size limit is not set"));
 }
 
 bool CDataBaseHandler::prepareSaveQuery()
@@ -172,17 +293,24 @@ bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_co
         return false;
     }
     QSqlQuery query(db);
-    if (!query.exec(sqlText(_format, QStringList(_table) + _columns)))
-        logBoth(QStringLiteral("ERROR! Table \"%1\" is not created!").arg(_table));
-    return true;
+    if (query.exec(sqlText(_format, QStringList(_table) + _columns)))
+        return true;
+    logBoth(QStringLiteral("CRITICAL_ERROR! Table \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
+                           "running!")
+                .arg(_table, sqliteText(query.lastError())));
+    return false;
 }
 
-void CDataBaseHandler::createIndex(const QString &_name, const QString &_first, const QString &_second)
+bool CDataBaseHandler::createIndex(const QString &_name, const QString &_first, const QString &_second)
 {
     QSqlQuery query(db);
-    if (!query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3, %4 );"),
-                            {_name, DB_TABLE_DEV_DATA, _first, _second})))
-        logBoth(QStringLiteral("ERROR! Index \"%1\" is not created!").arg(_name));
+    if (query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3, %4 );"),
+                           {_name, DB_TABLE_DEV_DATA, _first, _second})))
+        return true;
+    logBoth(QStringLiteral("CRITICAL_ERROR! Index \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
+                           "running!")
+                .arg(_name, sqliteText(query.lastError())));
+    return false;
 }
 
 bool CDataBaseHandler::findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found)
@@ -244,10 +372,11 @@ void CDataBaseHandler::addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDes
 bool CDataBaseHandler::reload()
 {
     QMutexLocker locker(&mutex);
-    if (image.load(db))
+    QString error;
+    if (image.load(db, &error))
         return true;
     logBoth(QStringLiteral("ERROR: [CDataBaseHandler::reload] Data base \"%1\" is not readable! Error_text[%2]")
-                .arg(fileName, db.lastError().text()));
+                .arg(fileName, error));
     return false;
 }
 
@@ -367,35 +496,107 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
         CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [ID=0] [%2]").arg(origin, _data.devEui));
         return false;
     }
-    CSqlTransaction transaction(db);
-    if (!transaction.begin(origin))
-        return false;
-
+    // Modbus serves the newest values whatever the disk says; under the lock a poll
+    // sees either none or all of them. Only registers that have a row take a value.
+    const uint16_t port = image.devicePort(deviceId);
+    const qint64 timeMs = QDateTime::currentMSecsSinceEpoch();
     for (const SRegisterValue &reg : _data.registers) {
         const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
-        saveQuery.bindValue(0, textOrEmpty(reg.value));
+        if (!image.param(deviceId, regAddr))
+            continue;
+        image.setWord(port, regAddr, registerWord(reg.value));
+        unsaved.insert({deviceId, regAddr}, SUnsavedRegister{deviceId, regAddr, textOrEmpty(reg.value), reg.fullValue, timeMs});
+    }
+    QString error;
+    QString code;
+    const bool saved = writeUnsaved(&error, &code);
+    if (saved) {
+        unsaved.clear();
+    } else if ((code.toInt() & 0xff) == SQLITE_FULL_CODE) {
+        // Moving the write-ahead log into the file and truncating it gives its space back,
+        // so that the little room an operator frees lets saving resume.
+        QSqlQuery checkpoint(db);
+        if (!checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE);")))
+            CLogFile::addLog(QStringLiteral("ERROR: %1 Write-ahead log is not truncated! Error_text[%2]")
+                                 .arg(origin, sqliteText(checkpoint.lastError())));
+    }
+    const bool changed = noteSaveResult(saved, error);
+    locker.unlock();
+    if (changed)
+        emit savingStatusChanged(saved, saved ? QString() : error);
+    return saved;
+}
+
+bool CDataBaseHandler::writeUnsaved(QString *_error, QString *_code)
+{
+    const QString origin = QStringLiteral("[CDataBaseHandler::saveRegisterData]");
+    CSqlTransaction transaction(db, true);
+    if (!transaction.begin(origin)) {
+        *_error = transaction.errorText();
+        *_code = transaction.errorCode();
+        return false;
+    }
+    for (const SUnsavedRegister &reg : qAsConst(unsaved)) {
+        saveQuery.bindValue(0, reg.value);
         saveQuery.bindValue(1, textOrNull(reg.fullValue));
-        saveQuery.bindValue(2, QDateTime::currentMSecsSinceEpoch());
-        saveQuery.bindValue(3, deviceId);
-        saveQuery.bindValue(4, regAddr);
+        saveQuery.bindValue(2, reg.timeMs);
+        saveQuery.bindValue(3, reg.deviceId);
+        saveQuery.bindValue(4, reg.regAddr);
         if (!saveQuery.exec()) {
-            // The uplink is kept whole or not at all: the registers already written are rolled back.
-            CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [2]").arg(origin));
-            CLogFile::addLog(QStringLiteral("    Query [%1]").arg(saveQuery.lastQuery()));
-            CLogFile::addLog(QStringLiteral("    Set: deviceId[%1], regAddr[%2]").arg(deviceId).arg(regAddr));
+            // The transaction is rolled back: the uplink is written whole or not at all.
+            *_error = QStringLiteral("%1 (deviceId[%2], regAddr[%3])")
+                          .arg(sqliteText(saveQuery.lastError()))
+                          .arg(reg.deviceId)
+                          .arg(reg.regAddr);
+            *_code = saveQuery.lastError().nativeErrorCode();
             return false;
         }
     }
-    if (!transaction.commit(origin))
+    if (!transaction.commit(origin)) {
+        *_error = transaction.errorText();
+        *_code = transaction.errorCode();
         return false;
-    // Only registers that have a row take a value, as in the table.
-    const uint16_t port = image.devicePort(deviceId);
-    for (const SRegisterValue &reg : _data.registers) {
-        const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
-        if (image.param(deviceId, regAddr))
-            image.setWord(port, regAddr, registerWord(reg.value));
     }
     return true;
+}
+
+bool CDataBaseHandler::noteSaveResult(bool _saved, const QString &_error)
+{
+    const QString origin = QStringLiteral("[CDataBaseHandler::saveRegisterData]");
+    if (_saved) {
+        if (!savingFails)
+            return false;
+        CLogFile::addLog(QStringLiteral("INFO: %1 Saving works again: the values of %2 unsaved uplinks are in \"%3\" now")
+                             .arg(origin)
+                             .arg(failedUplinks)
+                             .arg(fileName));
+        savingFails = false;
+        failedUplinks = 0;
+        return true;
+    }
+    ++failedUplinks;
+    const qint64 now = clock->nowMs();
+    if (!savingFails) {
+        savingFails = true;
+        failedSinceReport = 0;
+        lastReportMs = now;
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Saving to \"%2\" fails: %3. Modbus serves the newest values from "
+                                        "memory until saving works again")
+                             .arg(origin, fileName, _error));
+        return true;
+    }
+    ++failedSinceReport;
+    if (now - lastReportMs >= SAVE_FAILURE_REPORT_MS) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Saving still fails: %2 more uplinks not saved since the last report, "
+                                        "%3 registers wait in memory. Error_text[%4]")
+                             .arg(origin)
+                             .arg(failedSinceReport)
+                             .arg(unsaved.size())
+                             .arg(_error));
+        failedSinceReport = 0;
+        lastReportMs = now;
+    }
+    return false;
 }
 
 SRegisterParam CDataBaseHandler::getRegisterParam(const QString &_devEui, const uint32_t &_regAddr)
@@ -503,6 +704,7 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
 {
     QMutexLocker locker(&mutex);
     const QString origin = QStringLiteral("[CDataBaseHandler::deleteDevice]");
+    const uint16_t port = image.devicePort(_deviceId);
     CSqlTransaction transaction(db);
     if (!transaction.begin(origin))
         return false;
@@ -521,5 +723,15 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
         return false;
     if (!image.removeDevice(db, _deviceId))
         CLogFile::addLog(QStringLiteral("ERROR: %1 Register values of port are not reloaded").arg(origin));
+    // The port's words came back from the file: the values it has not taken yet still count.
+    for (auto it = unsaved.begin(); it != unsaved.end();) {
+        if (it->deviceId == _deviceId) {
+            it = unsaved.erase(it);
+            continue;
+        }
+        if (image.devicePort(it->deviceId) == port)
+            image.setWord(port, it->regAddr, registerWord(it->value));
+        ++it;
+    }
     return true;
 }

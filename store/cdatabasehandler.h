@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMap>
 #include <QMutex>
 #include <QObject>
@@ -7,6 +8,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include "app/cclock.h"
 #include "store/cregisterimage.h"
 #include "store/storerecords.h"
 
@@ -18,6 +20,11 @@ class CDataBaseHandler : public QObject
 
 public:
     static constexpr int DEFAULT_BUSY_TIMEOUT_MS = 5000;
+    // While saving fails, how often the log is told again.
+    static constexpr qint64 SAVE_FAILURE_REPORT_MS = 60000;
+    // The write-ahead log shrinks back to this after a checkpoint, so it never keeps
+    // the space of a burst of writes on a disk that is almost full.
+    static constexpr int JOURNAL_SIZE_LIMIT_BYTES = 1024 * 1024;
 
     // The process-wide store on "server.db" in the working directory. None when the
     // database could not be opened; the next call tries again.
@@ -25,7 +32,9 @@ public:
 
     // A store on _fileName; nothing is opened before open(). Each object has a
     // connection of its own, so a test can build as many as it likes.
-    explicit CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs = DEFAULT_BUSY_TIMEOUT_MS);
+    // _clock paces the reports of a failing save.
+    explicit CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs = DEFAULT_BUSY_TIMEOUT_MS,
+                              CClock *_clock = CClock::system());
     ~CDataBaseHandler() override;
 
     // Opens or creates the tables and loads the register image; false with the
@@ -38,7 +47,9 @@ public:
     bool registerNewDevices(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices);
     // Reads the tables again after another process changed them; false when they cannot be read.
     bool reload();
-    // Writes the registers of one uplink, all or nothing.
+    // Writes the registers of one uplink, all or nothing, together with those earlier
+    // uplinks could not write. Modbus serves the new values even when the write fails
+    // (false): they stay in memory, unsaved, until a later save takes them along.
     bool saveRegisterData(const SDeviceRegData &_data);
     SRegisterParam getRegisterParam(const QString &_devEui, const uint32_t &_regAddr);
     // One entry per address of the range, 0 where nothing is stored. Answered from
@@ -54,28 +65,60 @@ public:
     // Value text of a register as the 16-bit word a Modbus client reads.
     static uint16_t registerWord(const QString &_value);
 
+signals:
+    // Saving uplinks stopped working (with SQLite's reason) or works again. Emitted on the
+    // thread that saved, with the store unlocked.
+    void savingStatusChanged(bool _saving, QString _reason);
+
 private:
+    // A register value decoded but not yet in the file.
+    struct SUnsavedRegister
+    {
+        uint32_t deviceId;
+        qint64 regAddr;
+        QString value;
+        QString fullValue;
+        qint64 timeMs;
+    };
+
     bool openTables();
     // The inserts of one device inside the caller's transaction; the rows to add to the image on commit.
     bool insertDevice(const DB::SDeviceRegMapDescription &_info, uint16_t _port,
                       QList<QPair<qint64, SRegisterParam>> *_rows, uint32_t *_deviceId);
     void addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDescription &_info, uint16_t _port,
                     const QList<QPair<qint64, SRegisterParam>> &_rows);
+    bool checkWritable();
+    // Both log why they refuse the file. The schema check lets through an empty file,
+    // and our tables (one may be missing) with exactly our columns.
+    bool checkIntact();
+    bool checkSchema();
     void useWriteAheadLog();
     bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
-    void createIndex(const QString &_name, const QString &_first, const QString &_second);
+    bool createIndex(const QString &_name, const QString &_first, const QString &_second);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
     bool prepareSaveQuery();
+    // Writes every unsaved register in one transaction; false with SQLite's text and code.
+    bool writeUnsaved(QString *_error, QString *_code);
+    // Logs the first failure, then a count once a report interval, then the recovery;
+    // true when the status changed.
+    bool noteSaveResult(bool _saved, const QString &_error);
 
     QString fileName;
     int busyTimeoutMs;
+    CClock *clock;
     QString connectionName;
     QSqlDatabase db;
     QMutex mutex;
     CRegisterImage image;
     // Prepared once: every uplink runs it for each of its registers.
     QSqlQuery saveQuery;
+    // The newest value of each register whose save failed; one entry a register at most.
+    QHash<QPair<uint32_t, qint64>, SUnsavedRegister> unsaved;
+    bool savingFails = false;
+    int failedUplinks = 0;
+    int failedSinceReport = 0;
+    qint64 lastReportMs = 0;
 
     static CDataBaseHandler *instance;
 };

@@ -1,5 +1,6 @@
 #include "store/cregisterimage.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -14,6 +15,13 @@ const qint64 LAST_ADDRESS = 0xFFFF;
 
 bool isModbusAddress(qint64 _regAddr) { return _regAddr >= 0 && _regAddr <= LAST_ADDRESS; }
 
+bool failed(const QSqlQuery &_query, QString *_error)
+{
+    const QSqlError error = _query.lastError();
+    *_error = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return false;
+}
+
 } // namespace
 
 quint64 CRegisterImage::registerKey(uint32_t _deviceId, qint64 _regAddr)
@@ -21,7 +29,7 @@ quint64 CRegisterImage::registerKey(uint32_t _deviceId, qint64 _regAddr)
     return (quint64(_deviceId) << 32) ^ quint64(quint32(_regAddr));
 }
 
-bool CRegisterImage::load(const QSqlDatabase &_db)
+bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
 {
     deviceIds.clear();
     ports.clear();
@@ -33,9 +41,12 @@ bool CRegisterImage::load(const QSqlDatabase &_db)
     if (!devices.exec(QStringLiteral("SELECT %1, %2, %3 FROM %4;")
                           .arg(devicesColumns.at(DEV_COL_DEVICE), devicesColumns.at(DEV_COL_DEV_EUI), devicesColumns.at(DEV_COL_PORT),
                                DB_TABLE_DEVICES)))
-        return false;
+        return failed(devices, _error);
     while (devices.next())
         addDevice(devices.value(0).toUInt(), devices.value(1).toString(), uint16_t(devices.value(2).toUInt()));
+    // A read that stops at a damaged page ends the loop like the last row does.
+    if (devices.lastError().isValid())
+        return failed(devices, _error);
 
     // device, port, reg_addr, start_value, grating_period, value, unit
     QSqlQuery rows(_db);
@@ -44,7 +55,7 @@ bool CRegisterImage::load(const QSqlDatabase &_db)
                        .arg(devDataColumns.at(REG_COL_DEVICE), devDataColumns.at(REG_COL_PORT), devDataColumns.at(REG_COL_REG_ADDR),
                             devDataColumns.at(REG_COL_START_VALUE), devDataColumns.at(REG_COL_GRATING_PERIOD),
                             devDataColumns.at(REG_COL_VALUE), devDataColumns.at(REG_COL_UNIT), DB_TABLE_DEV_DATA)))
-        return false;
+        return failed(rows, _error);
     while (rows.next()) {
         const qint64 regAddr = rows.value(2).toLongLong();
         addRegister(rows.value(0).toUInt(), regAddr,
@@ -52,6 +63,8 @@ bool CRegisterImage::load(const QSqlDatabase &_db)
                                    rows.value(6).toString()});
         setWord(uint16_t(rows.value(1).toUInt()), regAddr, registerWord(rows.value(5).toString()));
     }
+    if (rows.lastError().isValid())
+        return failed(rows, _error);
     return true;
 }
 
@@ -68,7 +81,7 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
     wordsByPort.remove(uint16_t(_port));
     while (rows.next())
         setWord(uint16_t(_port), rows.value(0).toLongLong(), registerWord(rows.value(1).toString()));
-    return true;
+    return !rows.lastError().isValid();
 }
 
 bool CRegisterImage::findDevice(const QString &_devEui, uint32_t *_deviceId) const

@@ -15,8 +15,9 @@
 class CRegisterImage
 {
 public:
-    // Replaces the image with the tables' current content; false if a query failed.
-    bool load(const QSqlDatabase &_db);
+    // Replaces the image with the tables' current content; false with SQLite's reason
+    // in *_error if a query failed, also halfway through its rows.
+    bool load(const QSqlDatabase &_db, QString *_error);
 
     // The id of the device with that DevEUI (any case); false when there is none.
     bool findDevice(const QString &_devEui, uint32_t *_deviceId) const;

@@ -5,8 +5,9 @@
 
 #include "app/clogfile.h"
 
-CSqlTransaction::CSqlTransaction(const QSqlDatabase &_db)
+CSqlTransaction::CSqlTransaction(const QSqlDatabase &_db, bool _quiet)
     : db(_db)
+    , quiet(_quiet)
 {
 }
 
@@ -35,7 +36,10 @@ bool CSqlTransaction::run(const QString &_statement, const QString &_origin)
     QSqlQuery query(db);
     if (query.exec(_statement))
         return true;
-    CLogFile::addLog(QStringLiteral("ERROR: %1 Transaction failed [%2] Error_text[%3]")
-                         .arg(_origin, _statement, query.lastError().text()));
+    lastErrorText = query.lastError().databaseText();
+    lastErrorCode = query.lastError().nativeErrorCode();
+    if (!quiet)
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Transaction failed [%2] Error_text[%3]")
+                             .arg(_origin, _statement, query.lastError().text()));
     return false;
 }

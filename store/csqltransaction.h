@@ -9,7 +9,8 @@
 class CSqlTransaction
 {
 public:
-    explicit CSqlTransaction(const QSqlDatabase &_db);
+    // A quiet transaction logs nothing: its caller reports errorText() its own way.
+    explicit CSqlTransaction(const QSqlDatabase &_db, bool _quiet = false);
     ~CSqlTransaction();
     CSqlTransaction(const CSqlTransaction &) = delete;
     CSqlTransaction &operator=(const CSqlTransaction &) = delete;
@@ -17,10 +18,16 @@ public:
     // Both write their failure to the log, naming _origin ("[CDataBaseHandler::...]").
     bool begin(const QString &_origin);
     bool commit(const QString &_origin);
+    // SQLite's text and code of the last failure.
+    QString errorText() const { return lastErrorText; }
+    QString errorCode() const { return lastErrorCode; }
 
 private:
     bool run(const QString &_statement, const QString &_origin);
 
     QSqlDatabase db;
+    bool quiet;
     bool open = false;
+    QString lastErrorText;
+    QString lastErrorCode;
 };

@@ -315,7 +315,8 @@ private slots:
         QVERIFY(store->updateRegInfo(SDeviceRegUpdate{idOf("F1"), 1504, {update}}));
         // What a restarted gateway would read back from the file.
         CRegisterImage reloaded;
-        QVERIFY(reloaded.load(peer()));
+        QString error;
+        QVERIFY2(reloaded.load(peer(), &error), qPrintable(error));
         QCOMPARE(reloaded.words(1504, 10, 4), store->getRegisterData(1504, 10, 4));
         const SRegisterParam *param = reloaded.param(idOf("F1"), 12);
         QVERIFY(param);
@@ -387,10 +388,17 @@ private slots:
                          "BEGIN SELECT RAISE(ABORT, 'refused'); END;"));
         QScopedPointer<QSignalSpy> spy(newLogSpy());
         QVERIFY(!store->saveRegisterData(uplink("K1", 10, {value("0001", 0, "00010002"), value("0002", 1)})));
-        QVERIFY(logged(*spy, "ERROR: [CDataBaseHandler::saveRegisterData] Invalid SQL request [2]"));
-        QVERIFY(logged(*spy, "    Set: deviceId[" + QString::number(idOf("K1")) + "], regAddr[11]"));
+        QCOMPARE(spy->size(), 1);
+        QVERIFY2(spy->first().at(0).toString().contains(
+                     "ERROR: [CDataBaseHandler::saveRegisterData] Saving to \"server.db\" fails: refused (deviceId["
+                     + QString::number(idOf("K1")) + "], regAddr[11])"),
+                 qPrintable(spy->first().at(0).toString()));
         QCOMPARE(peerCount("SELECT COUNT(*) FROM dev_data WHERE value IS NOT NULL;"), 0);
-        QCOMPARE(store->getRegisterData(502, 10, 2), (QMap<uint16_t, uint16_t>{{10, 0}, {11, 0}}));
+        // Served from memory until a save succeeds.
+        QCOMPARE(store->getRegisterData(502, 10, 2), (QMap<uint16_t, uint16_t>{{10, 1}, {11, 2}}));
+        QVERIFY(peerExec("DROP TRIGGER refuse_update;"));
+        QVERIFY(store->saveRegisterData(uplink("K1", 10, {value("0003", 0, "00030002")})));
+        QCOMPARE(peerColumn("SELECT value FROM dev_data ORDER BY reg_addr;"), (QVariantList{"0003", "0002"}));
     }
 
     void registerParameters()

@@ -1,8 +1,18 @@
 #include "ui/cusernotice.h"
 
+#include <QDebug>
+#include <QGuiApplication>
+
 #include "app/constants.h"
 
 namespace {
+
+// On these platforms no one sees a window: a modal box would wait for ever.
+bool nobodyToAsk()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
 
 CUserNotice::ConfirmHandler &confirmHandler()
 {
@@ -31,6 +41,10 @@ void CUserNotice::notify(QWidget *_parent, QMessageBox::Icon _icon, const QStrin
 {
     if (noticeHandler()) {
         noticeHandler()(_parent, _icon, _text, _informativeText);
+        return;
+    }
+    if (nobodyToAsk()) {
+        qWarning().noquote() << _text << _informativeText;
         return;
     }
     QMessageBox box(_icon, APPLICATION_NAME, _text, QMessageBox::Ok, _parent);

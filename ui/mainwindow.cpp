@@ -105,6 +105,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , clientIdEdit(new QLineEdit(this))
     , topicEdit(new QLineEdit(this))
     , connectionStateLabel(new QLabel(tr("Connection state..."), this))
+    , storeStatusLabel(new QLabel(this))
 {
     setWindowTitle(QStringLiteral("%1").arg(APPLICATION_NAME));
     setObjectName(QStringLiteral("MainWindow"));
@@ -160,6 +161,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     connect(gateway, &CGateway::newDataForDevice, this, &MainWindow::newDataForDeviceSlot, Qt::QueuedConnection);
     // Devices added or removed elsewhere (a reload) show up too.
     connect(gateway, &CGateway::devicesChanged, this, [this] { refreshDevicesSlot(QString()); }, Qt::QueuedConnection);
+    connect(gateway, &CGateway::storeStatusChanged, this, &MainWindow::storeStatusSlot, Qt::QueuedConnection);
 
     readSettings();
     // What was saved was confirmed when it was saved: connecting with it changes nothing.
@@ -260,6 +262,10 @@ QLayout *MainWindow::buildDeviceColumn()
     auto *layout = new QVBoxLayout();
     layout->setContentsMargins(5, 5, 5, 5);
     layout->setSpacing(5);
+    storeStatusLabel->setObjectName(QStringLiteral("storeStatusLab"));
+    storeStatusLabel->setWordWrap(true);
+    storeStatusLabel->hide();
+    layout->addWidget(storeStatusLabel);
     layout->addWidget(searchEdit);
     deviceView->setModel(deviceModel);
     deviceView->setItemDelegate(new CDeviceDelegat(gateway, deviceView));
@@ -516,6 +522,13 @@ void MainWindow::connectToMqtt()
     settings.clientId = clientIdEdit->text().trimmed();
     settings.topic = topicEdit->text().trimmed();
     gateway->connectToMqtt(settings, true);
+}
+
+void MainWindow::storeStatusSlot(bool _saving, QString _reason)
+{
+    storeStatusLabel->setText(tr("Values are not saved: %1. Modbus clients still read the newest values.")
+                                  .arg(_reason));
+    storeStatusLabel->setVisible(!_saving);
 }
 
 void MainWindow::changeServerStatusSlot(COMM::EServerStatus _status)

@@ -54,6 +54,7 @@ private slots:
     void deleteItemSlot();
     void connectButtonSlot();
     void changeServerStatusSlot(COMM::EServerStatus _status);
+    void storeStatusSlot(bool _saving, QString _reason);
 
 public slots:
     void refreshDevicesSlot(QString _search = QString());
@@ -114,4 +115,6 @@ private:
     QLineEdit *clientIdEdit;
     QLineEdit *topicEdit;
     QLabel *connectionStateLabel;
+    // Shown only while decoded values cannot be saved.
+    QLabel *storeStatusLabel;
 };
