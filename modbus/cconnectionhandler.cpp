@@ -97,45 +97,42 @@ void CConnectionHandler::idleTimeoutSlot()
 
 void CConnectionHandler::answerRequests()
 {
-    const auto answer = [this](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {
-        const QByteArray bytes = answerFrame(_mbap, _header);
-        if (write(bytes) != bytes.size())
+    const auto answerOne = [this](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {
+        answerFrame(_mbap, _header);
+        if (write(answer) != answer.size())
             clientLog.addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
                                  .arg(errorString()));
     };
     const auto ready = [this] { return bytesToWrite() <= limits.maxUnsentBytes; };
     CRequestAssembler::EVerdict verdict = CRequestAssembler::EVerdict::KEEP_OPEN;
     if (holding)
-        verdict = requests.feed(QByteArray(), answer, ready);
+        verdict = requests.feed(QByteArray(), answerOne, ready);
     if (verdict == CRequestAssembler::EVerdict::KEEP_OPEN)
-        verdict = requests.feed(readAll(), answer, ready);
+        verdict = requests.feed(readAll(), answerOne, ready);
     holding = verdict == CRequestAssembler::EVerdict::HOLD;
     if (verdict == CRequestAssembler::EVerdict::CLOSE)
         disconnectFromHost();
 }
 
-QByteArray CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)
+void CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)
 {
     const MODBUS::EException exception = MODBUS::checkRequest(_header);
-    if (exception != MODBUS::NO_EXCEPTION)
-        return MODBUS::exceptionAnswer(_mbap, _header, exception);
-
-    if (!store)
-        return MODBUS::exceptionAnswer(_mbap, _header, MODBUS::SERVER_DEVICE_FAILURE);
-    const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, _header.startAddress, _header.quantity);
+    if (exception != MODBUS::NO_EXCEPTION) {
+        answer = MODBUS::exceptionAnswer(_mbap, _header, exception);
+        return;
+    }
+    if (!store) {
+        answer = MODBUS::exceptionAnswer(_mbap, _header, MODBUS::SERVER_DEVICE_FAILURE);
+        return;
+    }
+    store->readRegisters(port, _header.startAddress, _header.quantity, words);
     qCDebug(modbusRequests).noquote() << QStringLiteral("[CConnectionHandler] Request [%1] registers beginning from [%2]")
                               .arg(_header.quantity)
                               .arg(_header.startAddress);
-    return getAnswerDataSlot(_mbap, _header, data);
+    MODBUS::writeReadAnswer(answer, _mbap, _header, words, _header.quantity);
 }
 
 void CConnectionHandler::disconnectedSlot()
 {
     deleteLater();
-}
-
-QByteArray CConnectionHandler::getAnswerDataSlot(SModbusMBAP _mbap, SModbusTcpPacketHeader _header,
-                                                 QMap<uint16_t, uint16_t> _data)
-{
-    return MODBUS::readAnswer(_mbap, _header, _data);
 }

@@ -36,15 +36,14 @@ public:
 protected slots:
     void readyReadSlot();
     void disconnectedSlot();
-    QByteArray getAnswerDataSlot(SModbusMBAP _mbap, SModbusTcpPacketHeader _header, QMap<uint16_t, uint16_t> _data);
 
 private:
     // Answers the frames held back first, then what the peer sent since.
     void answerRequests();
     void bytesWrittenSlot();
     void idleTimeoutSlot();
-    // The answer to one complete request frame.
-    QByteArray answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header);
+    // The answer to one complete request frame, in `answer`.
+    void answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header);
 
     uint16_t port;
     CDataBaseHandler *store;
@@ -58,4 +57,7 @@ private:
     CRequestAssembler requests;
     // Complete frames wait in `requests` until the unsent answers drain.
     bool holding = false;
+    // Reused for every poll: answering allocates nothing.
+    uint16_t words[MODBUS::MAX_READ_QUANTITY] = {};
+    QByteArray answer;
 };

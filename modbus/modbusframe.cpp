@@ -1,5 +1,7 @@
 #include "modbus/modbusframe.h"
 
+#include <QtEndian>
+
 namespace {
 
 uint16_t word(const QByteArray &_bytes, int _offset)
@@ -79,6 +81,24 @@ QByteArray readAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_h
     for (auto it = _data.cbegin(); it != _data.cend(); ++it)
         appendWord(bytes, it.value());
     return bytes;
+}
+
+void writeReadAnswer(QByteArray &_out, const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,
+                     const uint16_t *_words, int _count)
+{
+    const int dataBytes = 2 * _count;
+    const uint16_t length = uint16_t(dataBytes + 3);
+    const int headBytes = MBAP_FIELDS_SIZE + 3;
+    _out.resize(headBytes + dataBytes);
+    uchar *bytes = reinterpret_cast<uchar *>(_out.data());
+    qToBigEndian<quint16>(_mbap.transactionId, bytes);
+    qToBigEndian<quint16>(_mbap.protocolId, bytes + 2);
+    qToBigEndian<quint16>(length, bytes + 4);
+    bytes[6] = _header.unitId;
+    bytes[7] = _header.functionCode;
+    bytes[8] = uchar(dataBytes);
+    for (int i = 0; i < _count; ++i)
+        qToBigEndian<quint16>(_words[i], bytes + headBytes + 2 * i);
 }
 
 QByteArray exceptionAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, EException _code)

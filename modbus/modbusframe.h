@@ -67,6 +67,10 @@ EException checkRequest(const SModbusTcpPacketHeader &_header);
 // Normal answer carrying every register of _data in ascending address order.
 QByteArray readAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,
                       const QMap<uint16_t, uint16_t> &_data);
+// The same answer written into _out (its old content replaced, its capacity kept), from
+// _count words in address order: what the connection sends per poll, without allocating.
+void writeReadAnswer(QByteArray &_out, const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,
+                     const uint16_t *_words, int _count);
 // Nine-byte exception answer.
 QByteArray exceptionAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, EException _code);
 

@@ -151,6 +151,7 @@ bool CDataBaseHandler::openTables()
         return false;
     useWriteAheadLog();
     QString loadError;
+    QMutexLocker imageLocker(&imageMutex);
     if (!image.load(db, &loadError)) {
         logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
@@ -362,6 +363,7 @@ bool CDataBaseHandler::registerNewDevices(const QList<QPair<DB::SDeviceRegMapDes
 void CDataBaseHandler::addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDescription &_info, uint16_t _port,
                                   const QList<QPair<qint64, SRegisterParam>> &_rows)
 {
+    QMutexLocker imageLocker(&imageMutex);
     image.addDevice(_deviceId, _info.devEui, _port);
     for (const auto &row : _rows) {
         image.addRegister(_deviceId, row.first, row.second);
@@ -373,6 +375,7 @@ bool CDataBaseHandler::reload()
 {
     QMutexLocker locker(&mutex);
     QString error;
+    QMutexLocker imageLocker(&imageMutex);
     if (image.load(db, &error))
         return true;
     logBoth(QStringLiteral("ERROR: [CDataBaseHandler::reload] Data base \"%1\" is not readable! Error_text[%2]")
@@ -504,6 +507,7 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
         const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
         if (!image.param(deviceId, regAddr))
             continue;
+        QMutexLocker imageLocker(&imageMutex);
         image.setWord(port, regAddr, registerWord(reg.value));
         unsaved.insert({deviceId, regAddr}, SUnsavedRegister{deviceId, regAddr, textOrEmpty(reg.value), reg.fullValue, timeMs});
     }
@@ -601,7 +605,7 @@ bool CDataBaseHandler::noteSaveResult(bool _saved, const QString &_error)
 
 SRegisterParam CDataBaseHandler::getRegisterParam(const QString &_devEui, const uint32_t &_regAddr)
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker locker(&imageMutex);
     uint32_t deviceId = 0;
     const SRegisterParam *found = image.findDevice(_devEui, &deviceId) ? image.param(deviceId, _regAddr) : nullptr;
     if (!found) {
@@ -619,8 +623,14 @@ QMap<uint16_t, uint16_t> CDataBaseHandler::getRegisterData(const int32_t &_port,
 {
     if (_count <= 0)
         return QMap<uint16_t, uint16_t>();
-    QMutexLocker locker(&mutex);
+    QMutexLocker locker(&imageMutex);
     return image.words(uint16_t(_port), _startAddr, _count);
+}
+
+void CDataBaseHandler::readRegisters(uint16_t _port, int _first, int _count, uint16_t *_words)
+{
+    QMutexLocker locker(&imageMutex);
+    image.copyWords(_port, _first, _count, _words);
 }
 
 uint16_t CDataBaseHandler::registerWord(const QString &_value)
@@ -696,7 +706,10 @@ bool CDataBaseHandler::updateRegInfo(const SDeviceRegUpdate &_update)
     if (!transaction.commit(origin))
         return false;
     for (const SRegisterUpdate &reg : _update.registers)
+    {
+        QMutexLocker imageLocker(&imageMutex);
         image.setParam(_update.deviceId, reg.regAddr, reg.startValue, reg.gratingPeriod, textOrEmpty(reg.unit));
+    }
     return true;
 }
 
@@ -721,6 +734,7 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
     }
     if (!transaction.commit(origin))
         return false;
+    QMutexLocker imageLocker(&imageMutex);
     if (!image.removeDevice(db, _deviceId))
         CLogFile::addLog(QStringLiteral("ERROR: %1 Register values of port are not reloaded").arg(origin));
     // The port's words came back from the file: the values it has not taken yet still count.

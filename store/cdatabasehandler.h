@@ -55,6 +55,8 @@ public:
     // One entry per address of the range, 0 where nothing is stored. Answered from
     // memory: a poll never waits for the disk or for another process's lock.
     QMap<uint16_t, uint16_t> getRegisterData(const int32_t &_port, const int32_t &_startAddr, const int32_t &_count);
+    // The same into _words[0.._count), for a range within 0-65535: what a Modbus poll reads.
+    void readRegisters(uint16_t _port, int _first, int _count, uint16_t *_words);
     QSqlQuery getDevices(const QString &_search);
     QSqlQuery getRegisters(const uint32_t &_deviceId);
     QStringList getRegisteredDevices();
@@ -109,7 +111,10 @@ private:
     CClock *clock;
     QString connectionName;
     QSqlDatabase db;
+    // Held for every use of the database; the image is changed only under imageMutex as well,
+    // so a poll, which takes imageMutex alone, never waits for the disk.
     QMutex mutex;
+    QMutex imageMutex;
     CRegisterImage image;
     // Prepared once: every uplink runs it for each of its registers.
     QSqlQuery saveQuery;

@@ -4,6 +4,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
+
 #include "app/constants.h"
 #include "app/globaltables.h"
 #include "store/registerword.h"
@@ -118,6 +120,16 @@ QMap<uint16_t, uint16_t> CRegisterImage::words(uint16_t _port, int32_t _first, i
             result.insert(uint16_t(addr), word);
     }
     return result;
+}
+
+void CRegisterImage::copyWords(uint16_t _port, int _first, int _count, uint16_t *_out) const
+{
+    const auto portWords = wordsByPort.constFind(_port);
+    const int stored = portWords == wordsByPort.constEnd() ? 0 : portWords->size();
+    const int available = qBound(0, stored - _first, _count);
+    if (available > 0)
+        std::copy_n(portWords->constData() + _first, available, _out);
+    std::fill(_out + available, _out + _count, uint16_t(0));
 }
 
 void CRegisterImage::addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port)

@@ -26,6 +26,8 @@ public:
     const SRegisterParam *param(uint32_t _deviceId, qint64 _regAddr) const;
     // The word at each address of the range, 0 where nothing is stored.
     QMap<uint16_t, uint16_t> words(uint16_t _port, int32_t _first, int32_t _count) const;
+    // The same into _out[0.._count), for a range within 0-65535: a copy of contiguous words.
+    void copyWords(uint16_t _port, int _first, int _count, uint16_t *_out) const;
 
     void addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port);
     void addRegister(uint32_t _deviceId, qint64 _regAddr, const SRegisterParam &_param);
