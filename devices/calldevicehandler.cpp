@@ -3,8 +3,10 @@
 #include <QDebug>
 #include <QDir>
 #include <QMutexLocker>
+#include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/clogfile.h"
 #include "app/constants.h"
@@ -24,18 +26,43 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
     , store(_store)
     , templateDir(_templateDir)
     , portRetryTimer(_clock)
+    , batchTimer(_clock)
     , modbusConnections(_limits, [_clock] { return _clock->nowMs(); })
 {
     // Queued connections from the window and the dialogs carry these.
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
     qRegisterMetaType<uint16_t>("uint16_t");
     connect(&portRetryTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::retryClosedPorts);
+    connect(&batchTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::flushUplinks);
     loadTemplates();
 }
 
 CAllDeviceHandler::~CAllDeviceHandler()
 {
+    flushUplinks();
     qDeleteAll(ports);
+}
+
+void CAllDeviceHandler::setBatching(int _windowMs, int _maxUplinks)
+{
+    batchWindowMs = _windowMs;
+    batchMaxUplinks = qMax(1, _maxUplinks);
+}
+
+void CAllDeviceHandler::flushUplinks()
+{
+    batchTimer.stop();
+    if (pendingUplinks.isEmpty() || !store)
+        return;
+    const QList<SDeviceRegData> batch = std::exchange(pendingUplinks, {});
+    store->saveRegisterBatch(batch);
+    QSet<QString> announced;
+    for (const SDeviceRegData &data : batch) {
+        if (!announced.contains(data.devEui)) {
+            announced.insert(data.devEui);
+            emit newDataForDevice(data.devEui);
+        }
+    }
 }
 
 void CAllDeviceHandler::loadTemplates()
@@ -332,6 +359,15 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
         CLogFile::addLog(line);
     if (!decoded.accepted)
         return;
-    store->saveRegisterData(decoded.data);
-    emit newDataForDevice(_devData.devEui);
+    if (batchWindowMs <= 0) {
+        store->saveRegisterData(decoded.data);
+        emit newDataForDevice(_devData.devEui);
+        return;
+    }
+    // One commit costs about as much as a hundred rows: uplinks arriving together share one.
+    pendingUplinks.append(decoded.data);
+    if (pendingUplinks.size() >= batchMaxUplinks)
+        flushUplinks();
+    else if (!batchTimer.isActive())
+        batchTimer.start(batchWindowMs);
 }

@@ -33,6 +33,12 @@ public:
     CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock = CClock::system(),
                       const SModbusLimits &_limits = SModbusLimits(), QObject *parent = nullptr);
 
+    // Uplinks arriving within _windowMs of each other, up to _maxUplinks, are committed in one
+    // transaction; 0 commits each on its own (the default).
+    void setBatching(int _windowMs, int _maxUplinks);
+    // Commits the uplinks that wait for their batch.
+    void flushUplinks();
+
     // Where the Modbus servers listen (every interface by default). With _serve false devices are
     // only recorded, no port is opened: for tools that edit the device list of a running gateway.
     void setServing(const QHostAddress &_address, bool _serve);
@@ -97,6 +103,10 @@ protected:
     CDataBaseHandler *store;
     QString templateDir;
     CClockTimer portRetryTimer;
+    CClockTimer batchTimer;
+    int batchWindowMs = 0;
+    int batchMaxUplinks = 1;
+    QList<SDeviceRegData> pendingUplinks;
     // The client connections of all ports, under one cap; outlives every server.
     CModbusConnections modbusConnections;
     QHostAddress bindAddress = QHostAddress::Any;

@@ -7,6 +7,7 @@
 
 #include "app/constants.h"
 #include "app/globaltables.h"
+#include "store/registerword.h"
 
 namespace {
 
@@ -80,7 +81,8 @@ void addRegisters(SDecodedUplink &_result, const SValueText &_value, qint32 _bas
     for (int k = 0; k < _value.parts.size(); ++k) {
         if (!_value.parts.at(k).isEmpty())
             _result.data.registers.append(
-                SRegisterValue { _value.parts.at(k), k == 0 ? _value.full : QString(), _base + k });
+                SRegisterValue { _value.parts.at(k), k == 0 ? _value.full : QString(), _base + k,
+                                 registerWord(_value.parts.at(k)) });
     }
 }
 

@@ -106,6 +106,7 @@ bool CGateway::start(QString *_error)
     registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock,
                                                    config.modbusLimits);
     registry->setServing(config.modbusBind, config.serveDevices);
+    registry->setBatching(config.uplinkBatchMs, config.uplinkBatchMax);
     connect(&server, &CServerHandler::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
             Qt::QueuedConnection);
     connect(&mqtt, &CMqttLink::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
@@ -129,6 +130,12 @@ QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() c
         devices.append({ device, static_cast<uint16_t>(rows.value(DEV_COL_PORT).toUInt()) });
     }
     return devices;
+}
+
+void CGateway::flushUplinks()
+{
+    if (registry)
+        registry->flushUplinks();
 }
 
 bool CGateway::reload()

@@ -38,6 +38,10 @@ struct SGatewayConfig
     QHostAddress modbusBind = QHostAddress::Any;
     // False for tools that change the device list while a gateway may be serving it.
     bool serveDevices = true;
+    // Uplinks arriving within this many ms share one commit, up to uplinkBatchMax of them; 0 commits
+    // each alone. A crash loses at most the open batch.
+    int uplinkBatchMs = 20;
+    int uplinkBatchMax = 1000;
     // Where uplinks come from: the WebSocket server (the log-in of the settings' [server] group)
     // or a ChirpStack / The Things Stack broker (the [mqtt] group).
     EServerKind serverKind = EServerKind::eWebSocket;
@@ -95,6 +99,8 @@ public:
     // store cannot be used.
     bool start(QString *_error);
 
+    // Commits the uplinks waiting for their batch, as before a stop.
+    void flushUplinks();
     // Reads the templates and the stored devices again (another process may have changed them):
     // new ports open, freed ports close, connections on unchanged ports stay up. False when
     // the store cannot be read.

@@ -53,7 +53,8 @@ int CHeadlessService::run()
                          }()));
     gateway.connectToSavedServer();
     const int code = QCoreApplication::exec();
-    // Every uplink taken from the loop so far has been stored: the loop runs one at a time.
+    // Every uplink taken from the loop so far is decoded; those waiting for their batch are committed now.
+    gateway.flushUplinks();
     CLogFile::addLog(QStringLiteral("INFO: [CHeadlessService] stopped"));
     return code;
 }

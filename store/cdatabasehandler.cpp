@@ -484,36 +484,56 @@ bool CDataBaseHandler::insertDevice(const DB::SDeviceRegMapDescription &_info, u
 
 bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
 {
+    return saveRegisterBatch({ _data });
+}
+
+bool CDataBaseHandler::saveRegisterBatch(const QList<SDeviceRegData> &_batch)
+{
     QMutexLocker locker(&mutex);
     const QString origin = QStringLiteral("[CDataBaseHandler::saveRegisterData]");
-    if (_data.registers.isEmpty()) {
-        CLogFile::addLog(QStringLiteral("INFO: %1 Empty input data").arg(origin));
-        return false;
-    }
-    uint32_t deviceId = 0;
-    if (!image.findDevice(_data.devEui, &deviceId)) {
-        CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, _data.devEui));
-        return false;
-    }
-    if (deviceId == 0) {
-        CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [ID=0] [%2]").arg(origin, _data.devEui));
-        return false;
-    }
-    // Modbus serves the newest values whatever the disk says; under the lock a poll
-    // sees either none or all of them. Only registers that have a row take a value.
-    const uint16_t port = image.devicePort(deviceId);
+    // What the batch changes, staged with the values earlier saves could not write; the
+    // image takes them only once the transaction is over, so a poll never sees a value
+    // that could still be rolled back.
+    struct SChange
+    {
+        uint16_t port;
+        qint64 regAddr;
+        uint16_t word;
+    };
+    QList<SChange> changed;
     const qint64 timeMs = QDateTime::currentMSecsSinceEpoch();
-    for (const SRegisterValue &reg : _data.registers) {
-        const qint64 regAddr = qint64(_data.startAddr) + reg.regOffset;
-        if (!image.param(deviceId, regAddr))
+    for (const SDeviceRegData &data : _batch) {
+        if (data.registers.isEmpty()) {
+            CLogFile::addLog(QStringLiteral("INFO: %1 Empty input data").arg(origin));
             continue;
-        QMutexLocker imageLocker(&imageMutex);
-        image.setWord(port, regAddr, registerWord(reg.value));
-        unsaved.insert({deviceId, regAddr}, SUnsavedRegister{deviceId, regAddr, textOrEmpty(reg.value), reg.fullValue, timeMs});
+        }
+        uint32_t deviceId = 0;
+        if (!image.findDevice(data.devEui, &deviceId) || deviceId == 0) {
+            CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, data.devEui));
+            continue;
+        }
+        // Only registers that have a row take a value.
+        const uint16_t port = image.devicePort(deviceId);
+        for (const SRegisterValue &reg : data.registers) {
+            const qint64 regAddr = qint64(data.startAddr) + reg.regOffset;
+            if (!image.param(deviceId, regAddr))
+                continue;
+            unsaved.insert({ deviceId, regAddr }, SUnsavedRegister { deviceId, regAddr, textOrEmpty(reg.value),
+                                                                     reg.fullValue, reg.word, timeMs });
+            changed.append({ port, regAddr, reg.word });
+        }
     }
+    if (changed.isEmpty())
+        return false;
     QString error;
     QString code;
     const bool saved = writeUnsaved(&error, &code);
+    {
+        // Saved or not, Modbus serves the newest values: all of the batch at once.
+        QMutexLocker imageLocker(&imageMutex);
+        for (const SChange &reg : changed)
+            image.setWord(reg.port, reg.regAddr, reg.word);
+    }
     if (saved) {
         unsaved.clear();
     } else if ((code.toInt() & 0xff) == SQLITE_FULL_CODE) {
@@ -524,9 +544,9 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
             CLogFile::addLog(QStringLiteral("ERROR: %1 Write-ahead log is not truncated! Error_text[%2]")
                                  .arg(origin, sqliteText(checkpoint.lastError())));
     }
-    const bool changed = noteSaveResult(saved, error);
+    const bool statusChanged = noteSaveResult(saved, error);
     locker.unlock();
-    if (changed)
+    if (statusChanged)
         emit savingStatusChanged(saved, saved ? QString() : error);
     return saved;
 }
@@ -744,7 +764,7 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
             continue;
         }
         if (image.devicePort(it->deviceId) == port)
-            image.setWord(port, it->regAddr, registerWord(it->value));
+            image.setWord(port, it->regAddr, it->word);
         ++it;
     }
     return true;

@@ -51,6 +51,9 @@ public:
     // uplinks could not write. Modbus serves the new values even when the write fails
     // (false): they stay in memory, unsaved, until a later save takes them along.
     bool saveRegisterData(const SDeviceRegData &_data);
+    // The registers of several uplinks in one transaction, in order: a later uplink's value of
+    // a register wins. The image takes them all at once after the transaction.
+    bool saveRegisterBatch(const QList<SDeviceRegData> &_batch);
     SRegisterParam getRegisterParam(const QString &_devEui, const uint32_t &_regAddr);
     // One entry per address of the range, 0 where nothing is stored. Answered from
     // memory: a poll never waits for the disk or for another process's lock.
@@ -80,6 +83,7 @@ private:
         qint64 regAddr;
         QString value;
         QString fullValue;
+        uint16_t word;
         qint64 timeMs;
     };
 

@@ -25,6 +25,8 @@ struct SRegisterValue {
     QString value;
     QString fullValue;
     qint32 regOffset = 0;
+    // What a Modbus client reads: the decoder's word, carried with its text.
+    uint16_t word = 0;
 };
 
 // All registers of one decoded uplink.

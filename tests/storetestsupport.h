@@ -10,6 +10,7 @@
 #include <QVariant>
 
 #include "app/clogfile.h"
+#include "store/registerword.h"
 #include "store/storerecords.h"
 
 namespace StoreTest {
@@ -45,6 +46,8 @@ inline SRegisterValue value(const QString &text, qint32 regOffset, const QString
     v.value = text;
     v.fullValue = fullValue;
     v.regOffset = regOffset;
+    // As the decoder hands it over: the word a client reads from that text.
+    v.word = registerWord(text);
     return v;
 }
 

@@ -500,7 +500,7 @@ private slots:
         fake->send(over);
         QTRY_COMPARE(lastStatus(), COMM::eDisconnected);
         QCOMPARE(packetSpy.count(), 1);
-        QCOMPARE(fake->clients.first()->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+        QTRY_COMPARE(fake->clients.first()->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
         QVERIFY(logContains(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [1009]")));
         QVERIFY(logContains(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of "
                                            "16777216 bytes was refused")));

@@ -64,7 +64,7 @@ bool fillStore(CDataBaseHandler *store, const std::vector<uint16_t> &ports)
             reg.dataType = QStringLiteral("uinteger");
             device.registers << reg;
             const QString text = hexWord(expectedRegisterValue(portIndex, device.startAddr + r));
-            values.registers << SRegisterValue{text, text, r};
+            values.registers << SRegisterValue{text, text, r, expectedRegisterValue(portIndex, device.startAddr + r)};
         }
         if (!store->registerNewDevice(device, ports[size_t(portIndex)]) || !store->saveRegisterData(values))
             return false;
