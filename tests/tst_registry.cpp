@@ -30,8 +30,8 @@ using namespace ModbusTest;
 class TestHandler : public CAllDeviceHandler
 {
 public:
-    explicit TestHandler(CDataBaseHandler *_store)
-        : CAllDeviceHandler(_store, QDir::current().filePath(DEVICE_FOLDER))
+    explicit TestHandler(CDataBaseHandler *_store, CClock *_clock = CClock::system())
+        : CAllDeviceHandler(_store, QDir::current().filePath(DEVICE_FOLDER), _clock)
     {
     }
     const QMap<uint16_t, CDeviceHandler *> &servers() const { return ports; }
@@ -286,6 +286,49 @@ private slots:
         QCOMPARE(dataSpy->size(), 1);
         QCOMPARE(dataSpy->at(0).at(0).toString(), devEui);
         QCOMPARE(words(port, 100, 4), QList<uint16_t>({ 0x6553, 0xf100, 0x0001, 0x2345 }));
+    }
+
+    // The worked example's uplink gives 6553 f100 0001 2345 from register 100 on.
+    void uplinksArrivingTogetherShareOneCommit()
+    {
+        CManualClock clock;
+        handler.reset(new TestHandler(store, &clock));
+        dataSpy.reset(new QSignalSpy(handler.get(), &CAllDeviceHandler::newDataForDevice));
+        handler->setBatching(20, 3);
+        const uint16_t port = freePort();
+        QVERIFY(addStoredDevice("E0000000000000B1", METER_APP_EUI, 100, port));
+        QVERIFY(addStoredDevice("E0000000000000B2", METER_APP_EUI, 200, port));
+        const QList<uint16_t> nothing = { 0, 0, 0, 0 };
+        const QList<uint16_t> decoded = { 0x6553, 0xf100, 0x0001, 0x2345 };
+
+        handler->newPacketReceivedSlot(uplink("E0000000000000B1", "0145230100"));
+        handler->newPacketReceivedSlot(uplink("E0000000000000B2", "0145230100"));
+        // Waiting for the batch: nothing a poll could read is uncommitted.
+        clock.advance(19);
+        QCOMPARE(words(port, 100, 4), nothing);
+        QCOMPARE(words(port, 200, 4), nothing);
+        QCOMPARE(dataSpy->size(), 0);
+        clock.advance(1);
+        QCOMPARE(words(port, 100, 4), decoded);
+        QCOMPARE(words(port, 200, 4), decoded);
+        QCOMPARE(dataSpy->size(), 2);
+
+        // A full batch goes at once; the later uplink of a register wins.
+        handler->newPacketReceivedSlot(uplink("E0000000000000B1", "0100000000"));
+        handler->newPacketReceivedSlot(uplink("E0000000000000B2", "0100000000"));
+        handler->newPacketReceivedSlot(uplink("E0000000000000B1", "0145230100"));
+        QCOMPARE(words(port, 100, 4), decoded);
+        QCOMPARE(words(port, 200, 4).mid(2), QList<uint16_t>({ 0, 0 }));
+        QCOMPARE(dataSpy->size(), 4);
+
+        // What waits when the registry goes is committed, not lost.
+        handler->newPacketReceivedSlot(uplink("E0000000000000B2", "0145230100"));
+        handler.reset();
+        QCOMPARE(words(port, 200, 4), decoded);
+        QCOMPARE(StoreTest::peerCount("SELECT COUNT(*) FROM dev_data d JOIN devices v ON d.device = v.device "
+                                      "WHERE v.dev_eui = 'E0000000000000B2' AND d.reg_addr = 203 "
+                                      "AND d.value = '2345';"),
+                 1);
     }
 
     void scalingComesFromTheStore()
