@@ -67,7 +67,6 @@ QString nextConnectionName()
     return number == 0 ? DB_CONNECTION_NAME : QStringLiteral("%1-%2").arg(DB_CONNECTION_NAME).arg(number);
 }
 
-QVariant textOrNull(const QString &_text) { return _text.isEmpty() ? QVariant(QVariant::String) : QVariant(_text); }
 // An empty text is stored as '', not NULL.
 QString textOrEmpty(const QString &_text) { return _text.isNull() ? QStringLiteral("") : _text; }
 
@@ -85,7 +84,7 @@ CDataBaseHandler::CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs,
 
 CDataBaseHandler::~CDataBaseHandler()
 {
-    saveQuery = QSqlQuery();
+    rowWriter.finish();
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName);
@@ -158,10 +157,11 @@ bool CDataBaseHandler::openTables()
                     .arg(fileName, loadError));
         return false;
     }
-    if (!prepareSaveQuery()) {
+    QString prepareError;
+    if (!prepareSaveQuery(&prepareError)) {
         logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
-                    .arg(fileName, sqliteText(saveQuery.lastError())));
+                    .arg(fileName, prepareError));
         return false;
     }
     return true;
@@ -277,12 +277,13 @@ void CDataBaseHandler::useWriteAheadLog()
         logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log size limit is not set"));
 }
 
-bool CDataBaseHandler::prepareSaveQuery()
+bool CDataBaseHandler::prepareSaveQuery(QString *_error)
 {
-    saveQuery = QSqlQuery(db);
-    return saveQuery.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4 WHERE %5=:%5 AND %6=:%6;"),
+    return rowWriter.prepare(db,
+                             sqlText(QStringLiteral("UPDATE %1 SET %2=?1, %3=?2, %4=?3 WHERE %5=?4 AND %6=?5;"),
                                      {DB_TABLE_DEV_DATA, data(REG_COL_VALUE), data(REG_COL_FULL_VALUE), data(REG_COL_TIME),
-                                      data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)}));
+                                      data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)}),
+                             _error);
 }
 
 bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_columns, int _expected,
@@ -561,18 +562,10 @@ bool CDataBaseHandler::writeUnsaved(QString *_error, QString *_code)
         return false;
     }
     for (const SUnsavedRegister &reg : qAsConst(unsaved)) {
-        saveQuery.bindValue(0, reg.value);
-        saveQuery.bindValue(1, textOrNull(reg.fullValue));
-        saveQuery.bindValue(2, reg.timeMs);
-        saveQuery.bindValue(3, reg.deviceId);
-        saveQuery.bindValue(4, reg.regAddr);
-        if (!saveQuery.exec()) {
+        QString error;
+        if (!rowWriter.write(reg.value, reg.fullValue, reg.timeMs, reg.deviceId, reg.regAddr, &error, _code)) {
             // The transaction is rolled back: the uplink is written whole or not at all.
-            *_error = QStringLiteral("%1 (deviceId[%2], regAddr[%3])")
-                          .arg(sqliteText(saveQuery.lastError()))
-                          .arg(reg.deviceId)
-                          .arg(reg.regAddr);
-            *_code = saveQuery.lastError().nativeErrorCode();
+            *_error = QStringLiteral("%1 (deviceId[%2], regAddr[%3])").arg(error).arg(reg.deviceId).arg(reg.regAddr);
             return false;
         }
     }

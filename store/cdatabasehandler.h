@@ -10,6 +10,7 @@
 
 #include "app/cclock.h"
 #include "store/cregisterimage.h"
+#include "store/cregisterrowwriter.h"
 #include "store/storerecords.h"
 
 // The register store: the devices and one row per 16-bit register in "server.db".
@@ -103,7 +104,7 @@ private:
     bool createIndex(const QString &_name, const QString &_first, const QString &_second);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
-    bool prepareSaveQuery();
+    bool prepareSaveQuery(QString *_error);
     // Writes every unsaved register in one transaction; false with SQLite's text and code.
     bool writeUnsaved(QString *_error, QString *_code);
     // Logs the first failure, then a count once a report interval, then the recovery;
@@ -121,7 +122,7 @@ private:
     QMutex imageMutex;
     CRegisterImage image;
     // Prepared once: every uplink runs it for each of its registers.
-    QSqlQuery saveQuery;
+    CRegisterRowWriter rowWriter;
     // The newest value of each register whose save failed; one entry a register at most.
     QHash<QPair<uint32_t, qint64>, SUnsavedRegister> unsaved;
     bool savingFails = false;
