@@ -579,7 +579,8 @@ private slots:
         dialog.startAddress->setText(QStringLiteral("100"));
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
         QVERIFY(dialog.portMarker->isVisible());
-        QCOMPARE(dialog.portMarker->toolTip(), QStringLiteral("Invalid TCP port (is used or unsupported)"));
+        QCOMPARE(dialog.portMarker->toolTip(),
+                 QStringLiteral("Port %1 is busy: another program listens on it").arg(other.serverPort()));
         QVERIFY(!dialog.startMarker->isVisible());
         QVERIFY(window->addForm()->isVisible());
         QVERIFY(!startup->gateway()->registeredDevices().contains(BOILER));

@@ -136,8 +136,11 @@ void CAddNewDeviceForm::markRefusal(const SGatewayResult &_result)
 {
     switch (_result.error) {
     case EGatewayError::INVALID_PORT:
-    case EGatewayError::PORT_BUSY:
         // The marker's own tool tip says the port is used or unsupported.
+        portErrorButton->show();
+        break;
+    case EGatewayError::PORT_BUSY:
+        portErrorButton->setToolTip(_result.message);
         portErrorButton->show();
         break;
     case EGatewayError::INVALID_START_ADDRESS:
