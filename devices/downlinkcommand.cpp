@@ -24,10 +24,12 @@ public:
         : json(_json)
         , where(_where)
         , problems(_problems)
-    {
-    }
+    { }
 
-    void problem(const QString &_key, const QString &_text) { problems.append({ _key, where + QStringLiteral(": ") + _text }); }
+    void problem(const QString &_key, const QString &_text)
+    {
+        problems.append({ _key, where + QStringLiteral(": ") + _text });
+    }
 
     // A whole number in [_min, _max]; a missing one is a problem only when required.
     qint32 number(const QString &_key, qint64 _min, qint64 _max, bool _required = true)
@@ -120,7 +122,8 @@ SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<
     command.prefix = read.hex(COMMAND_KEY_PREFIX, false);
     const QJsonValue confirmed = json.value(COMMAND_KEY_CONFIRMED);
     if (!confirmed.isUndefined() && !confirmed.isBool())
-        read.problem(COMMAND_KEY_CONFIRMED, QStringLiteral("[%1] is neither true nor false").arg(CReader::text(confirmed)));
+        read.problem(
+            COMMAND_KEY_CONFIRMED, QStringLiteral("[%1] is neither true nor false").arg(CReader::text(confirmed)));
     command.confirmed = confirmed.toBool(false);
 
     command.isCoil = json.contains(COMMAND_KEY_COIL);
@@ -139,27 +142,33 @@ SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<
         command.regMapBias = read.number(TEMPLATE_KEY_REG_MAP_BIAS, 0, REGISTER_SPACE - 1);
         command.regBitSize = read.number(TEMPLATE_KEY_REG_BIT_SIZE, 16, 32);
         if (command.regBitSize != 0 && command.regBitSize != 16 && command.regBitSize != 32)
-            read.problem(TEMPLATE_KEY_REG_BIT_SIZE, QStringLiteral("[%1] is neither 16 nor 32").arg(command.regBitSize));
+            read.problem(
+                TEMPLATE_KEY_REG_BIT_SIZE, QStringLiteral("[%1] is neither 16 nor 32").arg(command.regBitSize));
         else if (command.regMapBias + command.registerCount() > REGISTER_SPACE)
             read.problem(TEMPLATE_KEY_REG_BIT_SIZE,
                 QStringLiteral("[%1] bits from register [%2] do not fit registers 0-65535")
                     .arg(command.regBitSize)
                     .arg(command.regMapBias));
-        command.dataType = read.oneOf(
-            TEMPLATE_KEY_DATA_TYPE, { DATA_TYPE_INTEGER, DATA_TYPE_UINTEGER, DATA_TYPE_FLOAT }, QString());
+        command.dataType
+            = read.oneOf(TEMPLATE_KEY_DATA_TYPE, { DATA_TYPE_INTEGER, DATA_TYPE_UINTEGER, DATA_TYPE_FLOAT }, QString());
         command.dataBitSize = read.number(TEMPLATE_KEY_DATA_BIT_SIZE, 8, 32);
         if (command.dataBitSize != 0 && command.dataBitSize != 8 && command.dataBitSize != 16
             && command.dataBitSize != 32)
-            read.problem(TEMPLATE_KEY_DATA_BIT_SIZE,
-                QStringLiteral("[%1] is none of 8, 16, 32").arg(command.dataBitSize));
+            read.problem(
+                TEMPLATE_KEY_DATA_BIT_SIZE, QStringLiteral("[%1] is none of 8, 16, 32").arg(command.dataBitSize));
         else if (command.dataType == DATA_TYPE_FLOAT && command.dataBitSize != 32)
-            read.problem(TEMPLATE_KEY_DATA_BIT_SIZE, QStringLiteral("a float is 32 bits, not [%1]").arg(command.dataBitSize));
+            read.problem(
+                TEMPLATE_KEY_DATA_BIT_SIZE, QStringLiteral("a float is 32 bits, not [%1]").arg(command.dataBitSize));
         else if (command.regBitSize != 0 && command.dataBitSize > command.regBitSize)
             read.problem(TEMPLATE_KEY_DATA_BIT_SIZE,
-                QStringLiteral("[%1] bits do not fit reg_bit_size [%2]").arg(command.dataBitSize).arg(command.regBitSize));
+                QStringLiteral("[%1] bits do not fit reg_bit_size [%2]")
+                    .arg(command.dataBitSize)
+                    .arg(command.regBitSize));
         if (command.dataType == DATA_TYPE_FLOAT && command.regBitSize != 0 && command.regBitSize != 32)
-            read.problem(TEMPLATE_KEY_REG_BIT_SIZE, QStringLiteral("a float takes 32 bits, not [%1]").arg(command.regBitSize));
-        command.byteOrder = read.oneOf(TEMPLATE_KEY_BYTE_ORDER, { BYTE_ORDER_LITTLE, BYTE_ORDER_BIG }, BYTE_ORDER_LITTLE);
+            read.problem(
+                TEMPLATE_KEY_REG_BIT_SIZE, QStringLiteral("a float takes 32 bits, not [%1]").arg(command.regBitSize));
+        command.byteOrder
+            = read.oneOf(TEMPLATE_KEY_BYTE_ORDER, { BYTE_ORDER_LITTLE, BYTE_ORDER_BIG }, BYTE_ORDER_LITTLE);
         valueBytesCount = command.dataBitSize / 8;
     }
     if (command.prefix.size() + valueBytesCount > MAX_DOWNLINK_PAYLOAD)

@@ -125,7 +125,9 @@ void CDownlinks::write(const SModbusWrite &_write, Done _done)
                 _done);
         else
             refuse(_write, QString(), QString(), rawValue,
-                QStringLiteral("[%1] register(s) from [%2] are not exactly one command").arg(request.count).arg(request.address),
+                QStringLiteral("[%1] register(s) from [%2] are not exactly one command")
+                    .arg(request.count)
+                    .arg(request.address),
                 MODBUS::ILLEGAL_DATA_ADDRESS, _done);
         return;
     }
@@ -259,7 +261,8 @@ void CDownlinks::mqttDeadlineSlot()
         if (deadline <= now) {
             const quint64 id = it.value();
             it = idOfMid.erase(it);
-            doneSlot(id, false, QStringLiteral("no acknowledgement from the broker within %1 ms").arg(responseTimeoutMs));
+            doneSlot(
+                id, false, QStringLiteral("no acknowledgement from the broker within %1 ms").arg(responseTimeoutMs));
             continue;
         }
         next = next < 0 ? deadline : std::min(next, deadline);

@@ -39,18 +39,21 @@ SMqttDownlink chirpStackDownlink(const SDownlink &_downlink, const SHeardDevice 
         { QStringLiteral("data"), QString::fromLatin1(_downlink.payload.toBase64()) } };
     return SMqttDownlink {
         QStringLiteral("application/%1/device/%2/command/down").arg(_device.applicationId, devEui).toUtf8(),
-        compactBytes(obj) };
+        compactBytes(obj)
+    };
 }
 
 SMqttDownlink ttsDownlink(const SDownlink &_downlink, const SHeardDevice &_device)
 {
     const QJsonObject entry { { QStringLiteral("f_port"), _downlink.fPort },
         { QStringLiteral("frm_payload"), QString::fromLatin1(_downlink.payload.toBase64()) },
-        { QStringLiteral("priority"), QStringLiteral("NORMAL") }, { QStringLiteral("confirmed"), _downlink.confirmed } };
+        { QStringLiteral("priority"), QStringLiteral("NORMAL") },
+        { QStringLiteral("confirmed"), _downlink.confirmed } };
     const QJsonObject obj { { QStringLiteral("downlinks"), QJsonArray { entry } } };
     return SMqttDownlink {
         QStringLiteral("v3/%1/devices/%2/down/push").arg(_device.applicationId, _device.deviceId).toUtf8(),
-        compactBytes(obj) };
+        compactBytes(obj)
+    };
 }
 
 } // namespace API

@@ -4,7 +4,10 @@
 
 Q_DECLARE_METATYPE(MODBUS::EException)
 
-static QByteArray hex(const char *text) { return QByteArray::fromHex(QByteArray(text).replace(' ', "")); }
+static QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
 
 // Write and coil-read frames as the Modbus Application Protocol lays them out; the
 // expected bytes are written out by hand.
@@ -23,14 +26,13 @@ private slots:
         QTest::addColumn<bool>("coilOn");
         QTest::newRow("06 one register") << hex("0001 0000 0006 01 06 0028 0015") << MODBUS::NO_EXCEPTION << 40 << 1
                                          << QVector<uint16_t> { 0x15 } << false;
-        QTest::newRow("16 two registers") << hex("0002 0000 000b 01 10 0028 0002 04 41ac 0000")
-                                          << MODBUS::NO_EXCEPTION << 40 << 2 << QVector<uint16_t> { 0x41ac, 0 }
-                                          << false;
-        QTest::newRow("16 byte count not twice the quantity") << hex("0002 0000 000b 01 10 0028 0002 03 41ac 00")
-                                                              << MODBUS::ILLEGAL_DATA_VALUE << 0 << 0
-                                                              << QVector<uint16_t>() << false;
-        QTest::newRow("16 values missing") << hex("0002 0000 0009 01 10 0028 0002 04 41")
-                                           << MODBUS::ILLEGAL_DATA_VALUE << 0 << 0 << QVector<uint16_t>() << false;
+        QTest::newRow("16 two registers") << hex("0002 0000 000b 01 10 0028 0002 04 41ac 0000") << MODBUS::NO_EXCEPTION
+                                          << 40 << 2 << QVector<uint16_t> { 0x41ac, 0 } << false;
+        QTest::newRow("16 byte count not twice the quantity")
+            << hex("0002 0000 000b 01 10 0028 0002 03 41ac 00") << MODBUS::ILLEGAL_DATA_VALUE << 0 << 0
+            << QVector<uint16_t>() << false;
+        QTest::newRow("16 values missing") << hex("0002 0000 0009 01 10 0028 0002 04 41") << MODBUS::ILLEGAL_DATA_VALUE
+                                           << 0 << 0 << QVector<uint16_t>() << false;
         QTest::newRow("16 quantity 0") << hex("0002 0000 0007 01 10 0028 0000 00") << MODBUS::ILLEGAL_DATA_VALUE << 0
                                        << 0 << QVector<uint16_t>() << false;
         QTest::newRow("16 past 65535") << hex("0002 0000 000b 01 10 ffff 0002 04 0001 0002")
@@ -39,9 +41,9 @@ private slots:
                                << QVector<uint16_t>() << true;
         QTest::newRow("05 off") << hex("0003 0000 0006 01 05 0003 0000") << MODBUS::NO_EXCEPTION << 3 << 1
                                 << QVector<uint16_t>() << false;
-        QTest::newRow("05 value neither on nor off") << hex("0003 0000 0006 01 05 0003 0001")
-                                                     << MODBUS::ILLEGAL_DATA_VALUE << 0 << 0 << QVector<uint16_t>()
-                                                     << false;
+        QTest::newRow("05 value neither on nor off")
+            << hex("0003 0000 0006 01 05 0003 0001") << MODBUS::ILLEGAL_DATA_VALUE << 0 << 0 << QVector<uint16_t>()
+            << false;
         QTest::newRow("01 ten coils") << hex("0004 0000 0006 01 01 0000 000a") << MODBUS::NO_EXCEPTION << 0 << 10
                                       << QVector<uint16_t>() << false;
         QTest::newRow("01 quantity 2001") << hex("0004 0000 0006 01 01 0000 07d1") << MODBUS::ILLEGAL_DATA_VALUE << 0
@@ -68,12 +70,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("06 echoes the request") << hex("0001 0000 0006 07 06 0028 0015")
-                                               << hex("0001 0000 0006 07 06 0028 0015");
-        QTest::newRow("05 echoes the request") << hex("0001 0000 0006 01 05 0003 ff00")
-                                               << hex("0001 0000 0006 01 05 0003 ff00");
-        QTest::newRow("16 answers address and quantity") << hex("0009 0000 000b 02 10 0028 0002 04 41ac 0000")
-                                                         << hex("0009 0000 0006 02 10 0028 0002");
+        QTest::newRow("06 echoes the request")
+            << hex("0001 0000 0006 07 06 0028 0015") << hex("0001 0000 0006 07 06 0028 0015");
+        QTest::newRow("05 echoes the request")
+            << hex("0001 0000 0006 01 05 0003 ff00") << hex("0001 0000 0006 01 05 0003 ff00");
+        QTest::newRow("16 answers address and quantity")
+            << hex("0009 0000 000b 02 10 0028 0002 04 41ac 0000") << hex("0009 0000 0006 02 10 0028 0002");
     }
 
     void answers()
@@ -123,12 +125,18 @@ private slots:
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("peer");
         QTest::addColumn<bool>("allowed");
-        QTest::newRow("empty allows any") << "" << "192.0.2.7" << true;
-        QTest::newRow("listed address") << "10.0.0.5, 192.168.1.0/24" << "10.0.0.5" << true;
-        QTest::newRow("in the network") << "10.0.0.5, 192.168.1.0/24" << "192.168.1.200" << true;
-        QTest::newRow("IPv4 peer on a dual-stack socket") << "192.168.1.0/24" << "::ffff:192.168.1.9" << true;
-        QTest::newRow("elsewhere") << "10.0.0.5, 192.168.1.0/24" << "10.0.0.6" << false;
-        QTest::newRow("loopback not listed") << "10.0.0.5" << "127.0.0.1" << false;
+        QTest::newRow("empty allows any") << ""
+                                          << "192.0.2.7" << true;
+        QTest::newRow("listed address") << "10.0.0.5, 192.168.1.0/24"
+                                        << "10.0.0.5" << true;
+        QTest::newRow("in the network") << "10.0.0.5, 192.168.1.0/24"
+                                        << "192.168.1.200" << true;
+        QTest::newRow("IPv4 peer on a dual-stack socket") << "192.168.1.0/24"
+                                                          << "::ffff:192.168.1.9" << true;
+        QTest::newRow("elsewhere") << "10.0.0.5, 192.168.1.0/24"
+                                   << "10.0.0.6" << false;
+        QTest::newRow("loopback not listed") << "10.0.0.5"
+                                             << "127.0.0.1" << false;
     }
 
     void writeAllow()
