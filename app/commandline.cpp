@@ -93,7 +93,7 @@ QString commandLineUsage()
         "\n"
         "Commands (a running gateway in DIR takes the change at once):\n"
         "  devices list [--json]\n"
-        "  devices add --dev-eui EUI --template TYPE --name NAME --port P --start A\n"
+        "  devices add --dev-eui EUI --template TYPE --name NAME --port P --start A [--writable]\n"
         "  devices remove --dev-eui EUI\n"
         "  devices export [--format csv|json] [FILE]\n"
         "  devices import FILE\n"

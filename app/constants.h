@@ -305,6 +305,8 @@ inline const QString SERVER_KEYWORD_GATEWAY_ID = QStringLiteral("gatewayId");
 inline const QString SERVER_KEYWORD_DEV_EUI = QStringLiteral("devEui");
 inline const QString SERVER_KEYWORD_SNR = QStringLiteral("snr");
 inline const QString SERVER_KEYWORD_FCNT = QStringLiteral("fcnt");
+// Not from uplinks: the state of the device's last downlink.
+inline const QString SERVER_KEYWORD_DOWNLINK = QStringLiteral("downlink");
 
 // ---- Register time format (the log uses the same text) ----
 inline const QString REGISTER_TIME_FORMAT = QStringLiteral("dd-MMM-yy HH:mm:ss");

@@ -130,6 +130,24 @@ SDeviceRegMap CAllDeviceHandler::getRegMapDescription(const QString &appEui) con
     return regMapOfTemplate(*found);
 }
 
+QList<SDownlinkCommand> CAllDeviceHandler::getDownlinkCommands(const QString &appEui) const
+{
+    return templates.value(CEui(appEui).text()).downlinks;
+}
+
+qint32 CAllDeviceHandler::downlinkCodeRegister(const QString &appEui) const
+{
+    const SDeviceTemplate found = templates.value(CEui(appEui).text());
+    const auto code = found.serverData.constFind(SERVER_KEYWORD_DOWNLINK);
+    return code == found.serverData.constEnd() ? -1 : code->regMapBias;
+}
+
+DB::SDeviceRegMapDescription CAllDeviceHandler::getServedDevice(const QString &_devEui) const
+{
+    QMutexLocker locker(&mutex);
+    return devices.value(CEui(_devEui));
+}
+
 QList<uint16_t> CAllDeviceHandler::getPortList() const
 {
     QMutexLocker locker(&mutex);

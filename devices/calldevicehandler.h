@@ -42,6 +42,8 @@ public:
     // Where the Modbus servers listen (every interface by default). With _serve false devices are
     // only recorded, no port is opened: for tools that edit the device list of a running gateway.
     void setServing(const QHostAddress &_address, bool _serve);
+    // Who carries out the Modbus writes of connections accepted from now on.
+    void setWriteTarget(CModbusWriteTarget *_target) { modbusConnections.setWriteTarget(_target); }
     ~CAllDeviceHandler() override;
 
     // Adds every valid template of the template directory whose AppEUI is new.
@@ -67,6 +69,13 @@ public:
     QString templateOfDeviceProfile(const QString &_profile) const;
     // The register map a template exposes; empty AppEUI and list when unknown.
     SDeviceRegMap getRegMapDescription(const QString &appEui) const;
+
+    // The commands of a template (AppEUI in any case); empty when unknown.
+    QList<SDownlinkCommand> getDownlinkCommands(const QString &appEui) const;
+    // Register of the template's "downlink" server value, -1 when it has none.
+    qint32 downlinkCodeRegister(const QString &appEui) const;
+    // The device as served (DevEUI in any case); an empty DevEUI when it is not.
+    DB::SDeviceRegMapDescription getServedDevice(const QString &_devEui) const;
 
     // Name and DevEUI ("name [DevEUI]") of a device served on _port whose registers share an
     // address with a map starting at _startAddr; empty when none. _except is left out.

@@ -270,6 +270,58 @@ void checkExamples(const QJsonValue &_examples, const QMap<quint32, SDevicePacke
     }
 }
 
+// The "downlinks" list: each command valid on its own, and its registers (or coil) taken
+// by nothing else of the template, so an uplink never overwrites what a client wrote.
+void readDownlinks(const QJsonValue &_list, const SDeviceTemplate &_template, QList<SDownlinkCommand> &_commands,
+    QList<STemplateProblem> &_problems)
+{
+    if (!_list.isArray()) {
+        addProblem(_problems, TEMPLATE_KEY_DOWNLINKS, TEMPLATE_KEY_DOWNLINKS, QStringLiteral("not a list"));
+        return;
+    }
+    QList<SCommandProblem> problems;
+    const QJsonArray list = _list.toArray();
+    for (int i = 0; i < list.size(); ++i)
+        _commands.append(readDownlinkCommand(list.at(i), i, problems));
+    for (const SCommandProblem &problem : problems)
+        _problems.append(STemplateProblem { QString(), problem.first, problem.second });
+    if (!problems.isEmpty())
+        return;
+
+    QList<QPair<QPair<qint64, qint64>, QString>> taken;
+    const auto take = [&taken](qint64 _bias, qint64 _bits, const QString &_name) {
+        taken.append({ { _bias, _bias + std::max<qint64>(1, (_bits + REGISTER_BITS - 1) / REGISTER_BITS) - 1 }, _name });
+    };
+    for (const SServerData &value : _template.serverData)
+        take(value.regMapBias, value.regBitSize, value.dataName);
+    for (const SDevicePacket &packet : _template.packets) {
+        for (const SDevicePacketField &field : packet.fields)
+            take(field.regMapBias, field.regBitSize, field.dataName);
+    }
+    QMap<qint32, QString> coils;
+    for (int i = 0; i < _commands.size(); ++i) {
+        const SDownlinkCommand &command = _commands.at(i);
+        const QString where = QStringLiteral("downlink [%1]").arg(i);
+        if (command.isCoil) {
+            if (coils.contains(command.coil))
+                addProblem(_problems, COMMAND_KEY_COIL, where,
+                    QStringLiteral("coil [%1] is also [%2]").arg(command.coil).arg(coils.value(command.coil)));
+            coils.insert(command.coil, command.dataName);
+            continue;
+        }
+        const qint64 first = command.regMapBias;
+        const qint64 last = first + command.registerCount() - 1;
+        for (const auto &other : taken) {
+            if (first <= other.first.second && other.first.first <= last) {
+                addProblem(_problems, TEMPLATE_KEY_REG_MAP_BIAS, where,
+                    QStringLiteral("registers [%1-%2] overlap [%3]").arg(first).arg(last).arg(other.second));
+                break;
+            }
+        }
+        taken.append({ { first, last }, command.dataName });
+    }
+}
+
 } // namespace
 
 // Where a value lands in the register map: payload fields and server values both carry it.
@@ -376,6 +428,9 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
 
     deviceProfile = _json.value(QStringLiteral("device_profile")).toString();
 
+    if (_json.contains(TEMPLATE_KEY_DOWNLINKS))
+        readDownlinks(_json.value(TEMPLATE_KEY_DOWNLINKS), *this, downlinks, problems);
+
     if (_json.contains(TEMPLATE_KEY_COLOR)) {
         const QString colorName = _json.value(TEMPLATE_KEY_COLOR).toString();
         const QString parsed = templateColorName(colorName);
@@ -394,6 +449,7 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
         valid = false;
         packets.clear();
         serverData.clear();
+        downlinks.clear();
     }
 }
 
@@ -427,6 +483,17 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
             reg.dataType = field.dataType;
             regMap.registers.append(reg);
         }
+    }
+    for (const SDownlinkCommand &command : _template.downlinks) {
+        if (command.isCoil)
+            continue;
+        SRegisterDescription reg;
+        reg.name = command.dataName;
+        reg.source = REGISTER_SOURCE_COMMAND;
+        reg.offset = command.regMapBias;
+        reg.bitSize = command.regBitSize;
+        reg.dataType = command.dataType;
+        regMap.registers.append(reg);
     }
     return regMap;
 }

@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QString>
 
+#include "devices/downlinkcommand.h"
 #include "store/registerdescription.h"
 
 // Optional template keys and their values; the required ones are with the shared constants.
@@ -86,6 +87,8 @@ struct SDeviceTemplate {
     QString deviceProfile;
     QMap<QString, SServerData> serverData;
     QMap<quint32, SDevicePacket> packets;
+    // What Modbus writes send to the device, in file order.
+    QList<SDownlinkCommand> downlinks;
     // Numbers out of range, bad optional keys and examples that do not decode to what
     // they expect; any of them leaves the template invalid.
     QList<STemplateProblem> problems;
@@ -102,7 +105,8 @@ struct SDeviceTemplate {
 quint32 packetTypeKey(qint32 _packetType);
 
 // The register map a template exposes: server values by keyword, then payload
-// fields by packet type and file order; parameters start neutral.
+// fields by packet type and file order, then the registers of its commands;
+// parameters start neutral.
 SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template);
 
 // Template files larger than this are not read: no real template comes near it.

@@ -304,6 +304,9 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
     result.data.startAddr = _device.startAddr;
 
     for (const SServerData &server : _template.serverData) {
+        // Kept by the downlinks, not by uplinks.
+        if (server.keyword == SERVER_KEYWORD_DOWNLINK)
+            continue;
         if (!serverKeywordTable.contains(server.keyword)) {
             result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
             continue;

@@ -51,7 +51,11 @@ CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
     , config(_config)
     , server(_config.clock, _config.serverTimings)
     , mqtt(_config.mqttFirstRetryMs)
+    , downlinks(server, mqtt, heardDevices, _config.clock, _config.serverTimings.responseTimeoutMs)
 {
+    downlinks.setServerKind(config.serverKind);
+    downlinks.setWriteAllow(config.writeAllow);
+    connect(&downlinks, &CDownlinks::registersChanged, this, &CGateway::newDataForDevice);
     // Only the link of the current kind speaks for the gateway: the one just stopped may still
     // have a status or an answer on its way.
     connect(
@@ -107,6 +111,8 @@ bool CGateway::start(QString *_error)
                                                    config.modbusLimits);
     registry->setServing(config.modbusBind, config.serveDevices);
     registry->setBatching(config.uplinkBatchMs, config.uplinkBatchMax);
+    downlinks.setDevices(store.get(), registry.get());
+    registry->setWriteTarget(&downlinks);
     connect(&server, &CServerHandler::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
             Qt::QueuedConnection);
     connect(&mqtt, &CMqttLink::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
@@ -248,6 +254,20 @@ SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
     return SGatewayResult();
 }
 
+SGatewayResult CGateway::setWritable(const QString &_devEui, bool _writable)
+{
+    if (!store->setDeviceWritable(_devEui, _writable))
+        return refused(EGatewayError::STORE_FAILED, tr("Device is not edited! See LOG-file for more details"));
+    CLogFile::addLog(QStringLiteral("INFO: [CGateway::setWritable] Writes to device [%1] are %2")
+                         .arg(_devEui, _writable ? QStringLiteral("on") : QStringLiteral("off")));
+    return SGatewayResult();
+}
+
+bool CGateway::isWritable(const QString &_devEui) const
+{
+    return store->isDeviceWritable(_devEui);
+}
+
 SGatewayResult CGateway::removeDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port)
 {
     // The store first: a device it keeps must go on being served.
@@ -301,6 +321,7 @@ void CGateway::connectToServer(const SServerLogin &_login, bool _saveOnSuccess)
     if (config.serverKind != EServerKind::eWebSocket)
         mqtt.disconnectSlot();
     config.serverKind = EServerKind::eWebSocket;
+    downlinks.setServerKind(config.serverKind);
     saveLoginOnSuccess = _saveOnSuccess;
     pendingLogin = _login;
     server.connectSlot(_login.origin(), _login.login, _login.password);
@@ -311,6 +332,7 @@ void CGateway::connectToMqtt(const SMqttSettings &_settings, bool _saveOnSuccess
     if (config.serverKind == EServerKind::eWebSocket)
         server.disconnectSlot();
     config.serverKind = _settings.kind;
+    downlinks.setServerKind(config.serverKind);
     config.mqtt = _settings;
     saveLoginOnSuccess = _saveOnSuccess;
     mqtt.connectSlot(_settings);

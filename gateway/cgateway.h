@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/cclock.h"
+#include "gateway/cdownlinks.h"
 #include "modbus/modbuslimits.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
@@ -48,6 +49,8 @@ struct SGatewayConfig
     SMqttSettings mqtt;
     // The MQTT link's first reconnect delay; tests shorten it.
     int mqttFirstRetryMs = CReconnectBackoff::FIRST_DELAY_MS;
+    // Modbus clients that may write ([modbus] write_allow); empty: any.
+    MODBUS::WriteAllowList writeAllow;
 };
 
 // One network-server log-in: where and as whom.
@@ -114,6 +117,9 @@ public:
                               int *_failedAt);
     // Changes register parameters, all or nothing.
     SGatewayResult editDevice(const SDeviceRegUpdate &_update);
+    // Turns Modbus writes to the device's commands into downlinks, or stops doing so.
+    SGatewayResult setWritable(const QString &_devEui, bool _writable);
+    bool isWritable(const QString &_devEui) const;
     // Forgets the device in the store first, then stops serving it.
     SGatewayResult removeDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port);
     // The first check addDevice makes, for a dialog that marks the field early.
@@ -180,6 +186,7 @@ private:
     CServerHandler server;
     CMqttLink mqtt;
     CHeardDevices heardDevices;
+    CDownlinks downlinks;
     COMM::EServerStatus status = COMM::eDisconnected;
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;

@@ -246,7 +246,7 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
     QStringList positional;
     QString problem;
     const QStringList required = { "--dev-eui", "--template", "--name", "--port", "--start" };
-    if (!readOptions(_arguments, required, {}, &options, &positional, &problem))
+    if (!readOptions(_arguments, required, { "--writable" }, &options, &positional, &problem))
         return usage(problem);
     if (!positional.isEmpty())
         return usage(QStringLiteral("unexpected argument %1").arg(positional.first()));
@@ -277,10 +277,12 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
     device.name = options.value("--name");
     device.startAddr = start;
     device.registers = _gateway.regMap(appEui).registers;
+    device.writable = options.contains("--writable");
     const SGatewayResult result = _gateway.addDevice(device, static_cast<uint16_t>(port));
     if (!result.ok())
         return refuse(result.message);
-    out << "added " << devEui << " on port " << port << " from register " << start << "\n";
+    out << "added " << devEui << " on port " << port << " from register " << start
+        << (device.writable ? ", writes on" : "") << "\n";
     notifyRunningGateway();
     return 0;
 }

@@ -98,17 +98,29 @@ void CConnectionHandler::idleTimeoutSlot()
 void CConnectionHandler::answerRequests()
 {
     const auto answerOne = [this](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {
+        if (_header.functionCode == MODBUS::READ_COILS || MODBUS::isWriteFunction(_header.functionCode)) {
+            answerWrite(_mbap, _header, requests.currentFrame());
+            return;
+        }
         answerFrame(_mbap, _header);
+        if (!answers.isEmpty()) {
+            answers.append(SAnswer { nextAnswerId++, true, answer });
+            return;
+        }
         if (write(answer) != answer.size())
             clientLog.addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
                                  .arg(errorString()));
     };
-    const auto ready = [this] { return bytesToWrite() <= limits.maxUnsentBytes; };
+    const auto ready = [this] {
+        return bytesToWrite() <= limits.maxUnsentBytes && waitingWrites < MAX_WAITING_WRITES;
+    };
+    feeding = true;
     CRequestAssembler::EVerdict verdict = CRequestAssembler::EVerdict::KEEP_OPEN;
     if (holding)
         verdict = requests.feed(QByteArray(), answerOne, ready);
     if (verdict == CRequestAssembler::EVerdict::KEEP_OPEN)
         verdict = requests.feed(readAll(), answerOne, ready);
+    feeding = false;
     holding = verdict == CRequestAssembler::EVerdict::HOLD;
     if (verdict == CRequestAssembler::EVerdict::CLOSE)
         disconnectFromHost();
@@ -130,6 +142,68 @@ void CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModbusTcpP
                               .arg(_header.quantity)
                               .arg(_header.startAddress);
     MODBUS::writeReadAnswer(answer, _mbap, _header, words, _header.quantity);
+}
+
+void CConnectionHandler::answerWrite(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,
+                                     const QByteArray &_frame)
+{
+    const quint64 id = nextAnswerId++;
+    answers.append(SAnswer { id, false, QByteArray() });
+    ++waitingWrites;
+    MODBUS::SWriteRequest request;
+    const MODBUS::EException malformed = MODBUS::parseWriteRequest(_frame, &request);
+    if (!writeTarget) {
+        writeDone(id, MODBUS::exceptionAnswer(_mbap, _header, MODBUS::ILLEGAL_FUNCTION));
+        return;
+    }
+    if (malformed != MODBUS::NO_EXCEPTION) {
+        writeDone(id, MODBUS::exceptionAnswer(_mbap, _header, malformed));
+        return;
+    }
+    if (request.function == MODBUS::READ_COILS) {
+        writeDone(id, MODBUS::coilsAnswer(_mbap, _header, writeTarget->coils(port, request.address, request.count)));
+        return;
+    }
+    SModbusWrite writeRequest;
+    writeRequest.port = port;
+    writeRequest.peer = peerAddress();
+    writeRequest.peerPort = peerPort();
+    writeRequest.unitId = _header.unitId;
+    writeRequest.request = request;
+    const QPointer<CConnectionHandler> self(this);
+    writeTarget->write(writeRequest, [self, id, _mbap, _header, request](MODBUS::EException _exception) {
+        if (!self)
+            return;
+        self->writeDone(id, _exception == MODBUS::NO_EXCEPTION ? MODBUS::writeAnswer(_mbap, _header, request)
+                                                               : MODBUS::exceptionAnswer(_mbap, _header, _exception));
+    });
+}
+
+void CConnectionHandler::writeDone(quint64 _id, const QByteArray &_answer)
+{
+    for (SAnswer &answer : answers) {
+        if (answer.id == _id && !answer.known) {
+            answer.known = true;
+            answer.bytes = _answer;
+            --waitingWrites;
+            break;
+        }
+    }
+    flushAnswers();
+}
+
+void CConnectionHandler::flushAnswers()
+{
+    while (!answers.isEmpty() && answers.first().known) {
+        const QByteArray bytes = answers.takeFirst().bytes;
+        if (state() == QAbstractSocket::ConnectedState && write(bytes) != bytes.size())
+            clientLog.addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
+                                 .arg(errorString()));
+    }
+    // Requests held back for the writes in flight go on now.
+    if (holding && !feeding && state() == QAbstractSocket::ConnectedState && waitingWrites < MAX_WAITING_WRITES
+        && bytesToWrite() <= limits.maxUnsentBytes)
+        answerRequests();
 }
 
 void CConnectionHandler::disconnectedSlot()

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QMap>
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -9,11 +11,13 @@
 #include "modbus/crequestassembler.h"
 #include "modbus/modbusframe.h"
 #include "modbus/modbuslimits.h"
+#include "modbus/modbuswrite.h"
 
 class CDataBaseHandler;
 
-// One Modbus TCP client connection: reassembles request frames from the stream and
-// answers register reads of its port from the register store. Owns itself and is
+// One Modbus TCP client connection: reassembles request frames from the stream,
+// answers register reads of its port from the register store and hands writes on to
+// the write target, whose answers may come later: answers leave in request order. Owns itself and is
 // deleted when the peer goes, or closed when idle too long. Reads no further requests
 // while too many answers wait for the peer.
 class CConnectionHandler : public QTcpSocket
@@ -32,6 +36,10 @@ public:
     qint64 getLastActivity() const { return lastActivity; }
     // The peer's address and port, for log lines.
     QString getPeerText() const;
+    void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
+
+    // Writes waiting for their answer at most; further requests wait unread.
+    static constexpr int MAX_WAITING_WRITES = 16;
 
 protected slots:
     void readyReadSlot();
@@ -42,8 +50,13 @@ private:
     void answerRequests();
     void bytesWrittenSlot();
     void idleTimeoutSlot();
-    // The answer to one complete request frame, in `answer`.
+    // The answer to one complete register read, in `answer`.
     void answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header);
+    // Queues the answer to a write or coil read; a write's answer is filled in when it is done.
+    void answerWrite(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, const QByteArray &_frame);
+    void writeDone(quint64 _id, const QByteArray &_answer);
+    // Writes every answer at the front of the queue that is known.
+    void flushAnswers();
 
     uint16_t port;
     CDataBaseHandler *store;
@@ -57,7 +70,21 @@ private:
     CRequestAssembler requests;
     // Complete frames wait in `requests` until the unsent answers drain.
     bool holding = false;
-    // Reused for every poll: answering allocates nothing.
+
+    QPointer<CModbusWriteTarget> writeTarget;
+    // Answers in request order; a write's stays empty until it is done.
+    struct SAnswer
+    {
+        quint64 id = 0;
+        bool known = false;
+        QByteArray bytes;
+    };
+    QList<SAnswer> answers;
+    int waitingWrites = 0;
+    // Set while the assembler runs: a write answered on the spot must not feed it again.
+    bool feeding = false;
+    quint64 nextAnswerId = 1;
+    // Reused for every poll: answering a read allocates nothing.
     uint16_t words[MODBUS::MAX_READ_QUANTITY] = {};
     QByteArray answer;
 };

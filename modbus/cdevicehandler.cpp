@@ -58,5 +58,6 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
         delete connection;
         return;
     }
+    connection->setWriteTarget(connections.getWriteTarget());
     connections.admit(connection);
 }

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include "modbus/cconnectionhandler.h"
+#include "modbus/modbuswrite.h"
 
 namespace {
 

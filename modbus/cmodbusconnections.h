@@ -2,10 +2,12 @@
 
 #include <QAbstractSocket>
 #include <QObject>
+#include <QPointer>
 #include <QVector>
 
 #include "modbus/clogthrottle.h"
 #include "modbus/modbuslimits.h"
+#include "modbus/modbuswrite.h"
 
 class CConnectionHandler;
 
@@ -22,6 +24,9 @@ public:
     const SModbusLimits &getLimits() const { return limits; }
     const MODBUS::Clock &getClock() const { return clock; }
     int count() const { return connections.size(); }
+    // Who carries out the writes of new connections; without one every write gets exception 01.
+    void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
+    CModbusWriteTarget *getWriteTarget() const { return writeTarget; }
 
     // Counts a newly accepted connection in, first closing the longest idle one at the cap.
     void admit(CConnectionHandler *_connection);
@@ -39,4 +44,5 @@ private:
     QVector<CConnectionHandler *> connections;
     CLogThrottle capLog;
     CLogThrottle acceptLog;
+    QPointer<CModbusWriteTarget> writeTarget;
 };

@@ -34,7 +34,9 @@ CRequestAssembler::EVerdict CRequestAssembler::feed(const QByteArray &_bytes, co
         case MODBUS::EFrameState::COMPLETE:
             if (_ready && !_ready())
                 return EVerdict::HOLD;
+            currentFrameSize = check.frameSize;
             _answer(MODBUS::parseMbap(buffer), MODBUS::parseHeader(buffer));
+            currentFrameSize = 0;
             buffer.remove(0, check.frameSize);
             if (buffer.isEmpty())
                 return EVerdict::KEEP_OPEN;

@@ -36,8 +36,11 @@ public:
     // Bytes kept for frames not answered yet; below one whole frame after every feed
     // that does not hold.
     int pendingSize() const { return buffer.size(); }
+    // The whole frame being answered, for a handler that needs more than its header.
+    QByteArray currentFrame() const { return buffer.left(currentFrameSize); }
 
 private:
     LogSink log;
     QByteArray buffer;
+    int currentFrameSize = 0;
 };

@@ -30,7 +30,8 @@ enum EException : uint8_t {
     ILLEGAL_FUNCTION = 0x01,
     ILLEGAL_DATA_ADDRESS = 0x02,
     ILLEGAL_DATA_VALUE = 0x03,
-    SERVER_DEVICE_FAILURE = 0x04
+    SERVER_DEVICE_FAILURE = 0x04,
+    SERVER_DEVICE_BUSY = 0x06
 };
 
 // Bytes up to and including the length field.

@@ -50,6 +50,13 @@ bool readConfig(SGatewayConfig *_config)
                      qPrintable(SETTINGS_FILE_NAME));
         return false;
     }
+    const QString allow = CSettings::readValue(QStringLiteral("modbus/write_allow"), QString()).toString();
+    QString badEntry;
+    if (!MODBUS::parseWriteAllow(allow, &_config->writeAllow, &badEntry)) {
+        std::fprintf(stderr, "kelvara: [modbus] write_allow in %s: %s is not an address or network\n",
+                     qPrintable(SETTINGS_FILE_NAME), qPrintable(badEntry));
+        return false;
+    }
     return true;
 }
 

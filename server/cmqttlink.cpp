@@ -65,9 +65,26 @@ CMqttLink::~CMqttLink()
         mosquitto_destroy(mosq);
 }
 
+bool CMqttLink::publish(const QByteArray &_topic, const QByteArray &_payload, int *_mid, QString *_error)
+{
+    if (!mosq || !isConnected) {
+        *_error = QStringLiteral("not connected to the broker");
+        return false;
+    }
+    const int result = mosquitto_publish(mosq, _mid, _topic.constData(), _payload.size(), _payload.constData(), 1, false);
+    if (result != MOSQ_ERR_SUCCESS) {
+        *_error = errorText(result);
+        return false;
+    }
+    // The message leaves once the socket can take it.
+    watchSocket();
+    return true;
+}
+
 void CMqttLink::dropClient()
 {
     ++generation;
+    isConnected = false;
     reconnectTimer.stop();
     backoff.reset();
     connectedSince.invalidate();
@@ -119,6 +136,7 @@ bool CMqttLink::configureClient()
     mosquitto_connect_callback_set(mosq, &CMqttLink::onConnect);
     mosquitto_disconnect_callback_set(mosq, &CMqttLink::onDisconnect);
     mosquitto_message_callback_set(mosq, &CMqttLink::onMessage);
+    mosquitto_publish_callback_set(mosq, &CMqttLink::onPublish);
     mosquitto_log_callback_set(mosq, &CMqttLink::onLog);
 
     int result = MOSQ_ERR_SUCCESS;
@@ -202,6 +220,9 @@ void CMqttLink::afterCall(int _result)
         case SEvent::eMessage:
             handleMessage(event);
             break;
+        case SEvent::ePublished:
+            emit published(event.code);
+            break;
         }
     }
     if (current != generation)
@@ -215,6 +236,7 @@ void CMqttLink::afterCall(int _result)
 void CMqttLink::handleConnack(int _code)
 {
     if (_code == 0) {
+        isConnected = true;
         connectedSince.start();
         const int result = mosquitto_subscribe(mosq, nullptr, settings.topic.toUtf8().constData(), 0);
         if (result != MOSQ_ERR_SUCCESS)
@@ -241,6 +263,7 @@ void CMqttLink::handleConnack(int _code)
 
 void CMqttLink::handleDisconnect(int _code)
 {
+    isConnected = false;
     unwatchSocket();
     // After refused credentials the broker hangs up; INVALID AUTH stays shown and nothing is retried.
     if (authRefused)
@@ -344,6 +367,11 @@ void CMqttLink::onMessage(mosquitto *, void *_link, const mosquitto_message *_me
     if (_message->payloadlen <= MAX_MESSAGE_SIZE)
         event.payload = QByteArray(static_cast<const char *>(_message->payload), _message->payloadlen);
     static_cast<CMqttLink *>(_link)->events << event;
+}
+
+void CMqttLink::onPublish(mosquitto *, void *_link, int _mid)
+{
+    static_cast<CMqttLink *>(_link)->events << SEvent { SEvent::ePublished, _mid, {}, {}, 0 };
 }
 
 void CMqttLink::onLog(mosquitto *, void *, int _level, const char *_text)

@@ -36,11 +36,18 @@ public:
     explicit CMqttLink(int _firstReconnectDelayMs = CReconnectBackoff::FIRST_DELAY_MS, QObject *_parent = nullptr);
     ~CMqttLink() override;
 
+    bool connected() const { return isConnected; }
+    // Publishes with QoS 1; its message id in *_mid, or false with the reason in *_error when
+    // the broker cannot take it now. published(mid) follows when the broker has it.
+    bool publish(const QByteArray &_topic, const QByteArray &_payload, int *_mid, QString *_error);
+
 signals:
     void changeServerStatus(COMM::EServerStatus _status);
     void newPacketReceived(API::SApiDeviceData _devData);
     // Each valid uplink's device, for the list of devices heard since start.
     void deviceHeard(API::SHeardDevice _device);
+    // The broker acknowledged the publication with this message id.
+    void published(int _mid);
 
 public slots:
     // (Re)connects with these settings, dropping any earlier connection.
@@ -58,7 +65,7 @@ private:
     // What libmosquitto's callbacks report; handled once its call has returned.
     struct SEvent
     {
-        enum EType { eConnack, eDisconnect, eMessage } type;
+        enum EType { eConnack, eDisconnect, eMessage, ePublished } type;
         int code = 0;
         QByteArray topic;
         QByteArray payload;
@@ -68,6 +75,7 @@ private:
     static void onConnect(mosquitto *_mosq, void *_link, int _code);
     static void onDisconnect(mosquitto *_mosq, void *_link, int _code);
     static void onMessage(mosquitto *_mosq, void *_link, const mosquitto_message *_message);
+    static void onPublish(mosquitto *_mosq, void *_link, int _mid);
     static void onLog(mosquitto *_mosq, void *_link, int _level, const char *_text);
 
     // Ends the client and any pending retry; its queued events are dropped.
@@ -89,6 +97,7 @@ private:
     // Counts connectSlot calls, so events of a replaced client are not handled.
     quint64 generation = 0;
     bool authRefused = false;
+    bool isConnected = false;
 
     int watchedSocket = -1;
     QPointer<QSocketNotifier> readNotifier;

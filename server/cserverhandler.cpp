@@ -120,9 +120,29 @@ bool CServerHandler::getDevicesList(const QStringList &_appEuiList)
     SServerTask task;
     task.type = eGetDevicesRequest;
     task.message = API::devicesListRequestMessage(_appEuiList);
+    enqueue(task);
+    return true;
+}
+
+bool CServerHandler::sendDownlink(quint64 _id, const API::SDownlink &_downlink)
+{
+    if (state != eVerified) {
+        CLogFile::addLog(QStringLiteral("[CServerHandler::sendDownlink] Invalid connection to server! Return"));
+        return false;
+    }
+    SServerTask task;
+    task.type = eSendDataRequest;
+    task.message = API::sendDataRequestMessage(_downlink);
+    task.id = _id;
+    enqueue(task);
+    return true;
+}
+
+void CServerHandler::enqueue(const SServerTask &_task)
+{
     {
         QMutexLocker locker(&queueMutex);
-        taskQueue.enqueue(task);
+        taskQueue.enqueue(_task);
     }
     // While a request is outstanding, its end sends the next one.
     if (waitingMutex.tryLock()) {
@@ -132,7 +152,6 @@ bool CServerHandler::getDevicesList(const QStringList &_appEuiList)
             emit newTask();
         }
     }
-    return true;
 }
 
 void CServerHandler::socketConnectedSlot()
@@ -292,6 +311,12 @@ void CServerHandler::handleVerifiedMessage(const QJsonObject &_obj)
         } else if (!devData.devEui.isEmpty()) {
             emit newPacketReceived(devData);
         }
+    } else if (cmd == API_CMD_SEND_DATA_RESP) {
+        if (awaitedReply == eSendDataRequest)
+            handleSendDataResponse(_obj);
+        else
+            CLogFile::addLog(QStringLiteral(
+                "[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server"));
     } else if (cmd == API_CMD_GET_DEVICES_RESP) {
         if (awaitedReply == eGetDevicesRequest)
             handleDevicesListResponse(_obj);
@@ -307,6 +332,18 @@ void CServerHandler::handleDevicesListResponse(const QJsonObject &_obj)
     emit getDevicesListResp(response.status, response.devices);
     awaitedReply = eNoRequest;
     waitingServerResponseTimeoutSlot();
+}
+
+void CServerHandler::handleSendDataResponse(const QJsonObject &_obj)
+{
+    const bool accepted = API::readSendDataResponse(_obj);
+    const QString reason = accepted ? QString()
+                                    : QStringLiteral("refused by the server [%1]")
+                                          .arg(_obj.value(API_KEY_ERR_STRING).toString());
+    const quint64 id = awaitedId;
+    awaitedReply = eNoRequest;
+    waitingServerResponseTimeoutSlot();
+    emit downlinkDone(id, accepted, reason);
 }
 
 void CServerHandler::newTaskSlot()
@@ -327,6 +364,20 @@ void CServerHandler::newTaskSlot()
         const SServerTask task = taskQueue.dequeue();
         message = task.message;
         awaitedReply = task.type;
+        awaitedId = task.id;
+    }
+    if (awaitedReply == eSendDataRequest) {
+        // A downlink queued before the link went down has nowhere to go: it fails now.
+        if (state != eVerified || socket.sendTextMessage(message) <= 0) {
+            const quint64 id = awaitedId;
+            awaitedReply = eNoRequest;
+            waitingServerResponseTimeoutSlot();
+            emit downlinkDone(id, false, QStringLiteral("not connected to the server"));
+            return;
+        }
+        emit downlinkHanded(awaitedId);
+        waitTimer.start(timings.responseTimeoutMs);
+        return;
     }
     socket.sendTextMessage(message);
     waitTimer.start(timings.responseTimeoutMs);
@@ -336,9 +387,13 @@ void CServerHandler::waitingServerResponseTimeoutSlot()
 {
     waitTimer.stop();
     releaseWaitingMutex();
-    if (awaitedReply == eGetDevicesRequest)
-        emit getDevicesListResp(false, QList<API::SServerDeviceInfo>());
+    const int unanswered = awaitedReply;
     awaitedReply = eNoRequest;
+    if (unanswered == eGetDevicesRequest)
+        emit getDevicesListResp(false, QList<API::SServerDeviceInfo>());
+    else if (unanswered == eSendDataRequest)
+        emit downlinkDone(awaitedId, false,
+            QStringLiteral("no answer from the server within %1 ms").arg(timings.responseTimeoutMs));
     emit newTask();
 }
 

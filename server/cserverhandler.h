@@ -12,6 +12,7 @@
 #include "app/cclock.h"
 #include "server/apitypes.h"
 #include "server/creconnectbackoff.h"
+#include "server/downlinkmessages.h"
 #include "server/refuseduplinklog.h"
 #include "server/serverstatus.h"
 
@@ -20,6 +21,7 @@ struct SServerTask
 {
     int type = 0;
     QString message;
+    quint64 id = 0; // the caller's number of a downlink
 };
 
 // How long the link waits for what. The program keeps these values; tests shorten
@@ -45,7 +47,7 @@ class CServerHandler : public QObject
 
 public:
     enum EConnectionState { eIdle = 0, ePing = 1, eAuth = 2, eVerified = 3 };
-    enum ERequestType { eNoRequest = 0, eGetDevicesRequest = 1 };
+    enum ERequestType { eNoRequest = 0, eGetDevicesRequest = 1, eSendDataRequest = 2 };
 
     // A device list of many thousand devices still fits.
     static constexpr qint64 MAX_INCOMING_MESSAGE_SIZE = 16 * 1024 * 1024;
@@ -57,12 +59,20 @@ public:
 
     // Queues a device list request; false (with a log line) when refused.
     bool getDevicesList(const QStringList &_appEuiList);
+    // Queues a downlink behind the other requests; false (with a log line) when not logged in.
+    // Its fate comes back as downlinkHanded and then downlinkDone, under _id.
+    bool sendDownlink(quint64 _id, const API::SDownlink &_downlink);
+    bool loggedIn() const { return state == eVerified; }
 
 signals:
     void newTask();
     void changeServerStatus(COMM::EServerStatus _status);
     void getDevicesListResp(bool status, QList<API::SServerDeviceInfo> _regInfoList = QList<API::SServerDeviceInfo>());
     void newPacketReceived(API::SApiDeviceData _devData);
+    // The downlink went out on the socket.
+    void downlinkHanded(quint64 _id);
+    // The server confirmed it, refused it, or did not answer in time (_reason says which).
+    void downlinkDone(quint64 _id, bool _accepted, QString _reason);
 
 public slots:
     void connectSlot(QString _origin, QString _login, QString _password);
@@ -86,12 +96,15 @@ private:
     void handleAuthResponse(const QJsonObject &_obj);
     void handleVerifiedMessage(const QJsonObject &_obj);
     void handleDevicesListResponse(const QJsonObject &_obj);
+    void handleSendDataResponse(const QJsonObject &_obj);
+    void enqueue(const SServerTask &_task);
     void scheduleReconnect();
     void releaseWaitingMutex();
     void setStatus(COMM::EServerStatus _status);
 
     int state = eIdle;
     int awaitedReply = eNoRequest;
+    quint64 awaitedId = 0;
     QQueue<SServerTask> taskQueue;
     QMutex queueMutex;
     QMutex taskMutex;

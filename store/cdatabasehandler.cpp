@@ -9,7 +9,10 @@
 #include <QSet>
 #include <QSqlError>
 #include <QTemporaryFile>
+#include <QSqlRecord>
 #include <QVariant>
+
+#include <algorithm>
 
 #include "app/clogfile.h"
 #include "app/constants.h"
@@ -27,6 +30,10 @@ const int SQLITE_FULL_CODE = 13;
 const int INTEGRITY_PROBLEMS_SHOWN = 5;
 
 QString dev(int _column) { return devicesColumns.at(_column); }
+// Kept apart from the column list: files of earlier versions get it added at open.
+const QString WRITABLE_COLUMN = QStringLiteral("writable");
+// Columns added to the tables of earlier versions' files at open, after the original ones.
+const QStringList ADDED_COLUMNS = { WRITABLE_COLUMN };
 QString data(int _column) { return devDataColumns.at(_column); }
 QString param(const QString &_column) { return QStringLiteral(":") + _column; }
 
@@ -144,6 +151,12 @@ bool CDataBaseHandler::openTables()
                                     "DEFAULT NULL, %11 INTEGER DEFAULT NULL, %12 TEXT DEFAULT NULL, %13 TEXT DEFAULT "
                                     "NULL, %14 INTEGER, %15 INTEGER ); ")))
         return false;
+    if (!addWritableColumn()) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Column \"%1\" is not added! Error_text[%2]. DataBaseHandler is not "
+                               "running!")
+                    .arg(WRITABLE_COLUMN, db.lastError().text()));
+        return false;
+    }
     // Modbus reads select by (port, reg_addr), uplinks and edits write by (device, reg_addr).
     if (!createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR))
         || !createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)))
@@ -247,13 +260,62 @@ bool CDataBaseHandler::checkSchema()
         QStringList found;
         while (columns.next())
             found << columns.value(1).toString().toLower();
-        if (found != table.second) {
+        // Our columns first, then only those later versions add at open.
+        const QStringList added = found.mid(table.second.size());
+        const bool ourColumns = found.mid(0, table.second.size()) == table.second
+            && std::all_of(added.cbegin(), added.cend(),
+                           [](const QString &_column) { return ADDED_COLUMNS.contains(_column); });
+        if (!ourColumns) {
             logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" has another schema: table \"%2\" has the "
                                    "columns [%3], expected [%4]. It is left unchanged. DataBaseHandler is not running!")
                         .arg(fileName, table.first, found.join(QStringLiteral(", ")),
                              table.second.join(QStringLiteral(", "))));
             return false;
         }
+    }
+    return true;
+}
+
+bool CDataBaseHandler::addWritableColumn()
+{
+    QSqlQuery query(db);
+    if (!query.exec(sqlText(QStringLiteral("PRAGMA table_info(%1);"), {DB_TABLE_DEVICES})))
+        return false;
+    const int nameField = query.record().indexOf(QStringLiteral("name"));
+    while (query.next()) {
+        if (query.value(nameField).toString() == WRITABLE_COLUMN)
+            return true;
+    }
+    return query.exec(sqlText(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 INTEGER NOT NULL DEFAULT 0;"),
+                              {DB_TABLE_DEVICES, WRITABLE_COLUMN}));
+}
+
+bool CDataBaseHandler::isDeviceWritable(const QString &_devEui)
+{
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("SELECT %2 FROM %1 WHERE %3=:%3 COLLATE NOCASE;"),
+                          {DB_TABLE_DEVICES, WRITABLE_COLUMN, dev(DEV_COL_DEV_EUI)}));
+    query.bindValue(param(dev(DEV_COL_DEV_EUI)), _devEui);
+    if (!query.exec()) {
+        CLogFile::addLog(QStringLiteral("[CDataBaseHandler::isDeviceWritable] Invalid SQL request [1]"));
+        return false;
+    }
+    return query.next() && query.value(0).toInt() != 0;
+}
+
+bool CDataBaseHandler::setDeviceWritable(const QString &_devEui, bool _writable)
+{
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2 WHERE %3=:%3 COLLATE NOCASE;"),
+                          {DB_TABLE_DEVICES, WRITABLE_COLUMN, dev(DEV_COL_DEV_EUI)}));
+    query.bindValue(param(WRITABLE_COLUMN), _writable ? 1 : 0);
+    query.bindValue(param(dev(DEV_COL_DEV_EUI)), _devEui);
+    if (!query.exec() || query.numRowsAffected() != 1) {
+        CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::setDeviceWritable] Device [%1] is not changed")
+                             .arg(_devEui));
+        return false;
     }
     return true;
 }
@@ -414,6 +476,16 @@ bool CDataBaseHandler::insertDevice(const DB::SDeviceRegMapDescription &_info, u
     if (!query.exec()) {
         CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [2]"));
         return false;
+    }
+
+    if (_info.writable) {
+        query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=1 WHERE %3=:%3;"),
+                              {DB_TABLE_DEVICES, WRITABLE_COLUMN, dev(DEV_COL_DEV_EUI)}));
+        query.bindValue(param(dev(DEV_COL_DEV_EUI)), textOrEmpty(_info.devEui));
+        if (!query.exec()) {
+            CLogFile::addLog(origin + QStringLiteral(" Invalid SQL request [5]"));
+            return false;
+        }
     }
 
     uint32_t deviceId = 0;
@@ -658,8 +730,9 @@ QSqlQuery CDataBaseHandler::getDevices(const QString &_search)
     const QString filter = _search.isEmpty()
         ? QString()
         : sqlText(QStringLiteral("WHERE %1 LIKE :search ESCAPE '\\'"), {dev(DEV_COL_NAME)});
-    query.prepare(sqlText(QStringLiteral("SELECT * FROM %1 %2 ORDER BY %3 ASC;"),
-                          {DB_TABLE_DEVICES, filter, dev(DEV_COL_NAME)}));
+    // The listed columns only: the writable flag has calls of its own.
+    query.prepare(sqlText(QStringLiteral("SELECT %4 FROM %1 %2 ORDER BY %3 ASC;"),
+                          {DB_TABLE_DEVICES, filter, dev(DEV_COL_NAME), devicesColumns.join(QStringLiteral(", "))}));
     if (!_search.isEmpty())
         query.bindValue(QStringLiteral(":search"), containsPattern(_search));
     if (!query.exec())

@@ -67,6 +67,10 @@ public:
     // All or nothing; false when nothing was changed because of a failure.
     bool updateRegInfo(const SDeviceRegUpdate &_update);
     bool deleteDevice(const uint32_t &_deviceId);
+    // Whether Modbus writes to the device send downlinks; read from the file each time, so a
+    // change by another process counts at once. False when unknown or unreadable.
+    bool isDeviceWritable(const QString &_devEui);
+    bool setDeviceWritable(const QString &_devEui, bool _writable);
 
     // Value text of a register as the 16-bit word a Modbus client reads.
     static uint16_t registerWord(const QString &_value);
@@ -89,6 +93,8 @@ private:
     };
 
     bool openTables();
+    // Adds the writable column to a file made before it existed.
+    bool addWritableColumn();
     // The inserts of one device inside the caller's transaction; the rows to add to the image on commit.
     bool insertDevice(const DB::SDeviceRegMapDescription &_info, uint16_t _port,
                       QList<QPair<qint64, SRegisterParam>> *_rows, uint32_t *_deviceId);

@@ -14,7 +14,10 @@ struct SDeviceTemplateInfo {
     QString color; // "#rrggbb"; empty when unknown
 };
 
-// One value of a device's register map. source: 0 = server value, 1 = payload field.
+// A register a Modbus client writes to send a downlink; 0 and 1 are server values and payload fields.
+constexpr qint32 REGISTER_SOURCE_COMMAND = 2;
+
+// One value of a device's register map. source: 0 = server value, 1 = payload field, 2 = command.
 struct SRegisterDescription {
     QString name;
     qint32 source = 0;

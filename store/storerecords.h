@@ -16,6 +16,8 @@ struct SDeviceRegMapDescription {
     qint32 startAddr = 0;
     QList<SRegisterDescription> registers;
     EWordOrder wordOrder = EWordOrder::Big;
+    // Modbus writes to the device's commands send downlinks; off unless asked for.
+    bool writable = false;
 };
 
 } // namespace DB

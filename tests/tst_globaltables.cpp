@@ -22,7 +22,7 @@ private slots:
 
     void keywordTableInAscendingKeyOrder()
     {
-        QCOMPARE(serverKeywordTable.keys(), QStringList({"devEui", "fcnt", "gatewayId", "rssi", "snr", "ts"}));
+        QCOMPARE(serverKeywordTable.keys(), QStringList({"devEui", "downlink", "fcnt", "gatewayId", "rssi", "snr", "ts"}));
     }
 
     void keywordRows_data()

@@ -1,5 +1,6 @@
 #include "ui/cabstractdeviceform.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -93,6 +94,10 @@ CAbstractDeviceForm::CAbstractDeviceForm(CGateway *_gateway, QWidget *parent)
     connectionLayout->addWidget(new QLabel(tr("Start address for registers:"), connectionBox), 1, Qt::AlignRight);
     connectionLayout->addWidget(startAddressEdit);
     connectionLayout->addWidget(startAddressErrorButton);
+    writableBox = new QCheckBox(tr("Writes send downlinks"), connectionBox);
+    writableBox->setObjectName(QStringLiteral("writableBox"));
+    writableBox->setToolTip(tr("Modbus writes to the template's commands are sent to the device"));
+    connectionLayout->addWidget(writableBox);
     connectionLayout->addStretch(1);
     mainLayout->addWidget(connectionBox);
 

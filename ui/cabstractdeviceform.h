@@ -12,6 +12,7 @@
 class CDeviceSearchModel;
 class CGateway;
 class CSearchEditWidget;
+class QCheckBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
@@ -66,5 +67,7 @@ protected:
     QLineEdit *startAddressEdit;
     QPushButton *portErrorButton;
     QPushButton *startAddressErrorButton;
+    // Modbus writes to the device's commands send downlinks.
+    QCheckBox *writableBox;
     QGridLayout *deviceTypeGrid;
 };

@@ -1,5 +1,6 @@
 #include "ui/caddnewdeviceform.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -36,6 +37,7 @@ void CAddNewDeviceForm::refresh()
     startAddressErrorButton->hide();
     portEdit->clear();
     startAddressEdit->clear();
+    writableBox->setChecked(false);
     fillDeviceTypeGrid();
 
     registerModel->removeRows(0, registerModel->rowCount());
@@ -193,6 +195,7 @@ void CAddNewDeviceForm::addDeviceSlot()
     description.appEui = currentAppEui;
     description.startAddr = startAddr;
     description.registers = editedRegisters();
+    description.writable = writableBox->isChecked();
 
     const SGatewayResult result = gateway->addDevice(description, port);
     if (!result.ok()) {

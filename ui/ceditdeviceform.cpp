@@ -1,5 +1,6 @@
 #include "ui/ceditdeviceform.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -46,6 +47,7 @@ void CEditDeviceForm::setOriginal(uint32_t _deviceId, QString _devEui, QString _
     deviceView->setCurrentIndex(deviceSourceModel->index(0, 0));
     portEdit->setText(QString::number(_port));
     startAddressEdit->setText(QString::number(_startAddr));
+    writableBox->setChecked(gateway->isWritable(_devEui));
 }
 
 void CEditDeviceForm::deviceSearchNameSlot(QString)
@@ -92,7 +94,10 @@ void CEditDeviceForm::addDeviceSlot()
         reg.unit = cell(REG_COL_UNIT).toString();
         update.registers.append(reg);
     }
-    if (!gateway->editDevice(update).ok()) {
+    const QString devEui = deviceSourceModel->index(0, DEV_COL_DEV_EUI).data().toString();
+    if (!gateway->editDevice(update).ok()
+        || (writableBox->isChecked() != gateway->isWritable(devEui)
+            && !gateway->setWritable(devEui, writableBox->isChecked()).ok())) {
         CLogFile::addLog(QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] device's register update failed!"));
         CUserNotice::notify(this, QMessageBox::Critical, tr("Edit device status"),
                             tr("Device's registers are not updated! See LOG-file for more details"));

@@ -4,6 +4,7 @@
 #include <QDateTime>
 
 #include "app/constants.h"
+#include "store/registerdescription.h"
 
 const QString NEVER_RECEIVING_TEXT = QStringLiteral("NEVER RECEIVING");
 
@@ -109,6 +110,8 @@ bool isNumericDataType(const QString &_dataType)
 
 QString registerSourceText(int _source)
 {
+    if (_source == REGISTER_SOURCE_COMMAND)
+        return QStringLiteral("COMMAND");
     return _source == 0 ? QStringLiteral("SERVER") : QStringLiteral("DEVICE");
 }
 

@@ -76,6 +76,8 @@ void CNetSimServer::handleMessage(QWebSocket *_client, const QString &_text)
         handleAuth(_client, request);
     } else if (cmd == API_CMD_GET_DEVICES_REQ) {
         handleDevicesRequest(_client, request);
+    } else if (cmd == API_CMD_SEND_DATA_REQ) {
+        handleSendData(_client, request);
     } else {
         // The gateway's ping is an unknown command; it expects this error reply.
         const QJsonObject reply { { API_KEY_CMD, cmd }, { API_KEY_ERR_STRING, API_ERR_UNKNOWN_CMD } };
@@ -99,6 +101,31 @@ void CNetSimServer::handleAuth(QWebSocket *_client, const QJsonObject &_request)
     reply.insert(API_KEY_STATUS, false);
     reply.insert(API_KEY_ERR_STRING, API_ERR_INVALID_LOGIN_OR_PASSWORD);
     report(QStringLiteral("login refused: %1").arg(login));
+    sendLater(_client, reply, 0);
+}
+
+void CNetSimServer::handleSendData(QWebSocket *_client, const QJsonObject &_request)
+{
+    QJsonObject reply { { API_KEY_CMD, API_CMD_SEND_DATA_RESP }, { API_KEY_STATUS, false } };
+    if (!loggedIn.contains(_client)) {
+        reply.insert(API_KEY_ERR_STRING, API_ERR_UNKNOWN_AUTH);
+        sendLater(_client, reply, 0);
+        return;
+    }
+    // One line per downlink, for the operator and for tests to read back.
+    for (const QJsonValue &entry : _request.value(API_KEY_DATA_LIST).toArray()) {
+        const QJsonObject downlink = entry.toObject();
+        report(QStringLiteral("downlink devEui=%1 port=%2 ack=%3 data=%4 %5")
+                   .arg(downlink.value(API_KEY_DEV_EUI).toString())
+                   .arg(downlink.value(API_KEY_PORT).toInt())
+                   .arg(downlink.value(API_KEY_ACK).toBool() ? QStringLiteral("true") : QStringLiteral("false"))
+                   .arg(downlink.value(API_KEY_DATA).toString())
+                   .arg(config.refuseDownlinks ? QStringLiteral("refused") : QStringLiteral("accepted")));
+    }
+    if (config.refuseDownlinks)
+        reply.insert(API_KEY_ERR_STRING, API_ERR_INACCESSIBLE_COMMAND);
+    else
+        reply.insert(API_KEY_STATUS, true);
     sendLater(_client, reply, 0);
 }
 

@@ -33,6 +33,7 @@ private:
     void handleMessage(QWebSocket *_client, const QString &_text);
     void handleAuth(QWebSocket *_client, const QJsonObject &_request);
     void handleDevicesRequest(QWebSocket *_client, const QJsonObject &_request);
+    void handleSendData(QWebSocket *_client, const QJsonObject &_request);
     QJsonObject devicesReply(const QJsonObject &_request) const;
     void sendLater(QWebSocket *_client, const QJsonObject &_message, int _delayMs);
     void report(const QString &_line);

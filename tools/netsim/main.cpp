@@ -108,6 +108,14 @@ bool readConfig(const QCommandLineParser &_parser, SNetSimConfig &_config)
         return false;
     }
 
+    const QString downlinks = _parser.value(QStringLiteral("downlinks"));
+    if (downlinks == QStringLiteral("refuse"))
+        _config.refuseDownlinks = true;
+    else if (downlinks != QStringLiteral("accept")) {
+        std::fprintf(stderr, "--downlinks must be accept or refuse\n");
+        return false;
+    }
+
     QString error;
     if (_parser.isSet(QStringLiteral("devices"))
         && !loadDevicesFile(_parser.value(QStringLiteral("devices")), _config.devices, error)) {
@@ -160,6 +168,9 @@ int main(int argc, char *argv[])
         { QStringLiteral("devices-reply"),
             QStringLiteral("Device list requests: answer, refuse (status false) or ignore (no reply)."),
             QStringLiteral("mode"), QStringLiteral("answer") },
+        { QStringLiteral("downlinks"),
+            QStringLiteral("Downlink requests: accept (status true) or refuse (status false); each is printed."),
+            QStringLiteral("mode"), QStringLiteral("accept") },
         { QStringLiteral("mqtt"), QStringLiteral("Publish to an MQTT broker as chirpstack or tts."),
             QStringLiteral("server") },
         { QStringLiteral("broker-port"), QStringLiteral("Port of the broker on 127.0.0.1."), QStringLiteral("n"),

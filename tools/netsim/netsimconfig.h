@@ -43,6 +43,8 @@ struct SNetSimConfig
     int pingDelayMs = 0;
     EDevicesReply devicesReply = EDevicesReply::eAnswer;
     int devicesDelayMs = 0;
+    // send_data_req is answered with status true, or false when refusing.
+    bool refuseDownlinks = false;
     QString gatewayId = QStringLiteral("00800000a0001234");
     EMqttFormat mqttFormat = EMqttFormat::eNone;
     quint16 brokerPort = 1883;

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QHash>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QString>
+
+#include "app/cclock.h"
+#include "devices/downlinkcommand.h"
+#include "modbus/modbuswrite.h"
+#include "server/downlinkmessages.h"
+#include "server/mqttsettings.h"
+#include "store/storerecords.h"
+
+class CAllDeviceHandler;
+class CDataBaseHandler;
+class CHeardDevices;
+class CMqttLink;
+class CServerHandler;
+
+// Turns Modbus writes of the devices' commands into downlinks: checks them, sends them over
+// the link of the current server kind, answers the client once the downlink is handed on,
+// and follows each until the server accepts or fails it. Keeps the last written values
+// (registers in the store, coils here) and each device's "downlink" code.
+class CDownlinks : public CModbusWriteTarget
+{
+    Q_OBJECT
+
+public:
+    // Downlinks of one device the server has not confirmed yet; one more is refused as busy.
+    static constexpr int MAX_UNCONFIRMED = 8;
+
+    // The "downlink" code a template's server_data may show.
+    enum ECode { eNone = 0, eQueued = 1, eAccepted = 2, eFailed = 3 };
+
+    CDownlinks(CServerHandler &_server, CMqttLink &_mqtt, const CHeardDevices &_heard, CClock *_clock,
+        int _responseTimeoutMs, QObject *_parent = nullptr);
+
+    // What the writes act on; set once the gateway has started.
+    void setDevices(CDataBaseHandler *_store, CAllDeviceHandler *_registry);
+    void setServerKind(EServerKind _kind) { serverKind = _kind; }
+    void setWriteAllow(const MODBUS::WriteAllowList &_allow) { writeAllow = _allow; }
+
+    void write(const SModbusWrite &_write, Done _done) override;
+    QVector<bool> coils(uint16_t _port, uint16_t _first, uint16_t _count) const override;
+
+signals:
+    // The device's command values or downlink code changed in the store.
+    void registersChanged(QString _devEui);
+
+private:
+    // One downlink on its way.
+    struct SPending
+    {
+        QString devEui;
+        qint32 startAddr = 0;
+        QString appEui;
+        SDownlinkCommand command;
+        QString valueText;
+        QVector<uint16_t> words; // the registers written; empty for a coil
+        uint16_t port = 0;
+        bool coilOn = false;
+        QString client; // "address:port unit N"
+        Done done; // empty once answered
+        qint64 deadlineMs = 0; // MQTT: when the broker's acknowledgement is given up
+    };
+
+    struct STarget
+    {
+        DB::SDeviceRegMapDescription device;
+        SDownlinkCommand command;
+        bool found = false;
+        bool anyWritable = false;
+    };
+    STarget findTarget(const SModbusWrite &_write) const;
+    // Why the downlink cannot go now (not connected, address unknown), or empty.
+    QString unreachable(const QString &_devEui) const;
+
+    void handedSlot(quint64 _id);
+    void doneSlot(quint64 _id, bool _accepted, const QString &_reason);
+    void publishedSlot(int _mid);
+    void mqttDeadlineSlot();
+    // Keeps the written value: registers in the store, a coil here.
+    void keepWritten(const SPending &_pending);
+    void setCode(const QString &_devEui, const QString &_appEui, qint32 _startAddr, ECode _code);
+    void refuse(const SModbusWrite &_write, const QString &_device, const QString &_command, const QString &_value,
+        const QString &_reason, MODBUS::EException _exception, const Done &_done);
+
+    CServerHandler &server;
+    CMqttLink &mqtt;
+    const CHeardDevices &heard;
+    CClock *clock;
+    int responseTimeoutMs;
+    CDataBaseHandler *store = nullptr;
+    CAllDeviceHandler *registry = nullptr;
+    EServerKind serverKind = EServerKind::eWebSocket;
+    MODBUS::WriteAllowList writeAllow;
+
+    quint64 nextId = 1;
+    QMap<quint64, SPending> pending;
+    QHash<int, quint64> idOfMid;
+    QHash<QString, int> unconfirmed; // by upper-case DevEUI
+    QMap<QPair<uint16_t, uint16_t>, bool> coilStates; // (port, coil address)
+    CClockTimer mqttDeadline;
+};
