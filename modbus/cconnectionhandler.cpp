@@ -122,11 +122,13 @@ QByteArray CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModb
 
     if (!store)
         return MODBUS::exceptionAnswer(_mbap, _header, MODBUS::SERVER_DEVICE_FAILURE);
-    const QMap<uint16_t, uint16_t> data = store->getRegisterData(port, _header.startAddress, _header.quantity);
+    const SRegisterRead read = store->readRegisters(port, _header.unitId, _header.startAddress, _header.quantity);
     qCDebug(modbusRequests).noquote() << QStringLiteral("[CConnectionHandler] Request [%1] registers beginning from [%2]")
                               .arg(_header.quantity)
                               .arg(_header.startAddress);
-    return getAnswerDataSlot(_mbap, _header, data);
+    if (MODBUS::readException(read.status) != MODBUS::NO_EXCEPTION)
+        return MODBUS::exceptionAnswer(_mbap, _header, MODBUS::readException(read.status));
+    return getAnswerDataSlot(_mbap, _header, read.words);
 }
 
 void CConnectionHandler::disconnectedSlot()

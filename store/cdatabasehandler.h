@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include "app/cclock.h"
 #include "store/cregisterimage.h"
 #include "store/storerecords.h"
 
@@ -54,6 +55,20 @@ public:
     // Value text of a register as the 16-bit word a Modbus client reads.
     static uint16_t registerWord(const QString &_value);
 
+    // The clock ages and stale times are read on; the system's unless set.
+    void setClock(CClock *_clock);
+    // Every column of every device, the settings and counters included, by name.
+    QSqlQuery getDeviceRows();
+    // What a Modbus request of unit _unit reads from the port now: the words, or why none.
+    SRegisterRead readRegisters(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count);
+    // The device's counters as last saved; zero for an unknown device.
+    SDeviceCounters getDeviceCounters(const QString &_devEui);
+    bool saveDeviceCounters(const QString &_devEui, const SDeviceCounters &_counters);
+    // Registers of the device that read the seconds since its last uplink (first address, width).
+    void setAgeRegisters(const QString &_devEui, const QList<QPair<qint64, int>> &_registers);
+    // True when the device's values are older than its stale_after (or never came).
+    bool isDeviceStale(const QString &_devEui);
+
 private:
     bool openTables();
     // The inserts of one device inside the caller's transaction; the rows to add to the image on commit.
@@ -63,6 +78,9 @@ private:
                     const QList<QPair<qint64, SRegisterParam>> &_rows);
     void useWriteAheadLog();
     bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
+    // Adds the devices columns a server.db of an older version lacks, with their defaults.
+    bool addDeviceColumns();
+    bool updateDeviceSettings(const SDeviceRegUpdate &_update);
     void createIndex(const QString &_name, const QString &_first, const QString &_second);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
@@ -74,6 +92,7 @@ private:
     QSqlDatabase db;
     QMutex mutex;
     CRegisterImage image;
+    CClock *clock = CClock::system();
     // Prepared once: every uplink runs it for each of its registers.
     QSqlQuery saveQuery;
 
