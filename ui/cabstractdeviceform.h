@@ -3,6 +3,8 @@
 #include "store/registerdescription.h"
 
 #include <QDialog>
+
+#include "store/storerecords.h"
 #include <QItemSelection>
 #include <QList>
 #include <QPair>
@@ -12,11 +14,13 @@
 class CDeviceSearchModel;
 class CGateway;
 class CSearchEditWidget;
+class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QPushButton;
+class QSpinBox;
 class QStackedLayout;
 class QStandardItemModel;
 
@@ -67,4 +71,12 @@ protected:
     QPushButton *portErrorButton;
     QPushButton *startAddressErrorButton;
     QGridLayout *deviceTypeGrid;
+    // Modbus settings of the device: unit ID, word order, stale time and policy.
+    QSpinBox *unitIdSpin;
+    QComboBox *wordOrderCombo;
+    QSpinBox *staleAfterSpin;
+    QComboBox *stalePolicyCombo;
+
+    void showSettings(const DB::SDeviceRegMapDescription &_device);
+    void readSettings(DB::SDeviceRegMapDescription *_device) const;
 };

@@ -9,6 +9,7 @@
 #include <QStackedLayout>
 #include <QStandardItemModel>
 
+#include "app/ceui.h"
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "gateway/cgateway.h"
@@ -67,6 +68,11 @@ void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
         return;
     const QVariant deviceId = deviceSourceModel->index(0, DEV_COL_DEVICE).data();
     const QVariant port = deviceSourceModel->index(0, DEV_COL_PORT).data();
+    const CEui devEui(deviceSourceModel->index(0, DEV_COL_DEV_EUI).data().toString());
+    for (const auto &device : gateway->storedDevices()) {
+        if (CEui(device.first.devEui) == devEui)
+            showSettings(device.first);
+    }
     QSqlQuery query = gateway->registers(deviceId.toUInt());
     const int copied[] = { REG_COL_REG_ADDR, REG_COL_START_VALUE, REG_COL_GRATING_PERIOD, REG_COL_DATA_TYPE,
                            REG_COL_NAME,     REG_COL_SOURCE,      REG_COL_UNIT };
@@ -87,12 +93,24 @@ void CEditDeviceForm::addDeviceSlot()
         const auto cell = [&](int column) { return registerModel->index(row, column).data(Qt::EditRole); };
         SRegisterUpdate reg;
         reg.regAddr = cell(REG_COL_REG_ADDR).toUInt();
-        reg.startValue = cell(REG_COL_START_VALUE).toInt();
-        reg.gratingPeriod = cell(REG_COL_GRATING_PERIOD).toInt();
+        reg.startValue = cell(REG_COL_START_VALUE).toDouble();
+        reg.gratingPeriod = cell(REG_COL_GRATING_PERIOD).toDouble();
         reg.unit = cell(REG_COL_UNIT).toString();
         update.registers.append(reg);
     }
-    if (!gateway->editDevice(update).ok()) {
+    DB::SDeviceRegMapDescription settings;
+    readSettings(&settings);
+    update.hasSettings = true;
+    update.unitId = settings.unitId;
+    update.wordOrder = settings.wordOrder;
+    update.staleAfter = settings.staleAfter;
+    update.stalePolicy = settings.stalePolicy;
+    const SGatewayResult result = gateway->editDevice(update);
+    if (result.error == EGatewayError::OVERLAP || result.error == EGatewayError::INVALID_UNIT_ID) {
+        CUserNotice::notify(this, QMessageBox::Critical, tr("Edit device status"), result.message);
+        return;
+    }
+    if (!result.ok()) {
         CLogFile::addLog(QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] device's register update failed!"));
         CUserNotice::notify(this, QMessageBox::Critical, tr("Edit device status"),
                             tr("Device's registers are not updated! See LOG-file for more details"));
