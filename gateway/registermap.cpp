@@ -19,7 +19,7 @@ namespace {
 const int REGISTER_BITS = 16;
 
 const QStringList HEADER = { "port", "unit_id", "first_register", "register", "register_count", "device", "dev_eui",
-                             "value", "format", "word_order", "multiplier", "added_value", "unit" };
+    "value", "format", "word_order", "multiplier", "added_value", "unit" };
 
 QString number(double _value)
 {
@@ -29,9 +29,8 @@ QString number(double _value)
 QStringList fields(const SRegisterMapRow &_row)
 {
     return { QString::number(_row.port), QString::number(_row.unitId), QString::number(_row.firstRegister),
-             holdingRegisterNumber(_row.firstRegister), QString::number(_row.registerCount), _row.deviceName,
-             _row.devEui, _row.valueName, _row.format, _row.wordOrder, number(_row.multiplier),
-             number(_row.addedValue), _row.unit };
+        holdingRegisterNumber(_row.firstRegister), QString::number(_row.registerCount), _row.deviceName, _row.devEui,
+        _row.valueName, _row.format, _row.wordOrder, number(_row.multiplier), number(_row.addedValue), _row.unit };
 }
 
 QString csvField(const QString &_text)
@@ -58,7 +57,8 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
     while (devices.next()) {
         const DB::SDeviceRegMapDescription device = settings.value(CEui(devices.value(DEV_COL_DEV_EUI).toString()));
         const int startAddr = devices.value(DEV_COL_START_ADDR).toInt();
-        const QList<SRegisterDescription> templateMap = _gateway.regMap(devices.value(DEV_COL_APP_EUI).toString()).registers;
+        const QList<SRegisterDescription> templateMap
+            = _gateway.regMap(devices.value(DEV_COL_APP_EUI).toString()).registers;
         QSqlQuery registers = _gateway.registers(devices.value(DEV_COL_DEVICE).toUInt());
         while (registers.next()) {
             SRegisterMapRow row;
@@ -83,7 +83,8 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
         }
     }
     std::stable_sort(rows.begin(), rows.end(), [](const SRegisterMapRow &_a, const SRegisterMapRow &_b) {
-        return std::make_tuple(_a.port, _a.unitId, _a.firstRegister) < std::make_tuple(_b.port, _b.unitId, _b.firstRegister);
+        return std::make_tuple(_a.port, _a.unitId, _a.firstRegister)
+            < std::make_tuple(_b.port, _b.unitId, _b.firstRegister);
     });
     return rows;
 }

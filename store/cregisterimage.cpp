@@ -15,9 +15,15 @@ namespace {
 const qint64 LAST_ADDRESS = 0xFFFF;
 const int REGISTER_BITS = 16;
 
-bool isModbusAddress(qint64 _regAddr) { return _regAddr >= 0 && _regAddr <= LAST_ADDRESS; }
+bool isModbusAddress(qint64 _regAddr)
+{
+    return _regAddr >= 0 && _regAddr <= LAST_ADDRESS;
+}
 
-QString addedColumn(int _column) { return QString::fromLatin1(DEVICE_ADDED_COLUMNS[_column - DEV_COL_UNIT_ID].name); }
+QString addedColumn(int _column)
+{
+    return QString::fromLatin1(DEVICE_ADDED_COLUMNS[_column - DEV_COL_UNIT_ID].name);
+}
 
 // Seconds since _lastMs held to the register's width; the largest value when nothing came yet.
 quint32 ageSeconds(qint64 _lastMs, qint64 _nowMs, int _bits)
@@ -50,11 +56,12 @@ bool CRegisterImage::load(const QSqlDatabase &_db)
 
     QSqlQuery rowsOfDevices(_db);
     rowsOfDevices.setForwardOnly(true);
-    QStringList columns = { devicesColumns.at(DEV_COL_DEVICE), devicesColumns.at(DEV_COL_DEV_EUI),
-                            devicesColumns.at(DEV_COL_PORT) };
+    QStringList columns
+        = { devicesColumns.at(DEV_COL_DEVICE), devicesColumns.at(DEV_COL_DEV_EUI), devicesColumns.at(DEV_COL_PORT) };
     for (int column = DEV_COL_UNIT_ID; column < DEV_ALL_COLUMN_COUNT; ++column)
         columns << addedColumn(column);
-    if (!rowsOfDevices.exec(QStringLiteral("SELECT %1 FROM %2;").arg(columns.join(QStringLiteral(", ")), DB_TABLE_DEVICES)))
+    if (!rowsOfDevices.exec(
+            QStringLiteral("SELECT %1 FROM %2;").arg(columns.join(QStringLiteral(", ")), DB_TABLE_DEVICES)))
         return false;
     while (rowsOfDevices.next()) {
         const auto value = [&](int _column) { return rowsOfDevices.value(3 + _column - DEV_COL_UNIT_ID); };
@@ -80,16 +87,17 @@ bool CRegisterImage::load(const QSqlDatabase &_db)
     QSqlQuery rows(_db);
     rows.setForwardOnly(true);
     if (!rows.exec(QStringLiteral("SELECT %1, %2, %3, %4, %5, %6, %7 FROM %8;")
-                       .arg(devDataColumns.at(REG_COL_DEVICE), devDataColumns.at(REG_COL_PORT), devDataColumns.at(REG_COL_REG_ADDR),
-                            devDataColumns.at(REG_COL_START_VALUE), devDataColumns.at(REG_COL_GRATING_PERIOD),
-                            devDataColumns.at(REG_COL_VALUE), devDataColumns.at(REG_COL_UNIT), DB_TABLE_DEV_DATA)))
+                       .arg(devDataColumns.at(REG_COL_DEVICE), devDataColumns.at(REG_COL_PORT),
+                           devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_START_VALUE),
+                           devDataColumns.at(REG_COL_GRATING_PERIOD), devDataColumns.at(REG_COL_VALUE),
+                           devDataColumns.at(REG_COL_UNIT), DB_TABLE_DEV_DATA)))
         return false;
     while (rows.next()) {
         const qint64 regAddr = rows.value(2).toLongLong();
         const uint32_t deviceId = rows.value(0).toUInt();
         addRegister(deviceId, regAddr,
-                    SRegisterParam{qint32(regAddr), rows.value(3).toDouble(), rows.value(4).toDouble(),
-                                   rows.value(6).toString()});
+            SRegisterParam {
+                qint32(regAddr), rows.value(3).toDouble(), rows.value(4).toDouble(), rows.value(6).toString() });
         if (devices.contains(deviceId)) {
             if (!rows.value(5).isNull())
                 setDeviceWord(deviceId, regAddr, registerWord(rows.value(5).toString()));
@@ -112,7 +120,7 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
     rows.setForwardOnly(true);
     rows.prepare(QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %5=:port;")
                      .arg(devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_VALUE),
-                          devDataColumns.at(REG_COL_DEVICE), DB_TABLE_DEV_DATA, devDataColumns.at(REG_COL_PORT)));
+                         devDataColumns.at(REG_COL_DEVICE), DB_TABLE_DEV_DATA, devDataColumns.at(REG_COL_PORT)));
     rows.bindValue(QStringLiteral(":port"), _port);
     if (!rows.exec())
         return false;
@@ -220,7 +228,8 @@ bool CRegisterImage::isStale(uint32_t _deviceId, qint64 _nowMs) const
     const auto device = devices.constFind(_deviceId);
     if (device == devices.constEnd() || device->staleAfter <= 0)
         return false;
-    return device->counters.lastUplinkMs < 0 || _nowMs - device->counters.lastUplinkMs > qint64(device->staleAfter) * 1000;
+    return device->counters.lastUplinkMs < 0
+        || _nowMs - device->counters.lastUplinkMs > qint64(device->staleAfter) * 1000;
 }
 
 bool CRegisterImage::refusesRead(const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs) const
@@ -241,8 +250,8 @@ bool CRegisterImage::refusesRead(const SDeviceState &_device, qint64 _first, qin
     return false;
 }
 
-void CRegisterImage::overlayAges(const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs,
-                                 QMap<uint16_t, uint16_t> &_words) const
+void CRegisterImage::overlayAges(
+    const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs, QMap<uint16_t, uint16_t> &_words) const
 {
     for (const auto &reg : _device.ageRegisters) {
         const quint32 age = ageSeconds(_device.counters.lastUplinkMs, _nowMs, reg.second);
@@ -261,8 +270,8 @@ void CRegisterImage::overlayAges(const SDeviceState &_device, qint64 _first, qin
     }
 }
 
-void CRegisterImage::addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port,
-                               const DB::SDeviceRegMapDescription &_settings)
+void CRegisterImage::addDevice(
+    uint32_t _deviceId, const QString &_devEui, uint16_t _port, const DB::SDeviceRegMapDescription &_settings)
 {
     deviceIds.insert(_devEui.toUpper(), _deviceId);
     SDeviceState &device = devices[_deviceId];
@@ -321,8 +330,8 @@ void CRegisterImage::setWord(uint16_t _port, qint64 _regAddr, uint16_t _word)
     portWords[int(_regAddr)] = _word;
 }
 
-void CRegisterImage::setParam(uint32_t _deviceId, qint64 _regAddr, double _startValue, double _gratingPeriod,
-                              const QString &_unit)
+void CRegisterImage::setParam(
+    uint32_t _deviceId, qint64 _regAddr, double _startValue, double _gratingPeriod, const QString &_unit)
 {
     const auto found = params.find(registerKey(_deviceId, _regAddr));
     if (found == params.end())

@@ -33,14 +33,13 @@ public:
     SRegisterRead read(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count, qint64 _nowMs) const;
 
     void addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port,
-                   const DB::SDeviceRegMapDescription &_settings = DB::SDeviceRegMapDescription());
+        const DB::SDeviceRegMapDescription &_settings = DB::SDeviceRegMapDescription());
     void addRegister(uint32_t _deviceId, qint64 _regAddr, const SRegisterParam &_param);
     // A word of the port as devices of unit 0 give it.
     void setWord(uint16_t _port, qint64 _regAddr, uint16_t _word);
     // The word of a device's register, in its unit's words.
     void setDeviceWord(uint32_t _deviceId, qint64 _regAddr, uint16_t _word);
-    void setParam(uint32_t _deviceId, qint64 _regAddr, double _startValue, double _gratingPeriod,
-                  const QString &_unit);
+    void setParam(uint32_t _deviceId, qint64 _regAddr, double _startValue, double _gratingPeriod, const QString &_unit);
     SDeviceCounters counters(uint32_t _deviceId) const;
     void setCounters(uint32_t _deviceId, const SDeviceCounters &_counters);
     // Registers holding the seconds since the device's last uplink: first address and width in bits.
@@ -51,7 +50,8 @@ public:
     bool removeDevice(const QSqlDatabase &_db, uint32_t _deviceId);
 
 private:
-    struct SDeviceState {
+    struct SDeviceState
+    {
         QString devEui;
         uint16_t port = 0;
         uint8_t unit = 0;
@@ -64,12 +64,14 @@ private:
         QList<QPair<qint64, int>> ageRegisters;
     };
     // Words of the devices of one non-zero unit on a port, and which addresses they own.
-    struct SUnitWords {
+    struct SUnitWords
+    {
         QVector<uint16_t> words;
         QVector<bool> owned;
     };
     // What a read of the port must look at beyond unit 0's words; empty for today's plain ports.
-    struct SPortInfo {
+    struct SPortInfo
+    {
         QMap<uint8_t, int> devicesByUnit;
         // Devices with the exception policy or age registers.
         QList<uint32_t> computed;
@@ -82,7 +84,7 @@ private:
     // True when a read of [_first, _first + _count) gets exception 0x0B for the device.
     bool refusesRead(const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs) const;
     void overlayAges(const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs,
-                     QMap<uint16_t, uint16_t> &_words) const;
+        QMap<uint16_t, uint16_t> &_words) const;
 
     QHash<QString, uint32_t> deviceIds; // upper-case DevEUI
     QHash<uint32_t, SDeviceState> devices;

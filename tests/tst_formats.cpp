@@ -64,14 +64,13 @@ QByteArray runClient(const QString &_program, const QStringList &_arguments)
     return process.readAllStandardOutput() + process.readAllStandardError();
 }
 
-QString mbpoll(uint16_t _port, int _unit, int _first, int _count, const QString &_type,
-               const QStringList &_extra = QStringList())
+QString mbpoll(
+    uint16_t _port, int _unit, int _first, int _count, const QString &_type, const QStringList &_extra = QStringList())
 {
     return QString::fromUtf8(runClient(QStringLiteral("mbpoll"),
-                                       QStringList { "-m", "tcp", "-p", QString::number(_port), "-a",
-                                                     QString::number(_unit), "-0", "-r", QString::number(_first), "-c",
-                                                     QString::number(_count), "-t", _type, "-1" }
-                                           + _extra + QStringList { "127.0.0.1" }));
+        QStringList { "-m", "tcp", "-p", QString::number(_port), "-a", QString::number(_unit), "-0", "-r",
+            QString::number(_first), "-c", QString::number(_count), "-t", _type, "-1" }
+            + _extra + QStringList { "127.0.0.1" }));
 }
 
 bool matches(const QString &_text, const QString &_pattern)
@@ -160,15 +159,15 @@ private slots:
         QFETCH(QString, expected);
         const SDeviceTemplate probeType(QJsonDocument::fromJson(probeTemplate).object());
         DB::SDeviceRegMapDescription device;
-        const SDecodedUplink decoded = decodeUplink(uplink(QStringLiteral("AA00000000000001"), 1), probeType, device,
-                                                    [&](const QString &, uint32_t _regAddr) {
-                                                        SRegisterParam param;
-                                                        if (_regAddr == 4) {
-                                                            param.gratingPeriod = multiplier;
-                                                            param.startValue = added;
-                                                        }
-                                                        return param;
-                                                    });
+        const SDecodedUplink decoded = decodeUplink(
+            uplink(QStringLiteral("AA00000000000001"), 1), probeType, device, [&](const QString &, uint32_t _regAddr) {
+                SRegisterParam param;
+                if (_regAddr == 4) {
+                    param.gratingPeriod = multiplier;
+                    param.startValue = added;
+                }
+                return param;
+            });
         QVERIFY(decoded.accepted);
         QString level;
         for (const SRegisterValue &reg : decoded.data.registers) {
@@ -207,7 +206,8 @@ private slots:
             "print('unit 2 level %.2f count %d' % (struct.unpack('>f', struct.pack('>HH', w[1], w[0]))[0], w[2]))\n"
             "print('unit 3 exception', c.read_holding_registers(4, 2, slave=3).exception_code)\n"
             "c.close()\n");
-        const QString output = QString::fromUtf8(runClient("/usr/bin/python3", { "-c", script, QString::number(port) }));
+        const QString output
+            = QString::fromUtf8(runClient("/usr/bin/python3", { "-c", script, QString::number(port) }));
         QVERIFY2(output.contains("unit 1 level -38.35 count 4660"), qPrintable(output));
         QVERIFY2(output.contains("unit 2 level 43.00 count 4660"), qPrintable(output));
         QVERIFY2(output.contains("unit 3 exception 11"), qPrintable(output));
