@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
@@ -14,6 +15,8 @@ class CClock : public QObject
 public:
     // Milliseconds on a monotonic scale; only differences mean anything.
     virtual qint64 nowMs() const = 0;
+    // Milliseconds since 1970 UTC, for times that must survive a restart.
+    virtual qint64 epochMs() const = 0;
     // True when timers must wait for advanced() instead of the event loop's timers.
     virtual bool isManual() const { return false; }
 
@@ -32,6 +35,7 @@ class CSystemClock : public CClock
 public:
     CSystemClock() { elapsed.start(); }
     qint64 nowMs() const override { return elapsed.elapsed(); }
+    qint64 epochMs() const override { return QDateTime::currentMSecsSinceEpoch(); }
 
 private:
     QElapsedTimer elapsed;
@@ -44,7 +48,10 @@ class CManualClock : public CClock
 
 public:
     qint64 nowMs() const override { return now; }
+    // Starts at 2023-11-14 22:13:20 UTC and moves with advance().
+    qint64 epochMs() const override { return EPOCH_START_MS + now; }
     bool isManual() const override { return true; }
+    static constexpr qint64 EPOCH_START_MS = 1700000000000;
     void advance(qint64 _ms)
     {
         now += _ms;

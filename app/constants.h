@@ -307,6 +307,12 @@ inline const QString SERVER_KEYWORD_SNR = QStringLiteral("snr");
 inline const QString SERVER_KEYWORD_FCNT = QStringLiteral("fcnt");
 // Not from uplinks: the state of the device's last downlink.
 inline const QString SERVER_KEYWORD_DOWNLINK = QStringLiteral("downlink");
+// Kept by the gateway, not sent by the server: seconds since the last decoded uplink (computed
+// when read), uplinks received, frames lost by the frame counter's gaps, uplinks dropped.
+inline const QString SERVER_KEYWORD_AGE = QStringLiteral("age");
+inline const QString SERVER_KEYWORD_UPLINKS = QStringLiteral("uplinks");
+inline const QString SERVER_KEYWORD_LOST = QStringLiteral("lost");
+inline const QString SERVER_KEYWORD_ERRORS = QStringLiteral("errors");
 
 // ---- Register time format (the log uses the same text) ----
 inline const QString REGISTER_TIME_FORMAT = QStringLiteral("dd-MMM-yy HH:mm:ss");

@@ -28,6 +28,10 @@ void fillGlobalTables()
     addKeyword(SERVER_KEYWORD_SNR, 16, DATA_TYPE_INTEGER);
     addKeyword(SERVER_KEYWORD_FCNT, 32, DATA_TYPE_UINTEGER);
     addKeyword(SERVER_KEYWORD_DOWNLINK, 16, DATA_TYPE_UINTEGER);
+    addKeyword(SERVER_KEYWORD_AGE, 32, DATA_TYPE_UINTEGER);
+    addKeyword(SERVER_KEYWORD_UPLINKS, 32, DATA_TYPE_UINTEGER);
+    addKeyword(SERVER_KEYWORD_LOST, 32, DATA_TYPE_UINTEGER);
+    addKeyword(SERVER_KEYWORD_ERRORS, 32, DATA_TYPE_UINTEGER);
 
     loraPacketTypes << QStringLiteral("UNCONF_UP") << QStringLiteral("UNCONF_DOWN") << QStringLiteral("CONF_UP")
                     << QStringLiteral("CONF_DOWN") << QStringLiteral("JOIN_REQ") << QStringLiteral("JOIN_ACC")

@@ -25,6 +25,7 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
     : QObject(parent)
     , store(_store)
     , templateDir(_templateDir)
+    , clock(_clock)
     , portRetryTimer(_clock)
     , batchTimer(_clock)
     , modbusConnections(_limits, [_clock] { return _clock->nowMs(); })
@@ -205,8 +206,12 @@ void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescript
             if (devicePorts.contains(devEui) && devices.value(devEui).startAddr == device.first.startAddr)
                 servedPort = devicePorts.value(devEui);
         }
-        if (servedPort == device.second)
+        if (servedPort == device.second) {
+            // Same place: the settings (unit, word order, stale time) may still have changed.
+            QMutexLocker locker(&mutex);
+            devices.insert(devEui, device.first);
             continue;
+        }
         addNewDevice(device.first, device.second);
     }
 }
@@ -237,7 +242,8 @@ QList<QPair<qint64, qint64>> CAllDeviceHandler::addressRanges(const DB::SDeviceR
 }
 
 QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
-                                             const QList<SRegisterDescription> &_registers, const CEui &_except) const
+                                             const QList<SRegisterDescription> &_registers, const CEui &_except,
+                                             quint8 _unitId) const
 {
     DB::SDeviceRegMapDescription candidate;
     candidate.startAddr = qint32(_startAddr);
@@ -248,6 +254,8 @@ QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
         if (it.value() != _port || it.key() == _except)
             continue;
         const DB::SDeviceRegMapDescription &other = devices.value(it.key());
+        if (_unitId != 0 && other.unitId != 0 && other.unitId != _unitId)
+            continue;
         for (const auto &taken : addressRanges(other)) {
             for (const auto &range : wanted) {
                 if (range.first <= taken.second && taken.first <= range.second)
@@ -263,7 +271,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     const CEui devEui(_devInfo.devEui);
     const QList<SRegisterDescription> registers
         = _devInfo.registers.isEmpty() ? getRegMapDescription(_devInfo.appEui).registers : _devInfo.registers;
-    const QString overlap = overlappingDevice(_port, _devInfo.startAddr, registers, devEui);
+    const QString overlap = overlappingDevice(_port, _devInfo.startAddr, registers, devEui, _devInfo.unitId);
     if (!overlap.isEmpty())
         CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
                                         "[%2] overlap those of %3")
@@ -372,14 +380,18 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
     const SDecodedUplink decoded = decodeUplink(_devData, templates.value(CEui(device.appEui).text()), device,
         [registerStore](const QString &_devEui, uint32_t _regAddr) {
             return registerStore->getRegisterParam(_devEui, _regAddr);
-        });
+        },
+        store->getDeviceCounters(_devData.devEui), clock->epochMs());
     for (const QString &line : decoded.logLines)
         CLogFile::addLog(line);
-    if (!decoded.accepted)
+    store->saveDeviceCounters(_devData.devEui, decoded.counters);
+    // A dropped uplink still moves the device's error count in its registers.
+    if (decoded.data.registers.isEmpty())
         return;
     if (batchWindowMs <= 0) {
         store->saveRegisterData(decoded.data);
-        emit newDataForDevice(_devData.devEui);
+        if (decoded.accepted)
+            emit newDataForDevice(_devData.devEui);
         return;
     }
     // One commit costs about as much as a hundred rows: uplinks arriving together share one.

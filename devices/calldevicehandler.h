@@ -79,8 +79,9 @@ public:
 
     // Name and DevEUI ("name [DevEUI]") of a device served on _port whose registers share an
     // address with a map starting at _startAddr; empty when none. _except is left out.
+    // Devices of two different non-zero unit IDs may share addresses: a request names one of them.
     QString overlappingDevice(uint16_t _port, qint64 _startAddr, const QList<SRegisterDescription> &_registers,
-                              const CEui &_except = CEui()) const;
+                              const CEui &_except = CEui(), quint8 _unitId = 0) const;
 
 signals:
     void newDataForDevice(QString _devEui);
@@ -111,6 +112,8 @@ private:
 protected:
     CDataBaseHandler *store;
     QString templateDir;
+    // Uplinks are timed on it: the age and staleness of a device's values.
+    CClock *clock;
     CClockTimer portRetryTimer;
     CClockTimer batchTimer;
     int batchWindowMs = 0;

@@ -460,6 +460,32 @@ quint32 packetTypeKey(qint32 _packetType)
     return static_cast<quint32>(_packetType);
 }
 
+QString serverValueFormat(const QString &_keyword, qint32 _regBitSize)
+{
+    if (_keyword == SERVER_KEYWORD_GATEWAY_ID || _keyword == SERVER_KEYWORD_DEV_EUI)
+        return DATA_TYPE_TEXT;
+    if (_keyword == SERVER_KEYWORD_TS)
+        return REG_FORMAT_UINT32;
+    if (_keyword == SERVER_KEYWORD_RSSI)
+        return REG_FORMAT_INT16;
+    const bool wide = _regBitSize > 16;
+    if (_keyword == SERVER_KEYWORD_SNR)
+        return wide ? REG_FORMAT_INT32 : REG_FORMAT_INT16;
+    return wide ? REG_FORMAT_UINT32 : REG_FORMAT_UINT16;
+}
+
+QString fieldFormat(const SDevicePacketField &_field)
+{
+    if (_field.dataType == DATA_TYPE_TEXT)
+        return DATA_TYPE_TEXT;
+    if (!_field.regFormat.isEmpty())
+        return _field.regFormat;
+    if (_field.dataType == DATA_TYPE_FLOAT)
+        return REG_FORMAT_FLOAT32;
+    const QString sign = _field.dataType == DATA_TYPE_INTEGER ? QStringLiteral("int") : QStringLiteral("uint");
+    return sign + QString::number(qBound(16, _field.dataBitSize, 64));
+}
+
 SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
 {
     SDeviceRegMap regMap;
@@ -471,6 +497,8 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
         reg.offset = value.regMapBias;
         reg.bitSize = value.regBitSize;
         reg.dataType = serverKeywordTable.value(value.keyword).dataType;
+        reg.keyword = value.keyword;
+        reg.format = serverValueFormat(value.keyword, value.regBitSize);
         regMap.registers.append(reg);
     }
     for (const SDevicePacket &packet : _template.packets) {
@@ -481,6 +509,7 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
             reg.offset = field.regMapBias;
             reg.bitSize = field.regBitSize;
             reg.dataType = field.dataType;
+            reg.format = fieldFormat(field);
             regMap.registers.append(reg);
         }
     }

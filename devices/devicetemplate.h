@@ -104,6 +104,11 @@ struct SDeviceTemplate {
 // cannot displace a packet that does match.
 quint32 packetTypeKey(qint32 _packetType);
 
+// The register format a server value or a payload field is stored in, as the register map
+// export names it: int16, uint16, int32, uint32, int64, uint64, float32 or text.
+QString serverValueFormat(const QString &_keyword, qint32 _regBitSize);
+QString fieldFormat(const SDevicePacketField &_field);
+
 // The register map a template exposes: server values by keyword, then payload
 // fields by packet type and file order, then the registers of its commands;
 // parameters start neutral.

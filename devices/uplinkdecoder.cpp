@@ -110,9 +110,31 @@ SValueText identifierText(const QString &_text, qint32 _width)
     return value;
 }
 
-SValueText serverValueText(
-    const QString &_keyword, const API::SApiDeviceData &_uplink, qint32 _width, EWordOrder _wordOrder)
+// A count held to the register's width: one register up to 16 bits, two beyond.
+SValueText countText(quint64 _count, qint32 _width, EWordOrder _wordOrder)
 {
+    if (_width <= 16)
+        return splitText(hexText(std::min<quint64>(_count, 0xFFFFu), 4), 1);
+    return inWordOrder(splitText(hexText(std::min<quint64>(_count, 0xFFFFFFFFu), 8), 2), _wordOrder);
+}
+
+bool isCounter(const QString &_keyword)
+{
+    return _keyword == SERVER_KEYWORD_UPLINKS || _keyword == SERVER_KEYWORD_LOST || _keyword == SERVER_KEYWORD_ERRORS;
+}
+
+SValueText serverValueText(const QString &_keyword, const API::SApiDeviceData &_uplink, qint32 _width,
+    EWordOrder _wordOrder, const SDeviceCounters &_counters)
+{
+    // The age is 0 at reception; a Modbus read computes it afresh.
+    if (_keyword == SERVER_KEYWORD_AGE)
+        return countText(0, _width, _wordOrder);
+    if (_keyword == SERVER_KEYWORD_UPLINKS)
+        return countText(_counters.uplinks, _width, _wordOrder);
+    if (_keyword == SERVER_KEYWORD_LOST)
+        return countText(_counters.lost, _width, _wordOrder);
+    if (_keyword == SERVER_KEYWORD_ERRORS)
+        return countText(_counters.errors, _width, _wordOrder);
     if (_keyword == SERVER_KEYWORD_TS) {
         // Two registers hold 32 bits: later seconds wrap rather than lose their middle digits.
         return inWordOrder(fitted(splitText(hexText(quint32(_uplink.ts / 1000), 8), 2), _width, true), _wordOrder);
@@ -140,14 +162,28 @@ quint64 readNumber(const char *_bytes, int _size, bool _bigEndian, bool _signed)
     return value;
 }
 
+// A multiplier or added value of an integer register: a whole number, held to 64 bits.
+qint64 wholeNumber(double _value)
+{
+    if (std::isnan(_value))
+        return 0;
+    if (_value >= 9.2e18)
+        return std::numeric_limits<qint64>::max();
+    if (_value <= -9.2e18)
+        return std::numeric_limits<qint64>::min();
+    return qint64(std::llround(_value));
+}
+
 // r * multiplier + added value, wrapping in 32 bits (64 for 8-byte fields), as register text.
 QString scaledText(quint64 _raw, int _size, const SRegisterParam &_param)
 {
+    const quint64 multiplier = quint64(wholeNumber(_param.gratingPeriod));
+    const quint64 added = quint64(wholeNumber(_param.startValue));
     if (_size == 8) {
-        const quint64 v = _raw * quint64(qint64(_param.gratingPeriod)) + quint64(qint64(_param.startValue));
+        const quint64 v = _raw * multiplier + added;
         return hexText(v, 16);
     }
-    const quint32 v = quint32(_raw) * quint32(_param.gratingPeriod) + quint32(_param.startValue);
+    const quint32 v = quint32(_raw) * quint32(multiplier) + quint32(added);
     return _size == 4 ? hexText(v, 8) : hexText(v & 0xffffu, 4);
 }
 
@@ -164,8 +200,8 @@ float toSingle(double _value)
 // r * multiplier + added value, exact, then held to [_lowest, _highest].
 qint64 clampedScaled(quint64 _bits, bool _signed, const SRegisterParam &_param, qint64 _lowest, qint64 _highest)
 {
-    const qint64 multiplier = _param.gratingPeriod;
-    const qint64 added = _param.startValue;
+    const qint64 multiplier = wholeNumber(_param.gratingPeriod);
+    const qint64 added = wholeNumber(_param.startValue);
     if (!_signed && _bits > quint64(std::numeric_limits<qint64>::max())) {
         // Past 2^63 the product is far outside every register format, on the multiplier's side.
         if (multiplier == 0)
@@ -296,12 +332,46 @@ SFieldValue readFieldValue(const SDevicePacketField &_field, const QByteArray &_
     return value;
 }
 
+SDeviceCounters nextCounters(const SDeviceCounters &_previous, quint32 _fcnt, bool _decoded, qint64 _nowMs)
+{
+    SDeviceCounters counters = _previous;
+    ++counters.uplinks;
+    // Only a step forward by more than one is a loss; a step back is the device starting over.
+    if (_previous.hasFcnt && _fcnt > _previous.lastFcnt)
+        counters.lost += _fcnt - _previous.lastFcnt - 1;
+    counters.hasFcnt = true;
+    counters.lastFcnt = _fcnt;
+    if (_decoded)
+        counters.lastUplinkMs = _nowMs;
+    else
+        ++counters.errors;
+    return counters;
+}
+
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params)
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params,
+    const SDeviceCounters &_previous, qint64 _nowMs)
 {
     SDecodedUplink result;
     result.data.devEui = _uplink.devEui;
     result.data.startAddr = _device.startAddr;
+
+    // Whether the payload is one of the template's packets decides what the counters and the
+    // server values become; its log line follows the server values' own.
+    QString rejection;
+    const QByteArray &payload = _uplink.data;
+    const qint32 type = payload.isEmpty() ? 0 : qint32(qint8(payload.at(0)));
+    const auto packet = _template.packets.constFind(packetTypeKey(type));
+    if (payload.isEmpty())
+        rejection = QStringLiteral("Empty payload from device [%1]").arg(_uplink.devEui);
+    else if (packet == _template.packets.constEnd())
+        rejection = QStringLiteral("Uncknown packet type [%1]").arg(type, 2, 10, QLatin1Char('0'));
+    else if (payload.size() != packet->packetSize)
+        rejection = QStringLiteral("Invalid size of packet [%1]. Expect [%2], real [%3]")
+                        .arg(type, 2, 10, QLatin1Char('0'))
+                        .arg(packet->packetSize)
+                        .arg(payload.size());
+    result.counters = nextCounters(_previous, _uplink.fcnt, rejection.isEmpty(), _nowMs);
 
     for (const SServerData &server : _template.serverData) {
         // Kept by the downlinks, not by uplinks.
@@ -311,28 +381,17 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
             result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
             continue;
         }
-        addRegisters(result, serverValueText(server.keyword, _uplink, server.regBitSize, _device.wordOrder),
+        // A rejected uplink stores nothing but the counters, not even its server values.
+        if (!rejection.isEmpty() && !isCounter(server.keyword))
+            continue;
+        addRegisters(result,
+            serverValueText(server.keyword, _uplink, server.regBitSize, _device.wordOrder, result.counters),
             server.regMapBias, server.dataName);
     }
-
-    // A rejected uplink stores nothing, not even its server values.
-    const auto rejected = [&result](const QString &_reason) {
-        result.logLines << WARNING_PREFIX + _reason;
-        result.data.registers.clear();
+    if (!rejection.isEmpty()) {
+        result.logLines << WARNING_PREFIX + rejection;
         return result;
-    };
-    const QByteArray &payload = _uplink.data;
-    if (payload.isEmpty())
-        return rejected(QStringLiteral("Empty payload from device [%1]").arg(_uplink.devEui));
-    const qint32 type = qint8(payload.at(0));
-    const auto packet = _template.packets.constFind(packetTypeKey(type));
-    if (packet == _template.packets.constEnd())
-        return rejected(QStringLiteral("Uncknown packet type [%1]").arg(type, 2, 10, QLatin1Char('0')));
-    if (payload.size() != packet->packetSize)
-        return rejected(QStringLiteral("Invalid size of packet [%1]. Expect [%2], real [%3]")
-                            .arg(type, 2, 10, QLatin1Char('0'))
-                            .arg(packet->packetSize)
-                            .arg(payload.size()));
+    }
 
     for (const SDevicePacketField &field : packet->fields)
         decodeField(field, payload, _uplink, _device, _params, result);

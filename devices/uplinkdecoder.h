@@ -17,8 +17,11 @@ using RegisterParamSource = std::function<SRegisterParam(const QString &_devEui,
 struct SDecodedUplink
 {
     bool accepted = false;
+    // A rejected uplink's registers are those of its counters only.
     SDeviceRegData data;
     QStringList logLines;
+    // The device's counters with this uplink.
+    SDeviceCounters counters;
 };
 
 // The value a payload field holds, before any register scaling.
@@ -40,5 +43,12 @@ SFieldValue readFieldValue(const SDevicePacketField &_field, const QByteArray &_
 // from the first payload byte, size check, then every field of the packet. Reads nothing
 // outside the payload and writes no register beyond each value's own ones. 32- and 64-bit
 // numbers are written in the device's word order.
+// _previous are the device's counters before this uplink and _nowMs the time of reception
+// (ms since 1970), which a decoded uplink makes the device's last.
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params);
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params,
+    const SDeviceCounters &_previous = SDeviceCounters(), qint64 _nowMs = 0);
+
+// The counters after one more uplink with frame counter _fcnt: a jump forward by n counts n - 1
+// lost frames, a step back (a counter reset) none; _decoded false counts an error.
+SDeviceCounters nextCounters(const SDeviceCounters &_previous, quint32 _fcnt, bool _decoded, qint64 _nowMs);

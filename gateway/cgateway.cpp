@@ -34,6 +34,21 @@ QPair<qint64, qint64> registerSpan(qint64 _startAddr, const QList<SRegisterDescr
     return { lowest, highest };
 }
 
+// A device and its port from a row of every devices column.
+QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlQuery &_row)
+{
+    DB::SDeviceRegMapDescription device;
+    device.devEui = _row.value(DEV_COL_DEV_EUI).toString();
+    device.appEui = _row.value(DEV_COL_APP_EUI).toString();
+    device.name = _row.value(DEV_COL_NAME).toString();
+    device.startAddr = _row.value(DEV_COL_START_ADDR).toInt();
+    device.unitId = quint8(_row.value(DEV_COL_UNIT_ID).toUInt());
+    wordOrderFromName(_row.value(DEV_COL_WORD_ORDER).toString(), &device.wordOrder);
+    device.staleAfter = _row.value(DEV_COL_STALE_AFTER).toInt();
+    stalePolicyFromName(_row.value(DEV_COL_STALE_POLICY).toString(), &device.stalePolicy);
+    return { device, static_cast<uint16_t>(_row.value(DEV_COL_PORT).toUInt()) };
+}
+
 SGatewayResult refused(EGatewayError _error, const QString &_message)
 {
     return SGatewayResult { _error, _message };
@@ -118,23 +133,41 @@ bool CGateway::start(QString *_error)
     connect(&mqtt, &CMqttLink::newPacketReceived, registry.get(), &CAllDeviceHandler::newPacketReceivedSlot,
             Qt::QueuedConnection);
     connect(registry.get(), &CAllDeviceHandler::newDataForDevice, this, &CGateway::newDataForDevice);
+    store->setClock(config.clock);
     for (const auto &device : storedDevices())
         registry->addNewDevice(device.first, device.second);
+    publishAgeRegisters();
     return true;
+}
+
+void CGateway::publishAgeRegisters()
+{
+    for (const auto &device : storedDevices()) {
+        QList<QPair<qint64, int>> ages;
+        for (const SRegisterDescription &reg : registry->getRegMapDescription(device.first.appEui).registers) {
+            if (reg.keyword == SERVER_KEYWORD_AGE)
+                ages.append({ qint64(device.first.startAddr) + reg.offset, reg.bitSize });
+        }
+        store->setAgeRegisters(device.first.devEui, ages);
+    }
+}
+
+bool CGateway::isDeviceStale(const QString &_devEui) const
+{
+    return store->isDeviceStale(_devEui);
+}
+
+SDeviceCounters CGateway::deviceCounters(const QString &_devEui) const
+{
+    return store->getDeviceCounters(_devEui);
 }
 
 QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() const
 {
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
-    QSqlQuery rows = store->getDevices(QString());
-    while (rows.next()) {
-        DB::SDeviceRegMapDescription device;
-        device.devEui = rows.value(DEV_COL_DEV_EUI).toString();
-        device.appEui = rows.value(DEV_COL_APP_EUI).toString();
-        device.name = rows.value(DEV_COL_NAME).toString();
-        device.startAddr = rows.value(DEV_COL_START_ADDR).toInt();
-        devices.append({ device, static_cast<uint16_t>(rows.value(DEV_COL_PORT).toUInt()) });
-    }
+    QSqlQuery rows = store->getDeviceRows();
+    while (rows.next())
+        devices.append(deviceOfRow(rows));
     return devices;
 }
 
@@ -151,6 +184,7 @@ bool CGateway::reload()
     if (!store->reload())
         return false;
     registry->serveExactly(storedDevices());
+    publishAgeRegisters();
     emit devicesChanged();
     return true;
 }
@@ -168,8 +202,10 @@ bool CGateway::portFreeForUs(uint16_t _port) const
 }
 
 SGatewayResult CGateway::checkPlacement(const QList<SRegisterDescription> &_registers, uint16_t _port,
-                                        qint64 _startAddr, const QString &_devEui) const
+                                        qint64 _startAddr, const QString &_devEui, quint8 _unitId) const
 {
+    if (_unitId > MAX_UNIT_ID)
+        return refused(EGatewayError::INVALID_UNIT_ID, tr("Invalid unit ID: use 0-247"));
     if (_port == 0)
         return refused(EGatewayError::INVALID_PORT, tr("Invalid TCP port: use 1-65535"));
     const QPair<qint64, qint64> span = registerSpan(_startAddr, _registers);
@@ -178,7 +214,7 @@ SGatewayResult CGateway::checkPlacement(const QList<SRegisterDescription> &_regi
                        tr("Invalid start address: the device's registers must lie in 0-65535"));
     if (!portFreeForUs(_port))
         return refused(EGatewayError::PORT_BUSY, tr("Port %1 is busy: another program listens on it").arg(_port));
-    const QString other = registry->overlappingDevice(_port, _startAddr, _registers, CEui(_devEui));
+    const QString other = registry->overlappingDevice(_port, _startAddr, _registers, CEui(_devEui), _unitId);
     if (!other.isEmpty())
         return refused(EGatewayError::OVERLAP,
                        tr("The registers overlap those of %1 on port %2").arg(other).arg(_port));
@@ -191,7 +227,8 @@ SGatewayResult CGateway::addDevice(const DB::SDeviceRegMapDescription &_device, 
         return refused(EGatewayError::UNKNOWN_TEMPLATE, tr("No template for AppEUI %1").arg(_device.appEui));
     if (registeredDevices().contains(CEui(_device.devEui).text()))
         return refused(EGatewayError::ALREADY_REGISTERED, tr("Device %1 is already registered").arg(_device.devEui));
-    const SGatewayResult placement = checkPlacement(_device.registers, _port, _device.startAddr, _device.devEui);
+    const SGatewayResult placement
+        = checkPlacement(_device.registers, _port, _device.startAddr, _device.devEui, _device.unitId);
     if (!placement.ok())
         return placement;
     if (!store->registerNewDevice(_device, _port)) {
@@ -199,6 +236,7 @@ SGatewayResult CGateway::addDevice(const DB::SDeviceRegMapDescription &_device, 
         return refused(EGatewayError::STORE_FAILED, tr("Device is not added! See LOG-file for more details"));
     }
     registry->addNewDevice(_device, _port);
+    publishAgeRegisters();
     CLogFile::addLog(QStringLiteral("INFO: [CGateway::addDevice] device created successfully"));
     emit devicesChanged();
     return SGatewayResult();
@@ -224,7 +262,7 @@ SGatewayResult CGateway::addDevices(const QList<QPair<DB::SDeviceRegMapDescripti
         else if (registered.contains(CEui(device.devEui).text()))
             result = refused(EGatewayError::ALREADY_REGISTERED, tr("Device %1 is already registered").arg(device.devEui));
         else
-            result = checkPlacement(device.registers, port, device.startAddr, device.devEui);
+            result = checkPlacement(device.registers, port, device.startAddr, device.devEui, device.unitId);
         if (!result.ok()) {
             *_failedAt = i;
             takeBack();
@@ -239,17 +277,45 @@ SGatewayResult CGateway::addDevices(const QList<QPair<DB::SDeviceRegMapDescripti
         takeBack();
         return refused(EGatewayError::STORE_FAILED, tr("Devices are not added! See LOG-file for more details"));
     }
+    publishAgeRegisters();
     emit devicesChanged();
     return SGatewayResult();
 }
 
 SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
 {
+    DB::SDeviceRegMapDescription edited;
+    uint16_t port = 0;
+    if (_update.hasSettings) {
+        bool found = false;
+        QSqlQuery rows = store->getDeviceRows();
+        while (!found && rows.next()) {
+            if (rows.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
+                continue;
+            const auto device = deviceOfRow(rows);
+            edited = device.first;
+            port = device.second;
+            found = true;
+        }
+        if (!found)
+            return refused(EGatewayError::STORE_FAILED, tr("Device is not edited! See LOG-file for more details"));
+        const SGatewayResult placement = checkPlacement(registry->getRegMapDescription(edited.appEui).registers, port,
+                                                        edited.startAddr, edited.devEui, _update.unitId);
+        if (!placement.ok())
+            return placement;
+        edited.unitId = _update.unitId;
+        edited.wordOrder = _update.wordOrder;
+        edited.staleAfter = _update.staleAfter;
+        edited.stalePolicy = _update.stalePolicy;
+    }
     if (!store->updateRegInfo(_update)) {
         CLogFile::addLog(QStringLiteral("ERROR: [CGateway::editDevice] device [%1] is not updated!")
                              .arg(_update.deviceId));
         return refused(EGatewayError::STORE_FAILED, tr("Device is not edited! See LOG-file for more details"));
     }
+    // The registry decodes with the new word order and places by the new unit from now on.
+    if (_update.hasSettings)
+        registry->addNewDevice(edited, port);
     emit devicesChanged();
     return SGatewayResult();
 }

@@ -67,12 +67,16 @@ struct SServerLogin
     static SServerLogin fromSettings();
 };
 
+// Highest Modbus unit ID a device may have; 0 answers every unit.
+constexpr int MAX_UNIT_ID = 247;
+
 // Why a device operation was refused; NONE when it was done.
 enum class EGatewayError {
     NONE,
     INVALID_PORT,
     PORT_BUSY,
     INVALID_START_ADDRESS,
+    INVALID_UNIT_ID,
     OVERLAP,
     UNKNOWN_TEMPLATE,
     ALREADY_REGISTERED,
@@ -124,7 +128,7 @@ public:
     SGatewayResult removeDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port);
     // The first check addDevice makes, for a dialog that marks the field early.
     SGatewayResult checkPlacement(const QList<SRegisterDescription> &_registers, uint16_t _port, qint64 _startAddr,
-                                  const QString &_devEui = QString()) const;
+                                  const QString &_devEui = QString(), quint8 _unitId = 0) const;
 
     // Connects to the server of the configured kind: the WebSocket server with the settings'
     // log-in, when it is complete, or the configured broker; logs what is missing otherwise.
@@ -149,6 +153,12 @@ public:
     const CHeardDevices &heard() const { return heardDevices; }
 
     QSqlQuery devices(const QString &_search) const;
+    // Every stored device with its settings (no register map) and port, by name.
+    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
+    // True when the device's values are older than its stale time.
+    bool isDeviceStale(const QString &_devEui) const;
+    // The seconds since the device's last decoded uplink and its counters.
+    SDeviceCounters deviceCounters(const QString &_devEui) const;
     QSqlQuery registers(uint32_t _deviceId) const;
     // Upper-case DevEUIs of the stored devices.
     QStringList registeredDevices() const;
@@ -176,7 +186,8 @@ private:
     // A status of the link of the current kind.
     void serverStatusSlot(COMM::EServerStatus _status);
     void saveConnection();
-    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
+    // Tells the store which registers of each device read its age: they come from the templates.
+    void publishAgeRegisters();
     bool portFreeForUs(uint16_t _port) const;
 
     // The heard device's template: by JoinEUI = app_eui, or by ChirpStack's device profile.

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <cmath>
 #include <csignal>
 
 #include "app/ceui.h"
@@ -16,11 +17,14 @@
 #include "app/constants.h"
 #include "devices/devicetemplate.h"
 #include "gateway/cgateway.h"
+#include "gateway/registermap.h"
 #include "store/storecolumns.h"
 
 namespace {
 
 const QStringList CSV_COLUMNS = { "dev_eui", "name", "template", "port", "start_address" };
+// Written after the first five when a device has settings other than the defaults.
+const QStringList CSV_SETTINGS_COLUMNS = { "unit_id", "word_order", "stale_after", "stale_policy" };
 
 struct SDeviceRow
 {
@@ -94,6 +98,37 @@ bool readNumber(const QString &_text, int _min, int _max, int *_value)
         return false;
     *_value = int(value);
     return true;
+}
+
+// The optional settings of a device as text (empty: the default); false with *_error when one is wrong.
+bool readSettings(const QString &_unitId, const QString &_wordOrder, const QString &_staleAfter,
+                  const QString &_stalePolicy, DB::SDeviceRegMapDescription *_device, QString *_error)
+{
+    int unitId = 0;
+    if (!_unitId.isEmpty() && !readNumber(_unitId, 0, MAX_UNIT_ID, &unitId)) {
+        *_error = QStringLiteral("unit ID %1 is not 0-247").arg(_unitId);
+        return false;
+    }
+    _device->unitId = quint8(unitId);
+    if (!_wordOrder.isEmpty() && !wordOrderFromName(_wordOrder, &_device->wordOrder)) {
+        *_error = QStringLiteral("word order %1 is not big or little").arg(_wordOrder);
+        return false;
+    }
+    if (!_staleAfter.isEmpty() && !readNumber(_staleAfter, 0, 100000000, &_device->staleAfter)) {
+        *_error = QStringLiteral("stale time %1 is not a number of seconds").arg(_staleAfter);
+        return false;
+    }
+    if (!_stalePolicy.isEmpty() && !stalePolicyFromName(_stalePolicy, &_device->stalePolicy)) {
+        *_error = QStringLiteral("stale policy %1 is not keep or exception").arg(_stalePolicy);
+        return false;
+    }
+    return true;
+}
+
+bool hasDefaultSettings(const DB::SDeviceRegMapDescription &_device)
+{
+    return _device.unitId == 0 && _device.wordOrder == EWordOrder::Big && _device.staleAfter == 0
+        && _device.stalePolicy == EStalePolicy::Keep;
 }
 
 QString csvField(const QString &_text)
@@ -246,7 +281,8 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
     QStringList positional;
     QString problem;
     const QStringList required = { "--dev-eui", "--template", "--name", "--port", "--start" };
-    if (!readOptions(_arguments, required, { "--writable" }, &options, &positional, &problem))
+    const QStringList optional = { "--unit-id", "--word-order", "--stale-after", "--stale-policy" };
+    if (!readOptions(_arguments, required + optional, { "--writable" }, &options, &positional, &problem))
         return usage(problem);
     if (!positional.isEmpty())
         return usage(QStringLiteral("unexpected argument %1").arg(positional.first()));
@@ -278,6 +314,9 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
     device.startAddr = start;
     device.registers = _gateway.regMap(appEui).registers;
     device.writable = options.contains("--writable");
+    if (!readSettings(options.value("--unit-id"), options.value("--word-order"), options.value("--stale-after"),
+                      options.value("--stale-policy"), &device, &problem))
+        return refuse(problem);
     const SGatewayResult result = _gateway.addDevice(device, static_cast<uint16_t>(port));
     if (!result.ok())
         return refuse(result.message);
@@ -315,22 +354,41 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
     QMap<QString, QString> options;
     QStringList positional;
     QString problem;
-    if (!readOptions(_arguments, { "--format" }, {}, &options, &positional, &problem))
+    if (!readOptions(_arguments, { "--format" }, { "--map" }, &options, &positional, &problem))
         return usage(problem);
+    const bool map = options.contains("--map");
     const QString format = options.value("--format", QStringLiteral("csv"));
-    if (format != QLatin1String("csv") && format != QLatin1String("json"))
+    if (map && format != QLatin1String("csv") && format != QLatin1String("md"))
+        return usage(QStringLiteral("--format of --map is csv or md"));
+    if (!map && format != QLatin1String("csv") && format != QLatin1String("json"))
         return usage(QStringLiteral("--format is csv or json"));
     if (positional.size() > 1)
         return usage(QStringLiteral("devices export writes one file"));
 
     QString text;
     const QList<SDeviceRow> rows = storedRows(_gateway);
-    if (format == QLatin1String("csv")) {
-        text = CSV_COLUMNS.join(QLatin1Char(',')) + QLatin1Char('\n');
+    QMap<CEui, DB::SDeviceRegMapDescription> settings;
+    bool allDefault = true;
+    for (const auto &device : _gateway.storedDevices()) {
+        settings.insert(CEui(device.first.devEui), device.first);
+        allDefault = allDefault && hasDefaultSettings(device.first);
+    }
+    const auto settingsFields = [&](const SDeviceRow &_row) {
+        const DB::SDeviceRegMapDescription device = settings.value(CEui(_row.devEui));
+        return QStringList { QString::number(device.unitId), wordOrderName(device.wordOrder),
+                             QString::number(device.staleAfter), stalePolicyName(device.stalePolicy) };
+    };
+    if (map) {
+        const QList<SRegisterMapRow> values = registerMap(_gateway);
+        text = format == QLatin1String("md") ? registerMapMarkdown(values) : registerMapCsv(values);
+    } else if (format == QLatin1String("csv")) {
+        // Devices with default settings export as they always have.
+        text = (allDefault ? CSV_COLUMNS : CSV_COLUMNS + CSV_SETTINGS_COLUMNS).join(QLatin1Char(',')) + QLatin1Char('\n');
         for (const SDeviceRow &row : rows)
-            text += QStringList { csvField(row.devEui), csvField(row.name),
-                                  csvField(_gateway.templateInfo(row.appEui).devType), QString::number(row.port),
-                                  QString::number(row.startAddr) }
+            text += (QStringList { csvField(row.devEui), csvField(row.name),
+                                   csvField(_gateway.templateInfo(row.appEui).devType), QString::number(row.port),
+                                   QString::number(row.startAddr) }
+                     + (allDefault ? QStringList() : settingsFields(row)))
                         .join(QLatin1Char(','))
                 + QLatin1Char('\n');
     } else {
@@ -342,12 +400,15 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
                 registers.append(QJsonObject {
                     { "name", query.value(REG_COL_NAME).toString() },
                     { "offset", query.value(REG_COL_REG_ADDR).toInt() - row.startAddr },
-                    { "multiplier", query.value(REG_COL_GRATING_PERIOD).toInt() },
-                    { "added_value", query.value(REG_COL_START_VALUE).toInt() },
+                    { "multiplier", query.value(REG_COL_GRATING_PERIOD).toDouble() },
+                    { "added_value", query.value(REG_COL_START_VALUE).toDouble() },
                     { "unit", query.value(REG_COL_UNIT).toString() } });
+            const QStringList own = settingsFields(row);
             devices.append(QJsonObject { { "dev_eui", row.devEui }, { "name", row.name },
                                          { "template", _gateway.templateInfo(row.appEui).devType },
                                          { "port", row.port }, { "start_address", row.startAddr },
+                                         { "unit_id", own.at(0).toInt() }, { "word_order", own.at(1) },
+                                         { "stale_after", own.at(2).toInt() }, { "stale_policy", own.at(3) },
                                          { "registers", registers } });
         }
         text = QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Indented));
@@ -359,7 +420,10 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
     QSaveFile file(positional.first());
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
         return refuse(QStringLiteral("%1 cannot be written: %2").arg(positional.first(), file.errorString()));
-    out << "exported " << rows.size() << " devices to " << positional.first() << "\n";
+    if (map)
+        out << "exported the register map of " << rows.size() << " devices to " << positional.first() << "\n";
+    else
+        out << "exported " << rows.size() << " devices to " << positional.first() << "\n";
     return 0;
 }
 
@@ -379,6 +443,7 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         int line = 0;
         QString devEui, name, templateName, port, start;
         QJsonArray registers;
+        QString unitId, wordOrder, staleAfter, stalePolicy;
     };
     QList<SImportRow> entries;
     if (bytes.trimmed().startsWith('[')) {
@@ -394,24 +459,24 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
                 return field.isDouble() ? QString::number(field.toDouble(), 'g', 17) : field.toString();
             };
             entries.append({ ++index, text("dev_eui"), text("name"), text("template"), text("port"),
-                             text("start_address"), object.value(QStringLiteral("registers")).toArray() });
+                             text("start_address"), object.value(QStringLiteral("registers")).toArray(),
+                             text("unit_id"), text("word_order"), text("stale_after"), text("stale_policy") });
         }
     } else {
         QString problem;
         const QList<QStringList> rows = parseCsv(QString::fromUtf8(bytes), &problem);
         if (!problem.isEmpty())
             return refuse(QStringLiteral("%1: %2").arg(path, problem));
-        if (rows.isEmpty() || rows.first() != CSV_COLUMNS)
+        const QStringList withSettings = CSV_COLUMNS + CSV_SETTINGS_COLUMNS;
+        if (rows.isEmpty() || (rows.first() != CSV_COLUMNS && rows.first() != withSettings))
             return refuse(QStringLiteral("%1: the first row must be %2").arg(path, CSV_COLUMNS.join(QLatin1Char(','))));
+        const int columns = rows.first().size();
         for (int i = 1; i < rows.size(); ++i) {
-            if (rows.at(i).size() != CSV_COLUMNS.size())
-                return refuse(QStringLiteral("%1 row %2: %3 fields, not %4")
-                                  .arg(path)
-                                  .arg(i + 1)
-                                  .arg(rows.at(i).size())
-                                  .arg(CSV_COLUMNS.size()));
-            entries.append({ i + 1, rows.at(i).at(0), rows.at(i).at(1), rows.at(i).at(2), rows.at(i).at(3),
-                             rows.at(i).at(4), QJsonArray() });
+            const QStringList &row = rows.at(i);
+            if (row.size() != columns)
+                return refuse(QStringLiteral("%1 row %2: %3 fields, not %4").arg(path).arg(i + 1).arg(row.size()).arg(columns));
+            entries.append({ i + 1, row.at(0), row.at(1), row.at(2), row.at(3), row.at(4), QJsonArray(), row.value(5),
+                             row.value(6), row.value(7), row.value(8) });
         }
     }
 
@@ -439,13 +504,22 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         device.name = entry.name;
         device.startAddr = start;
         device.registers = _gateway.regMap(appEui).registers;
+        QString wrongSetting;
+        if (!readSettings(entry.unitId, entry.wordOrder, entry.staleAfter, entry.stalePolicy, &device, &wrongSetting))
+            return refuse(QStringLiteral("%1: %2; nothing imported").arg(where, wrongSetting));
         for (const QJsonValue &value : entry.registers) {
             const QJsonObject scaling = value.toObject();
             for (SRegisterDescription &reg : device.registers) {
                 if (reg.offset != scaling.value(QStringLiteral("offset")).toInt(-1))
                     continue;
-                reg.gratingPeriod = scaling.value(QStringLiteral("multiplier")).toInt(1);
-                reg.startValue = scaling.value(QStringLiteral("added_value")).toInt(0);
+                reg.gratingPeriod = scaling.value(QStringLiteral("multiplier")).toDouble(1);
+                reg.startValue = scaling.value(QStringLiteral("added_value")).toDouble(0);
+                // Only a float32 register can store a scaled value with decimals.
+                if (reg.format != REG_FORMAT_FLOAT32
+                    && (reg.gratingPeriod != std::trunc(reg.gratingPeriod) || reg.startValue != std::trunc(reg.startValue)))
+                    return refuse(QStringLiteral("%1: register %2 is not float32, its multiplier and added value must "
+                                                 "be whole numbers; nothing imported")
+                                      .arg(where, reg.name));
                 reg.unit = scaling.value(QStringLiteral("unit")).toString();
             }
         }

@@ -137,10 +137,15 @@ void CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModbusTcpP
         answer = MODBUS::exceptionAnswer(_mbap, _header, MODBUS::SERVER_DEVICE_FAILURE);
         return;
     }
-    store->readRegisters(port, _header.startAddress, _header.quantity, words);
+    const EReadStatus status
+        = store->readRegisters(port, _header.unitId, _header.startAddress, _header.quantity, words);
     qCDebug(modbusRequests).noquote() << QStringLiteral("[CConnectionHandler] Request [%1] registers beginning from [%2]")
                               .arg(_header.quantity)
                               .arg(_header.startAddress);
+    if (MODBUS::readException(status) != MODBUS::NO_EXCEPTION) {
+        answer = MODBUS::exceptionAnswer(_mbap, _header, MODBUS::readException(status));
+        return;
+    }
     MODBUS::writeReadAnswer(answer, _mbap, _header, words, _header.quantity);
 }
 

@@ -71,6 +71,11 @@ EException checkRequest(const SModbusTcpPacketHeader &_header)
     return NO_EXCEPTION;
 }
 
+EException readException(EReadStatus _status)
+{
+    return _status == EReadStatus::OK ? NO_EXCEPTION : GATEWAY_TARGET_FAILED;
+}
+
 QByteArray readAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,
                       const QMap<uint16_t, uint16_t> &_data)
 {

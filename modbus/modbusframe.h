@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "store/storerecords.h"
+
 // The MBAP header of a request (its first six bytes), in host order.
 struct SModbusMBAP {
     uint16_t transactionId = 0;
@@ -31,7 +33,9 @@ enum EException : uint8_t {
     ILLEGAL_DATA_ADDRESS = 0x02,
     ILLEGAL_DATA_VALUE = 0x03,
     SERVER_DEVICE_FAILURE = 0x04,
-    SERVER_DEVICE_BUSY = 0x06
+    SERVER_DEVICE_BUSY = 0x06,
+    // No device answers the unit, or its values are stale.
+    GATEWAY_TARGET_FAILED = 0x0B
 };
 
 // Bytes up to and including the length field.
@@ -64,6 +68,10 @@ SModbusTcpPacketHeader parseHeader(const QByteArray &_frame);
 
 // The exception a request calls for before any register is read, or NO_EXCEPTION.
 EException checkRequest(const SModbusTcpPacketHeader &_header);
+
+// The exception a register read of the store calls for, or NO_EXCEPTION: a unit no device on
+// the port has, and values of a device whose stale policy is exception, get 0x0B.
+EException readException(EReadStatus _status);
 
 // Normal answer carrying every register of _data in ascending address order.
 QByteArray readAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header,

@@ -32,10 +32,21 @@ const int INTEGRITY_PROBLEMS_SHOWN = 5;
 QString dev(int _column) { return devicesColumns.at(_column); }
 // Kept apart from the column list: files of earlier versions get it added at open.
 const QString WRITABLE_COLUMN = QStringLiteral("writable");
-// Columns added to the tables of earlier versions' files at open, after the original ones.
-const QStringList ADDED_COLUMNS = { WRITABLE_COLUMN };
 QString data(int _column) { return devDataColumns.at(_column); }
 QString param(const QString &_column) { return QStringLiteral(":") + _column; }
+QString added(int _column) { return QString::fromLatin1(DEVICE_ADDED_COLUMNS[_column - DEV_COL_UNIT_ID].name); }
+
+// One of the columns added to the tables of earlier versions' files at open, after the original ones.
+bool isAddedColumn(const QString &_column)
+{
+    if (_column == WRITABLE_COLUMN)
+        return true;
+    for (const SAddedColumn &column : DEVICE_ADDED_COLUMNS) {
+        if (_column == QLatin1String(column.name))
+            return true;
+    }
+    return false;
+}
 
 // Fills %1, %2, ... in order, each in all its occurrences.
 QString sqlText(QString _format, const QStringList &_names)
@@ -144,6 +155,8 @@ bool CDataBaseHandler::openTables()
     if (!createTable(DB_TABLE_DEVICES, devicesColumns, DEV_COLUMN_COUNT,
                      QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL "
                                     "UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER, %7 INTEGER ); ")))
+        return false;
+    if (!addDeviceColumns())
         return false;
     if (!createTable(DB_TABLE_DEV_DATA, devDataColumns, REG_COLUMN_COUNT,
                      QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER NOT NULL, %3 INTEGER, %4 INTEGER, "
@@ -264,7 +277,7 @@ bool CDataBaseHandler::checkSchema()
         const QStringList added = found.mid(table.second.size());
         const bool ourColumns = found.mid(0, table.second.size()) == table.second
             && std::all_of(added.cbegin(), added.cend(),
-                           [](const QString &_column) { return ADDED_COLUMNS.contains(_column); });
+                           [](const QString &_column) { return isAddedColumn(_column); });
         if (!ourColumns) {
             logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" has another schema: table \"%2\" has the "
                                    "columns [%3], expected [%4]. It is left unchanged. DataBaseHandler is not running!")
@@ -377,6 +390,31 @@ bool CDataBaseHandler::createIndex(const QString &_name, const QString &_first, 
     return false;
 }
 
+bool CDataBaseHandler::addDeviceColumns()
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("PRAGMA table_info(%1);").arg(DB_TABLE_DEVICES))) {
+        logBoth(QStringLiteral("ERROR! Columns of table \"%1\" are not readable!").arg(DB_TABLE_DEVICES));
+        return false;
+    }
+    QStringList present;
+    while (query.next())
+        present << query.value(1).toString();
+    query.finish();
+    for (const SAddedColumn &column : DEVICE_ADDED_COLUMNS) {
+        const QString name = QString::fromLatin1(column.name);
+        if (present.contains(name))
+            continue;
+        if (!query.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3;")
+                            .arg(DB_TABLE_DEVICES, name, QString::fromLatin1(column.declaration)))) {
+            logBoth(QStringLiteral("ERROR! Column \"%1\" is not added to table \"%2\"! Error_text[%3]")
+                        .arg(name, DB_TABLE_DEVICES, query.lastError().text()));
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CDataBaseHandler::findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found)
 {
     QSqlQuery query(db);
@@ -427,10 +465,10 @@ void CDataBaseHandler::addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDes
                                   const QList<QPair<qint64, SRegisterParam>> &_rows)
 {
     QMutexLocker imageLocker(&imageMutex);
-    image.addDevice(_deviceId, _info.devEui, _port);
+    image.addDevice(_deviceId, _info.devEui, _port, _info);
     for (const auto &row : _rows) {
         image.addRegister(_deviceId, row.first, row.second);
-        image.setWord(_port, row.first, 0);
+        image.setDeviceWord(_deviceId, row.first, 0);
     }
 }
 
@@ -465,9 +503,15 @@ bool CDataBaseHandler::insertDevice(const DB::SDeviceRegMapDescription &_info, u
     }
     query.finish();
 
-    query.prepare(sqlText(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6) VALUES (:%2, :%3, :%4, :%5, :%6);"),
+    query.prepare(sqlText(QStringLiteral("INSERT INTO %1 (%2, %3, %4, %5, %6, %7, %8, %9, %10) VALUES "
+                                         "(:%2, :%3, :%4, :%5, :%6, :%7, :%8, :%9, :%10);"),
                           {DB_TABLE_DEVICES, dev(DEV_COL_NAME), dev(DEV_COL_APP_EUI), dev(DEV_COL_DEV_EUI), dev(DEV_COL_PORT),
-                           dev(DEV_COL_START_ADDR)}));
+                           dev(DEV_COL_START_ADDR), added(DEV_COL_UNIT_ID), added(DEV_COL_WORD_ORDER),
+                           added(DEV_COL_STALE_AFTER), added(DEV_COL_STALE_POLICY)}));
+    query.bindValue(param(added(DEV_COL_UNIT_ID)), _info.unitId);
+    query.bindValue(param(added(DEV_COL_WORD_ORDER)), wordOrderName(_info.wordOrder));
+    query.bindValue(param(added(DEV_COL_STALE_AFTER)), _info.staleAfter);
+    query.bindValue(param(added(DEV_COL_STALE_POLICY)), stalePolicyName(_info.stalePolicy));
     query.bindValue(param(dev(DEV_COL_NAME)), textOrEmpty(_info.name));
     query.bindValue(param(dev(DEV_COL_APP_EUI)), textOrEmpty(_info.appEui));
     query.bindValue(param(dev(DEV_COL_DEV_EUI)), textOrEmpty(_info.devEui));
@@ -569,7 +613,7 @@ bool CDataBaseHandler::saveRegisterBatch(const QList<SDeviceRegData> &_batch)
     // that could still be rolled back.
     struct SChange
     {
-        uint16_t port;
+        uint32_t deviceId;
         qint64 regAddr;
         uint16_t word;
     };
@@ -586,14 +630,13 @@ bool CDataBaseHandler::saveRegisterBatch(const QList<SDeviceRegData> &_batch)
             continue;
         }
         // Only registers that have a row take a value.
-        const uint16_t port = image.devicePort(deviceId);
         for (const SRegisterValue &reg : data.registers) {
             const qint64 regAddr = qint64(data.startAddr) + reg.regOffset;
             if (!image.param(deviceId, regAddr))
                 continue;
             unsaved.insert({ deviceId, regAddr }, SUnsavedRegister { deviceId, regAddr, textOrEmpty(reg.value),
                                                                      reg.fullValue, reg.word, timeMs });
-            changed.append({ port, regAddr, reg.word });
+            changed.append({ deviceId, regAddr, reg.word });
         }
     }
     if (changed.isEmpty())
@@ -605,7 +648,7 @@ bool CDataBaseHandler::saveRegisterBatch(const QList<SDeviceRegData> &_batch)
         // Saved or not, Modbus serves the newest values: all of the batch at once.
         QMutexLocker imageLocker(&imageMutex);
         for (const SChange &reg : changed)
-            image.setWord(reg.port, reg.regAddr, reg.word);
+            image.setDeviceWord(reg.deviceId, reg.regAddr, reg.word);
     }
     if (saved) {
         unsaved.clear();
@@ -712,10 +755,21 @@ QMap<uint16_t, uint16_t> CDataBaseHandler::getRegisterData(const int32_t &_port,
     return image.words(uint16_t(_port), _startAddr, _count);
 }
 
-void CDataBaseHandler::readRegisters(uint16_t _port, int _first, int _count, uint16_t *_words)
+EReadStatus CDataBaseHandler::readRegisters(uint16_t _port, uint8_t _unit, int _first, int _count, uint16_t *_words)
 {
     QMutexLocker locker(&imageMutex);
-    image.copyWords(_port, _first, _count, _words);
+    // Most ports hold unit-0 devices without computed registers: a straight copy.
+    if (image.isPlainPort(_port)) {
+        image.copyWords(_port, _first, _count, _words);
+        return EReadStatus::OK;
+    }
+    const SRegisterRead read = image.read(_port, _unit, _first, _count, clock->epochMs());
+    if (read.status != EReadStatus::OK)
+        return read.status;
+    int k = 0;
+    for (auto it = read.words.cbegin(); it != read.words.cend() && k < _count; ++it)
+        _words[k++] = it.value();
+    return EReadStatus::OK;
 }
 
 uint16_t CDataBaseHandler::registerWord(const QString &_value)
@@ -730,7 +784,7 @@ QSqlQuery CDataBaseHandler::getDevices(const QString &_search)
     const QString filter = _search.isEmpty()
         ? QString()
         : sqlText(QStringLiteral("WHERE %1 LIKE :search ESCAPE '\\'"), {dev(DEV_COL_NAME)});
-    // The listed columns only: the writable flag has calls of its own.
+    // The window's columns only, whatever columns later versions added.
     query.prepare(sqlText(QStringLiteral("SELECT %4 FROM %1 %2 ORDER BY %3 ASC;"),
                           {DB_TABLE_DEVICES, filter, dev(DEV_COL_NAME), devicesColumns.join(QStringLiteral(", "))}));
     if (!_search.isEmpty())
@@ -789,13 +843,17 @@ bool CDataBaseHandler::updateRegInfo(const SDeviceRegUpdate &_update)
             return false;
         }
     }
+    if (_update.hasSettings && !updateDeviceSettings(_update))
+        return false;
     if (!transaction.commit(origin))
         return false;
+    QMutexLocker imageLocker(&imageMutex);
     for (const SRegisterUpdate &reg : _update.registers)
-    {
-        QMutexLocker imageLocker(&imageMutex);
         image.setParam(_update.deviceId, reg.regAddr, reg.startValue, reg.gratingPeriod, textOrEmpty(reg.unit));
-    }
+    // New settings are read back whole: a new unit moves the device's words to that unit's.
+    QString reloadError;
+    if (_update.hasSettings && !image.load(db, &reloadError))
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Register values are not reloaded: %2").arg(origin, reloadError));
     return true;
 }
 
@@ -830,8 +888,100 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
             continue;
         }
         if (image.devicePort(it->deviceId) == port)
-            image.setWord(port, it->regAddr, it->word);
+            image.setDeviceWord(it->deviceId, it->regAddr, it->word);
         ++it;
     }
     return true;
+}
+
+bool CDataBaseHandler::updateDeviceSettings(const SDeviceRegUpdate &_update)
+{
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4, %5=:%5 WHERE %6=:%6;"),
+                          {DB_TABLE_DEVICES, added(DEV_COL_UNIT_ID), added(DEV_COL_WORD_ORDER), added(DEV_COL_STALE_AFTER),
+                           added(DEV_COL_STALE_POLICY), dev(DEV_COL_DEVICE)}));
+    query.bindValue(param(added(DEV_COL_UNIT_ID)), _update.unitId);
+    query.bindValue(param(added(DEV_COL_WORD_ORDER)), wordOrderName(_update.wordOrder));
+    query.bindValue(param(added(DEV_COL_STALE_AFTER)), _update.staleAfter);
+    query.bindValue(param(added(DEV_COL_STALE_POLICY)), stalePolicyName(_update.stalePolicy));
+    query.bindValue(param(dev(DEV_COL_DEVICE)), _update.deviceId);
+    if (query.exec())
+        return true;
+    CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler::updateRegInfo] Invalid SQL request [2]"));
+    CLogFile::addLog(query.lastQuery());
+    return false;
+}
+
+void CDataBaseHandler::setClock(CClock *_clock)
+{
+    QMutexLocker locker(&mutex);
+    clock = _clock;
+}
+
+QSqlQuery CDataBaseHandler::getDeviceRows()
+{
+    QMutexLocker locker(&mutex);
+    QSqlQuery query(db);
+    if (!query.exec(sqlText(QStringLiteral("SELECT * FROM %1 ORDER BY %2 ASC;"), {DB_TABLE_DEVICES, dev(DEV_COL_NAME)})))
+        CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getDeviceRows] Invalid SQL request [1]"));
+    return query;
+}
+
+SRegisterRead CDataBaseHandler::readRegisters(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count)
+{
+    if (_count <= 0)
+        return SRegisterRead();
+    QMutexLocker locker(&imageMutex);
+    return image.read(_port, _unit, _first, _count, clock->epochMs());
+}
+
+SDeviceCounters CDataBaseHandler::getDeviceCounters(const QString &_devEui)
+{
+    QMutexLocker locker(&mutex);
+    uint32_t deviceId = 0;
+    return image.findDevice(_devEui, &deviceId) ? image.counters(deviceId) : SDeviceCounters();
+}
+
+bool CDataBaseHandler::saveDeviceCounters(const QString &_devEui, const SDeviceCounters &_counters)
+{
+    QMutexLocker locker(&mutex);
+    const QString origin = QStringLiteral("[CDataBaseHandler::saveDeviceCounters]");
+    uint32_t deviceId = 0;
+    if (!image.findDevice(_devEui, &deviceId)) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, _devEui));
+        return false;
+    }
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4, %5=:%5, %6=:%6 WHERE %7=:%7;"),
+                          {DB_TABLE_DEVICES, added(DEV_COL_UPLINKS), added(DEV_COL_LOST), added(DEV_COL_ERRORS),
+                           added(DEV_COL_LAST_FCNT), added(DEV_COL_LAST_UPLINK), dev(DEV_COL_DEVICE)}));
+    query.bindValue(param(added(DEV_COL_UPLINKS)), _counters.uplinks);
+    query.bindValue(param(added(DEV_COL_LOST)), _counters.lost);
+    query.bindValue(param(added(DEV_COL_ERRORS)), _counters.errors);
+    query.bindValue(param(added(DEV_COL_LAST_FCNT)),
+                    _counters.hasFcnt ? QVariant(qint64(_counters.lastFcnt)) : QVariant(QVariant::LongLong));
+    query.bindValue(param(added(DEV_COL_LAST_UPLINK)),
+                    _counters.lastUplinkMs >= 0 ? QVariant(_counters.lastUplinkMs) : QVariant(QVariant::LongLong));
+    query.bindValue(param(dev(DEV_COL_DEVICE)), deviceId);
+    if (!query.exec()) {
+        CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [1]").arg(origin));
+        return false;
+    }
+    image.setCounters(deviceId, _counters);
+    return true;
+}
+
+void CDataBaseHandler::setAgeRegisters(const QString &_devEui, const QList<QPair<qint64, int>> &_registers)
+{
+    QMutexLocker locker(&mutex);
+    uint32_t deviceId = 0;
+    if (image.findDevice(_devEui, &deviceId))
+        image.setAgeRegisters(deviceId, _registers);
+}
+
+bool CDataBaseHandler::isDeviceStale(const QString &_devEui)
+{
+    QMutexLocker locker(&mutex);
+    uint32_t deviceId = 0;
+    return image.findDevice(_devEui, &deviceId) && image.isStale(deviceId, clock->epochMs());
 }

@@ -59,8 +59,9 @@ public:
     // One entry per address of the range, 0 where nothing is stored. Answered from
     // memory: a poll never waits for the disk or for another process's lock.
     QMap<uint16_t, uint16_t> getRegisterData(const int32_t &_port, const int32_t &_startAddr, const int32_t &_count);
-    // The same into _words[0.._count), for a range within 0-65535: what a Modbus poll reads.
-    void readRegisters(uint16_t _port, int _first, int _count, uint16_t *_words);
+    // What a Modbus poll of unit _unit reads, into _words[0.._count) for a range within 0-65535;
+    // or why it reads nothing. Locks the image alone.
+    EReadStatus readRegisters(uint16_t _port, uint8_t _unit, int _first, int _count, uint16_t *_words);
     QSqlQuery getDevices(const QString &_search);
     QSqlQuery getRegisters(const uint32_t &_deviceId);
     QStringList getRegisteredDevices();
@@ -74,6 +75,21 @@ public:
 
     // Value text of a register as the 16-bit word a Modbus client reads.
     static uint16_t registerWord(const QString &_value);
+
+    // The clock ages, stale times and the reports of a failing save are read on; the one given
+    // at construction unless set.
+    void setClock(CClock *_clock);
+    // Every column of every device, the settings and counters included, by name.
+    QSqlQuery getDeviceRows();
+    // What a Modbus request of unit _unit reads from the port now: the words, or why none.
+    SRegisterRead readRegisters(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count);
+    // The device's counters as last saved; zero for an unknown device.
+    SDeviceCounters getDeviceCounters(const QString &_devEui);
+    bool saveDeviceCounters(const QString &_devEui, const SDeviceCounters &_counters);
+    // Registers of the device that read the seconds since its last uplink (first address, width).
+    void setAgeRegisters(const QString &_devEui, const QList<QPair<qint64, int>> &_registers);
+    // True when the device's values are older than its stale_after (or never came).
+    bool isDeviceStale(const QString &_devEui);
 
 signals:
     // Saving uplinks stopped working (with SQLite's reason) or works again. Emitted on the
@@ -107,6 +123,9 @@ private:
     bool checkSchema();
     void useWriteAheadLog();
     bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
+    // Adds the devices columns a server.db of an older version lacks, with their defaults.
+    bool addDeviceColumns();
+    bool updateDeviceSettings(const SDeviceRegUpdate &_update);
     bool createIndex(const QString &_name, const QString &_first, const QString &_second);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);

@@ -14,8 +14,27 @@
 namespace {
 
 const qint64 LAST_ADDRESS = 0xFFFF;
+const int REGISTER_BITS = 16;
 
-bool isModbusAddress(qint64 _regAddr) { return _regAddr >= 0 && _regAddr <= LAST_ADDRESS; }
+bool isModbusAddress(qint64 _regAddr)
+{
+    return _regAddr >= 0 && _regAddr <= LAST_ADDRESS;
+}
+
+QString addedColumn(int _column)
+{
+    return QString::fromLatin1(DEVICE_ADDED_COLUMNS[_column - DEV_COL_UNIT_ID].name);
+}
+
+// Seconds since _lastMs held to the register's width; the largest value when nothing came yet.
+quint32 ageSeconds(qint64 _lastMs, qint64 _nowMs, int _bits)
+{
+    const quint64 highest = _bits <= REGISTER_BITS ? 0xFFFFu : 0xFFFFFFFFu;
+    if (_lastMs < 0)
+        return quint32(highest);
+    const qint64 seconds = std::max<qint64>(0, (_nowMs - _lastMs) / 1000);
+    return quint32(std::min<quint64>(quint64(seconds), highest));
+}
 
 bool failed(const QSqlQuery &_query, QString *_error)
 {
@@ -33,40 +52,78 @@ quint64 CRegisterImage::registerKey(uint32_t _deviceId, qint64 _regAddr)
 
 bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
 {
+    QHash<QString, QList<QPair<qint64, int>>> ages;
+    for (const SDeviceState &device : devices)
+        ages.insert(device.devEui.toUpper(), device.ageRegisters);
     deviceIds.clear();
-    ports.clear();
+    devices.clear();
     params.clear();
     wordsByPort.clear();
+    wordsByUnit.clear();
+    portInfo.clear();
 
-    QSqlQuery devices(_db);
-    devices.setForwardOnly(true);
-    if (!devices.exec(QStringLiteral("SELECT %1, %2, %3 FROM %4;")
-                          .arg(devicesColumns.at(DEV_COL_DEVICE), devicesColumns.at(DEV_COL_DEV_EUI), devicesColumns.at(DEV_COL_PORT),
-                               DB_TABLE_DEVICES)))
-        return failed(devices, _error);
-    while (devices.next())
-        addDevice(devices.value(0).toUInt(), devices.value(1).toString(), uint16_t(devices.value(2).toUInt()));
+    QSqlQuery rowsOfDevices(_db);
+    rowsOfDevices.setForwardOnly(true);
+    QStringList columns
+        = { devicesColumns.at(DEV_COL_DEVICE), devicesColumns.at(DEV_COL_DEV_EUI), devicesColumns.at(DEV_COL_PORT) };
+    for (int column = DEV_COL_UNIT_ID; column < DEV_ALL_COLUMN_COUNT; ++column)
+        columns << addedColumn(column);
+    if (!rowsOfDevices.exec(
+            QStringLiteral("SELECT %1 FROM %2;").arg(columns.join(QStringLiteral(", ")), DB_TABLE_DEVICES)))
+        return failed(rowsOfDevices, _error);
+    while (rowsOfDevices.next()) {
+        const auto value = [&](int _column) { return rowsOfDevices.value(3 + _column - DEV_COL_UNIT_ID); };
+        DB::SDeviceRegMapDescription settings;
+        settings.unitId = uint8_t(value(DEV_COL_UNIT_ID).toUInt());
+        wordOrderFromName(value(DEV_COL_WORD_ORDER).toString(), &settings.wordOrder);
+        settings.staleAfter = value(DEV_COL_STALE_AFTER).toInt();
+        stalePolicyFromName(value(DEV_COL_STALE_POLICY).toString(), &settings.stalePolicy);
+        const uint32_t id = rowsOfDevices.value(0).toUInt();
+        addDevice(id, rowsOfDevices.value(1).toString(), uint16_t(rowsOfDevices.value(2).toUInt()), settings);
+        SDeviceCounters counters;
+        counters.uplinks = value(DEV_COL_UPLINKS).toULongLong();
+        counters.lost = value(DEV_COL_LOST).toULongLong();
+        counters.errors = value(DEV_COL_ERRORS).toULongLong();
+        counters.hasFcnt = !value(DEV_COL_LAST_FCNT).isNull();
+        counters.lastFcnt = quint32(value(DEV_COL_LAST_FCNT).toULongLong());
+        counters.lastUplinkMs = value(DEV_COL_LAST_UPLINK).isNull() ? -1 : value(DEV_COL_LAST_UPLINK).toLongLong();
+        devices[id].counters = counters;
+        devices[id].ageRegisters = ages.value(rowsOfDevices.value(1).toString().toUpper());
+    }
     // A read that stops at a damaged page ends the loop like the last row does.
-    if (devices.lastError().isValid())
-        return failed(devices, _error);
+    if (rowsOfDevices.lastError().isValid())
+        return failed(rowsOfDevices, _error);
 
     // device, port, reg_addr, start_value, grating_period, value, unit
     QSqlQuery rows(_db);
     rows.setForwardOnly(true);
     if (!rows.exec(QStringLiteral("SELECT %1, %2, %3, %4, %5, %6, %7 FROM %8;")
-                       .arg(devDataColumns.at(REG_COL_DEVICE), devDataColumns.at(REG_COL_PORT), devDataColumns.at(REG_COL_REG_ADDR),
-                            devDataColumns.at(REG_COL_START_VALUE), devDataColumns.at(REG_COL_GRATING_PERIOD),
-                            devDataColumns.at(REG_COL_VALUE), devDataColumns.at(REG_COL_UNIT), DB_TABLE_DEV_DATA)))
+                       .arg(devDataColumns.at(REG_COL_DEVICE), devDataColumns.at(REG_COL_PORT),
+                           devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_START_VALUE),
+                           devDataColumns.at(REG_COL_GRATING_PERIOD), devDataColumns.at(REG_COL_VALUE),
+                           devDataColumns.at(REG_COL_UNIT), DB_TABLE_DEV_DATA)))
         return failed(rows, _error);
     while (rows.next()) {
         const qint64 regAddr = rows.value(2).toLongLong();
-        addRegister(rows.value(0).toUInt(), regAddr,
-                    SRegisterParam{qint32(regAddr), rows.value(3).toInt(), rows.value(4).toInt(),
-                                   rows.value(6).toString()});
-        setWord(uint16_t(rows.value(1).toUInt()), regAddr, registerWord(rows.value(5).toString()));
+        const uint32_t deviceId = rows.value(0).toUInt();
+        addRegister(deviceId, regAddr,
+            SRegisterParam {
+                qint32(regAddr), rows.value(3).toDouble(), rows.value(4).toDouble(), rows.value(6).toString() });
+        if (devices.contains(deviceId)) {
+            if (!rows.value(5).isNull())
+                setDeviceWord(deviceId, regAddr, registerWord(rows.value(5).toString()));
+        } else {
+            // Rows of no device still answer on their port, as they always have.
+            setWord(uint16_t(rows.value(1).toUInt()), regAddr, registerWord(rows.value(5).toString()));
+        }
     }
     if (rows.lastError().isValid())
         return failed(rows, _error);
+    QList<uint16_t> ports;
+    for (const SDeviceState &device : devices)
+        ports.append(device.port);
+    for (uint16_t port : ports)
+        rebuildPortInfo(port);
     return true;
 }
 
@@ -74,15 +131,31 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
 {
     QSqlQuery rows(_db);
     rows.setForwardOnly(true);
-    rows.prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %4=:port;")
-                     .arg(devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_VALUE), DB_TABLE_DEV_DATA,
-                          devDataColumns.at(REG_COL_PORT)));
+    rows.prepare(QStringLiteral("SELECT %1, %2, %3 FROM %4 WHERE %5=:port;")
+                     .arg(devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_VALUE),
+                         devDataColumns.at(REG_COL_DEVICE), DB_TABLE_DEV_DATA, devDataColumns.at(REG_COL_PORT)));
     rows.bindValue(QStringLiteral(":port"), _port);
     if (!rows.exec())
         return false;
     wordsByPort.remove(uint16_t(_port));
-    while (rows.next())
-        setWord(uint16_t(_port), rows.value(0).toLongLong(), registerWord(rows.value(1).toString()));
+    for (auto it = wordsByUnit.begin(); it != wordsByUnit.end();) {
+        if ((it.key() >> 8) == quint32(_port))
+            it = wordsByUnit.erase(it);
+        else
+            ++it;
+    }
+    while (rows.next()) {
+        const uint32_t deviceId = rows.value(2).toUInt();
+        const qint64 regAddr = rows.value(0).toLongLong();
+        const uint16_t word = registerWord(rows.value(1).toString());
+        if (devices.contains(deviceId)) {
+            addRegister(deviceId, regAddr, params.value(registerKey(deviceId, regAddr)));
+            setDeviceWord(deviceId, regAddr, word);
+            devices[deviceId].written[regAddr] = !rows.value(1).isNull();
+        } else {
+            setWord(uint16_t(_port), regAddr, word);
+        }
+    }
     return !rows.lastError().isValid();
 }
 
@@ -97,7 +170,7 @@ bool CRegisterImage::findDevice(const QString &_devEui, uint32_t *_deviceId) con
 
 uint16_t CRegisterImage::devicePort(uint32_t _deviceId) const
 {
-    return ports.value(_deviceId, 0);
+    return devices.value(_deviceId).port;
 }
 
 const SRegisterParam *CRegisterImage::param(uint32_t _deviceId, qint64 _regAddr) const
@@ -122,6 +195,11 @@ QMap<uint16_t, uint16_t> CRegisterImage::words(uint16_t _port, int32_t _first, i
     return result;
 }
 
+bool CRegisterImage::isPlainPort(uint16_t _port) const
+{
+    return !portInfo.contains(_port);
+}
+
 void CRegisterImage::copyWords(uint16_t _port, int _first, int _count, uint16_t *_out) const
 {
     const auto portWords = wordsByPort.constFind(_port);
@@ -132,15 +210,142 @@ void CRegisterImage::copyWords(uint16_t _port, int _first, int _count, uint16_t 
     std::fill(_out + available, _out + _count, uint16_t(0));
 }
 
-void CRegisterImage::addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port)
+SRegisterRead CRegisterImage::read(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count, qint64 _nowMs) const
+{
+    SRegisterRead result;
+    const auto info = portInfo.constFind(_port);
+    // A port of unit-0 devices without computed registers reads as it always has.
+    if (info == portInfo.constEnd()) {
+        result.words = words(_port, _first, _count);
+        return result;
+    }
+    const QMap<uint8_t, int> &units = info->devicesByUnit;
+    if (!units.contains(0) && !units.contains(_unit)) {
+        result.status = EReadStatus::NO_UNIT;
+        return result;
+    }
+    const bool ownUnit = _unit != 0 && units.contains(_unit);
+    for (uint32_t id : info->computed) {
+        const SDeviceState &device = devices.value(id);
+        if ((device.unit == 0 || (ownUnit && device.unit == _unit)) && refusesRead(device, _first, _count, _nowMs)) {
+            result.status = EReadStatus::STALE;
+            return result;
+        }
+    }
+    result.words = words(_port, _first, _count);
+    if (ownUnit) {
+        const auto unitWords = wordsByUnit.constFind(unitKey(_port, _unit));
+        if (unitWords != wordsByUnit.constEnd()) {
+            for (auto it = result.words.begin(); it != result.words.end(); ++it) {
+                const int addr = it.key();
+                if (addr < unitWords->owned.size() && unitWords->owned.at(addr))
+                    it.value() = unitWords->words.at(addr);
+            }
+        }
+    }
+    for (uint32_t id : info->computed) {
+        const SDeviceState &device = devices.value(id);
+        if (device.unit == 0 || (ownUnit && device.unit == _unit))
+            overlayAges(device, _first, _count, _nowMs, result.words);
+    }
+    return result;
+}
+
+bool CRegisterImage::isStale(uint32_t _deviceId, qint64 _nowMs) const
+{
+    const auto device = devices.constFind(_deviceId);
+    if (device == devices.constEnd() || device->staleAfter <= 0)
+        return false;
+    return device->counters.lastUplinkMs < 0
+        || _nowMs - device->counters.lastUplinkMs > qint64(device->staleAfter) * 1000;
+}
+
+bool CRegisterImage::refusesRead(const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs) const
+{
+    if (_device.stalePolicy != EStalePolicy::Exception)
+        return false;
+    auto it = _device.written.lowerBound(_first);
+    if (it == _device.written.constEnd() || it.key() >= _first + _count)
+        return false; // the read does not touch the device
+    const bool stale = _device.counters.lastUplinkMs < 0
+        || (_device.staleAfter > 0 && _nowMs - _device.counters.lastUplinkMs > qint64(_device.staleAfter) * 1000);
+    if (stale)
+        return true;
+    for (; it != _device.written.constEnd() && it.key() < _first + _count; ++it) {
+        if (!it.value())
+            return true;
+    }
+    return false;
+}
+
+void CRegisterImage::overlayAges(
+    const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs, QMap<uint16_t, uint16_t> &_words) const
+{
+    for (const auto &reg : _device.ageRegisters) {
+        const quint32 age = ageSeconds(_device.counters.lastUplinkMs, _nowMs, reg.second);
+        QList<uint16_t> parts;
+        if (reg.second <= REGISTER_BITS)
+            parts = { uint16_t(age) };
+        else if (_device.wordOrder == EWordOrder::Little)
+            parts = { uint16_t(age & 0xFFFF), uint16_t(age >> 16) };
+        else
+            parts = { uint16_t(age >> 16), uint16_t(age & 0xFFFF) };
+        for (int k = 0; k < parts.size(); ++k) {
+            const qint64 addr = reg.first + k;
+            if (addr >= _first && addr < _first + _count && isModbusAddress(addr))
+                _words[uint16_t(addr)] = parts.at(k);
+        }
+    }
+}
+
+void CRegisterImage::addDevice(
+    uint32_t _deviceId, const QString &_devEui, uint16_t _port, const DB::SDeviceRegMapDescription &_settings)
 {
     deviceIds.insert(_devEui.toUpper(), _deviceId);
-    ports.insert(_deviceId, _port);
+    SDeviceState &device = devices[_deviceId];
+    device.devEui = _devEui;
+    device.port = _port;
+    device.unit = _settings.unitId;
+    device.wordOrder = _settings.wordOrder;
+    device.staleAfter = _settings.staleAfter;
+    device.stalePolicy = _settings.stalePolicy;
+    rebuildPortInfo(_port);
 }
 
 void CRegisterImage::addRegister(uint32_t _deviceId, qint64 _regAddr, const SRegisterParam &_param)
 {
     params.insert(registerKey(_deviceId, _regAddr), _param);
+    const auto device = devices.find(_deviceId);
+    if (device == devices.end())
+        return;
+    if (!device->written.contains(_regAddr))
+        device->written.insert(_regAddr, false);
+    if (device->unit != 0 && isModbusAddress(_regAddr)) {
+        SUnitWords &unitWords = wordsByUnit[unitKey(device->port, device->unit)];
+        if (_regAddr >= unitWords.owned.size()) {
+            unitWords.owned.resize(int(_regAddr) + 1);
+            unitWords.words.resize(int(_regAddr) + 1);
+        }
+        unitWords.owned[int(_regAddr)] = true;
+    }
+}
+
+void CRegisterImage::setDeviceWord(uint32_t _deviceId, qint64 _regAddr, uint16_t _word)
+{
+    const auto device = devices.find(_deviceId);
+    if (device == devices.end() || !isModbusAddress(_regAddr))
+        return;
+    device->written[_regAddr] = true;
+    if (device->unit == 0) {
+        setWord(device->port, _regAddr, _word);
+        return;
+    }
+    SUnitWords &unitWords = wordsByUnit[unitKey(device->port, device->unit)];
+    if (_regAddr >= unitWords.words.size()) {
+        unitWords.owned.resize(int(_regAddr) + 1);
+        unitWords.words.resize(int(_regAddr) + 1);
+    }
+    unitWords.words[int(_regAddr)] = _word;
 }
 
 void CRegisterImage::setWord(uint16_t _port, qint64 _regAddr, uint16_t _word)
@@ -153,8 +358,8 @@ void CRegisterImage::setWord(uint16_t _port, qint64 _regAddr, uint16_t _word)
     portWords[int(_regAddr)] = _word;
 }
 
-void CRegisterImage::setParam(uint32_t _deviceId, qint64 _regAddr, int32_t _startValue, int32_t _gratingPeriod,
-                              const QString &_unit)
+void CRegisterImage::setParam(
+    uint32_t _deviceId, qint64 _regAddr, double _startValue, double _gratingPeriod, const QString &_unit)
 {
     const auto found = params.find(registerKey(_deviceId, _regAddr));
     if (found == params.end())
@@ -164,13 +369,53 @@ void CRegisterImage::setParam(uint32_t _deviceId, qint64 _regAddr, int32_t _star
     found->unit = _unit;
 }
 
+SDeviceCounters CRegisterImage::counters(uint32_t _deviceId) const
+{
+    return devices.value(_deviceId).counters;
+}
+
+void CRegisterImage::setCounters(uint32_t _deviceId, const SDeviceCounters &_counters)
+{
+    const auto device = devices.find(_deviceId);
+    if (device != devices.end())
+        device->counters = _counters;
+}
+
+void CRegisterImage::setAgeRegisters(uint32_t _deviceId, const QList<QPair<qint64, int>> &_registers)
+{
+    const auto device = devices.find(_deviceId);
+    if (device == devices.end())
+        return;
+    device->ageRegisters = _registers;
+    rebuildPortInfo(device->port);
+}
+
+void CRegisterImage::rebuildPortInfo(uint16_t _port)
+{
+    SPortInfo info;
+    bool plain = true;
+    for (auto it = devices.constBegin(); it != devices.constEnd(); ++it) {
+        if (it->port != _port)
+            continue;
+        info.devicesByUnit[it->unit] += 1;
+        const bool computed = it->stalePolicy == EStalePolicy::Exception || !it->ageRegisters.isEmpty();
+        if (computed)
+            info.computed.append(it.key());
+        plain = plain && it->unit == 0 && !computed;
+    }
+    if (plain)
+        portInfo.remove(_port);
+    else
+        portInfo.insert(_port, info);
+}
+
 bool CRegisterImage::removeDevice(const QSqlDatabase &_db, uint32_t _deviceId)
 {
-    const auto port = ports.constFind(_deviceId);
-    if (port == ports.constEnd())
+    const auto device = devices.constFind(_deviceId);
+    if (device == devices.constEnd())
         return true;
-    const uint16_t devicePort = port.value();
-    ports.remove(_deviceId);
+    const uint16_t devicePort = device->port;
+    devices.remove(_deviceId);
     for (auto it = deviceIds.begin(); it != deviceIds.end();) {
         if (it.value() == _deviceId)
             it = deviceIds.erase(it);
@@ -183,5 +428,6 @@ bool CRegisterImage::removeDevice(const QSqlDatabase &_db, uint32_t _deviceId)
         else
             ++it;
     }
+    rebuildPortInfo(devicePort);
     return loadWords(_db, devicePort);
 }

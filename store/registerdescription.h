@@ -7,6 +7,33 @@
 // most significant word at the lowest address, Little the least significant.
 enum class EWordOrder { Big, Little };
 
+// What a Modbus read of a stale device's registers gets: the last values, or exception 0x0B.
+enum class EStalePolicy { Keep, Exception };
+
+// The names server.db, the command line and the exports use.
+inline QString wordOrderName(EWordOrder _order)
+{
+    return _order == EWordOrder::Little ? QStringLiteral("little") : QStringLiteral("big");
+}
+inline bool wordOrderFromName(const QString &_name, EWordOrder *_order)
+{
+    if (_name != QLatin1String("big") && _name != QLatin1String("little"))
+        return false;
+    *_order = _name == QLatin1String("little") ? EWordOrder::Little : EWordOrder::Big;
+    return true;
+}
+inline QString stalePolicyName(EStalePolicy _policy)
+{
+    return _policy == EStalePolicy::Exception ? QStringLiteral("exception") : QStringLiteral("keep");
+}
+inline bool stalePolicyFromName(const QString &_name, EStalePolicy *_policy)
+{
+    if (_name != QLatin1String("keep") && _name != QLatin1String("exception"))
+        return false;
+    *_policy = _name == QLatin1String("exception") ? EStalePolicy::Exception : EStalePolicy::Keep;
+    return true;
+}
+
 // Name, type and colour under which the operator sees a device model.
 struct SDeviceTemplateInfo {
     QString appEui;
@@ -24,9 +51,14 @@ struct SRegisterDescription {
     qint32 offset = 0;
     qint32 bitSize = 0;
     QString dataType;
-    qint32 startValue = 0;
-    qint32 gratingPeriod = 1;
+    // Whole numbers except on float32 registers.
+    double startValue = 0;
+    double gratingPeriod = 1;
     QString unit;
+    // The template's data_code for a server value, empty for a payload field.
+    QString keyword;
+    // How the value sits in its registers: int16, uint16, int32, uint32, int64, uint64, float32 or text.
+    QString format;
 };
 
 struct SDeviceRegMap {

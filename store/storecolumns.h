@@ -10,7 +10,36 @@ enum EDeviceColumn {
     DEV_COL_DEV_EUI = 3,
     DEV_COL_PORT = 4,
     DEV_COL_START_ADDR = 5,
-    DEV_COLUMN_COUNT = 6
+    DEV_COLUMN_COUNT = 6,
+    // Added to the first six, at start when a server.db lacks them (DEVICE_ADDED_COLUMNS).
+    DEV_COL_UNIT_ID = 6,
+    DEV_COL_WORD_ORDER = 7,
+    DEV_COL_STALE_AFTER = 8,
+    DEV_COL_STALE_POLICY = 9,
+    DEV_COL_UPLINKS = 10,
+    DEV_COL_LOST = 11,
+    DEV_COL_ERRORS = 12,
+    DEV_COL_LAST_FCNT = 13,
+    DEV_COL_LAST_UPLINK = 14,
+    DEV_ALL_COLUMN_COUNT = 15
+};
+
+// Name and declaration of each added devices column, in position order from DEV_COL_UNIT_ID.
+// Their defaults are what a device of an older server.db has always behaved as.
+struct SAddedColumn {
+    const char *name;
+    const char *declaration;
+};
+inline constexpr SAddedColumn DEVICE_ADDED_COLUMNS[DEV_ALL_COLUMN_COUNT - DEV_COLUMN_COUNT] = {
+    { "unit_id", "INTEGER NOT NULL DEFAULT 0" },
+    { "word_order", "TEXT NOT NULL DEFAULT 'big'" },
+    { "stale_after", "INTEGER NOT NULL DEFAULT 0" },
+    { "stale_policy", "TEXT NOT NULL DEFAULT 'keep'" },
+    { "uplinks", "INTEGER NOT NULL DEFAULT 0" },
+    { "lost", "INTEGER NOT NULL DEFAULT 0" },
+    { "errors", "INTEGER NOT NULL DEFAULT 0" },
+    { "last_fcnt", "INTEGER DEFAULT NULL" },
+    { "last_uplink", "INTEGER DEFAULT NULL" },
 };
 
 enum ERegisterColumn {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QMetaType>
 #include <QString>
 
@@ -18,9 +19,28 @@ struct SDeviceRegMapDescription {
     EWordOrder wordOrder = EWordOrder::Big;
     // Modbus writes to the device's commands send downlinks; off unless asked for.
     bool writable = false;
+    // 0 answers a request of any unit identifier; 1-247 only its own (and 0's devices share it).
+    quint8 unitId = 0;
+    // Seconds without an uplink after which the values are stale; 0 never.
+    qint32 staleAfter = 0;
+    EStalePolicy stalePolicy = EStalePolicy::Keep;
 };
 
 } // namespace DB
+
+// What the gateway counts of one device's uplinks; kept with the device across restarts.
+struct SDeviceCounters {
+    // Every uplink received, decoded or dropped.
+    quint64 uplinks = 0;
+    // Frames missed, from gaps in the frame counter.
+    quint64 lost = 0;
+    // Uplinks dropped for a wrong size or an unknown packet type.
+    quint64 errors = 0;
+    bool hasFcnt = false;
+    quint32 lastFcnt = 0;
+    // Wall-clock ms of the last decoded uplink; -1 when none yet.
+    qint64 lastUplinkMs = -1;
+};
 
 // One register written by a decoded uplink: row startAddr + regOffset.
 struct SRegisterValue {
@@ -41,23 +61,37 @@ struct SDeviceRegData {
 // Scaling parameters of one register; the defaults apply when it is not found.
 struct SRegisterParam {
     qint32 regAddr = 0;
-    qint32 startValue = 0;
-    qint32 gratingPeriod = 1;
+    double startValue = 0;
+    double gratingPeriod = 1;
     QString unit;
 };
 
 struct SRegisterUpdate {
     quint32 regAddr = 0;
-    qint32 startValue = 0;
-    qint32 gratingPeriod = 1;
+    double startValue = 0;
+    double gratingPeriod = 1;
     QString unit;
 };
 
-// Edited register parameters of one device.
+// Edited register parameters of one device, and its settings when hasSettings.
 struct SDeviceRegUpdate {
     quint32 deviceId = 0;
     quint16 port = 0;
     QList<SRegisterUpdate> registers;
+    bool hasSettings = false;
+    EWordOrder wordOrder = EWordOrder::Big;
+    quint8 unitId = 0;
+    qint32 staleAfter = 0;
+    EStalePolicy stalePolicy = EStalePolicy::Keep;
+};
+
+// Why a Modbus read gets no registers: no device on the port answers the unit, or a
+// device with the exception policy has stale or never received values in the range.
+enum class EReadStatus { OK, NO_UNIT, STALE };
+
+struct SRegisterRead {
+    EReadStatus status = EReadStatus::OK;
+    QMap<uint16_t, uint16_t> words;
 };
 
 Q_DECLARE_METATYPE(DB::SDeviceRegMapDescription)

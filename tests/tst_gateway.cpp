@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QAbstractSpinBox>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
@@ -173,7 +174,8 @@ struct SDialogParts {
             (view->model()->columnCount() == DEV_COLUMN_COUNT ? devices : registers) = view;
         const QList<QLineEdit *> numbers = _form->findChildren<QLineEdit *>();
         for (QLineEdit *edit : numbers) {
-            if (!edit->validator())
+            // The settings' spin boxes hold validated edits of their own.
+            if (!edit->validator() || qobject_cast<QAbstractSpinBox *>(edit->parent()))
                 continue;
             (port ? startAddress : port) = edit;
         }

@@ -22,7 +22,8 @@ private slots:
 
     void keywordTableInAscendingKeyOrder()
     {
-        QCOMPARE(serverKeywordTable.keys(), QStringList({"devEui", "downlink", "fcnt", "gatewayId", "rssi", "snr", "ts"}));
+        QCOMPARE(serverKeywordTable.keys(), QStringList({"age", "devEui", "downlink", "errors", "fcnt", "gatewayId", "lost",
+                                                             "rssi", "snr", "ts", "uplinks"}));
     }
 
     void keywordRows_data()
@@ -36,6 +37,10 @@ private slots:
         QTest::newRow("devEui") << "devEui" << 64 << "text";
         QTest::newRow("snr") << "snr" << 16 << "integer";
         QTest::newRow("fcnt") << "fcnt" << 32 << "uinteger";
+        QTest::newRow("age") << "age" << 32 << "uinteger";
+        QTest::newRow("uplinks") << "uplinks" << 32 << "uinteger";
+        QTest::newRow("lost") << "lost" << 32 << "uinteger";
+        QTest::newRow("errors") << "errors" << 32 << "uinteger";
     }
     void keywordRows()
     {

@@ -384,6 +384,84 @@ private slots:
         QCOMPARE(check.exitCode, 1);
         QVERIFY2(check.err.startsWith(broken.toUtf8() + ": "), check.err.constData());
     }
+
+    void registerMapExportEqualsExpectedFile()
+    {
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        const quint16 port = freePort();
+        // Two sensors at the same addresses of one port, told apart by their unit IDs.
+        QCOMPARE(kelvara(dir, addArguments(BOILER, QStringLiteral("boiler"), port, 0)
+                                  + QStringList { "--unit-id", "1", "--word-order", "little" })
+                     .exitCode,
+                 0);
+        const SRun sameUnit = kelvara(dir, addArguments(CELLAR, QStringLiteral("cellar"), port, 0)
+                                               + QStringList { "--unit-id", "1" });
+        QCOMPARE(sameUnit.exitCode, 1);
+        QVERIFY2(sameUnit.err.contains("overlap"), sameUnit.err.constData());
+        const SRun badOrder = kelvara(dir, addArguments(CELLAR, QStringLiteral("cellar"), port, 0)
+                                               + QStringList { "--unit-id", "2", "--word-order", "middle" });
+        QCOMPARE(badOrder.exitCode, 1);
+        QCOMPARE(kelvara(dir, addArguments(CELLAR, QStringLiteral("cellar"), port, 0)
+                                  + QStringList { "--unit-id", "2", "--stale-after", "900", "--stale-policy", "exception" })
+                     .exitCode,
+                 0);
+        const QString file = QDir(dir).filePath(QStringLiteral("map.csv"));
+        QCOMPARE(kelvara(dir, { "devices", "export", "--map", file }).exitCode, 0);
+
+        // The TH sensor's map as its README table gives it, once per unit.
+        QString expected = QStringLiteral("port,unit_id,first_register,register,register_count,device,dev_eui,value,"
+                                          "format,word_order,multiplier,added_value,unit\n");
+        const QList<QStringList> values = {
+            { "0", "40001", "2", "Received at", "uint32", "wide" },
+            { "2", "40003", "1", "RSSI", "int16", "" },
+            { "3", "40004", "1", "SNR", "int16", "" },
+            { "4", "40005", "2", "Frame counter", "uint32", "wide" },
+            { "6", "40007", "1", "Temperature x0.1", "int16", "" },
+            { "7", "40008", "1", "Humidity x0.1", "uint16", "" },
+            { "8", "40009", "1", "Battery", "uint16", "" },
+        };
+        for (const auto &device : { QStringList { "1", "boiler", BOILER, "little" }, QStringList { "2", "cellar", CELLAR, "big" } }) {
+            for (const QStringList &value : values)
+                expected += QStringList { QString::number(port), device.at(0), value.at(0), value.at(1), value.at(2),
+                                          device.at(1), device.at(2), value.at(3), value.at(4),
+                                          value.at(5).isEmpty() ? QString() : device.at(3), "1", "0", "" }
+                                .join(QLatin1Char(','))
+                    + QLatin1Char('\n');
+        }
+        QFile csv(file);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(csv.readAll()), expected);
+
+        const SRun markdown = kelvara(dir, { "devices", "export", "--map", "--format", "md" });
+        QCOMPARE(markdown.exitCode, 0);
+        QVERIFY2(markdown.out.startsWith("| port | unit_id | first_register | register |"), markdown.out.constData());
+        QVERIFY(markdown.out.contains(QStringLiteral("| %1 | 2 | 4 | 40005 | 2 | cellar | %2 | Frame counter | uint32 | big | 1 | 0 |  |")
+                                          .arg(port)
+                                          .arg(CELLAR)
+                                          .toUtf8()));
+
+        // The devices export carries the settings, and an import brings them back.
+        const QString devices = QDir(dir).filePath(QStringLiteral("devices.csv"));
+        QCOMPARE(kelvara(dir, { "devices", "export", devices }).exitCode, 0);
+        QFile devicesCsv(devices);
+        QVERIFY(devicesCsv.open(QIODevice::ReadOnly));
+        QCOMPARE(devicesCsv.readAll(),
+                 QStringLiteral("dev_eui,name,template,port,start_address,unit_id,word_order,stale_after,stale_policy\n"
+                                "%1,boiler,TH sensor,%3,0,1,little,0,keep\n"
+                                "%2,cellar,TH sensor,%3,0,2,big,900,exception\n")
+                     .arg(BOILER, CELLAR)
+                     .arg(port)
+                     .toUtf8());
+        QTemporaryDir second;
+        const QString to = makeFolder(second);
+        QVERIFY(!to.isEmpty());
+        QCOMPARE(kelvara(to, { "devices", "import", devices }).exitCode, 0);
+        QCOMPARE(kelvara(to, { "devices", "export", "--map" }).out, kelvara(dir, { "devices", "export", "--map" }).out);
+        QCOMPARE(kelvara(to, { "devices", "export", "--format", "json" }).out,
+                 kelvara(dir, { "devices", "export", "--format", "json" }).out);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestService)

@@ -335,6 +335,21 @@ private slots:
         QTest::newRow("plain values and unit") << "12" << "10" << qs("\xc2\xb0" "C") << 12u << 10u;
     }
 
+    void float32RegisterTakesDecimalParameters()
+    {
+        QStandardItemModel model(1, 14);
+        setRegisterRow(model, 0, "D1", 0, "float", QVariant(), "old");
+        CSimpleRegisterEditWidget editor;
+        CSimpleRegisterDelegat delegate(nullptr);
+        delegate.setEditorData(&editor, model.index(0, 0));
+        const QList<QLineEdit *> edits = editor.findChildren<QLineEdit *>();
+        edits.at(0)->setText("-40.5");
+        edits.at(1)->setText("0.1");
+        delegate.setModelData(&editor, &model, model.index(0, 0));
+        QCOMPARE(model.index(0, REG_COL_START_VALUE).data(Qt::EditRole).toDouble(), -40.5);
+        QCOMPARE(model.index(0, REG_COL_GRATING_PERIOD).data(Qt::EditRole).toDouble(), 0.1);
+    }
+
     void setModelDataWritesParameters()
     {
         QFETCH(QString, extra);

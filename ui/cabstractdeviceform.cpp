@@ -1,6 +1,7 @@
 #include "ui/cabstractdeviceform.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QVBoxLayout>
@@ -63,6 +65,10 @@ CAbstractDeviceForm::CAbstractDeviceForm(CGateway *_gateway, QWidget *parent)
     , portErrorButton(errorMarker(tr("Invalid TCP port (is used or unsupported)"), this))
     , startAddressErrorButton(errorMarker(tr("Empty start address"), this))
     , deviceTypeGrid(new QGridLayout())
+    , unitIdSpin(new QSpinBox(this))
+    , wordOrderCombo(new QComboBox(this))
+    , staleAfterSpin(new QSpinBox(this))
+    , stalePolicyCombo(new QComboBox(this))
 {
     setWindowTitle(tr("Add new device interface"));
     setWindowFlags(Qt::Window);
@@ -100,6 +106,31 @@ CAbstractDeviceForm::CAbstractDeviceForm(CGateway *_gateway, QWidget *parent)
     connectionLayout->addWidget(writableBox);
     connectionLayout->addStretch(1);
     mainLayout->addWidget(connectionBox);
+
+    // How SCADA reads the device: its unit ID, word order and what stale values do.
+    auto *settingsBox = new QGroupBox(tr("Modbus settings"), this);
+    auto *settingsLayout = new QHBoxLayout(settingsBox);
+    settingsLayout->setContentsMargins(5, 5, 5, 5);
+    settingsLayout->setSpacing(5);
+    unitIdSpin->setRange(0, MAX_UNIT_ID);
+    unitIdSpin->setToolTip(tr("0 answers any unit ID"));
+    wordOrderCombo->addItem(tr("big"), wordOrderName(EWordOrder::Big));
+    wordOrderCombo->addItem(tr("little"), wordOrderName(EWordOrder::Little));
+    staleAfterSpin->setRange(0, 100000000);
+    staleAfterSpin->setSuffix(tr(" s"));
+    staleAfterSpin->setToolTip(tr("0: never stale"));
+    stalePolicyCombo->addItem(tr("keep last values"), stalePolicyName(EStalePolicy::Keep));
+    stalePolicyCombo->addItem(tr("exception 0x0B"), stalePolicyName(EStalePolicy::Exception));
+    settingsLayout->addWidget(new QLabel(tr("Unit ID:"), settingsBox));
+    settingsLayout->addWidget(unitIdSpin);
+    settingsLayout->addWidget(new QLabel(tr("Word order:"), settingsBox));
+    settingsLayout->addWidget(wordOrderCombo);
+    settingsLayout->addWidget(new QLabel(tr("Stale after:"), settingsBox));
+    settingsLayout->addWidget(staleAfterSpin);
+    settingsLayout->addWidget(new QLabel(tr("Stale values:"), settingsBox));
+    settingsLayout->addWidget(stalePolicyCombo);
+    settingsLayout->addStretch(1);
+    mainLayout->addWidget(settingsBox);
 
     // Devices and the selected device's registers.
     auto *listsLayout = new QHBoxLayout();
@@ -196,4 +227,20 @@ void CAbstractDeviceForm::appendRegisterRow(const QList<QPair<int, QVariant>> &_
     registerModel->insertRow(row);
     for (const auto &cell : _cells)
         registerModel->setData(registerModel->index(row, cell.first), cell.second, Qt::EditRole);
+}
+
+void CAbstractDeviceForm::showSettings(const DB::SDeviceRegMapDescription &_device)
+{
+    unitIdSpin->setValue(_device.unitId);
+    wordOrderCombo->setCurrentIndex(wordOrderCombo->findData(wordOrderName(_device.wordOrder)));
+    staleAfterSpin->setValue(_device.staleAfter);
+    stalePolicyCombo->setCurrentIndex(stalePolicyCombo->findData(stalePolicyName(_device.stalePolicy)));
+}
+
+void CAbstractDeviceForm::readSettings(DB::SDeviceRegMapDescription *_device) const
+{
+    _device->unitId = quint8(unitIdSpin->value());
+    wordOrderFromName(wordOrderCombo->currentData().toString(), &_device->wordOrder);
+    _device->staleAfter = staleAfterSpin->value();
+    stalePolicyFromName(stalePolicyCombo->currentData().toString(), &_device->stalePolicy);
 }

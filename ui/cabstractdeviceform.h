@@ -3,6 +3,8 @@
 #include "store/registerdescription.h"
 
 #include <QDialog>
+
+#include "store/storerecords.h"
 #include <QItemSelection>
 #include <QList>
 #include <QPair>
@@ -13,11 +15,13 @@ class CDeviceSearchModel;
 class CGateway;
 class CSearchEditWidget;
 class QCheckBox;
+class QComboBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QListView;
 class QPushButton;
+class QSpinBox;
 class QStackedLayout;
 class QStandardItemModel;
 
@@ -70,4 +74,12 @@ protected:
     // Modbus writes to the device's commands send downlinks.
     QCheckBox *writableBox;
     QGridLayout *deviceTypeGrid;
+    // Modbus settings of the device: unit ID, word order, stale time and policy.
+    QSpinBox *unitIdSpin;
+    QComboBox *wordOrderCombo;
+    QSpinBox *staleAfterSpin;
+    QComboBox *stalePolicyCombo;
+
+    void showSettings(const DB::SDeviceRegMapDescription &_device);
+    void readSettings(DB::SDeviceRegMapDescription *_device) const;
 };

@@ -146,6 +146,7 @@ void CAddNewDeviceForm::markRefusal(const SGatewayResult &_result)
         portErrorButton->show();
         break;
     case EGatewayError::INVALID_START_ADDRESS:
+    case EGatewayError::INVALID_UNIT_ID:
     case EGatewayError::OVERLAP:
         startAddressErrorButton->setToolTip(_result.message);
         startAddressErrorButton->show();
@@ -167,8 +168,8 @@ QList<SRegisterDescription> CAddNewDeviceForm::editedRegisters() const
         reg.offset = cell(REG_COL_REG_ADDR).toInt();
         reg.bitSize = cell(REG_COL_BIT_SIZE).toInt();
         reg.dataType = cell(REG_COL_DATA_TYPE).toString();
-        reg.startValue = cell(REG_COL_START_VALUE).toInt();
-        reg.gratingPeriod = cell(REG_COL_GRATING_PERIOD).toInt();
+        reg.startValue = cell(REG_COL_START_VALUE).toDouble();
+        reg.gratingPeriod = cell(REG_COL_GRATING_PERIOD).toDouble();
         reg.unit = cell(REG_COL_UNIT).toString();
         registers.append(reg);
     }
@@ -196,6 +197,7 @@ void CAddNewDeviceForm::addDeviceSlot()
     description.startAddr = startAddr;
     description.registers = editedRegisters();
     description.writable = writableBox->isChecked();
+    readSettings(&description);
 
     const SGatewayResult result = gateway->addDevice(description, port);
     if (!result.ok()) {

@@ -63,8 +63,11 @@ void CDeviceDelegat::paint(QPainter *painter, const QStyleOptionViewItem &option
     painter->setFont(smallFont);
     painter->setPen(cosmeticPen(QC_GLOB_LILAC1_D2));
     painter->drawText(QRect(rect.left() + 2, top, width, textHeight(smallFont, devEui)), Qt::AlignLeft, devEui);
-    painter->drawText(QRect(rect.left() + 2, top, width, textHeight(smallFont, info.devType)), Qt::AlignRight,
-                      info.devType);
+    const bool stale = gateway && gateway->isDeviceStale(devEui);
+    const QString typeText = stale ? tr("STALE  %1").arg(info.devType) : info.devType;
+    if (stale)
+        painter->setPen(cosmeticPen(QC_GLOB_RED1));
+    painter->drawText(QRect(rect.left() + 2, top, width, textHeight(smallFont, typeText)), Qt::AlignRight, typeText);
     painter->restore();
 }
 

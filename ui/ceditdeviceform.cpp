@@ -10,6 +10,7 @@
 #include <QStackedLayout>
 #include <QStandardItemModel>
 
+#include "app/ceui.h"
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "gateway/cgateway.h"
@@ -69,6 +70,11 @@ void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
         return;
     const QVariant deviceId = deviceSourceModel->index(0, DEV_COL_DEVICE).data();
     const QVariant port = deviceSourceModel->index(0, DEV_COL_PORT).data();
+    const CEui devEui(deviceSourceModel->index(0, DEV_COL_DEV_EUI).data().toString());
+    for (const auto &device : gateway->storedDevices()) {
+        if (CEui(device.first.devEui) == devEui)
+            showSettings(device.first);
+    }
     QSqlQuery query = gateway->registers(deviceId.toUInt());
     const int copied[] = { REG_COL_REG_ADDR, REG_COL_START_VALUE, REG_COL_GRATING_PERIOD, REG_COL_DATA_TYPE,
                            REG_COL_NAME,     REG_COL_SOURCE,      REG_COL_UNIT };
@@ -89,13 +95,25 @@ void CEditDeviceForm::addDeviceSlot()
         const auto cell = [&](int column) { return registerModel->index(row, column).data(Qt::EditRole); };
         SRegisterUpdate reg;
         reg.regAddr = cell(REG_COL_REG_ADDR).toUInt();
-        reg.startValue = cell(REG_COL_START_VALUE).toInt();
-        reg.gratingPeriod = cell(REG_COL_GRATING_PERIOD).toInt();
+        reg.startValue = cell(REG_COL_START_VALUE).toDouble();
+        reg.gratingPeriod = cell(REG_COL_GRATING_PERIOD).toDouble();
         reg.unit = cell(REG_COL_UNIT).toString();
         update.registers.append(reg);
     }
+    DB::SDeviceRegMapDescription settings;
+    readSettings(&settings);
+    update.hasSettings = true;
+    update.unitId = settings.unitId;
+    update.wordOrder = settings.wordOrder;
+    update.staleAfter = settings.staleAfter;
+    update.stalePolicy = settings.stalePolicy;
+    const SGatewayResult result = gateway->editDevice(update);
+    if (result.error == EGatewayError::OVERLAP || result.error == EGatewayError::INVALID_UNIT_ID) {
+        CUserNotice::notify(this, QMessageBox::Critical, tr("Edit device status"), result.message);
+        return;
+    }
     const QString devEui = deviceSourceModel->index(0, DEV_COL_DEV_EUI).data().toString();
-    if (!gateway->editDevice(update).ok()
+    if (!result.ok()
         || (writableBox->isChecked() != gateway->isWritable(devEui)
             && !gateway->setWritable(devEui, writableBox->isChecked()).ok())) {
         CLogFile::addLog(QStringLiteral("ERROR: [CEditDeviceForm::updateDeviceSlot] device's register update failed!"));

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "app/constants.h"
+#include "devices/devicetemplate.h"
 #include "ui/palette.h"
 #include "ui/cardpainting.h"
 #include "store/storecolumns.h"
@@ -90,8 +91,8 @@ void CSimpleRegisterDelegat::paint(QPainter *painter, const QStyleOptionViewItem
         painter->drawText(QRect(QPoint(valueLeft, lineTop), QPoint(valueLeft + halfWidth - 1, lineBottom)),
                           Qt::AlignLeft | Qt::AlignVCenter, numeric ? valueText : unsupported);
     };
-    parameterLine(tr("ExtraValue: "), top + 23, QString::number(cell(index, REG_COL_START_VALUE).toUInt()));
-    parameterLine(tr("Multiplier: "), top + 37, QString::number(cell(index, REG_COL_GRATING_PERIOD).toUInt()));
+    parameterLine(tr("ExtraValue: "), top + 23, parameterText(cell(index, REG_COL_START_VALUE)));
+    parameterLine(tr("Multiplier: "), top + 37, parameterText(cell(index, REG_COL_GRATING_PERIOD)));
     parameterLine(tr("Units: "), top + 51, cell(index, REG_COL_UNIT).toString());
 
     painter->setFont(largeFont);
@@ -120,8 +121,8 @@ void CSimpleRegisterDelegat::setEditorData(QWidget *editor, const QModelIndex &i
     auto *edit = qobject_cast<CSimpleRegisterEditWidget *>(editor);
     if (!edit)
         return;
-    edit->setData(cell(index, REG_COL_START_VALUE).toUInt(), cell(index, REG_COL_GRATING_PERIOD).toUInt(),
-                  cell(index, REG_COL_UNIT).toString());
+    edit->setData(cell(index, REG_COL_START_VALUE).toDouble(), cell(index, REG_COL_GRATING_PERIOD).toDouble(),
+                  cell(index, REG_COL_UNIT).toString(), cell(index, REG_COL_DATA_TYPE).toString() == DATA_TYPE_FLOAT);
 }
 
 void CSimpleRegisterDelegat::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const
@@ -130,10 +131,13 @@ void CSimpleRegisterDelegat::setModelData(QWidget *editor, QAbstractItemModel *m
     if (!edit)
         return;
     const auto cellIndex = [&](int column) { return model->index(index.row(), column, index.parent()); };
-    const uint32_t multiplier = edit->getMultiplier();
-    // A multiplier of 0 would wipe every value of the register.
-    model->setData(cellIndex(REG_COL_START_VALUE), edit->getExtraValue(), Qt::EditRole);
-    model->setData(cellIndex(REG_COL_GRATING_PERIOD), multiplier == 0 ? 1u : multiplier, Qt::EditRole);
+    const double multiplier = edit->getMultiplier();
+    // A multiplier of 0 would wipe every value of the register. Integer registers keep whole numbers.
+    const QVariant added = edit->hasDecimals() ? QVariant(edit->getExtraValue()) : QVariant(uint32_t(edit->getExtraValue()));
+    const QVariant factor = edit->hasDecimals() ? QVariant(multiplier == 0 ? 1.0 : multiplier)
+                                                : QVariant(multiplier == 0 ? 1u : uint32_t(multiplier));
+    model->setData(cellIndex(REG_COL_START_VALUE), added, Qt::EditRole);
+    model->setData(cellIndex(REG_COL_GRATING_PERIOD), factor, Qt::EditRole);
     model->setData(cellIndex(REG_COL_UNIT), edit->getUnits(), Qt::EditRole);
 }
 

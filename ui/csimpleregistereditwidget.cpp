@@ -1,9 +1,11 @@
 #include "ui/csimpleregistereditwidget.h"
 
+#include <QDoubleValidator>
 #include <QHBoxLayout>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QVBoxLayout>
 
 #include "ui/cardpainting.h"
@@ -55,21 +57,31 @@ CSimpleRegisterEditWidget::CSimpleRegisterEditWidget(QWidget *parent)
     row->addWidget(formula, 1, Qt::AlignCenter);
 }
 
-void CSimpleRegisterEditWidget::setData(uint32_t _extraValue, uint32_t _multiplier, QString _units)
+void CSimpleRegisterEditWidget::setData(double _extraValue, double _multiplier, QString _units, bool _decimals)
 {
-    extraValueEdit->setText(QString::number(_extraValue));
-    multiplierEdit->setText(QString::number(_multiplier));
+    decimals = _decimals;
+    if (_decimals) {
+        for (QLineEdit *edit : { extraValueEdit, multiplierEdit }) {
+            auto *validator = new QDoubleValidator(edit);
+            // A decimal point whatever the system's language.
+            validator->setLocale(QLocale::c());
+            validator->setNotation(QDoubleValidator::StandardNotation);
+            edit->setValidator(validator);
+        }
+    }
+    extraValueEdit->setText(QString::number(_extraValue, 'g', 15));
+    multiplierEdit->setText(QString::number(_multiplier, 'g', 15));
     unitsEdit->setText(_units);
 }
 
-uint32_t CSimpleRegisterEditWidget::getExtraValue()
+double CSimpleRegisterEditWidget::getExtraValue()
 {
-    return unsignedFromText(extraValueEdit->text());
+    return decimals ? decimalFromText(extraValueEdit->text()) : unsignedFromText(extraValueEdit->text());
 }
 
-uint32_t CSimpleRegisterEditWidget::getMultiplier()
+double CSimpleRegisterEditWidget::getMultiplier()
 {
-    return unsignedFromText(multiplierEdit->text());
+    return decimals ? decimalFromText(multiplierEdit->text()) : unsignedFromText(multiplierEdit->text());
 }
 
 QString CSimpleRegisterEditWidget::getUnits()

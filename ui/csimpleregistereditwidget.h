@@ -13,10 +13,12 @@ public:
     explicit CSimpleRegisterEditWidget(QWidget *parent = nullptr);
 
 public slots:
-    void setData(uint32_t _extraValue, uint32_t _multiplier, QString _units);
-    uint32_t getExtraValue();
-    uint32_t getMultiplier();
+    // _decimals: a float32 register, whose multiplier and added value may have decimals.
+    void setData(double _extraValue, double _multiplier, QString _units, bool _decimals = false);
+    double getExtraValue();
+    double getMultiplier();
     QString getUnits();
+    bool hasDecimals() const { return decimals; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -25,4 +27,5 @@ private:
     QLineEdit *extraValueEdit;
     QLineEdit *multiplierEdit;
     QLineEdit *unitsEdit;
+    bool decimals = false;
 };

@@ -1,8 +1,11 @@
 #include "ui/mainwindow.h"
 
+#include "gateway/registermap.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,9 +14,11 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRegExpValidator>
+#include <QSaveFile>
 #include <QSpinBox>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/ceui.h"
@@ -21,6 +26,7 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "gateway/cgateway.h"
+#include "gateway/registermap.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/caddnewdeviceform.h"
 #include "ui/cdevicedelegat.h"
@@ -80,6 +86,8 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , editButton(
           listButton(QStringLiteral(":/editIco.png"), QStringLiteral("greenBtn"), tr("Edit device parametrs"), this))
     , deleteButton(listButton(QStringLiteral(":/delete2Ico.png"), QStringLiteral("redBtn"), tr("Delete device"), this))
+    , exportMapButton(new QPushButton(tr("Export register map…"), this))
+    , staleRepaintTimer(new QTimer(this))
     , registerView(new QListView(this))
     , registerModel(new QSqlQueryModel(this))
     , deviceTitleLabel(new QLabel(tr("Device [UNKNOWN] "), this))
@@ -150,6 +158,9 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     connect(addButton, &QPushButton::clicked, this, &MainWindow::addNewItemSlot);
     connect(editButton, &QPushButton::clicked, this, &MainWindow::editItemSlot);
     connect(deleteButton, &QPushButton::clicked, this, &MainWindow::deleteItemSlot);
+    connect(exportMapButton, &QPushButton::clicked, this, &MainWindow::exportRegisterMapSlot);
+    connect(staleRepaintTimer, &QTimer::timeout, deviceView->viewport(), QOverload<>::of(&QWidget::update));
+    staleRepaintTimer->start(STALE_REPAINT_MS);
     connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal, this, &MainWindow::debugSlot);
 
     connect(gateway, &CGateway::serverStatusChanged, this, &MainWindow::changeServerStatusSlot, Qt::QueuedConnection);
@@ -278,6 +289,7 @@ QLayout *MainWindow::buildDeviceColumn()
     buttons->addWidget(editButton);
     buttons->addWidget(deleteButton);
     buttons->addStretch(10);
+    buttons->addWidget(exportMapButton);
     layout->addLayout(buttons);
     return layout;
 }
@@ -444,6 +456,24 @@ void MainWindow::editItemSlot()
                       static_cast<uint16_t>(currentDevice(DEV_COL_PORT).toUInt()),
                       currentDevice(DEV_COL_START_ADDR).toUInt());
     form->showForm();
+}
+
+void MainWindow::exportRegisterMapSlot()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export register map"), QStringLiteral("register-map.csv"),
+                                                      tr("CSV (*.csv);;Markdown (*.md)"));
+    if (path.isEmpty())
+        return;
+    const QList<SRegisterMapRow> rows = registerMap(*gateway);
+    const QString text = path.endsWith(QLatin1String(".md"), Qt::CaseInsensitive) ? registerMapMarkdown(rows)
+                                                                                 : registerMapCsv(rows);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit()) {
+        CLogFile::addLog(QStringLiteral("ERROR: [MainWindow::exportRegisterMapSlot] [%1] is not written: %2")
+                             .arg(path, file.errorString()));
+        CUserNotice::notify(this, QMessageBox::Critical, tr("Export register map"),
+                            tr("The register map is not written: %1").arg(file.errorString()));
+    }
 }
 
 void MainWindow::deleteItemSlot()

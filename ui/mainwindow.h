@@ -17,6 +17,7 @@ class CGateway;
 class CSearchEditWidget;
 class QCheckBox;
 class QComboBox;
+class QTimer;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -29,6 +30,9 @@ class QSqlQueryModel;
 // The Things Stack broker) with the connection state, the stored
 // devices with add, edit and delete, and the selected device's Modbus parameters
 // and live register values.
+// Stale device cards are marked within this long of turning stale.
+constexpr int STALE_REPAINT_MS = 1000;
+
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -52,6 +56,8 @@ private slots:
     void addNewItemSlot();
     void editItemSlot();
     void deleteItemSlot();
+    // Writes every device's register map as CSV, or Markdown for a name ending in .md.
+    void exportRegisterMapSlot();
     void connectButtonSlot();
     void changeServerStatusSlot(COMM::EServerStatus _status);
     void storeStatusSlot(bool _saving, QString _reason);
@@ -88,6 +94,9 @@ private:
     QPushButton *addButton;
     QPushButton *editButton;
     QPushButton *deleteButton;
+    QPushButton *exportMapButton;
+    // Repaints the device cards so a device turning stale is marked without an uplink.
+    QTimer *staleRepaintTimer;
     QListView *registerView;
     QSqlQueryModel *registerModel;
     QLabel *deviceTitleLabel;

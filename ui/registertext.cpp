@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QLocale>
+
+#include <cmath>
 
 #include "app/constants.h"
 #include "store/registerdescription.h"
@@ -120,4 +123,16 @@ quint32 unsignedFromText(const QString &_text)
     bool ok = false;
     const quint32 value = _text.toUInt(&ok, 10);
     return ok ? value : 0;
+}
+
+double decimalFromText(const QString &_text)
+{
+    bool ok = false;
+    const double value = QLocale::c().toDouble(_text, &ok);
+    return ok && std::isfinite(value) ? value : 0;
+}
+
+QString parameterText(const QVariant &_value)
+{
+    return QString::number(_value.toDouble(), 'g', 15);
 }

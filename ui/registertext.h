@@ -31,3 +31,10 @@ QString registerSourceText(int _source);
 
 // An edit text read as an unsigned decimal number; anything else (empty, negative) is 0.
 quint32 unsignedFromText(const QString &_text);
+
+// An edit text of a float32 register's multiplier or added value: a decimal number with a
+// point, sign allowed; anything else is 0.
+double decimalFromText(const QString &_text);
+
+// A multiplier or added value as the register list shows it: whole numbers without a point.
+QString parameterText(const QVariant &_value);

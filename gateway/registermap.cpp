@@ -1,0 +1,117 @@
+#include "gateway/registermap.h"
+
+#include <QMap>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include <algorithm>
+#include <tuple>
+
+#include "app/ceui.h"
+#include "app/constants.h"
+#include "devices/devicetemplate.h"
+#include "gateway/cgateway.h"
+#include "store/storecolumns.h"
+
+namespace {
+
+const int REGISTER_BITS = 16;
+
+const QStringList HEADER = { "port", "unit_id", "first_register", "register", "register_count", "device", "dev_eui",
+    "value", "format", "word_order", "multiplier", "added_value", "unit" };
+
+QString number(double _value)
+{
+    return QString::number(_value, 'g', 15);
+}
+
+QStringList fields(const SRegisterMapRow &_row)
+{
+    return { QString::number(_row.port), QString::number(_row.unitId), QString::number(_row.firstRegister),
+        holdingRegisterNumber(_row.firstRegister), QString::number(_row.registerCount), _row.deviceName, _row.devEui,
+        _row.valueName, _row.format, _row.wordOrder, number(_row.multiplier), number(_row.addedValue), _row.unit };
+}
+
+QString csvField(const QString &_text)
+{
+    if (!_text.contains(QRegularExpression(QStringLiteral("[,\"\r\n]"))))
+        return _text;
+    return QLatin1Char('"') + QString(_text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+} // namespace
+
+QString holdingRegisterNumber(int _address)
+{
+    return QString::number(_address <= 9998 ? 40001 + _address : 400001 + _address);
+}
+
+QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
+{
+    QMap<CEui, DB::SDeviceRegMapDescription> settings;
+    for (const auto &device : _gateway.storedDevices())
+        settings.insert(CEui(device.first.devEui), device.first);
+    QList<SRegisterMapRow> rows;
+    QSqlQuery devices = _gateway.devices(QString());
+    while (devices.next()) {
+        const DB::SDeviceRegMapDescription device = settings.value(CEui(devices.value(DEV_COL_DEV_EUI).toString()));
+        const int startAddr = devices.value(DEV_COL_START_ADDR).toInt();
+        const QList<SRegisterDescription> templateMap
+            = _gateway.regMap(devices.value(DEV_COL_APP_EUI).toString()).registers;
+        QSqlQuery registers = _gateway.registers(devices.value(DEV_COL_DEVICE).toUInt());
+        while (registers.next()) {
+            SRegisterMapRow row;
+            row.port = quint16(devices.value(DEV_COL_PORT).toUInt());
+            row.unitId = device.unitId;
+            row.firstRegister = registers.value(REG_COL_REG_ADDR).toInt();
+            const int bits = registers.value(REG_COL_BIT_SIZE).toInt();
+            row.registerCount = std::max(1, (bits + REGISTER_BITS - 1) / REGISTER_BITS);
+            row.deviceName = devices.value(DEV_COL_NAME).toString();
+            row.devEui = devices.value(DEV_COL_DEV_EUI).toString();
+            row.valueName = registers.value(REG_COL_NAME).toString();
+            for (const SRegisterDescription &reg : templateMap) {
+                if (reg.offset == row.firstRegister - startAddr && reg.name == row.valueName)
+                    row.format = reg.format;
+            }
+            if (row.registerCount > 1 && row.format != DATA_TYPE_TEXT)
+                row.wordOrder = wordOrderName(device.wordOrder);
+            row.multiplier = registers.value(REG_COL_GRATING_PERIOD).toDouble();
+            row.addedValue = registers.value(REG_COL_START_VALUE).toDouble();
+            row.unit = registers.value(REG_COL_UNIT).toString();
+            rows.append(row);
+        }
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const SRegisterMapRow &_a, const SRegisterMapRow &_b) {
+        return std::make_tuple(_a.port, _a.unitId, _a.firstRegister)
+            < std::make_tuple(_b.port, _b.unitId, _b.firstRegister);
+    });
+    return rows;
+}
+
+QString registerMapCsv(const QList<SRegisterMapRow> &_rows)
+{
+    QString text = HEADER.join(QLatin1Char(',')) + QLatin1Char('\n');
+    for (const SRegisterMapRow &row : _rows) {
+        QStringList cells;
+        for (const QString &field : fields(row))
+            cells << csvField(field);
+        text += cells.join(QLatin1Char(',')) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString registerMapMarkdown(const QList<SRegisterMapRow> &_rows)
+{
+    const auto line = [](const QStringList &_cells) {
+        QStringList escaped;
+        for (const QString &cell : _cells)
+            escaped << QString(cell).replace(QLatin1Char('|'), QStringLiteral("\\|"));
+        return QStringLiteral("| ") + escaped.join(QStringLiteral(" | ")) + QStringLiteral(" |\n");
+    };
+    QString text = line(HEADER);
+    text += QStringLiteral("|") + QStringLiteral("---|").repeated(HEADER.size()) + QLatin1Char('\n');
+    for (const SRegisterMapRow &row : _rows)
+        text += line(fields(row));
+    return text;
+}
