@@ -652,6 +652,7 @@ bool CDataBaseHandler::saveRegisterBatch(const QList<SDeviceRegData> &_batch)
     }
     if (saved) {
         unsaved.clear();
+        unsavedCounters.clear();
     } else if ((code.toInt() & 0xff) == SQLITE_FULL_CODE) {
         // Moving the write-ahead log into the file and truncating it gives its space back,
         // so that the little room an operator frees lets saving resume.
@@ -676,6 +677,8 @@ bool CDataBaseHandler::writeUnsaved(QString *_error, QString *_code)
         *_code = transaction.errorCode();
         return false;
     }
+    if (!writeUnsavedCounters(_error, _code))
+        return false;
     for (const SUnsavedRegister &reg : qAsConst(unsaved)) {
         QString error;
         if (!rowWriter.write(reg.value, reg.fullValue, reg.timeMs, reg.deviceId, reg.regAddr, &error, _code)) {
@@ -951,23 +954,37 @@ bool CDataBaseHandler::saveDeviceCounters(const QString &_devEui, const SDeviceC
         CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, _devEui));
         return false;
     }
+    QMutexLocker imageLocker(&imageMutex);
+    image.setCounters(deviceId, _counters);
+    // Written with the next save of register values, in its transaction.
+    unsavedCounters.insert(deviceId);
+    return true;
+}
+
+bool CDataBaseHandler::writeUnsavedCounters(QString *_error, QString *_code)
+{
+    if (unsavedCounters.isEmpty())
+        return true;
     QSqlQuery query(db);
     query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4, %5=:%5, %6=:%6 WHERE %7=:%7;"),
                           {DB_TABLE_DEVICES, added(DEV_COL_UPLINKS), added(DEV_COL_LOST), added(DEV_COL_ERRORS),
                            added(DEV_COL_LAST_FCNT), added(DEV_COL_LAST_UPLINK), dev(DEV_COL_DEVICE)}));
-    query.bindValue(param(added(DEV_COL_UPLINKS)), _counters.uplinks);
-    query.bindValue(param(added(DEV_COL_LOST)), _counters.lost);
-    query.bindValue(param(added(DEV_COL_ERRORS)), _counters.errors);
-    query.bindValue(param(added(DEV_COL_LAST_FCNT)),
-                    _counters.hasFcnt ? QVariant(qint64(_counters.lastFcnt)) : QVariant(QVariant::LongLong));
-    query.bindValue(param(added(DEV_COL_LAST_UPLINK)),
-                    _counters.lastUplinkMs >= 0 ? QVariant(_counters.lastUplinkMs) : QVariant(QVariant::LongLong));
-    query.bindValue(param(dev(DEV_COL_DEVICE)), deviceId);
-    if (!query.exec()) {
-        CLogFile::addLog(QStringLiteral("ERROR: %1 Invalid SQL request [1]").arg(origin));
-        return false;
+    for (const uint32_t deviceId : qAsConst(unsavedCounters)) {
+        const SDeviceCounters counters = image.counters(deviceId);
+        query.bindValue(param(added(DEV_COL_UPLINKS)), counters.uplinks);
+        query.bindValue(param(added(DEV_COL_LOST)), counters.lost);
+        query.bindValue(param(added(DEV_COL_ERRORS)), counters.errors);
+        query.bindValue(param(added(DEV_COL_LAST_FCNT)),
+                        counters.hasFcnt ? QVariant(qint64(counters.lastFcnt)) : QVariant(QVariant::LongLong));
+        query.bindValue(param(added(DEV_COL_LAST_UPLINK)),
+                        counters.lastUplinkMs >= 0 ? QVariant(counters.lastUplinkMs) : QVariant(QVariant::LongLong));
+        query.bindValue(param(dev(DEV_COL_DEVICE)), deviceId);
+        if (!query.exec()) {
+            *_error = QStringLiteral("%1 (counters of deviceId[%2])").arg(sqliteText(query.lastError())).arg(deviceId);
+            *_code = query.lastError().nativeErrorCode();
+            return false;
+        }
     }
-    image.setCounters(deviceId, _counters);
     return true;
 }
 

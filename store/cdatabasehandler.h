@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QMap>
 #include <QMutex>
+#include <QSet>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -130,6 +131,8 @@ private:
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
     bool prepareSaveQuery(QString *_error);
+    // The counters of the devices in unsavedCounters, inside the caller's transaction.
+    bool writeUnsavedCounters(QString *_error, QString *_code);
     // Writes every unsaved register in one transaction; false with SQLite's text and code.
     bool writeUnsaved(QString *_error, QString *_code);
     // Logs the first failure, then a count once a report interval, then the recovery;
@@ -150,6 +153,8 @@ private:
     CRegisterRowWriter rowWriter;
     // The newest value of each register whose save failed; one entry a register at most.
     QHash<QPair<uint32_t, qint64>, SUnsavedRegister> unsaved;
+    // Devices whose counters changed since the last save.
+    QSet<uint32_t> unsavedCounters;
     bool savingFails = false;
     int failedUplinks = 0;
     int failedSinceReport = 0;
