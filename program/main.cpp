@@ -1,63 +1,40 @@
 #include <clocale>
 #include <cstdio>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
-#include <QLoggingCategory>
+#include <QFileInfo>
+#include <QLibrary>
 #include <QTextStream>
 
 #include "app/cinstancelock.h"
-#include "app/clogfile.h"
 #include "app/commandline.h"
-#include "app/constants.h"
-#include "app/csettings.h"
-#include "app/globaltables.h"
 #include "gateway/cheadlessservice.h"
 #include "gateway/cprovisioning.h"
-#include "modbus/modbuslimits.h"
-#include "server/mqttsettings.h"
-#include "ui/cgatewaystartup.h"
-#include "ui/mainwindow.h"
-#include "ui/theme.h"
+#include "gateway/startupconfig.h"
 
 namespace {
 
-// Settings, log and tables of the working directory, as every mode needs them.
-void openWorkingDirectory()
+// The window lives in a module beside the program (build folder) or in lib/kelvara.
+int runWindow(int _argc, char **_argv)
 {
-    // Parse details are for developers; without a window stderr carries the log instead.
-    // QT_LOGGING_RULES="default.debug=true" brings them back.
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-    fillGlobalTables();
-    CSettings::getInstance(SETTINGS_FILE_NAME);
-    CLogFile::getInstance(QStringLiteral("history.log"));
-    // Each Modbus client and the database take a descriptor: as many as the system allows.
-    raiseOpenFileLimit();
-}
-
-// The gateway's configuration from settings.conf; false with a message when it is unusable.
-bool readConfig(SGatewayConfig *_config)
-{
-    _config->workDir = QDir::currentPath();
-    const QSettings &settings = *CSettings::getInstance(QString());
-    _config->serverKind = MQTT::readServerKind(settings);
-    _config->mqtt = MQTT::readMqttSettings(settings);
-    _config->modbusLimits = readModbusLimits();
-    const QString bind = CSettings::readValue(QStringLiteral("modbus/bind"), QString()).toString().trimmed();
-    if (!bind.isEmpty() && !_config->modbusBind.setAddress(bind)) {
-        std::fprintf(stderr, "kelvara: [modbus] bind=%s in %s is not an IP address\n", qPrintable(bind),
-                     qPrintable(SETTINGS_FILE_NAME));
-        return false;
+    const QDir programDir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+    const QStringList candidates = { programDir.filePath(QStringLiteral("kelvara-window.so")),
+                                     programDir.filePath(QStringLiteral("../lib/kelvara/kelvara-window.so")) };
+    QString problems;
+    for (const QString &path : candidates) {
+        if (!QFileInfo::exists(path))
+            continue;
+        QLibrary window(path);
+        using WindowMain = int (*)(int, char **);
+        const auto windowMain = reinterpret_cast<WindowMain>(window.resolve("kelvaraWindowMain"));
+        if (windowMain)
+            return windowMain(_argc, _argv);
+        problems += QStringLiteral(" %1: %2").arg(path, window.errorString());
     }
-    const QString allow = CSettings::readValue(QStringLiteral("modbus/write_allow"), QString()).toString();
-    QString badEntry;
-    if (!MODBUS::parseWriteAllow(allow, &_config->writeAllow, &badEntry)) {
-        std::fprintf(stderr, "kelvara: [modbus] write_allow in %s: %s is not an address or network\n",
-                     qPrintable(SETTINGS_FILE_NAME), qPrintable(badEntry));
-        return false;
-    }
-    return true;
+    std::fprintf(stderr, "kelvara: the window (kelvara-window.so) cannot be loaded:%s; run with --headless\n",
+                 problems.isEmpty() ? " not installed" : qPrintable(problems));
+    return 2;
 }
 
 } // namespace
@@ -75,7 +52,7 @@ int main(int argc, char *argv[])
 
     if (commandLine.action == SCommandLine::eCommand) {
         QCoreApplication application(argc, argv);
-        openWorkingDirectory();
+        openWorkingDirectory(false);
         QTextStream out(stdout);
         QTextStream err(stderr);
         return CProvisioning(out, err).run(commandLine.command);
@@ -89,25 +66,13 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    if (commandLine.headless) {
-        QCoreApplication application(argc, argv);
-        openWorkingDirectory();
-        SGatewayConfig config;
-        if (!readConfig(&config))
-            return 1;
-        return CHeadlessService(config).run();
-    }
+    if (!commandLine.headless)
+        return runWindow(argc, argv);
 
-    QApplication application(argc, argv);
-    application.setStyleSheet(loadThemeStyleSheet());
-    loadThemeIcons();
-    openWorkingDirectory();
+    QCoreApplication application(argc, argv);
+    openWorkingDirectory(false);
     SGatewayConfig config;
-    if (!readConfig(&config))
+    if (!readGatewayConfig(&config))
         return 1;
-    CGatewayStartup startup(config);
-    if (!startup.start())
-        return 1;
-    startup.window()->show();
-    return application.exec();
+    return CHeadlessService(config).run();
 }

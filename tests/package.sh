@@ -33,7 +33,8 @@ deb="$work/out/kelvara_${version}_amd64.deb"
 echo "made $(basename "$deb"), $(wc -c <"$deb") bytes"
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/files"
-expected="/usr/bin/kelvara /usr/bin/kelvara-netsim /usr/share/applications/kelvara.desktop
+expected="/usr/bin/kelvara /usr/bin/kelvara-netsim /usr/lib/kelvara/kelvara-window.so
+/usr/share/applications/kelvara.desktop
 /usr/share/icons/hicolor/128x128/apps/kelvara.png /usr/share/doc/kelvara/README.md
 /usr/lib/systemd/system/kelvara.service"
 for example in "$source"/examples/*.json; do
@@ -54,6 +55,12 @@ dpkg-deb -x "$deb" "$work/root"
 said=$("$work/root/usr/bin/kelvara" --version) || fail "the packaged kelvara --version failed"
 [ "$said" = "kelvara $version" ] || fail "the packaged kelvara --version said '$said'"
 echo "packaged program: $said"
+# Only the window module needs Qt's GUI libraries; the program itself runs without them.
+if ldd "$work/root/usr/bin/kelvara" | grep -q libQt5Gui; then
+    fail "the packaged kelvara links Qt Gui: $(ldd "$work/root/usr/bin/kelvara" | grep Qt5)"
+fi
+ldd "$work/root/usr/lib/kelvara/kelvara-window.so" | grep -q libQt5Widgets ||
+    fail "the packaged window module does not link Qt Widgets"
 
 # A short headless start of the packaged program: it runs, then stops on SIGTERM with exit 0.
 mkdir "$work/state"

@@ -141,6 +141,12 @@ private slots:
         // Temperature, humidity and battery at offsets 6, 7, 8.
         const QMap<int, int> expected = { { 106, 0x00e1 }, { 107, 0x01b9 }, { 108, 0x0bc4 } };
         QVERIFY(QTest::qWaitFor([&] { return readWithMbpoll(boilerPort, 106, 3) == expected; }, 15000));
+        // Headless, Qt's GUI library is not even loaded.
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(gateway.processId()));
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        const QByteArray mapped = maps.readAll();
+        QVERIFY(mapped.contains("libQt5Core"));
+        QVERIFY(!mapped.contains("libQt5Gui"));
 
         // A second instance in the same folder is refused, naming the first.
         const SRun second = kelvara(dir, { "--headless" }, withoutDisplay());
