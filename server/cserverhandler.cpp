@@ -34,7 +34,7 @@ CServerHandler::CServerHandler(CClock *_clock, const SServerTimings &_timings)
     , reconnectTimer(_clock)
 {
     registerServerMetaTypes();
-    socket.setMaxAllowedIncomingMessageSize(MAX_INCOMING_MESSAGE_SIZE);
+    socket.setMaxAllowedIncomingMessageSize(timings.maxIncomingMessageBytes);
     connect(&socket, &QWebSocket::connected, this, &CServerHandler::socketConnectedSlot);
     connect(&socket, &QWebSocket::disconnected, this, &CServerHandler::socketDisconnectedSlot);
     connect(&socket, &QWebSocket::textMessageReceived, this, &CServerHandler::textMessageReceivedSlot);
@@ -171,7 +171,7 @@ void CServerHandler::socketDisconnectedSlot()
     if (code == QWebSocketProtocol::CloseCodeTooMuchData)
         CLogFile::addLog(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of %1 "
                                         "bytes was refused")
-                             .arg(MAX_INCOMING_MESSAGE_SIZE));
+                             .arg(timings.maxIncomingMessageBytes));
     if (code != QWebSocketProtocol::CloseCodeNormal && !socket.closeReason().isEmpty())
         CLogFile::addLog(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [%1]: %2")
                              .arg(static_cast<int>(code))

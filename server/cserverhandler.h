@@ -37,6 +37,8 @@ struct SServerTimings
     // A link that passes nothing is tested with a ping this often; no pong in time means it is lost.
     int keepAlivePingMs = 30000;
     int pongTimeoutMs = 10000;
+    // A device list of many thousand devices still fits.
+    qint64 maxIncomingMessageBytes = 16 * 1024 * 1024;
 };
 
 // The gateway's only client of the network server: connects, pings, logs in,
@@ -48,9 +50,6 @@ class CServerHandler : public QObject
 public:
     enum EConnectionState { eIdle = 0, ePing = 1, eAuth = 2, eVerified = 3 };
     enum ERequestType { eNoRequest = 0, eGetDevicesRequest = 1, eSendDataRequest = 2 };
-
-    // A device list of many thousand devices still fits.
-    static constexpr qint64 MAX_INCOMING_MESSAGE_SIZE = 16 * 1024 * 1024;
 
     explicit CServerHandler(CClock *_clock = CClock::system(), const SServerTimings &_timings = SServerTimings());
     ~CServerHandler() override;

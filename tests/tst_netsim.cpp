@@ -100,7 +100,7 @@ private slots:
         QProcess process;
         const quint16 port = startSimulator(process,
             { "--login", "op", "--password", "pw", "--devices", dir.filePath("devices.json"), "--rate", "30",
-                "--payload-size", "4", "--duration", "2" });
+                "--payload-size", "4", "--duration", "1" });
         QVERIFY(port != 0);
 
         CServerHandler handler;

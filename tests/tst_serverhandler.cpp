@@ -487,9 +487,18 @@ private slots:
 
     void oversizedMessageIsRefused()
     {
+        // The program's limit takes a device list of thousands of devices.
+        QCOMPARE(SServerTimings().maxIncomingMessageBytes, qint64(16 * 1024 * 1024));
+        // A smaller one here, so the test sends kilobytes rather than megabytes.
+        const int limit = 256 * 1024;
+        delete statusSpy;
+        delete handler;
+        SServerTimings timings;
+        timings.maxIncomingMessageBytes = limit;
+        handler = new CServerHandler(clock, timings);
+        statusSpy = new QSignalSpy(handler, &CServerHandler::changeServerStatus);
         QVERIFY(logIn());
         QSignalSpy packetSpy(handler, &CServerHandler::newPacketReceived);
-        const int limit = 16 * 1024 * 1024;
         // Just under the limit still arrives whole.
         const QString near = rxMessage("UNCONF_UP", "01", QString(2 * ((limit - 1024) / 2), QLatin1Char('a')));
         fake->send(near);
@@ -503,7 +512,7 @@ private slots:
         QTRY_COMPARE(fake->clients.first()->closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
         QVERIFY(logContains(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [1009]")));
         QVERIFY(logContains(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of "
-                                           "16777216 bytes was refused")));
+                                           "262144 bytes was refused")));
     }
 
     void socketErrorIsLogged()
