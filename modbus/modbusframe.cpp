@@ -2,9 +2,9 @@
 
 #include <QtEndian>
 
-namespace {
+namespace MODBUS {
 
-uint16_t word(const QByteArray &_bytes, int _offset)
+uint16_t readWord(const QByteArray &_bytes, int _offset)
 {
     return uint16_t((uint8_t(_bytes.at(_offset)) << 8) | uint8_t(_bytes.at(_offset + 1)));
 }
@@ -28,7 +28,7 @@ QByteArray answerHead(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_h
     return bytes;
 }
 
-} // namespace
+} // namespace MODBUS
 
 namespace MODBUS {
 
@@ -37,7 +37,7 @@ SFrameCheck checkFrame(const QByteArray &_buffer)
     SFrameCheck check;
     if (_buffer.size() < MBAP_FIELDS_SIZE)
         return check;
-    const uint16_t length = word(_buffer, 4);
+    const uint16_t length = readWord(_buffer, 4);
     check.frameSize = MBAP_FIELDS_SIZE + length;
     if (length > MAX_LENGTH)
         check.state = EFrameState::TOO_LONG;
@@ -52,12 +52,12 @@ SFrameCheck checkFrame(const QByteArray &_buffer)
 
 SModbusMBAP parseMbap(const QByteArray &_frame)
 {
-    return SModbusMBAP{word(_frame, 0), word(_frame, 2), word(_frame, 4)};
+    return SModbusMBAP{readWord(_frame, 0), readWord(_frame, 2), readWord(_frame, 4)};
 }
 
 SModbusTcpPacketHeader parseHeader(const QByteArray &_frame)
 {
-    return SModbusTcpPacketHeader{uint8_t(_frame.at(6)), uint8_t(_frame.at(7)), word(_frame, 8), word(_frame, 10)};
+    return SModbusTcpPacketHeader{uint8_t(_frame.at(6)), uint8_t(_frame.at(7)), readWord(_frame, 8), readWord(_frame, 10)};
 }
 
 EException checkRequest(const SModbusTcpPacketHeader &_header)

@@ -61,6 +61,13 @@ struct SFrameCheck {
     int frameSize = 0; // bytes the frame occupies in the stream, once its header is known
 };
 
+// A big-endian word of a frame, and the other way.
+uint16_t readWord(const QByteArray &_bytes, int _offset);
+void appendWord(QByteArray &_bytes, uint16_t _value);
+// Transaction and protocol id echoed, the length, the unit and the function of an answer.
+QByteArray answerHead(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, uint16_t _length,
+                      uint8_t _function);
+
 SFrameCheck checkFrame(const QByteArray &_buffer);
 // Both read the first bytes of a buffer already checked by checkFrame.
 SModbusMBAP parseMbap(const QByteArray &_frame);

@@ -2,28 +2,6 @@
 
 namespace {
 
-uint16_t word(const QByteArray &_bytes, int _offset)
-{
-    return uint16_t((uint8_t(_bytes.at(_offset)) << 8) | uint8_t(_bytes.at(_offset + 1)));
-}
-
-void appendWord(QByteArray &_bytes, uint16_t _value)
-{
-    _bytes.append(char(_value >> 8));
-    _bytes.append(char(_value & 0xff));
-}
-
-QByteArray answerHead(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, uint16_t _length)
-{
-    QByteArray bytes;
-    appendWord(bytes, _mbap.transactionId);
-    appendWord(bytes, _mbap.protocolId);
-    appendWord(bytes, _length);
-    bytes.append(char(_header.unitId));
-    bytes.append(char(_header.functionCode));
-    return bytes;
-}
-
 const uint16_t COIL_ON = 0xff00;
 const uint16_t COIL_OFF = 0x0000;
 // Unit identifier, function, address, quantity and byte count come before the values of 16.
@@ -43,8 +21,8 @@ EException parseWriteRequest(const QByteArray &_frame, SWriteRequest *_request)
 {
     SWriteRequest request;
     request.function = uint8_t(_frame.at(7));
-    request.address = word(_frame, 8);
-    const uint16_t second = word(_frame, 10);
+    request.address = readWord(_frame, 8);
+    const uint16_t second = readWord(_frame, 10);
     switch (request.function) {
     case READ_COILS:
         if (second < 1 || second > MAX_READ_COILS)
@@ -69,7 +47,7 @@ EException parseWriteRequest(const QByteArray &_frame, SWriteRequest *_request)
             return ILLEGAL_DATA_VALUE;
         request.count = second;
         for (int i = 0; i < second; ++i)
-            request.words.append(word(_frame, MULTIPLE_VALUES_OFFSET + 2 * i));
+            request.words.append(readWord(_frame, MULTIPLE_VALUES_OFFSET + 2 * i));
         break;
     }
     default:
@@ -83,7 +61,7 @@ EException parseWriteRequest(const QByteArray &_frame, SWriteRequest *_request)
 
 QByteArray writeAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, const SWriteRequest &_request)
 {
-    QByteArray bytes = answerHead(_mbap, _header, 6);
+    QByteArray bytes = answerHead(_mbap, _header, 6, _header.functionCode);
     appendWord(bytes, _request.address);
     switch (_request.function) {
     case WRITE_SINGLE_COIL:
@@ -102,7 +80,7 @@ QByteArray writeAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_
 QByteArray coilsAnswer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header, const QVector<bool> &_states)
 {
     const int byteCount = (_states.size() + 7) / 8;
-    QByteArray bytes = answerHead(_mbap, _header, uint16_t(3 + byteCount));
+    QByteArray bytes = answerHead(_mbap, _header, uint16_t(3 + byteCount), _header.functionCode);
     bytes.append(char(byteCount));
     QByteArray packed(byteCount, '\0');
     for (int i = 0; i < _states.size(); ++i) {
