@@ -163,7 +163,7 @@ QList<uint16_t> CAllDeviceHandler::getPortList() const
 bool CAllDeviceHandler::hasPort(uint16_t _port) const
 {
     QMutexLocker locker(&mutex);
-    return devicePorts.values().contains(_port);
+    return !portMembers.value(_port).isEmpty();
 }
 
 void CAllDeviceHandler::setServing(const QHostAddress &_address, bool _serve)
@@ -176,6 +176,9 @@ void CAllDeviceHandler::reloadTemplates()
 {
     templates.clear();
     loadTemplates();
+    QMutexLocker locker(&mutex);
+    for (auto it = devices.constBegin(); it != devices.constEnd(); ++it)
+        deviceRanges.insert(it.key(), addressRanges(it.value()));
 }
 
 void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored)
@@ -250,13 +253,13 @@ QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
     candidate.registers = _registers;
     const QList<QPair<qint64, qint64>> wanted = addressRanges(candidate);
     QMutexLocker locker(&mutex);
-    for (auto it = devicePorts.constBegin(); it != devicePorts.constEnd(); ++it) {
-        if (it.value() != _port || it.key() == _except)
+    for (const CEui &member : portMembers.value(_port)) {
+        if (member == _except)
             continue;
-        const DB::SDeviceRegMapDescription &other = devices.value(it.key());
+        const DB::SDeviceRegMapDescription &other = devices.value(member);
         if (_unitId != 0 && other.unitId != 0 && other.unitId != _unitId)
             continue;
-        for (const auto &taken : addressRanges(other)) {
+        for (const auto &taken : deviceRanges.value(member)) {
             for (const auto &range : wanted) {
                 if (range.first <= taken.second && taken.first <= range.second)
                     return QStringLiteral("%1 [%2]").arg(other.name, other.devEui);
@@ -291,7 +294,9 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
             portRetryTimer.start(PORT_RETRY_MS);
     }
     devices.insert(devEui, _devInfo);
+    deviceRanges.insert(devEui, addressRanges(_devInfo));
     devicePorts.insert(devEui, _port);
+    portMembers[_port].insert(devEui);
     CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                          .arg(_devInfo.devEui)
                          .arg(_port));
@@ -322,8 +327,11 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     if (!ports.contains(_port))
         CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
     devices.remove(devEui);
+    deviceRanges.remove(devEui);
+    if (devicePorts.contains(devEui))
+        portMembers[devicePorts.value(devEui)].remove(devEui);
     devicePorts.remove(devEui);
-    if (ports.contains(_port) && !devicePorts.values().contains(_port))
+    if (ports.contains(_port) && portMembers.value(_port).isEmpty())
         closePort(_port);
     qDebug().noquote() << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]")
                               .arg(_devEui)
@@ -337,7 +345,8 @@ void CAllDeviceHandler::detachFromOtherPorts(const CEui &_devEui, uint16_t _keep
         return;
     const uint16_t oldPort = served.value();
     devicePorts.remove(_devEui);
-    if (!devicePorts.values().contains(oldPort))
+    portMembers[oldPort].remove(_devEui);
+    if (portMembers.value(oldPort).isEmpty())
         closePort(oldPort);
 }
 

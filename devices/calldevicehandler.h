@@ -3,8 +3,10 @@
 #include <QList>
 #include <QMap>
 #include <QMutex>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include "app/cclock.h"
@@ -126,6 +128,11 @@ protected:
     QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI
     QMap<uint16_t, CDeviceHandler *> ports;
     QMap<CEui, DB::SDeviceRegMapDescription> devices;
+    // The register ranges of each served device, worked out once: the overlap check of a port
+    // with many devices would otherwise build every neighbour's map again.
+    QHash<CEui, QList<QPair<qint64, qint64>>> deviceRanges;
+    // The devices of each port, so a port's questions need not look at every device.
+    QHash<uint16_t, QSet<CEui>> portMembers;
     QMap<CEui, uint16_t> devicePorts;
     mutable QMutex mutex;
 };

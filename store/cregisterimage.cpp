@@ -1,6 +1,7 @@
 #include "store/cregisterimage.h"
 
 #include <QSqlError>
+#include <QSet>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -79,7 +80,7 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
         settings.staleAfter = value(DEV_COL_STALE_AFTER).toInt();
         stalePolicyFromName(value(DEV_COL_STALE_POLICY).toString(), &settings.stalePolicy);
         const uint32_t id = rowsOfDevices.value(0).toUInt();
-        addDevice(id, rowsOfDevices.value(1).toString(), uint16_t(rowsOfDevices.value(2).toUInt()), settings);
+        addDevice(id, rowsOfDevices.value(1).toString(), uint16_t(rowsOfDevices.value(2).toUInt()), settings, false);
         SDeviceCounters counters;
         counters.uplinks = value(DEV_COL_UPLINKS).toULongLong();
         counters.lost = value(DEV_COL_LOST).toULongLong();
@@ -119,9 +120,10 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
     }
     if (rows.lastError().isValid())
         return failed(rows, _error);
-    QList<uint16_t> ports;
+    // Each port once: a port's information looks at every device.
+    QSet<uint16_t> ports;
     for (const SDeviceState &device : devices)
-        ports.append(device.port);
+        ports.insert(device.port);
     for (uint16_t port : ports)
         rebuildPortInfo(port);
     return true;
@@ -298,8 +300,8 @@ void CRegisterImage::overlayAges(
     }
 }
 
-void CRegisterImage::addDevice(
-    uint32_t _deviceId, const QString &_devEui, uint16_t _port, const DB::SDeviceRegMapDescription &_settings)
+void CRegisterImage::addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port,
+                               const DB::SDeviceRegMapDescription &_settings, bool _rebuildPort)
 {
     deviceIds.insert(_devEui.toUpper(), _deviceId);
     SDeviceState &device = devices[_deviceId];
@@ -309,7 +311,8 @@ void CRegisterImage::addDevice(
     device.wordOrder = _settings.wordOrder;
     device.staleAfter = _settings.staleAfter;
     device.stalePolicy = _settings.stalePolicy;
-    rebuildPortInfo(_port);
+    if (_rebuildPort)
+        rebuildPortInfo(_port);
 }
 
 void CRegisterImage::addRegister(uint32_t _deviceId, qint64 _regAddr, const SRegisterParam &_param)

@@ -39,7 +39,7 @@ public:
     void copyWords(uint16_t _port, int _first, int _count, uint16_t *_out) const;
 
     void addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port,
-        const DB::SDeviceRegMapDescription &_settings = DB::SDeviceRegMapDescription());
+                   const DB::SDeviceRegMapDescription &_settings = DB::SDeviceRegMapDescription(), bool _rebuildPort = true);
     void addRegister(uint32_t _deviceId, qint64 _regAddr, const SRegisterParam &_param);
     // A word of the port as devices of unit 0 give it.
     void setWord(uint16_t _port, qint64 _regAddr, uint16_t _word);
