@@ -122,8 +122,15 @@ void CConnectionHandler::answerRequests()
         verdict = requests.feed(readAll(), answerOne, ready);
     feeding = false;
     holding = verdict == CRequestAssembler::EVerdict::HOLD;
-    if (verdict == CRequestAssembler::EVerdict::CLOSE)
+    if (verdict == CRequestAssembler::EVerdict::CLOSE) {
         disconnectFromHost();
+        return;
+    }
+    // Send the answers now rather than on the event loop's next round: a client polling one
+    // request at a time waits for exactly that round. A client that is not reading is left to
+    // the event loop, which resumes its requests as its answers drain.
+    if (!holding)
+        flush();
 }
 
 void CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)
