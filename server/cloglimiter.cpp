@@ -4,8 +4,9 @@
 
 #include <memory>
 
-CLogLimiter::CLogLimiter(Clock _clock)
+CLogLimiter::CLogLimiter(Clock _clock, int _maxKeys)
     : clock(std::move(_clock))
+    , maxKeys(_maxKeys)
 {
     if (!clock) {
         auto timer = std::make_shared<QElapsedTimer>();
@@ -14,11 +15,11 @@ CLogLimiter::CLogLimiter(Clock _clock)
     }
 }
 
-int CLogLimiter::record(const QString &_key)
+int CLogLimiter::record(const QString &_key, qint64 _nowMs, bool *_shared)
 {
-    const qint64 now = clock();
+    const qint64 now = _nowMs;
     QString key = _key;
-    if (!entries.contains(key) && entries.size() >= MAX_KEYS) {
+    if (!entries.contains(key) && entries.size() >= maxKeys) {
         // Keys whose minute has passed hold nothing back worth keeping a row for.
         for (auto it = entries.begin(); it != entries.end();) {
             if (it->heldBack == 0 && now - it->reportedAtMs >= INTERVAL_MS)
@@ -26,15 +27,17 @@ int CLogLimiter::record(const QString &_key)
             else
                 ++it;
         }
-        if (entries.size() >= MAX_KEYS)
+        if (entries.size() >= maxKeys)
             key = QString();
     }
+    if (_shared)
+        *_shared = key.isNull() && !_key.isNull();
     auto it = entries.find(key);
     if (it == entries.end()) {
         entries.insert(key, SEntry { now, 0 });
         return 1;
     }
-    if (now - it->reportedAtMs < INTERVAL_MS) {
+    if (now >= it->reportedAtMs && now - it->reportedAtMs < INTERVAL_MS) {
         ++it->heldBack;
         return 0;
     }

@@ -17,12 +17,16 @@ public:
     // Keys beyond this many share one count, so the table stays bounded.
     static constexpr int MAX_KEYS = 1000;
 
-    explicit CLogLimiter(Clock _clock = Clock());
+    explicit CLogLimiter(Clock _clock = Clock(), int _maxKeys = MAX_KEYS);
 
     // Records one event under the key. Returns how many events to report now
     // (this one and those held back since the key's last report), or 0 while
     // the key's minute runs.
-    int record(const QString &_key);
+    int record(const QString &_key) { return record(_key, clock(), nullptr); }
+    // The same at _nowMs. *_shared (when given) tells whether the table was full and the
+    // event went to the count the keys beyond the bound share. A clock set back counts as
+    // a minute passed rather than silencing the key.
+    int record(const QString &_key, qint64 _nowMs, bool *_shared);
 
 private:
     struct SEntry
@@ -32,5 +36,6 @@ private:
     };
 
     Clock clock;
+    int maxKeys;
     QHash<QString, SEntry> entries;
 };
