@@ -221,16 +221,21 @@ SGatewayResult CGateway::checkPlacement(const QList<SRegisterDescription> &_regi
     return SGatewayResult();
 }
 
-SGatewayResult CGateway::addDevice(const DB::SDeviceRegMapDescription &_device, uint16_t _port)
+SGatewayResult CGateway::checkNewDevice(const DB::SDeviceRegMapDescription &_device, uint16_t _port,
+                                        const QStringList &_registered) const
 {
     if (registry->getTemplateInfo(_device.appEui).appEui.isEmpty())
         return refused(EGatewayError::UNKNOWN_TEMPLATE, tr("No template for AppEUI %1").arg(_device.appEui));
-    if (registeredDevices().contains(CEui(_device.devEui).text()))
+    if (_registered.contains(CEui(_device.devEui).text()))
         return refused(EGatewayError::ALREADY_REGISTERED, tr("Device %1 is already registered").arg(_device.devEui));
-    const SGatewayResult placement
-        = checkPlacement(_device.registers, _port, _device.startAddr, _device.devEui, _device.unitId);
-    if (!placement.ok())
-        return placement;
+    return checkPlacement(_device.registers, _port, _device.startAddr, _device.devEui, _device.unitId);
+}
+
+SGatewayResult CGateway::addDevice(const DB::SDeviceRegMapDescription &_device, uint16_t _port)
+{
+    const SGatewayResult check = checkNewDevice(_device, _port, registeredDevices());
+    if (!check.ok())
+        return check;
     if (!store->registerNewDevice(_device, _port)) {
         CLogFile::addLog(QStringLiteral("ERROR: [CGateway::addDevice] device is not created!"));
         return refused(EGatewayError::STORE_FAILED, tr("Device is not added! See LOG-file for more details"));
@@ -256,13 +261,7 @@ SGatewayResult CGateway::addDevices(const QList<QPair<DB::SDeviceRegMapDescripti
     for (int i = 0; i < _devices.size(); ++i) {
         const DB::SDeviceRegMapDescription &device = _devices.at(i).first;
         const uint16_t port = _devices.at(i).second;
-        SGatewayResult result;
-        if (registry->getTemplateInfo(device.appEui).appEui.isEmpty())
-            result = refused(EGatewayError::UNKNOWN_TEMPLATE, tr("No template for AppEUI %1").arg(device.appEui));
-        else if (registered.contains(CEui(device.devEui).text()))
-            result = refused(EGatewayError::ALREADY_REGISTERED, tr("Device %1 is already registered").arg(device.devEui));
-        else
-            result = checkPlacement(device.registers, port, device.startAddr, device.devEui, device.unitId);
+        const SGatewayResult result = checkNewDevice(device, port, registered);
         if (!result.ok()) {
             *_failedAt = i;
             takeBack();

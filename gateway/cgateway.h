@@ -155,6 +155,9 @@ public:
     QSqlQuery devices(const QString &_search) const;
     // Every stored device with its settings (no register map) and port, by name.
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
+    // What adding makes sure of first: a known template, a DevEUI not in _registered, the placement.
+    SGatewayResult checkNewDevice(const DB::SDeviceRegMapDescription &_device, uint16_t _port,
+                                  const QStringList &_registered) const;
     // True when the device's values are older than its stale time.
     bool isDeviceStale(const QString &_devEui) const;
     // The seconds since the device's last decoded uplink and its counters.
