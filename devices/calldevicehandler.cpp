@@ -14,12 +14,6 @@
 #include "modbus/cdevicehandler.h"
 #include "store/cdatabasehandler.h"
 
-namespace {
-
-const int REGISTER_BITS = 16;
-
-} // namespace
-
 CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock,
                                      const SModbusLimits &_limits, QObject *parent)
     : QObject(parent)
@@ -238,7 +232,7 @@ QList<QPair<qint64, qint64>> CAllDeviceHandler::addressRanges(const DB::SDeviceR
     QList<QPair<qint64, qint64>> ranges;
     for (const SRegisterDescription &reg : registers) {
         const qint64 first = qint64(_device.startAddr) + reg.offset;
-        const qint64 count = std::max<qint64>(1, (qint64(reg.bitSize) + REGISTER_BITS - 1) / REGISTER_BITS);
+        const qint64 count = registersOfBits(reg.bitSize);
         ranges.append({ first, first + count - 1 });
     }
     return ranges;

@@ -290,7 +290,7 @@ void readDownlinks(const QJsonValue &_list, const SDeviceTemplate &_template, QL
 
     QList<QPair<QPair<qint64, qint64>, QString>> taken;
     const auto take = [&taken](qint64 _bias, qint64 _bits, const QString &_name) {
-        taken.append({ { _bias, _bias + std::max<qint64>(1, (_bits + REGISTER_BITS - 1) / REGISTER_BITS) - 1 }, _name });
+        taken.append({ { _bias, _bias + registersOfBits(_bits) - 1 }, _name });
     };
     for (const SServerData &value : _template.serverData)
         take(value.regMapBias, value.regBitSize, value.dataName);

@@ -42,18 +42,12 @@ SValueText splitText(const QString &_text, int _registers)
     return value;
 }
 
-// Rows the store keeps for a value of that width: the first one and its continuations.
-int ownRegisterCount(qint32 _bits)
-{
-    return _bits <= 16 ? 1 : (_bits + 15) / 16;
-}
-
 // A value wider than its place in the register map keeps only its own registers, so it
 // never overwrites the next value: numbers keep their least significant registers, texts
 // their beginning. The full value is then what the kept registers hold.
 SValueText fitted(SValueText _value, qint32 _regBitSize, bool _keepLow)
 {
-    const int count = ownRegisterCount(_regBitSize);
+    const int count = registersOfBits(_regBitSize);
     if (_value.parts.size() <= count)
         return _value;
     _value.parts = _keepLow ? _value.parts.mid(_value.parts.size() - count) : _value.parts.mid(0, count);

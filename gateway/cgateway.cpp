@@ -17,7 +17,6 @@
 namespace {
 
 const qint64 LAST_REGISTER_ADDRESS = 65535;
-const int REGISTER_BITS = 16;
 
 // Lowest and highest register address the map takes from _startAddr on; a value
 // takes one register per started 16 bits, and at least one.
@@ -27,7 +26,7 @@ QPair<qint64, qint64> registerSpan(qint64 _startAddr, const QList<SRegisterDescr
     qint64 highest = _startAddr;
     for (const SRegisterDescription &reg : _registers) {
         const qint64 first = _startAddr + reg.offset;
-        const qint64 count = std::max<qint64>(1, (qint64(reg.bitSize) + REGISTER_BITS - 1) / REGISTER_BITS);
+        const qint64 count = registersOfBits(reg.bitSize);
         lowest = std::min(lowest, first);
         highest = std::max(highest, first + count - 1);
     }

@@ -16,8 +16,6 @@
 
 namespace {
 
-const int REGISTER_BITS = 16;
-
 const QStringList HEADER = { "port", "unit_id", "first_register", "register", "register_count", "device", "dev_eui",
     "value", "format", "word_order", "multiplier", "added_value", "unit" };
 
@@ -66,7 +64,7 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
             row.unitId = device.unitId;
             row.firstRegister = registers.value(REG_COL_REG_ADDR).toInt();
             const int bits = registers.value(REG_COL_BIT_SIZE).toInt();
-            row.registerCount = std::max(1, (bits + REGISTER_BITS - 1) / REGISTER_BITS);
+            row.registerCount = int(registersOfBits(bits));
             row.deviceName = devices.value(DEV_COL_NAME).toString();
             row.devEui = devices.value(DEV_COL_DEV_EUI).toString();
             row.valueName = registers.value(REG_COL_NAME).toString();

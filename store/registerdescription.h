@@ -35,6 +35,12 @@ inline bool stalePolicyFromName(const QString &_name, EStalePolicy *_policy)
 }
 
 // Name, type and colour under which the operator sees a device model.
+// Registers a value of _bits takes in the map: one per started 16 bits, and at least one.
+inline qint64 registersOfBits(qint64 _bits)
+{
+    return _bits > 16 ? (_bits + 15) / 16 : 1;
+}
+
 struct SDeviceTemplateInfo {
     QString appEui;
     QString devType;
