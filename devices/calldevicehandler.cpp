@@ -245,7 +245,12 @@ QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
     DB::SDeviceRegMapDescription candidate;
     candidate.startAddr = qint32(_startAddr);
     candidate.registers = _registers;
-    const QList<QPair<qint64, qint64>> wanted = addressRanges(candidate);
+    return deviceOverlapping(_port, addressRanges(candidate), _except, _unitId);
+}
+
+QString CAllDeviceHandler::deviceOverlapping(uint16_t _port, const QList<QPair<qint64, qint64>> &_wanted,
+                                             const CEui &_except, quint8 _unitId) const
+{
     QMutexLocker locker(&mutex);
     for (const CEui &member : portMembers.value(_port)) {
         if (member == _except)
@@ -254,7 +259,7 @@ QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
         if (_unitId != 0 && other.unitId != 0 && other.unitId != _unitId)
             continue;
         for (const auto &taken : deviceRanges.value(member)) {
-            for (const auto &range : wanted) {
+            for (const auto &range : _wanted) {
                 if (range.first <= taken.second && taken.first <= range.second)
                     return QStringLiteral("%1 [%2]").arg(other.name, other.devEui);
             }
@@ -266,9 +271,8 @@ QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
 bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t _port)
 {
     const CEui devEui(_devInfo.devEui);
-    const QList<SRegisterDescription> registers
-        = _devInfo.registers.isEmpty() ? getRegMapDescription(_devInfo.appEui).registers : _devInfo.registers;
-    const QString overlap = overlappingDevice(_port, _devInfo.startAddr, registers, devEui, _devInfo.unitId);
+    const QList<QPair<qint64, qint64>> ranges = addressRanges(_devInfo);
+    const QString overlap = deviceOverlapping(_port, ranges, devEui, _devInfo.unitId);
     if (!overlap.isEmpty())
         CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
                                         "[%2] overlap those of %3")
@@ -288,7 +292,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
             portRetryTimer.start(PORT_RETRY_MS);
     }
     devices.insert(devEui, _devInfo);
-    deviceRanges.insert(devEui, addressRanges(_devInfo));
+    deviceRanges.insert(devEui, ranges);
     devicePorts.insert(devEui, _port);
     portMembers[_port].insert(devEui);
     CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")

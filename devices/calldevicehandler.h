@@ -110,6 +110,9 @@ private:
     void closePort(uint16_t _port);
     // Register addresses a device's map takes, each value with all its registers.
     QList<QPair<qint64, qint64>> addressRanges(const DB::SDeviceRegMapDescription &_device) const;
+    // The device of the port whose ranges meet _wanted, as overlappingDevice says it.
+    QString deviceOverlapping(uint16_t _port, const QList<QPair<qint64, qint64>> &_wanted, const CEui &_except,
+                              quint8 _unitId) const;
 
 protected:
     CDataBaseHandler *store;
