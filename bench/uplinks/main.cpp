@@ -2,6 +2,8 @@
 // ten-field template, while 16 Modbus TCP connections poll the same port. The gateway side
 // runs as in the program: everything on one thread with its event loop; the pollers run on
 // threads of their own. Prints figures and the final-value check; judges nothing.
+//
+// usage: bench_uplinks [UPLINKS [POLLERS]]   (10,000 uplinks and 16 pollers unless given)
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,7 +38,6 @@ namespace {
 
 const int DEVICES = 1000;
 const int REGISTERS_PER_DEVICE = 16;
-const int POLLERS = 16;
 const int POLL_QUANTITY = 125;
 const int UPLINKS_PER_TICK = 8;
 const int SAMPLE = 2000;
@@ -248,6 +249,7 @@ int main(int argc, char **argv)
     // The per-uplink and per-request debug lines would measure the terminal.
     qInstallMessageHandler(dropDebug);
     const int uplinkCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10 * DEVICES;
+    const int pollerCount = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 16;
     QTemporaryDir dir;
     if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !writeTemplate())
         return 1;
@@ -296,7 +298,7 @@ int main(int argc, char **argv)
 
     SPollStats pollStats;
     std::vector<QThread *> pollers;
-    for (int c = 0; c < POLLERS; ++c) {
+    for (int c = 0; c < pollerCount; ++c) {
         pollers.push_back(QThread::create(poll, port, unsigned(c + 1), &pollStats));
         pollers.back()->start();
     }
@@ -337,7 +339,7 @@ int main(int argc, char **argv)
     const double seconds = elapsed / 1e9;
     std::printf("uplinks: %d decoded and committed in %.2f s = %.0f uplinks/s (target 25000)\n", uplinkCount, seconds,
         uplinkCount / seconds);
-    std::printf("modbus meanwhile: %d connections, %ld reads of %d registers = %.0f reads/s, %ld errors\n", POLLERS,
+    std::printf("modbus meanwhile: %d connections, %ld reads of %d registers = %.0f reads/s, %ld errors\n", pollerCount,
         readsAtEnd, POLL_QUANTITY, readsAtEnd / seconds, pollStats.errors.load());
 
     // Every device must hold what its last uplink carried, in the file as a
