@@ -28,7 +28,9 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
     qRegisterMetaType<uint16_t>("uint16_t");
     connect(&portRetryTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::retryClosedPorts);
-    connect(&batchTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::flushUplinks);
+    connect(&batchTimer, &CClockTimer::timeout, this, [this] { commitPending(false); });
+    if (store)
+        connect(store, &CDataBaseHandler::registersWritten, this, &CAllDeviceHandler::announceWritten);
     loadTemplates();
 }
 
@@ -46,17 +48,43 @@ void CAllDeviceHandler::setBatching(int _windowMs, int _maxUplinks)
 
 void CAllDeviceHandler::flushUplinks()
 {
+    commitPending(true);
+}
+
+void CAllDeviceHandler::commitPending(bool _wait)
+{
     batchTimer.stop();
     if (pendingUplinks.isEmpty() || !store)
         return;
     const QList<SDeviceRegData> batch = std::exchange(pendingUplinks, {});
-    store->saveRegisterBatch(batch);
-    QSet<QString> announced;
+    QStringList devEuis;
+    QSet<QString> listed;
     for (const SDeviceRegData &data : batch) {
-        if (!announced.contains(data.devEui)) {
-            announced.insert(data.devEui);
-            emit newDataForDevice(data.devEui);
+        if (!listed.contains(data.devEui)) {
+            listed.insert(data.devEui);
+            devEuis.append(data.devEui);
         }
+    }
+    const quint64 ticket = store->stageRegisterBatch(batch);
+    if (ticket == 0) {
+        // Nothing of it to write: nothing to wait for.
+        for (const QString &devEui : qAsConst(devEuis))
+            emit newDataForDevice(devEui);
+        return;
+    }
+    unannounced.append({ ticket, devEuis });
+    if (!_wait)
+        return;
+    store->waitForWrite(ticket);
+    announceWritten(ticket);
+}
+
+void CAllDeviceHandler::announceWritten(quint64 _ticket)
+{
+    while (!unannounced.isEmpty() && unannounced.first().first <= _ticket) {
+        const QStringList devEuis = unannounced.takeFirst().second;
+        for (const QString &devEui : devEuis)
+            emit newDataForDevice(devEui);
     }
 }
 
@@ -370,8 +398,6 @@ void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
 
 void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
 {
-    qDebug().noquote()
-        << QStringLiteral("[CAllDeviceHandler::processDataSlot] Process device [%1]").arg(_devData.devEui);
     DB::SDeviceRegMapDescription device;
     {
         QMutexLocker locker(&mutex);
@@ -404,7 +430,7 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
     // One commit costs about as much as a hundred rows: uplinks arriving together share one.
     pendingUplinks.append(decoded.data);
     if (pendingUplinks.size() >= batchMaxUplinks)
-        flushUplinks();
+        commitPending(false);
     else if (!batchTimer.isActive())
         batchTimer.start(batchWindowMs);
 }

@@ -35,10 +35,11 @@ public:
     CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock = CClock::system(),
                       const SModbusLimits &_limits = SModbusLimits(), QObject *parent = nullptr);
 
-    // Uplinks arriving within _windowMs of each other, up to _maxUplinks, are committed in one
-    // transaction; 0 commits each on its own (the default).
+    // Uplinks arriving within _windowMs of each other, up to _maxUplinks, are handed to the
+    // store's writer together, and share one transaction with whatever else waits for it;
+    // 0 commits each on its own before the next is decoded (the default).
     void setBatching(int _windowMs, int _maxUplinks);
-    // Commits the uplinks that wait for their batch.
+    // Commits the uplinks that wait for their batch and returns once they are written.
     void flushUplinks();
 
     // Where the Modbus servers listen (every interface by default). With _serve false devices are
@@ -105,6 +106,10 @@ private slots:
     void retryClosedPorts();
 
 private:
+    // Hands the waiting batch to the store's writer; with _wait, returns once it is written.
+    void commitPending(bool _wait);
+    // Tells of the devices whose uplinks are written, every ticket up to _ticket.
+    void announceWritten(quint64 _ticket);
     // Takes the DevEUI off every server but the one on _keepPort.
     void detachFromOtherPorts(const CEui &_devEui, uint16_t _keepPort);
     void closePort(uint16_t _port);
@@ -124,6 +129,8 @@ protected:
     int batchWindowMs = 0;
     int batchMaxUplinks = 1;
     QList<SDeviceRegData> pendingUplinks;
+    // The devices of batches handed to the store's writer, by ticket, until they are written.
+    QList<QPair<quint64, QStringList>> unannounced;
     // The client connections of all ports, under one cap; outlives every server.
     CModbusConnections modbusConnections;
     QHostAddress bindAddress = QHostAddress::Any;

@@ -21,9 +21,19 @@ struct SValueText
     QString full;
 };
 
+// Lower-case hex digits, zero-padded to _digits. QString::arg costs ten times as much,
+// and every register of every uplink is written through here.
 QString hexText(quint64 _value, int _digits)
 {
-    return QStringLiteral("%1").arg(_value, _digits, 16, QLatin1Char('0'));
+    static const char DIGITS[] = "0123456789abcdef";
+    int length = 1;
+    for (quint64 rest = _value >> 4; rest != 0; rest >>= 4)
+        ++length;
+    QString text(std::max(length, _digits), QLatin1Char('0'));
+    QChar *digit = text.data() + text.size();
+    for (; _value != 0; _value >>= 4)
+        *--digit = QLatin1Char(DIGITS[_value & 0xf]);
+    return text;
 }
 
 // Up to four characters from position _at; empty where the text is shorter.

@@ -7,12 +7,15 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QTemporaryFile>
 #include <QSqlRecord>
 #include <QVariant>
 
 #include <algorithm>
+
+#include <sqlite3.h>
 
 #include "app/clogfile.h"
 #include "app/constants.h"
@@ -24,8 +27,6 @@
 namespace {
 
 const int REGISTER_BITS = 16;
-// SQLite's primary result code for a full disk or a database at its page limit.
-const int SQLITE_FULL_CODE = 13;
 // Enough to tell what is damaged; the whole list of a badly damaged file helps nobody.
 const int INTEGRITY_PROBLEMS_SHOWN = 5;
 
@@ -102,7 +103,8 @@ CDataBaseHandler::CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs,
 
 CDataBaseHandler::~CDataBaseHandler()
 {
-    rowWriter.finish();
+    stopWriting();
+    registerWriter.finish();
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName);
@@ -184,12 +186,13 @@ bool CDataBaseHandler::openTables()
         return false;
     }
     QString prepareError;
-    if (!prepareSaveQuery(&prepareError)) {
+    if (!prepareRegisterWriter(&prepareError)) {
         logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
                     .arg(fileName, prepareError));
         return false;
     }
+    startWriting();
     return true;
 }
 
@@ -352,13 +355,22 @@ void CDataBaseHandler::useWriteAheadLog()
         logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log size limit is not set"));
 }
 
-bool CDataBaseHandler::prepareSaveQuery(QString *_error)
+bool CDataBaseHandler::prepareRegisterWriter(QString *_error)
 {
-    return rowWriter.prepare(db,
-                             sqlText(QStringLiteral("UPDATE %1 SET %2=?1, %3=?2, %4=?3 WHERE %5=?4 AND %6=?5;"),
-                                     {DB_TABLE_DEV_DATA, data(REG_COL_VALUE), data(REG_COL_FULL_VALUE), data(REG_COL_TIME),
-                                      data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)}),
-                             _error);
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0) {
+        *_error = QStringLiteral("no SQLite connection");
+        return false;
+    }
+    return registerWriter.prepare(
+        *static_cast<sqlite3 *const *>(handle.constData()),
+        sqlText(QStringLiteral("UPDATE %1 SET %2=?1, %3=?2, %4=?3 WHERE %5=?4 AND %6=?5;"),
+                {DB_TABLE_DEV_DATA, data(REG_COL_VALUE), data(REG_COL_FULL_VALUE), data(REG_COL_TIME),
+                 data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)}),
+        sqlText(QStringLiteral("UPDATE %1 SET %2=?1, %3=?2, %4=?3, %5=?4, %6=?5 WHERE %7=?6;"),
+                {DB_TABLE_DEVICES, added(DEV_COL_UPLINKS), added(DEV_COL_LOST), added(DEV_COL_ERRORS),
+                 added(DEV_COL_LAST_FCNT), added(DEV_COL_LAST_UPLINK), dev(DEV_COL_DEVICE)}),
+        _error);
 }
 
 bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_columns, int _expected,
@@ -606,19 +618,17 @@ bool CDataBaseHandler::saveRegisterData(const SDeviceRegData &_data)
 
 bool CDataBaseHandler::saveRegisterBatch(const QList<SDeviceRegData> &_batch)
 {
-    QMutexLocker locker(&mutex);
+    const quint64 ticket = stageRegisterBatch(_batch);
+    return ticket != 0 && waitForWrite(ticket);
+}
+
+quint64 CDataBaseHandler::stageRegisterBatch(const QList<SDeviceRegData> &_batch)
+{
     const QString origin = QStringLiteral("[CDataBaseHandler::saveRegisterData]");
-    // What the batch changes, staged with the values earlier saves could not write; the
-    // image takes them only once the transaction is over, so a poll never sees a value
-    // that could still be rolled back.
-    struct SChange
-    {
-        uint32_t deviceId;
-        qint64 regAddr;
-        uint16_t word;
-    };
-    QList<SChange> changed;
     const qint64 timeMs = QDateTime::currentMSecsSinceEpoch();
+    QMutexLocker imageLocker(&imageMutex);
+    QMutexLocker stageLocker(&stageMutex);
+    bool any = false;
     for (const SDeviceRegData &data : _batch) {
         if (data.registers.isEmpty()) {
             CLogFile::addLog(QStringLiteral("INFO: %1 Empty input data").arg(origin));
@@ -629,73 +639,113 @@ bool CDataBaseHandler::saveRegisterBatch(const QList<SDeviceRegData> &_batch)
             CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, data.devEui));
             continue;
         }
+        bool uplinkStaged = false;
         // Only registers that have a row take a value.
         for (const SRegisterValue &reg : data.registers) {
             const qint64 regAddr = qint64(data.startAddr) + reg.regOffset;
             if (!image.param(deviceId, regAddr))
                 continue;
-            unsaved.insert({ deviceId, regAddr }, SUnsavedRegister { deviceId, regAddr, textOrEmpty(reg.value),
-                                                                     reg.fullValue, reg.word, timeMs });
-            changed.append({ deviceId, regAddr, reg.word });
+            staged.insert({ deviceId, regAddr },
+                          SStagedRegister { deviceId, regAddr, textOrEmpty(reg.value), reg.fullValue, reg.word, timeMs });
+            uplinkStaged = true;
         }
+        stagedUplinks += uplinkStaged ? 1 : 0;
+        any = any || uplinkStaged;
     }
-    if (changed.isEmpty())
-        return false;
-    QString error;
-    QString code;
-    const bool saved = writeUnsaved(&error, &code);
-    {
-        // Saved or not, Modbus serves the newest values: all of the batch at once.
-        QMutexLocker imageLocker(&imageMutex);
-        for (const SChange &reg : changed)
-            image.setDeviceWord(reg.deviceId, reg.regAddr, reg.word);
-    }
-    if (saved) {
-        unsaved.clear();
-        unsavedCounters.clear();
-    } else if ((code.toInt() & 0xff) == SQLITE_FULL_CODE) {
-        // Moving the write-ahead log into the file and truncating it gives its space back,
-        // so that the little room an operator frees lets saving resume.
-        QSqlQuery checkpoint(db);
-        if (!checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE);")))
-            CLogFile::addLog(QStringLiteral("ERROR: %1 Write-ahead log is not truncated! Error_text[%2]")
-                                 .arg(origin, sqliteText(checkpoint.lastError())));
-    }
-    const bool statusChanged = noteSaveResult(saved, error);
-    locker.unlock();
-    if (statusChanged)
-        emit savingStatusChanged(saved, saved ? QString() : error);
-    return saved;
+    if (!any)
+        return 0;
+    stagedMore.wakeOne();
+    return ++stagedTicket;
 }
 
-bool CDataBaseHandler::writeUnsaved(QString *_error, QString *_code)
+bool CDataBaseHandler::waitForWrite(quint64 _ticket)
 {
-    const QString origin = QStringLiteral("[CDataBaseHandler::saveRegisterData]");
-    CSqlTransaction transaction(db, true);
-    if (!transaction.begin(origin)) {
-        *_error = transaction.errorText();
-        *_code = transaction.errorCode();
-        return false;
-    }
-    if (!writeUnsavedCounters(_error, _code))
-        return false;
-    for (const SUnsavedRegister &reg : qAsConst(unsaved)) {
-        QString error;
-        if (!rowWriter.write(reg.value, reg.fullValue, reg.timeMs, reg.deviceId, reg.regAddr, &error, _code)) {
-            // The transaction is rolled back: the uplink is written whole or not at all.
-            *_error = QStringLiteral("%1 (deviceId[%2], regAddr[%3])").arg(error).arg(reg.deviceId).arg(reg.regAddr);
-            return false;
-        }
-    }
-    if (!transaction.commit(origin)) {
-        *_error = transaction.errorText();
-        *_code = transaction.errorCode();
-        return false;
-    }
-    return true;
+    QMutexLocker stageLocker(&stageMutex);
+    while (writtenTicket < _ticket && writer.joinable())
+        writeOver.wait(&stageMutex);
+    return writtenTicket >= _ticket && lastWriteSaved;
 }
 
-bool CDataBaseHandler::noteSaveResult(bool _saved, const QString &_error)
+void CDataBaseHandler::startWriting()
+{
+    stopping = false;
+    writer = std::thread(&CDataBaseHandler::writeStaged, this);
+}
+
+void CDataBaseHandler::stopWriting()
+{
+    if (!writer.joinable())
+        return;
+    {
+        // What is staged is written before the thread ends.
+        QMutexLocker stageLocker(&stageMutex);
+        stopping = true;
+        stagedMore.wakeOne();
+    }
+    writer.join();
+}
+
+void CDataBaseHandler::writeStaged()
+{
+    QMutexLocker stageLocker(&stageMutex);
+    for (;;) {
+        while (!stopping && writtenTicket == stagedTicket)
+            stagedMore.wait(&stageMutex);
+        if (writtenTicket == stagedTicket)
+            return;
+        const quint64 ticket = stagedTicket;
+        const int uplinks = std::exchange(stagedUplinks, 0);
+        SStagedWrite write;
+        write.registers = staged.values();
+        // In the order of the rows' index: each row is found next to the one before.
+        std::sort(write.registers.begin(), write.registers.end(),
+                  [](const SStagedRegister &_a, const SStagedRegister &_b) {
+                      return _a.deviceId != _b.deviceId ? _a.deviceId < _b.deviceId : _a.regAddr < _b.regAddr;
+                  });
+        write.counters = stagedCounters;
+        staged.clear();
+        stagedCounters.clear();
+        stageLocker.unlock();
+
+        QString error;
+        int code = 0;
+        bool saved = false;
+        {
+            QMutexLocker locker(&mutex);
+            saved = registerWriter.write(write, &error, &code);
+        }
+        bool statusChanged = false;
+        {
+            // Saved or not, Modbus serves the newest values: all of the write at once.
+            QMutexLocker imageLocker(&imageMutex);
+            for (const SStagedRegister &reg : qAsConst(write.registers))
+                image.setDeviceWord(reg.deviceId, reg.regAddr, reg.word);
+            stageLocker.relock();
+            if (!saved) {
+                // Kept for the next write, unless a newer value came meanwhile.
+                for (const SStagedRegister &reg : qAsConst(write.registers)) {
+                    if (!staged.contains({ reg.deviceId, reg.regAddr }))
+                        staged.insert({ reg.deviceId, reg.regAddr }, reg);
+                }
+                for (auto it = write.counters.cbegin(); it != write.counters.cend(); ++it) {
+                    if (!stagedCounters.contains(it.key()))
+                        stagedCounters.insert(it.key(), it.value());
+                }
+            }
+            statusChanged = noteSaveResult(saved, error, uplinks);
+            stageLocker.unlock();
+        }
+        if (statusChanged)
+            emit savingStatusChanged(saved, saved ? QString() : error);
+        emit registersWritten(ticket);
+        stageLocker.relock();
+        writtenTicket = ticket;
+        lastWriteSaved = saved;
+        writeOver.wakeAll();
+    }
+}
+
+bool CDataBaseHandler::noteSaveResult(bool _saved, const QString &_error, int _uplinks)
 {
     const QString origin = QStringLiteral("[CDataBaseHandler::saveRegisterData]");
     if (_saved) {
@@ -709,7 +759,7 @@ bool CDataBaseHandler::noteSaveResult(bool _saved, const QString &_error)
         failedUplinks = 0;
         return true;
     }
-    ++failedUplinks;
+    failedUplinks += _uplinks;
     const qint64 now = clock->nowMs();
     if (!savingFails) {
         savingFails = true;
@@ -720,13 +770,13 @@ bool CDataBaseHandler::noteSaveResult(bool _saved, const QString &_error)
                              .arg(origin, fileName, _error));
         return true;
     }
-    ++failedSinceReport;
+    failedSinceReport += _uplinks;
     if (now - lastReportMs >= SAVE_FAILURE_REPORT_MS) {
         CLogFile::addLog(QStringLiteral("ERROR: %1 Saving still fails: %2 more uplinks not saved since the last report, "
                                         "%3 registers wait in memory. Error_text[%4]")
                              .arg(origin)
                              .arg(failedSinceReport)
-                             .arg(unsaved.size())
+                             .arg(staged.size())
                              .arg(_error));
         failedSinceReport = 0;
         lastReportMs = now;
@@ -864,7 +914,11 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
 {
     QMutexLocker locker(&mutex);
     const QString origin = QStringLiteral("[CDataBaseHandler::deleteDevice]");
-    const uint16_t port = image.devicePort(_deviceId);
+    uint16_t port = 0;
+    {
+        QMutexLocker imageLocker(&imageMutex);
+        port = image.devicePort(_deviceId);
+    }
     CSqlTransaction transaction(db);
     if (!transaction.begin(origin))
         return false;
@@ -885,9 +939,11 @@ bool CDataBaseHandler::deleteDevice(const uint32_t &_deviceId)
     if (!image.removeDevice(db, _deviceId))
         CLogFile::addLog(QStringLiteral("ERROR: %1 Register values of port are not reloaded").arg(origin));
     // The port's words came back from the file: the values it has not taken yet still count.
-    for (auto it = unsaved.begin(); it != unsaved.end();) {
+    QMutexLocker stageLocker(&stageMutex);
+    stagedCounters.remove(_deviceId);
+    for (auto it = staged.begin(); it != staged.end();) {
         if (it->deviceId == _deviceId) {
-            it = unsaved.erase(it);
+            it = staged.erase(it);
             continue;
         }
         if (image.devicePort(it->deviceId) == port)
@@ -940,57 +996,30 @@ SRegisterRead CDataBaseHandler::readRegisters(uint16_t _port, uint8_t _unit, int
 
 SDeviceCounters CDataBaseHandler::getDeviceCounters(const QString &_devEui)
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker imageLocker(&imageMutex);
     uint32_t deviceId = 0;
     return image.findDevice(_devEui, &deviceId) ? image.counters(deviceId) : SDeviceCounters();
 }
 
 bool CDataBaseHandler::saveDeviceCounters(const QString &_devEui, const SDeviceCounters &_counters)
 {
-    QMutexLocker locker(&mutex);
     const QString origin = QStringLiteral("[CDataBaseHandler::saveDeviceCounters]");
+    QMutexLocker imageLocker(&imageMutex);
     uint32_t deviceId = 0;
     if (!image.findDevice(_devEui, &deviceId)) {
         CLogFile::addLog(QStringLiteral("ERROR: %1 Uncknown DevEUI [%2]").arg(origin, _devEui));
         return false;
     }
-    QMutexLocker imageLocker(&imageMutex);
     image.setCounters(deviceId, _counters);
-    // Written with the next save of register values, in its transaction.
-    unsavedCounters.insert(deviceId);
-    return true;
-}
-
-bool CDataBaseHandler::writeUnsavedCounters(QString *_error, QString *_code)
-{
-    if (unsavedCounters.isEmpty())
-        return true;
-    QSqlQuery query(db);
-    query.prepare(sqlText(QStringLiteral("UPDATE %1 SET %2=:%2, %3=:%3, %4=:%4, %5=:%5, %6=:%6 WHERE %7=:%7;"),
-                          {DB_TABLE_DEVICES, added(DEV_COL_UPLINKS), added(DEV_COL_LOST), added(DEV_COL_ERRORS),
-                           added(DEV_COL_LAST_FCNT), added(DEV_COL_LAST_UPLINK), dev(DEV_COL_DEVICE)}));
-    for (const uint32_t deviceId : qAsConst(unsavedCounters)) {
-        const SDeviceCounters counters = image.counters(deviceId);
-        query.bindValue(param(added(DEV_COL_UPLINKS)), counters.uplinks);
-        query.bindValue(param(added(DEV_COL_LOST)), counters.lost);
-        query.bindValue(param(added(DEV_COL_ERRORS)), counters.errors);
-        query.bindValue(param(added(DEV_COL_LAST_FCNT)),
-                        counters.hasFcnt ? QVariant(qint64(counters.lastFcnt)) : QVariant(QVariant::LongLong));
-        query.bindValue(param(added(DEV_COL_LAST_UPLINK)),
-                        counters.lastUplinkMs >= 0 ? QVariant(counters.lastUplinkMs) : QVariant(QVariant::LongLong));
-        query.bindValue(param(dev(DEV_COL_DEVICE)), deviceId);
-        if (!query.exec()) {
-            *_error = QStringLiteral("%1 (counters of deviceId[%2])").arg(sqliteText(query.lastError())).arg(deviceId);
-            *_code = query.lastError().nativeErrorCode();
-            return false;
-        }
-    }
+    // Written with the next write of register values, in its transaction.
+    QMutexLocker stageLocker(&stageMutex);
+    stagedCounters.insert(deviceId, _counters);
     return true;
 }
 
 void CDataBaseHandler::setAgeRegisters(const QString &_devEui, const QList<QPair<qint64, int>> &_registers)
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker imageLocker(&imageMutex);
     uint32_t deviceId = 0;
     if (image.findDevice(_devEui, &deviceId))
         image.setAgeRegisters(deviceId, _registers);
@@ -998,7 +1027,7 @@ void CDataBaseHandler::setAgeRegisters(const QString &_devEui, const QList<QPair
 
 bool CDataBaseHandler::isDeviceStale(const QString &_devEui)
 {
-    QMutexLocker locker(&mutex);
+    QMutexLocker imageLocker(&imageMutex);
     uint32_t deviceId = 0;
     return image.findDevice(_devEui, &deviceId) && image.isStale(deviceId, clock->epochMs());
 }

@@ -8,14 +8,19 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
+#include <QWaitCondition>
+
+#include <thread>
 
 #include "app/cclock.h"
 #include "store/cregisterimage.h"
-#include "store/cregisterrowwriter.h"
+#include "store/cregisterwriter.h"
 #include "store/storerecords.h"
 
 // The register store: the devices and one row per 16-bit register in "server.db".
-// Every operation runs on the caller's thread, one at a time under the mutex.
+// Every operation runs on the caller's thread, one at a time under the mutex, except
+// uplink values: they are staged and written by a thread of the store's own, so that
+// neither a Modbus poll nor the next uplink waits for a commit.
 class CDataBaseHandler : public QObject
 {
     Q_OBJECT
@@ -56,6 +61,13 @@ public:
     // The registers of several uplinks in one transaction, in order: a later uplink's value of
     // a register wins. The image takes them all at once after the transaction.
     bool saveRegisterBatch(const QList<SDeviceRegData> &_batch);
+    // Hands the registers of several uplinks to the writing thread and returns at once with a
+    // ticket (0 when none had a register to write). Whatever is staged while a write runs goes
+    // into the next one, a later value of a register replacing an earlier: the busier the
+    // gateway, the larger its transactions. Modbus serves the values once their write is over.
+    quint64 stageRegisterBatch(const QList<SDeviceRegData> &_batch);
+    // Blocks until the write that took ticket _ticket along is over; whether it was saved.
+    bool waitForWrite(quint64 _ticket);
     SRegisterParam getRegisterParam(const QString &_devEui, const uint32_t &_regAddr);
     // One entry per address of the range, 0 where nothing is stored. Answered from
     // memory: a poll never waits for the disk or for another process's lock.
@@ -96,19 +108,11 @@ signals:
     // Saving uplinks stopped working (with SQLite's reason) or works again. Emitted on the
     // thread that saved, with the store unlocked.
     void savingStatusChanged(bool _saving, QString _reason);
+    // A write is over, saved or not, and Modbus serves its values: every ticket up to
+    // _ticket. Emitted on the writing thread.
+    void registersWritten(quint64 _ticket);
 
 private:
-    // A register value decoded but not yet in the file.
-    struct SUnsavedRegister
-    {
-        uint32_t deviceId;
-        qint64 regAddr;
-        QString value;
-        QString fullValue;
-        uint16_t word;
-        qint64 timeMs;
-    };
-
     bool openTables();
     // Adds the writable column to a file made before it existed.
     bool addWritableColumn();
@@ -130,31 +134,44 @@ private:
     bool createIndex(const QString &_name, const QString &_first, const QString &_second);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
-    bool prepareSaveQuery(QString *_error);
-    // The counters of the devices in unsavedCounters, inside the caller's transaction.
-    bool writeUnsavedCounters(QString *_error, QString *_code);
-    // Writes every unsaved register in one transaction; false with SQLite's text and code.
-    bool writeUnsaved(QString *_error, QString *_code);
+    bool prepareRegisterWriter(QString *_error);
+    // The writing thread: writes what is staged, one transaction at a time, until stopped.
+    void writeStaged();
+    void startWriting();
+    void stopWriting();
     // Logs the first failure, then a count once a report interval, then the recovery;
-    // true when the status changed.
-    bool noteSaveResult(bool _saved, const QString &_error);
+    // true when the status changed. Under stageMutex.
+    bool noteSaveResult(bool _saved, const QString &_error, int _uplinks);
 
     QString fileName;
     int busyTimeoutMs;
     CClock *clock;
     QString connectionName;
     QSqlDatabase db;
-    // Held for every use of the database; the image is changed only under imageMutex as well,
-    // so a poll, which takes imageMutex alone, never waits for the disk.
+    // Locks, always taken in this order: mutex, imageMutex, stageMutex.
+    // Held for every use of the database connection, by the writing thread too.
     QMutex mutex;
+    // Held for every use of the image, so a poll, which takes it alone, never waits for the disk.
     QMutex imageMutex;
     CRegisterImage image;
     // Prepared once: every uplink runs it for each of its registers.
-    CRegisterRowWriter rowWriter;
-    // The newest value of each register whose save failed; one entry a register at most.
-    QHash<QPair<uint32_t, qint64>, SUnsavedRegister> unsaved;
-    // Devices whose counters changed since the last save.
-    QSet<uint32_t> unsavedCounters;
+    CRegisterWriter registerWriter;
+    // What waits for the writing thread, and that thread's state.
+    QMutex stageMutex;
+    QWaitCondition stagedMore;
+    QWaitCondition writeOver;
+    // The newest value of each register not in the file yet, one entry a register at most:
+    // staged since the last write, or left by a write that failed.
+    QHash<QPair<uint32_t, qint64>, SStagedRegister> staged;
+    // The newest counters of devices whose counters changed since the last save.
+    QHash<uint32_t, SDeviceCounters> stagedCounters;
+    int stagedUplinks = 0;
+    // Tickets: each staging takes the next; a write takes all staged up to its ticket along.
+    quint64 stagedTicket = 0;
+    quint64 writtenTicket = 0;
+    bool lastWriteSaved = true;
+    bool stopping = false;
+    std::thread writer;
     bool savingFails = false;
     int failedUplinks = 0;
     int failedSinceReport = 0;
