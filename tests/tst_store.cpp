@@ -401,6 +401,31 @@ private slots:
         QCOMPARE(peerColumn("SELECT value FROM dev_data ORDER BY reg_addr;"), (QVariantList{"0003", "0002"}));
     }
 
+    // Another process holds the write lock: values staged meanwhile wait for their write,
+    // polls are answered at once from what is committed, and the newest value wins.
+    void stagedValuesAreServedOnlyOnceWritten()
+    {
+        QVERIFY(store->registerNewDevice(device("S1", "Meter", 40, {reg("A", 0, 16)}), 502));
+        QVERIFY(store->registerNewDevice(device("S2", "Meter", 41, {reg("A", 0, 16)}), 502));
+        QSignalSpy written(store, &CDataBaseHandler::registersWritten);
+        QVERIFY(peerExec("BEGIN IMMEDIATE;"));
+        const quint64 first = store->stageRegisterBatch({uplink("S1", 40, {value("0001", 0, "0001")})});
+        const quint64 second = store->stageRegisterBatch({uplink("S1", 40, {value("0002", 0, "0002")}),
+                                                          uplink("S2", 41, {value("0bbb", 0, "0bbb")})});
+        const quint64 third = store->stageRegisterBatch({uplink("S1", 40, {value("0003", 0, "0003")})});
+        QVERIFY(first != 0 && first < second && second < third);
+        QCOMPARE(store->stageRegisterBatch({uplink("S1", 40, {})}), quint64(0));
+        QCOMPARE(store->getRegisterData(502, 40, 2), (QMap<uint16_t, uint16_t>{{40, 0}, {41, 0}}));
+        QVERIFY(peerExec("COMMIT;"));
+
+        QVERIFY(store->waitForWrite(third));
+        QCOMPARE(store->getRegisterData(502, 40, 2), (QMap<uint16_t, uint16_t>{{40, 3}, {41, 0x0bbb}}));
+        QCOMPARE(peerColumn("SELECT value FROM dev_data ORDER BY reg_addr;"), (QVariantList{"0003", "0bbb"}));
+        // At most one write a ticket; the last one tells of all.
+        QVERIFY(written.size() >= 1 && written.size() <= 3);
+        QCOMPARE(written.last().at(0).value<quint64>(), third);
+    }
+
     void registerParameters()
     {
         SRegisterDescription scaled = reg("A", 4, 16, "integer", "kPa");
