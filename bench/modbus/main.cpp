@@ -1,34 +1,50 @@
-// The gateway's Modbus service under load: a store of 1,000 devices x 20
-// registers spread over 50 ports, served the way the program serves them (one
-// thread, one server per port). Values are those the load generator expects.
+// The gateway's Modbus service under load: a store of devices x 20 registers spread over
+// ports (1,000 devices on 50 ports unless given), served the way the program serves them:
+// the store file opened as at start, the device registry opening one server per port, all
+// on one thread. Values are those the load generator expects. With UPLINKS_PER_SECOND,
+// uplinks arrive meanwhile through the registry's uplink path at that rate, each carrying
+// its device's expected values again, so every answer stays checkable.
 //
-// usage: bench_modbus SECONDS
-// Prints "ports: P1 P2 ..." once every port listens, serves for SECONDS, then
-// the time it took to fill the store.
+// usage: bench_modbus SECONDS [DEVICES PORTS [UPLINKS_PER_SECOND]]
+// Prints "start: ..." and "ports: P1 P2 ..." once every port listens (the port at position i
+// holds the values of port index i), serves for SECONDS, then the store line, the uplink
+// figures and the check of every served register.
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <malloc.h>
+#include <memory>
 #include <vector>
 
 #include "../modbus-load/expectedvalue.h"
 #include "app/clogfile.h"
+#include "app/constants.h"
 #include "app/globaltables.h"
-#include "modbus/cdevicehandler.h"
-#include "modbus/cmodbusconnections.h"
+#include "devices/calldevicehandler.h"
+#include "devices/devicetemplate.h"
+#include "gateway/cgateway.h"
 #include "store/cdatabasehandler.h"
 
 namespace {
 
-const int DEVICES = 1000;
 const int REGISTERS_PER_DEVICE = 20;
-const int PORTS = 50;
-const int DEVICES_PER_PORT = DEVICES / PORTS;
+const QString APP_EUI = QStringLiteral("4B454C5641524101");
+const QString TEMPLATE_FILE = QStringLiteral("bench.json");
+// Uplinks are handed over on a tick this often; each tick sends what is due by then.
+const int FEED_TICK_MS = 5;
+
+using StoredDevices = QList<QPair<DB::SDeviceRegMapDescription, uint16_t>>;
 
 void dropDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
@@ -36,85 +52,294 @@ void dropDebug(QtMsgType type, const QMessageLogContext &, const QString &messag
         std::fprintf(stderr, "%s\n", qPrintable(message));
 }
 
-uint16_t freePort()
+long residentKb()
 {
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
 }
 
-QString hexWord(int word) { return QStringLiteral("%1").arg(word, 4, 16, QLatin1Char('0')); }
-
-bool fillStore(CDataBaseHandler *store, const std::vector<uint16_t> &ports)
+// One packet type: 20 unsigned 16-bit fields, each on the register of its position.
+bool writeTemplate()
 {
-    for (int d = 0; d < DEVICES; ++d) {
-        const int portIndex = d / DEVICES_PER_PORT;
+    QJsonArray fields;
+    for (int r = 0; r < REGISTERS_PER_DEVICE; ++r)
+        fields.append(QJsonObject { { "packet_bias", 1 + 2 * r }, { "data_bit_bias", 0 }, { "data_bit_size", 16 },
+            { "data_type", "uinteger" }, { "reg_map_bias", r }, { "reg_bit_bias", 0 }, { "reg_bit_size", 16 },
+            { "data_name", QStringLiteral("R%1").arg(r) } });
+    const QJsonObject packet { { "packet_type", 1 }, { "packet_size", 1 + 2 * REGISTERS_PER_DEVICE },
+        { "packet_fields", fields } };
+    const QJsonObject root { { "app_eui", APP_EUI }, { "dev_type", "Bench" },
+        { "device_packets", QJsonArray { packet } } };
+    QFile file(DEVICE_FOLDER + QStringLiteral("/") + TEMPLATE_FILE);
+    const QByteArray bytes = QJsonDocument(root).toJson();
+    return QDir().mkpath(DEVICE_FOLDER) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QString hexWord(int word)
+{
+    return QStringLiteral("%1").arg(word, 4, 16, QLatin1Char('0'));
+}
+
+// Free ports, all held until every one is picked so none comes twice.
+std::vector<uint16_t> freePorts(int count)
+{
+    std::vector<uint16_t> ports;
+    std::vector<std::unique_ptr<QTcpServer>> probes;
+    for (int p = 0; p < count; ++p) {
+        probes.push_back(std::make_unique<QTcpServer>());
+        if (!probes.back()->listen(QHostAddress::Any, 0))
+            return {};
+        ports.push_back(probes.back()->serverPort());
+    }
+    return ports;
+}
+
+// Device d sits on the port of index d / devicesPerPort, one device after the other.
+StoredDevices layDevices(int deviceCount, const std::vector<uint16_t> &ports)
+{
+    const int devicesPerPort = deviceCount / int(ports.size());
+    StoredDevices devices;
+    for (int d = 0; d < deviceCount; ++d) {
         DB::SDeviceRegMapDescription device;
         device.devEui = QStringLiteral("4B454C56%1").arg(d, 8, 16, QLatin1Char('0')).toUpper();
-        device.appEui = QStringLiteral("4B454C5641524101");
+        device.appEui = APP_EUI;
         device.name = QStringLiteral("Device %1").arg(d);
-        device.startAddr = (d % DEVICES_PER_PORT) * REGISTERS_PER_DEVICE;
-        SDeviceRegData values;
-        values.devEui = device.devEui;
-        values.startAddr = device.startAddr;
-        for (int r = 0; r < REGISTERS_PER_DEVICE; ++r) {
-            SRegisterDescription reg;
-            reg.name = QStringLiteral("R%1").arg(r);
-            reg.offset = r;
-            reg.bitSize = 16;
-            reg.dataType = QStringLiteral("uinteger");
-            device.registers << reg;
-            const QString text = hexWord(expectedRegisterValue(portIndex, device.startAddr + r));
-            values.registers << SRegisterValue{text, text, r, expectedRegisterValue(portIndex, device.startAddr + r)};
-        }
-        if (!store->registerNewDevice(device, ports[size_t(portIndex)]) || !store->saveRegisterData(values))
-            return false;
+        device.startAddr = (d % devicesPerPort) * REGISTERS_PER_DEVICE;
+        devices.append({ device, ports[size_t(d / devicesPerPort)] });
     }
-    return true;
+    return devices;
 }
+
+// The words the load generator expects at the device's registers.
+QList<uint16_t> expectedWords(int portIndex, int startAddr)
+{
+    QList<uint16_t> words;
+    for (int r = 0; r < REGISTERS_PER_DEVICE; ++r)
+        words << expectedRegisterValue(portIndex, startAddr + r);
+    return words;
+}
+
+// The payload that decodes to those words: packet type 1, then each word little-endian.
+QString payloadHex(const QList<uint16_t> &words)
+{
+    QByteArray payload(1, char(1));
+    for (uint16_t word : words)
+        payload.append(char(word & 0xff)).append(char(word >> 8));
+    return QString::fromLatin1(payload.toHex());
+}
+
+// The store file as an earlier run of the gateway left it: every device with its values.
+bool writeStore(const StoredDevices &devices, int devicesPerPort, const QList<SRegisterDescription> &registers)
+{
+    CDataBaseHandler store(DB_FILE_NAME);
+    if (!store.open())
+        return false;
+    StoredDevices withRegisters = devices;
+    QList<SDeviceRegData> values;
+    for (int d = 0; d < withRegisters.size(); ++d) {
+        DB::SDeviceRegMapDescription &device = withRegisters[d].first;
+        device.registers = registers;
+        SDeviceRegData data;
+        data.devEui = device.devEui;
+        data.startAddr = device.startAddr;
+        const QList<uint16_t> words = expectedWords(d / devicesPerPort, device.startAddr);
+        for (int r = 0; r < words.size(); ++r)
+            data.registers << SRegisterValue { hexWord(words[r]), hexWord(words[r]), r, words[r] };
+        values << data;
+    }
+    return store.registerNewDevices(withRegisters) && store.saveRegisterBatch(values);
+}
+
+// Hands the registry uplinks the way the server link does, parsed from the message text and
+// sent by a queued signal each, at a steady rate on the event loop's clock: a tick sends all
+// that is due by then, so a late tick is made up by the next. Uplink i is device i % devices'
+// frame i / devices, so no frame counts as lost.
+class CUplinkFeeder : public QObject
+{
+    Q_OBJECT
+
+public:
+    CUplinkFeeder(const QStringList &_devEuis, const QStringList &_payloads, int _perSecond)
+        : devEuis(_devEuis)
+        , payloads(_payloads)
+        , perSecond(_perSecond)
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, this, &CUplinkFeeder::tick);
+    }
+    void start()
+    {
+        clock.start();
+        timer.start(FEED_TICK_MS);
+    }
+    void stop()
+    {
+        seconds = clock.nsecsElapsed() / 1e9;
+        timer.stop();
+    }
+    qint64 sentCount() const { return sent; }
+    double sentSeconds() const { return seconds; }
+
+signals:
+    void newPacketReceived(API::SApiDeviceData _devData);
+
+private:
+    void tick()
+    {
+        const qint64 due = clock.nsecsElapsed() / 1000 * perSecond / 1000000;
+        for (; sent < due; ++sent) {
+            const int device = int(sent % devEuis.size());
+            const QString text = QStringLiteral(
+                "{\"cmd\":\"rx\",\"type\":\"UNCONF_UP\",\"devEui\":\"%1\",\"ts\":%2,\"gatewayId\":"
+                "\"00000000000000ab\",\"ack\":false,\"fcnt\":%3,\"port\":2,\"data\":\"%4\",\"freq\":868100000,"
+                "\"dr\":5,\"rssi\":-80,\"snr\":7.5}")
+                                     .arg(devEuis.at(device))
+                                     .arg(QDateTime::currentMSecsSinceEpoch())
+                                     .arg(sent / devEuis.size())
+                                     .arg(payloads.at(device));
+            emit newPacketReceived(API::SApiDeviceData(QJsonDocument::fromJson(text.toUtf8()).object()));
+        }
+    }
+
+    const QStringList devEuis;
+    const QStringList payloads;
+    const qint64 perSecond;
+    QElapsedTimer clock;
+    QTimer timer;
+    qint64 sent = 0;
+    double seconds = 0;
+};
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2)
+    if (argc != 2 && argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: %s SECONDS [DEVICES PORTS [UPLINKS_PER_SECOND]]\n", argv[0]);
         return 2;
+    }
     const int seconds = QString::fromLatin1(argv[1]).toInt();
-    qInstallMessageHandler(dropDebug); // the per-request debug line would measure the terminal
+    const int deviceCount = argc > 2 ? QString::fromLatin1(argv[2]).toInt() : 1000;
+    const int portCount = argc > 3 ? QString::fromLatin1(argv[3]).toInt() : 50;
+    const int uplinksPerSecond = argc > 4 ? QString::fromLatin1(argv[4]).toInt() : 0;
+    if (seconds <= 0 || portCount <= 0 || deviceCount <= 0 || deviceCount % portCount != 0
+        || deviceCount / portCount * REGISTERS_PER_DEVICE > 65536 || uplinksPerSecond < 0) {
+        std::fprintf(
+            stderr, "bench_modbus: DEVICES must be a multiple of PORTS, with at most 65,536 registers a port\n");
+        return 2;
+    }
+    const int devicesPerPort = deviceCount / portCount;
+    qInstallMessageHandler(dropDebug); // the per-request and per-uplink debug lines would measure the terminal
     QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+    if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !writeTemplate())
         return 1;
     fillGlobalTables();
     CLogFile::getInstance(QStringLiteral("history.log"));
-    CDataBaseHandler *store = CDataBaseHandler::getInstance();
-    if (!store)
-        return 1;
+    int errorLines = 0;
+    QObject::connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal, [&errorLines](const QString &_line) {
+        errorLines += _line.contains(QStringLiteral("ERROR")) || _line.contains(QStringLiteral("WARNING")) ? 1 : 0;
+    });
 
-    std::vector<uint16_t> ports;
-    std::vector<CDeviceHandler *> servers;
-    CModbusConnections connections{SModbusLimits()};
-    for (int p = 0; p < PORTS; ++p) {
-        ports.push_back(freePort());
-        servers.push_back(new CDeviceHandler(ports.back(), store, connections));
-        if (!servers.back()->open(QHostAddress::Any, true))
-            return 1;
-    }
+    const std::vector<uint16_t> ports = freePorts(portCount);
+    if (int(ports.size()) != portCount)
+        return 1;
+    const StoredDevices devices = layDevices(deviceCount, ports);
     QElapsedTimer fill;
     fill.start();
-    if (!fillStore(store, ports))
+    const QList<SRegisterDescription> registers
+        = regMapOfTemplate(loadTemplateFile(QDir::current().filePath(DEVICE_FOLDER), TEMPLATE_FILE)).registers;
+    if (registers.size() != REGISTERS_PER_DEVICE || !writeStore(devices, devicesPerPort, registers))
         return 1;
     const double fillSeconds = fill.nsecsElapsed() / 1e9;
 
-    std::printf("ports:");
-    for (uint16_t port : ports)
-        std::printf(" %u", port);
-    std::printf("\n");
+    // What writing the store took goes back to the system, so the resident figure is the gateway's.
+    malloc_trim(0);
+    // From here on as the gateway starts: open the store file, read the templates, serve every
+    // stored device (without its register map, which comes from the template).
+    const long residentBefore = residentKb();
+    QElapsedTimer start;
+    start.start();
+    QString error;
+    CDataBaseHandler store(DB_FILE_NAME);
+    if (!store.open(&error)) {
+        std::fprintf(stderr, "bench_modbus: %s\n", qPrintable(error));
+        return 1;
+    }
+    const double storeSeconds = start.nsecsElapsed() / 1e9;
+    CAllDeviceHandler registry(&store, QDir::current().filePath(DEVICE_FOLDER));
+    const SGatewayConfig gatewayDefaults;
+    registry.setBatching(gatewayDefaults.uplinkBatchMs, gatewayDefaults.uplinkBatchMax);
+    for (const auto &device : devices) {
+        if (!registry.addNewDevice(device.first, device.second))
+            return 1;
+    }
+    const double startSeconds = start.nsecsElapsed() / 1e9;
+    if (registry.getPortList().size() != portCount)
+        return 1;
+    const long resident = residentKb();
+    std::printf("start: %d devices x %d registers on %d ports serving %.2f s after opening the store (%.2f s of it "
+                "loading the store); resident %ld MB (%ld MB before)\n",
+        deviceCount, REGISTERS_PER_DEVICE, portCount, startSeconds, storeSeconds, resident / 1024,
+        residentBefore / 1024);
     std::fflush(stdout);
+    // One write: the script reads the line as soon as it sees its start.
+    QByteArray line("ports:");
+    for (uint16_t port : ports)
+        line += ' ' + QByteArray::number(port);
+    line += '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+
+    QStringList devEuis;
+    QStringList payloads;
+    for (int d = 0; d < deviceCount; ++d) {
+        devEuis << devices.at(d).first.devEui;
+        payloads << payloadHex(expectedWords(d / devicesPerPort, devices.at(d).first.startAddr));
+    }
+    CUplinkFeeder feeder(devEuis, payloads, uplinksPerSecond);
+    QObject::connect(&feeder, &CUplinkFeeder::newPacketReceived, &registry, &CAllDeviceHandler::newPacketReceivedSlot,
+        Qt::QueuedConnection);
+    if (uplinksPerSecond > 0)
+        feeder.start();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
-    std::printf("store: %d devices x %d registers on %d ports, filled in %.2f s\n", DEVICES, REGISTERS_PER_DEVICE,
-                PORTS, fillSeconds);
-    for (CDeviceHandler *server : servers)
-        delete server;
+    feeder.stop();
+    // The uplinks handed over but not yet taken, then the batch they left open.
+    QCoreApplication::sendPostedEvents();
+    registry.flushUplinks();
+
+    std::printf("store: %d devices x %d registers on %d ports, filled in %.2f s\n", deviceCount, REGISTERS_PER_DEVICE,
+        portCount, fillSeconds);
+    if (uplinksPerSecond > 0) {
+        SDeviceCounters total;
+        for (const QString &devEui : devEuis) {
+            const SDeviceCounters counters = store.getDeviceCounters(devEui);
+            total.uplinks += counters.uplinks;
+            total.errors += counters.errors;
+            total.lost += counters.lost;
+        }
+        std::printf("uplinks: %lld sent in %.2f s = %.0f uplinks/s (asked %d/s); the devices counted %llu, %llu "
+                    "dropped, %llu lost\n",
+            feeder.sentCount(), feeder.sentSeconds(), feeder.sentCount() / feeder.sentSeconds(), uplinksPerSecond,
+            total.uplinks, total.errors, total.lost);
+    }
+    int wrongDevices = 0;
+    for (int d = 0; d < deviceCount; ++d) {
+        const DB::SDeviceRegMapDescription &device = devices.at(d).first;
+        const QList<uint16_t> served
+            = store.getRegisterData(devices.at(d).second, device.startAddr, REGISTERS_PER_DEVICE).values();
+        wrongDevices += served == expectedWords(d / devicesPerPort, device.startAddr) ? 0 : 1;
+    }
+    std::printf("check: %d of %d devices serve other words than expected; %d error/warning log lines\n", wrongDevices,
+        deviceCount, errorLines);
     return 0;
 }
+
+#include "main.moc"
