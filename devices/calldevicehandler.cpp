@@ -314,7 +314,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
         CLogFile::addLog(
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     } else {
-        server = new CDeviceHandler(_port, store, modbusConnections);
+        server = new CDeviceHandler(_port, store, modbusConnections, &acceptWatcher);
         ports.insert(_port, server);
         if (serving && !server->open(bindAddress, true) && !portRetryTimer.isActive())
             portRetryTimer.start(PORT_RETRY_MS);
@@ -382,7 +382,7 @@ void CAllDeviceHandler::closePort(uint16_t _port)
     if (!server)
         return;
     // Free the port now; the object itself goes once the event loop is back.
-    server->close();
+    server->stop();
     server->deleteLater();
 }
 

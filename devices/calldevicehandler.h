@@ -12,6 +12,7 @@
 #include "app/cclock.h"
 #include "app/ceui.h"
 #include "devices/devicetemplate.h"
+#include "modbus/cacceptwatcher.h"
 #include "modbus/cmodbusconnections.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
@@ -133,6 +134,8 @@ protected:
     QList<QPair<quint64, QStringList>> unannounced;
     // The client connections of all ports, under one cap; outlives every server.
     CModbusConnections modbusConnections;
+    // Watches every port's listening socket, so that the event loop watches only live connections.
+    CAcceptWatcher acceptWatcher;
     QHostAddress bindAddress = QHostAddress::Any;
     bool serving = true;
     QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI

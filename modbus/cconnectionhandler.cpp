@@ -1,5 +1,7 @@
 #include "modbus/cconnectionhandler.h"
 
+#include <sys/socket.h>
+
 #include <QDebug>
 #include <QHostAddress>
 #include <QLoggingCategory>
@@ -107,7 +109,7 @@ void CConnectionHandler::answerRequests()
             answers.append(SAnswer { nextAnswerId++, true, answer });
             return;
         }
-        if (write(answer) != answer.size())
+        if (!sendAnswer(answer))
             clientLog.addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
                                  .arg(errorString()));
     };
@@ -204,11 +206,24 @@ void CConnectionHandler::writeDone(quint64 _id, const QByteArray &_answer)
     flushAnswers();
 }
 
+bool CConnectionHandler::sendAnswer(const QByteArray &_bytes)
+{
+    qint64 sent = 0;
+    if (bytesToWrite() == 0) {
+        const ssize_t taken = ::send(int(socketDescriptor()), _bytes.constData(), size_t(_bytes.size()),
+                                     MSG_DONTWAIT | MSG_NOSIGNAL);
+        sent = taken > 0 ? qint64(taken) : 0;
+    }
+    if (sent == _bytes.size())
+        return true;
+    return write(_bytes.constData() + sent, _bytes.size() - sent) == _bytes.size() - sent;
+}
+
 void CConnectionHandler::flushAnswers()
 {
     while (!answers.isEmpty() && answers.first().known) {
         const QByteArray bytes = answers.takeFirst().bytes;
-        if (state() == QAbstractSocket::ConnectedState && write(bytes) != bytes.size())
+        if (state() == QAbstractSocket::ConnectedState && !sendAnswer(bytes))
             clientLog.addLog(QStringLiteral("[CConnectionHandler] Answer is not written! Error_text[%1]")
                                  .arg(errorString()));
     }

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "app/clogfile.h"
+#include "modbus/cacceptwatcher.h"
 #include "modbus/cconnectionhandler.h"
 #include "modbus/cmodbusconnections.h"
 
@@ -12,20 +13,39 @@ const int ACCEPT_RETRY_MS = 1000;
 
 } // namespace
 
-CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections)
+CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections,
+                               CAcceptWatcher *_watcher)
     : port(_port)
     , store(_store)
     , connections(_connections)
+    , watcher(_watcher)
 {
     connect(this, &QTcpServer::acceptError, this, &CDeviceHandler::acceptErrorSlot);
+}
+
+CDeviceHandler::~CDeviceHandler()
+{
+    stop();
+}
+
+void CDeviceHandler::stop()
+{
+    // Once stopped the server may outlive the watcher: it is deleted later.
+    if (watcher)
+        watcher->forget(this);
+    watcher = nullptr;
+    close();
 }
 
 bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
 {
     if (isListening())
         return true;
-    if (listen(_address, port))
+    if (listen(_address, port)) {
+        if (watcher)
+            watcher->watch(this);
         return true;
+    }
     if (_logFailure)
         CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
                              .arg(port)
@@ -60,4 +80,6 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     }
     connection->setWriteTarget(connections.getWriteTarget());
     connections.admit(connection);
+    if (watcher)
+        watcher->rearm(this);
 }

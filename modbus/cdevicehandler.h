@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 
+class CAcceptWatcher;
 class CDataBaseHandler;
 class CModbusConnections;
 
@@ -14,13 +15,18 @@ class CDeviceHandler : public QTcpServer
     Q_OBJECT
 
 public:
-    // _connections must outlive the server.
-    CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections);
+    // _connections must outlive the server, and so must _watcher, which (when given) watches
+    // the listening socket instead of the event loop.
+    CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections,
+                   CAcceptWatcher *_watcher = nullptr);
+    ~CDeviceHandler() override;
 
     uint16_t getPort() const { return port; }
     // Starts listening on _address (every interface when Any); false with a log line (when _logFailure)
     // if the port is taken.
     bool open(const QHostAddress &_address, bool _logFailure);
+    // Stops listening for good; the port is free on return.
+    void stop();
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -33,4 +39,5 @@ private:
     uint16_t port;
     CDataBaseHandler *store;
     CModbusConnections &connections;
+    CAcceptWatcher *watcher;
 };
