@@ -170,6 +170,8 @@ private:
     quint64 stagedTicket = 0;
     quint64 writtenTicket = 0;
     bool lastWriteSaved = true;
+    // Callers blocked in waitForWrite.
+    int waiters = 0;
     bool stopping = false;
     std::thread writer;
     bool savingFails = false;

@@ -3,7 +3,7 @@
 // runs as in the program: everything on one thread with its event loop; the pollers run on
 // threads of their own. Prints figures and the final-value check; judges nothing.
 //
-// usage: bench_uplinks [UPLINKS [POLLERS]]   (10,000 uplinks and 16 pollers unless given)
+// usage: bench_uplinks [UPLINKS [POLLERS]]   (40,000 uplinks and 16 pollers unless given)
 
 #include <QCoreApplication>
 #include <QDir>
@@ -248,7 +248,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     // The per-uplink and per-request debug lines would measure the terminal.
     qInstallMessageHandler(dropDebug);
-    const int uplinkCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10 * DEVICES;
+    const int uplinkCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 40 * DEVICES;
     const int pollerCount = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 16;
     QTemporaryDir dir;
     if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !writeTemplate())
