@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
@@ -59,7 +61,8 @@ public:
     }
 
 private:
-    qint64 now = 0;
+    // Read by the Modbus and store threads too.
+    std::atomic<qint64> now { 0 };
 };
 
 // A single-shot timer on a CClock: QTimer on the system clock, the clock's own

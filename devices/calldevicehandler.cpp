@@ -27,6 +27,9 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
     // Queued connections from the window and the dialogs carry these.
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
     qRegisterMetaType<uint16_t>("uint16_t");
+    modbusThread.setObjectName(QStringLiteral("modbus"));
+    modbusConnections.moveToThread(&modbusThread);
+    modbusThread.start();
     connect(&portRetryTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::retryClosedPorts);
     connect(&batchTimer, &CClockTimer::timeout, this, [this] { commitPending(false); });
     if (store)
@@ -37,7 +40,31 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
 CAllDeviceHandler::~CAllDeviceHandler()
 {
     flushUplinks();
-    qDeleteAll(ports);
+    onModbusThread([this] {
+        qDeleteAll(ports);
+        modbusConnections.closeAll();
+    });
+    // Leaving, the thread deletes the connections just closed.
+    modbusThread.quit();
+    modbusThread.wait();
+}
+
+void CAllDeviceHandler::setWriteTarget(CModbusWriteTarget *_target)
+{
+    std::unique_ptr<CWriteRelay> relay = _target ? std::make_unique<CWriteRelay>(_target, &modbusThread) : nullptr;
+    onModbusThread([this, &relay] {
+        modbusConnections.setWriteTarget(relay.get());
+        std::swap(writeRelay, relay);
+    });
+}
+
+void CAllDeviceHandler::onModbusThread(const std::function<void()> &_work) const
+{
+    if (QThread::currentThread() == &modbusThread || !modbusThread.isRunning())
+        _work();
+    else
+        QMetaObject::invokeMethod(const_cast<CModbusConnections *>(&modbusConnections), _work,
+                                  Qt::BlockingQueuedConnection);
 }
 
 void CAllDeviceHandler::setBatching(int _windowMs, int _maxUplinks)
@@ -175,10 +202,12 @@ QList<uint16_t> CAllDeviceHandler::getPortList() const
 {
     QMutexLocker locker(&mutex);
     QList<uint16_t> open;
-    for (CDeviceHandler *server : ports) {
-        if (server->isListening())
-            open.append(server->getPort());
-    }
+    onModbusThread([this, &open] {
+        for (CDeviceHandler *server : ports) {
+            if (server->isListening())
+                open.append(server->getPort());
+        }
+    });
     return open;
 }
 
@@ -315,8 +344,12 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     } else {
         server = new CDeviceHandler(_port, store, modbusConnections, &acceptWatcher);
+        server->moveToThread(&modbusThread);
         ports.insert(_port, server);
-        if (serving && !server->open(bindAddress, true) && !portRetryTimer.isActive())
+        bool opened = false;
+        if (serving)
+            onModbusThread([this, server, &opened] { opened = server->open(bindAddress, true); });
+        if (serving && !opened && !portRetryTimer.isActive())
             portRetryTimer.start(PORT_RETRY_MS);
     }
     devices.insert(devEui, _devInfo);
@@ -326,22 +359,26 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                          .arg(_devInfo.devEui)
                          .arg(_port));
-    return server->isListening();
+    bool listening = false;
+    onModbusThread([server, &listening] { listening = server->isListening(); });
+    return listening;
 }
 
 void CAllDeviceHandler::retryClosedPorts()
 {
     QMutexLocker locker(&mutex);
     bool stillClosed = false;
-    for (CDeviceHandler *server : ports) {
-        if (server->isListening())
-            continue;
-        if (server->open(bindAddress, false))
-            CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
-                                 .arg(server->getPort()));
-        else
-            stillClosed = true;
-    }
+    onModbusThread([this, &stillClosed] {
+        for (CDeviceHandler *server : qAsConst(ports)) {
+            if (server->isListening())
+                continue;
+            if (server->open(bindAddress, false))
+                CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
+                                     .arg(server->getPort()));
+            else
+                stillClosed = true;
+        }
+    });
     if (stillClosed)
         portRetryTimer.start(PORT_RETRY_MS);
 }
@@ -381,9 +418,8 @@ void CAllDeviceHandler::closePort(uint16_t _port)
     CDeviceHandler *server = ports.take(_port);
     if (!server)
         return;
-    // Free the port now; the object itself goes once the event loop is back.
-    server->stop();
-    server->deleteLater();
+    // The port is free on return.
+    onModbusThread([server] { delete server; });
 }
 
 void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)

@@ -8,12 +8,17 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QThread>
+
+#include <functional>
+#include <memory>
 
 #include "app/cclock.h"
 #include "app/ceui.h"
 #include "devices/devicetemplate.h"
 #include "modbus/cacceptwatcher.h"
 #include "modbus/cmodbusconnections.h"
+#include "modbus/cwriterelay.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
@@ -46,8 +51,9 @@ public:
     // Where the Modbus servers listen (every interface by default). With _serve false devices are
     // only recorded, no port is opened: for tools that edit the device list of a running gateway.
     void setServing(const QHostAddress &_address, bool _serve);
-    // Who carries out the Modbus writes of connections accepted from now on.
-    void setWriteTarget(CModbusWriteTarget *_target) { modbusConnections.setWriteTarget(_target); }
+    // Who carries out the Modbus writes of connections accepted from now on; it must outlive
+    // the registry.
+    void setWriteTarget(CModbusWriteTarget *_target);
     ~CAllDeviceHandler() override;
 
     // Adds every valid template of the template directory whose AppEUI is new.
@@ -111,6 +117,8 @@ private:
     void commitPending(bool _wait);
     // Tells of the devices whose uplinks are written, every ticket up to _ticket.
     void announceWritten(quint64 _ticket);
+    // Runs _work on the Modbus thread and returns once it is done.
+    void onModbusThread(const std::function<void()> &_work) const;
     // Takes the DevEUI off every server but the one on _keepPort.
     void detachFromOtherPorts(const CEui &_devEui, uint16_t _keepPort);
     void closePort(uint16_t _port);
@@ -132,10 +140,14 @@ protected:
     QList<SDeviceRegData> pendingUplinks;
     // The devices of batches handed to the store's writer, by ticket, until they are written.
     QList<QPair<quint64, QStringList>> unannounced;
+    // Every Modbus server and connection lives on it: neither decoding nor the window delays
+    // an answer. The registry changes the servers only through onModbusThread.
+    QThread modbusThread;
     // The client connections of all ports, under one cap; outlives every server.
     CModbusConnections modbusConnections;
     // Watches every port's listening socket, so that the event loop watches only live connections.
     CAcceptWatcher acceptWatcher;
+    std::unique_ptr<CWriteRelay> writeRelay;
     QHostAddress bindAddress = QHostAddress::Any;
     bool serving = true;
     QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI

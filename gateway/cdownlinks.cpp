@@ -276,6 +276,7 @@ void CDownlinks::keepWritten(const SPending &_pending)
 {
     if (_pending.command.isCoil) {
         const uint16_t address = uint16_t(_pending.startAddr + _pending.command.coil);
+        QMutexLocker locker(&coilMutex);
         coilStates.insert({ _pending.port, address }, _pending.coilOn);
         return;
     }
@@ -312,6 +313,7 @@ void CDownlinks::setCode(const QString &_devEui, const QString &_appEui, qint32 
 QVector<bool> CDownlinks::coils(uint16_t _port, uint16_t _first, uint16_t _count) const
 {
     QVector<bool> states;
+    QMutexLocker locker(&coilMutex);
     for (uint32_t address = _first; address < uint32_t(_first) + _count; ++address)
         states.append(coilStates.value({ _port, uint16_t(address) }, false));
     return states;

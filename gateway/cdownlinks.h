@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMutex>
+
 #include <QHash>
 #include <QMap>
 #include <QObject>
@@ -101,6 +103,8 @@ private:
     QMap<quint64, SPending> pending;
     QHash<int, quint64> idOfMid;
     QHash<QString, int> unconfirmed; // by upper-case DevEUI
+    // Read by the Modbus connections' thread as well.
+    mutable QMutex coilMutex;
     QMap<QPair<uint16_t, uint16_t>, bool> coilStates; // (port, coil address)
     CClockTimer mqttDeadline;
 };

@@ -77,6 +77,13 @@ QString CModbusConnections::closeLongestIdle()
     return peer;
 }
 
+void CModbusConnections::closeAll()
+{
+    const QVector<CConnectionHandler *> open = std::exchange(connections, {});
+    for (CConnectionHandler *connection : open)
+        connection->abort();
+}
+
 void CModbusConnections::reportAcceptError(uint16_t _port, QAbstractSocket::SocketError _error)
 {
     acceptLog.addLog(

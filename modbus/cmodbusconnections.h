@@ -30,6 +30,8 @@ public:
 
     // Counts a newly accepted connection in, first closing the longest idle one at the cap.
     void admit(CConnectionHandler *_connection);
+    // Closes every connection; each object goes once its event loop is back.
+    void closeAll();
     // Frees the descriptor of the longest idle connection; its peer, or empty when there is none.
     QString closeLongestIdle();
     // A port could not accept a connection; logged at most once a minute over all ports.

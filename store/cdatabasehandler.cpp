@@ -29,6 +29,8 @@
 namespace {
 
 const int REGISTER_BITS = 16;
+// Register words a write puts into the image before it lets a poll in.
+const int PUBLISH_SLICE = 256;
 // Enough to tell what is damaged; the whole list of a badly damaged file helps nobody.
 const int INTEGRITY_PROBLEMS_SHOWN = 5;
 
@@ -693,9 +695,10 @@ void CDataBaseHandler::stopWriting()
 void CDataBaseHandler::writeStaged()
 {
     QMutexLocker stageLocker(&stageMutex);
-    // After each write the writer rests as long as the write took: under a heavy load it
-    // gathers more into each write instead of taking a whole core, and the rows of a busy
-    // device are written once for many of its uplinks. Light loads hardly wait at all.
+    // After each write the writer rests three times as long as the write took: under a heavy
+    // load it gathers more into each write instead of taking a whole core from decoding and
+    // polls, and the rows of a busy device are written once for many of its uplinks. Light
+    // loads, whose writes take a fraction of a millisecond, hardly wait at all.
     QDeadlineTimer rested;
     for (;;) {
         while (!stopping && writtenTicket == stagedTicket)
@@ -730,13 +733,23 @@ void CDataBaseHandler::writeStaged()
             QMutexLocker locker(&mutex);
             saved = registerWriter.write(write, &error, &code);
         }
-        rested = QDeadlineTimer(std::chrono::nanoseconds(writing.nsecsElapsed()));
+        rested = QDeadlineTimer(std::chrono::nanoseconds(3 * writing.nsecsElapsed()));
         bool statusChanged = false;
         {
-            // Saved or not, Modbus serves the newest values: all of the write at once.
+            // Saved or not, Modbus serves the newest values: a device's all at once. A large write
+            // lets polls and decoding in between devices instead of holding them all along.
             QMutexLocker imageLocker(&imageMutex);
-            for (const SStagedRegister &reg : qAsConst(write.registers))
+            int sinceRelease = 0;
+            for (int i = 0; i < write.registers.size(); ++i) {
+                const SStagedRegister &reg = write.registers.at(i);
+                if (sinceRelease >= PUBLISH_SLICE && reg.deviceId != write.registers.at(i - 1).deviceId) {
+                    imageLocker.unlock();
+                    imageLocker.relock();
+                    sinceRelease = 0;
+                }
                 image.setDeviceWord(reg.deviceId, reg.regAddr, reg.word);
+                ++sinceRelease;
+            }
             stageLocker.relock();
             if (!saved) {
                 // Kept for the next write, unless a newer value came meanwhile.

@@ -163,7 +163,10 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
 
 bool CRegisterImage::findDevice(const QString &_devEui, uint32_t *_deviceId) const
 {
-    const auto found = deviceIds.constFind(_devEui.toUpper());
+    // Uplinks carry their DevEUI in upper case already: look it up as it is first.
+    auto found = deviceIds.constFind(_devEui);
+    if (found == deviceIds.constEnd())
+        found = deviceIds.constFind(_devEui.toUpper());
     if (found == deviceIds.constEnd())
         return false;
     *_deviceId = found.value();

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 #include "app/clogfile.h"
 #include "app/constants.h"
@@ -286,6 +287,27 @@ private slots:
         QCOMPARE(dataSpy->size(), 1);
         QCOMPARE(dataSpy->at(0).at(0).toString(), devEui);
         QCOMPARE(words(port, 100, 4), QList<uint16_t>({ 0x6553, 0xf100, 0x0001, 0x2345 }));
+    }
+
+    // Accepting and answering run on the Modbus thread: a poll is answered while the main
+    // thread is busy with something else and runs no event loop at all.
+    void pollIsAnsweredWhileTheMainThreadIsBusy()
+    {
+        const uint16_t port = freePort();
+        QVERIFY(addStoredDevice("E0000000000000C1", METER_APP_EUI, 100, port));
+        handler->newPacketReceivedSlot(uplink("E0000000000000C1", "0145230100"));
+        QByteArray answer;
+        std::thread client([port, &answer] {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, port);
+            if (!socket.waitForConnected(2000))
+                return;
+            socket.write(QByteArray::fromHex("000700000006010300640004"));
+            while (answer.size() < 17 && socket.waitForReadyRead(2000))
+                answer += socket.readAll();
+        });
+        client.join();
+        QCOMPARE(answer.toHex(), QByteArray("00070000000b0103086553f10000012345"));
     }
 
     // The worked example's uplink gives 6553 f100 0001 2345 from register 100 on.
