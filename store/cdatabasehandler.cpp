@@ -180,6 +180,16 @@ bool CDataBaseHandler::openTables()
     if (!createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR))
         || !createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)))
         return false;
+    // Adding a device looks its DevEUI up in any letter case: without an index, importing
+    // thousands of devices reads the whole table for each.
+    QSqlQuery devEuiIndex(db);
+    if (!devEuiIndex.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS devices_dev_eui ON %1 ( %2 COLLATE NOCASE );"),
+                                  {DB_TABLE_DEVICES, dev(DEV_COL_DEV_EUI)}))) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Index \"devices_dev_eui\" is not created! Error_text[%1]. "
+                               "DataBaseHandler is not running!")
+                    .arg(sqliteText(devEuiIndex.lastError())));
+        return false;
+    }
     useWriteAheadLog();
     QString loadError;
     QMutexLocker imageLocker(&imageMutex);
