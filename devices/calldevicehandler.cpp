@@ -201,13 +201,8 @@ DB::SDeviceRegMapDescription CAllDeviceHandler::getServedDevice(const QString &_
 QList<uint16_t> CAllDeviceHandler::getPortList() const
 {
     QMutexLocker locker(&mutex);
-    QList<uint16_t> open;
-    onModbusThread([this, &open] {
-        for (CDeviceHandler *server : ports) {
-            if (server->isListening())
-                open.append(server->getPort());
-        }
-    });
+    QList<uint16_t> open = listeningPorts.values();
+    std::sort(open.begin(), open.end());
     return open;
 }
 
@@ -349,7 +344,9 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
         bool opened = false;
         if (serving)
             onModbusThread([this, server, &opened] { opened = server->open(bindAddress, true); });
-        if (serving && !opened && !portRetryTimer.isActive())
+        if (opened)
+            listeningPorts.insert(_port);
+        else if (serving && !portRetryTimer.isActive())
             portRetryTimer.start(PORT_RETRY_MS);
     }
     devices.insert(devEui, _devInfo);
@@ -359,9 +356,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                          .arg(_devInfo.devEui)
                          .arg(_port));
-    bool listening = false;
-    onModbusThread([server, &listening] { listening = server->isListening(); });
-    return listening;
+    return listeningPorts.contains(_port);
 }
 
 void CAllDeviceHandler::retryClosedPorts()
@@ -370,13 +365,15 @@ void CAllDeviceHandler::retryClosedPorts()
     bool stillClosed = false;
     onModbusThread([this, &stillClosed] {
         for (CDeviceHandler *server : qAsConst(ports)) {
-            if (server->isListening())
+            if (listeningPorts.contains(server->getPort()))
                 continue;
-            if (server->open(bindAddress, false))
+            if (server->open(bindAddress, false)) {
+                listeningPorts.insert(server->getPort());
                 CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
                                      .arg(server->getPort()));
-            else
+            } else {
                 stillClosed = true;
+            }
         }
     });
     if (stillClosed)
@@ -419,6 +416,7 @@ void CAllDeviceHandler::closePort(uint16_t _port)
     if (!server)
         return;
     // The port is free on return.
+    listeningPorts.remove(_port);
     onModbusThread([server] { delete server; });
 }
 

@@ -148,6 +148,9 @@ protected:
     // Watches every port's listening socket, so that the event loop watches only live connections.
     CAcceptWatcher acceptWatcher;
     std::unique_ptr<CWriteRelay> writeRelay;
+    // The ports whose servers listen, as their last open or close left them: a server stops
+    // listening only when the registry closes it.
+    QSet<uint16_t> listeningPorts;
     QHostAddress bindAddress = QHostAddress::Any;
     bool serving = true;
     QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI
