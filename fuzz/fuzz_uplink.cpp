@@ -83,7 +83,7 @@ void checkDecoded(const SDecodedUplink &_decoded, const API::SApiDeviceData &_up
 
     // Each value: a first register carrying the whole text, then its continuations at
     // the following offsets, together no more registers than the value's width allows.
-    const QList<SRegisterValue> &registers = _decoded.data.registers;
+    const QVector<SRegisterValue> &registers = _decoded.data.registers;
     int i = 0;
     while (i < registers.size()) {
         const SRegisterValue &first = registers.at(i);

@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QMetaType>
 #include <QString>
+#include <QVector>
 
 #include "store/registerdescription.h"
 
@@ -55,7 +56,7 @@ struct SRegisterValue {
 struct SDeviceRegData {
     QString devEui;
     qint32 startAddr = 0;
-    QList<SRegisterValue> registers;
+    QVector<SRegisterValue> registers;
 };
 
 // Scaling parameters of one register; the defaults apply when it is not found.

@@ -51,7 +51,7 @@ inline SRegisterValue value(const QString &text, qint32 regOffset, const QString
     return v;
 }
 
-inline SDeviceRegData uplink(const QString &devEui, qint32 startAddr, const QList<SRegisterValue> &registers)
+inline SDeviceRegData uplink(const QString &devEui, qint32 startAddr, const QVector<SRegisterValue> &registers)
 {
     SDeviceRegData d;
     d.devEui = devEui;

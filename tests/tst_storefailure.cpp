@@ -88,7 +88,7 @@ private:
         for (int i = 0; i < _devices; ++i) {
             const QString devEui = QStringLiteral("70B3D5E75F%1").arg(i, 6, 16, QLatin1Char('0')).toUpper();
             QList<SRegisterDescription> registers;
-            QList<SRegisterValue> values;
+            QVector<SRegisterValue> values;
             for (int r = 0; r < 8; ++r) {
                 registers << reg(QStringLiteral("Value %1").arg(r), r, 16);
                 values << value(QStringLiteral("%1").arg(0x1000 + r, 4, 16, QLatin1Char('0')), r);
@@ -341,7 +341,7 @@ private slots:
         CDataBaseHandler store(path);
         QVERIFY(store.open());
         QList<SRegisterDescription> registers;
-        QList<SRegisterValue> values;
+        QVector<SRegisterValue> values;
         for (int r = 0; r < 400; ++r) {
             registers << reg(QStringLiteral("Text %1").arg(r), r, 16, QStringLiteral("text"));
             values << value(QStringLiteral("abcd"), r, QString(64, QLatin1Char('x')));

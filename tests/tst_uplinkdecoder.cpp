@@ -75,7 +75,7 @@ static API::SApiDeviceData uplinkWith(const char *payloadHex)
 }
 
 // Registers as "offset:value:full" separated by spaces, in the order produced.
-static QString registersText(const QList<SRegisterValue> &registers)
+static QString registersText(const QVector<SRegisterValue> &registers)
 {
     QStringList parts;
     for (const SRegisterValue &r : registers)
