@@ -237,7 +237,7 @@ void breakdown(CDataBaseHandler *store, const QVector<QJsonObject> &uplinks)
     const double total = us(parse) + us(decode) + us(params) + us(save);
     std::printf(
         "per uplink, alone (%d uplinks): JSON->record %.1f us, decoding %.1f us, 10 x getRegisterParam %.1f us, "
-        "saveRegisterData (16 registers) %.1f us; sum %.1f us = %.0f uplinks/s\n",
+        "saveRegisterData, waiting for its own write (16 registers) %.1f us; sum %.1f us = %.0f uplinks/s\n",
         count, us(parse), us(decode), us(params), us(save), total, 1e6 / total);
 }
 
