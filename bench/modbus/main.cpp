@@ -27,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+#include "../benchsupport.h"
 #include "../modbus-load/expectedvalue.h"
 #include "app/clogfile.h"
 #include "app/constants.h"
@@ -45,24 +46,6 @@ const QString TEMPLATE_FILE = QStringLiteral("bench.json");
 const int FEED_TICK_MS = 5;
 
 using StoredDevices = QList<QPair<DB::SDeviceRegMapDescription, uint16_t>>;
-
-void dropDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
-}
 
 // One packet type: 20 unsigned 16-bit fields, each on the register of its position.
 bool writeTemplate()

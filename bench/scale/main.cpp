@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "../benchsupport.h"
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
@@ -30,12 +31,6 @@ const int PORTS = 500;
 const int REGISTERS = 20;
 const QString APP_EUI = QStringLiteral("4B454C56000000AA");
 
-void dropDebug(QtMsgType _type, const QMessageLogContext &, const QString &_text)
-{
-    if (_type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(_text));
-}
-
 bool writeTemplate()
 {
     QJsonArray fields;
@@ -48,18 +43,6 @@ bool writeTemplate()
     QFile file(DEVICE_FOLDER + QStringLiteral("/scale.json"));
     const QByteArray bytes = QJsonDocument(root).toJson();
     return QDir().mkpath(DEVICE_FOLDER) && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
 }
 
 } // namespace

@@ -27,6 +27,7 @@
 #include <random>
 #include <vector>
 
+#include "../benchsupport.h"
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
@@ -53,12 +54,6 @@ struct SField
 };
 const SField FIELDS[10] = { { 2, false, 4 }, { 2, false, 5 }, { 2, false, 6 }, { 2, false, 7 }, { 2, true, 8 },
     { 2, true, 9 }, { 4, false, 10 }, { 4, false, 12 }, { 1, true, 14 }, { 1, false, 15 } };
-
-void dropDebug(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-}
 
 QString devEuiOf(int d)
 {
