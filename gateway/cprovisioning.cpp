@@ -24,7 +24,9 @@ namespace {
 
 const QStringList CSV_COLUMNS = { "dev_eui", "name", "template", "port", "start_address" };
 // Written after the first five when a device has settings other than the defaults.
-const QStringList CSV_SETTINGS_COLUMNS = { "unit_id", "word_order", "stale_after", "stale_policy" };
+const QStringList CSV_SETTINGS_COLUMNS = { "unit_id", "word_order", "stale_after", "stale_policy", "writable" };
+// Files exported before devices could be writable have the settings without it.
+const int CSV_SETTINGS_BEFORE_WRITABLE = 4;
 
 struct SDeviceRow
 {
@@ -102,8 +104,14 @@ bool readNumber(const QString &_text, int _min, int _max, int *_value)
 
 // The optional settings of a device as text (empty: the default); false with *_error when one is wrong.
 bool readSettings(const QString &_unitId, const QString &_wordOrder, const QString &_staleAfter,
-                  const QString &_stalePolicy, DB::SDeviceRegMapDescription *_device, QString *_error)
+                  const QString &_stalePolicy, const QString &_writable, DB::SDeviceRegMapDescription *_device,
+                  QString *_error)
 {
+    if (!_writable.isEmpty() && _writable != QLatin1String("true") && _writable != QLatin1String("false")) {
+        *_error = QStringLiteral("writable %1 is not true or false").arg(_writable);
+        return false;
+    }
+    _device->writable = _writable == QLatin1String("true");
     int unitId = 0;
     if (!_unitId.isEmpty() && !readNumber(_unitId, 0, MAX_UNIT_ID, &unitId)) {
         *_error = QStringLiteral("unit ID %1 is not 0-247").arg(_unitId);
@@ -128,7 +136,7 @@ bool readSettings(const QString &_unitId, const QString &_wordOrder, const QStri
 bool hasDefaultSettings(const DB::SDeviceRegMapDescription &_device)
 {
     return _device.unitId == 0 && _device.wordOrder == EWordOrder::Big && _device.staleAfter == 0
-        && _device.stalePolicy == EStalePolicy::Keep;
+        && _device.stalePolicy == EStalePolicy::Keep && !_device.writable;
 }
 
 QString csvField(const QString &_text)
@@ -265,7 +273,8 @@ int CProvisioning::listDevices(CGateway &_gateway, bool _json)
             devices.append(QJsonObject { { "dev_eui", row.devEui }, { "name", row.name },
                                          { "template", _gateway.templateInfo(row.appEui).devType },
                                          { "app_eui", row.appEui }, { "port", row.port },
-                                         { "start_address", row.startAddr } });
+                                         { "start_address", row.startAddr },
+                                         { "writable", _gateway.isWritable(row.devEui) } });
         out << QJsonDocument(devices).toJson(QJsonDocument::Indented);
         return 0;
     }
@@ -313,9 +322,9 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
     device.name = options.value("--name");
     device.startAddr = start;
     device.registers = _gateway.regMap(appEui).registers;
-    device.writable = options.contains("--writable");
     if (!readSettings(options.value("--unit-id"), options.value("--word-order"), options.value("--stale-after"),
-                      options.value("--stale-policy"), &device, &problem))
+                      options.value("--stale-policy"),
+                      options.contains("--writable") ? QStringLiteral("true") : QString(), &device, &problem))
         return refuse(problem);
     const SGatewayResult result = _gateway.addDevice(device, static_cast<uint16_t>(port));
     if (!result.ok())
@@ -376,7 +385,8 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
     const auto settingsFields = [&](const SDeviceRow &_row) {
         const DB::SDeviceRegMapDescription device = settings.value(CEui(_row.devEui));
         return QStringList { QString::number(device.unitId), wordOrderName(device.wordOrder),
-                             QString::number(device.staleAfter), stalePolicyName(device.stalePolicy) };
+                             QString::number(device.staleAfter), stalePolicyName(device.stalePolicy),
+                             device.writable ? QStringLiteral("true") : QStringLiteral("false") };
     };
     if (map) {
         const QList<SRegisterMapRow> values = registerMap(_gateway);
@@ -409,6 +419,7 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
                                          { "port", row.port }, { "start_address", row.startAddr },
                                          { "unit_id", own.at(0).toInt() }, { "word_order", own.at(1) },
                                          { "stale_after", own.at(2).toInt() }, { "stale_policy", own.at(3) },
+                                         { "writable", own.at(4) == QLatin1String("true") },
                                          { "registers", registers } });
         }
         text = QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Indented));
@@ -443,7 +454,7 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         int line = 0;
         QString devEui, name, templateName, port, start;
         QJsonArray registers;
-        QString unitId, wordOrder, staleAfter, stalePolicy;
+        QString unitId, wordOrder, staleAfter, stalePolicy, writable;
     };
     QList<SImportRow> entries;
     if (bytes.trimmed().startsWith('[')) {
@@ -456,11 +467,14 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
             const QJsonObject object = value.toObject();
             const auto text = [&](const char *_key) {
                 const QJsonValue field = object.value(QLatin1String(_key));
+                if (field.isBool())
+                    return field.toBool() ? QStringLiteral("true") : QStringLiteral("false");
                 return field.isDouble() ? QString::number(field.toDouble(), 'g', 17) : field.toString();
             };
             entries.append({ ++index, text("dev_eui"), text("name"), text("template"), text("port"),
                              text("start_address"), object.value(QStringLiteral("registers")).toArray(),
-                             text("unit_id"), text("word_order"), text("stale_after"), text("stale_policy") });
+                             text("unit_id"), text("word_order"), text("stale_after"), text("stale_policy"),
+                             text("writable") });
         }
     } else {
         QString problem;
@@ -468,7 +482,9 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         if (!problem.isEmpty())
             return refuse(QStringLiteral("%1: %2").arg(path, problem));
         const QStringList withSettings = CSV_COLUMNS + CSV_SETTINGS_COLUMNS;
-        if (rows.isEmpty() || (rows.first() != CSV_COLUMNS && rows.first() != withSettings))
+        const QStringList withOlderSettings = CSV_COLUMNS + CSV_SETTINGS_COLUMNS.mid(0, CSV_SETTINGS_BEFORE_WRITABLE);
+        if (rows.isEmpty()
+            || (rows.first() != CSV_COLUMNS && rows.first() != withSettings && rows.first() != withOlderSettings))
             return refuse(QStringLiteral("%1: the first row must be %2").arg(path, CSV_COLUMNS.join(QLatin1Char(','))));
         const int columns = rows.first().size();
         for (int i = 1; i < rows.size(); ++i) {
@@ -476,7 +492,7 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
             if (row.size() != columns)
                 return refuse(QStringLiteral("%1 row %2: %3 fields, not %4").arg(path).arg(i + 1).arg(row.size()).arg(columns));
             entries.append({ i + 1, row.at(0), row.at(1), row.at(2), row.at(3), row.at(4), QJsonArray(), row.value(5),
-                             row.value(6), row.value(7), row.value(8) });
+                             row.value(6), row.value(7), row.value(8), row.value(9) });
         }
     }
 
@@ -505,7 +521,8 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         device.startAddr = start;
         device.registers = _gateway.regMap(appEui).registers;
         QString wrongSetting;
-        if (!readSettings(entry.unitId, entry.wordOrder, entry.staleAfter, entry.stalePolicy, &device, &wrongSetting))
+        if (!readSettings(entry.unitId, entry.wordOrder, entry.staleAfter, entry.stalePolicy, entry.writable, &device,
+                          &wrongSetting))
             return refuse(QStringLiteral("%1: %2; nothing imported").arg(where, wrongSetting));
         for (const QJsonValue &value : entry.registers) {
             const QJsonObject scaling = value.toObject();

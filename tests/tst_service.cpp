@@ -307,22 +307,39 @@ private slots:
     void exportThenImportGivesTheSameDevices_data()
     {
         QTest::addColumn<QString>("format");
-        QTest::newRow("csv") << "csv";
-        QTest::newRow("json") << "json";
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("csv") << "csv" << false;
+        QTest::newRow("json") << "json" << false;
+        QTest::newRow("csv, one device writable") << "csv" << true;
+        QTest::newRow("json, one device writable") << "json" << true;
     }
     void exportThenImportGivesTheSameDevices()
     {
         QFETCH(QString, format);
+        QFETCH(bool, writable);
         QTemporaryDir first;
         const QString from = makeFolder(first);
         QVERIFY(!from.isEmpty());
         const quint16 port = freePort();
-        QCOMPARE(kelvara(from, addArguments(BOILER, QStringLiteral("boiler, \"north\""), port, 100)).exitCode, 0);
+        QCOMPARE(kelvara(from, addArguments(BOILER, QStringLiteral("boiler, \"north\""), port, 100)
+                                   + (writable ? QStringList { "--writable" } : QStringList()))
+                     .exitCode,
+                 0);
         QCOMPARE(kelvara(from, addArguments(CELLAR, QStringLiteral("cellar"), port, 200)).exitCode, 0);
         const QString file = QDir(from).filePath(QStringLiteral("devices.") + format);
         const SRun exported = kelvara(from, { "devices", "export", "--format", format, file });
         QCOMPARE(exported.exitCode, 0);
-        if (format == QLatin1String("csv")) {
+        if (format == QLatin1String("csv") && writable) {
+            QFile csv(file);
+            QVERIFY(csv.open(QIODevice::ReadOnly));
+            QCOMPARE(csv.readAll(), QStringLiteral("dev_eui,name,template,port,start_address,unit_id,word_order,"
+                                                   "stale_after,stale_policy,writable\n"
+                                                   "%1,\"boiler, \"\"north\"\"\",TH sensor,%3,100,0,big,0,keep,true\n"
+                                                   "%2,cellar,TH sensor,%3,200,0,big,0,keep,false\n")
+                                        .arg(BOILER, CELLAR)
+                                        .arg(port)
+                                        .toUtf8());
+        } else if (format == QLatin1String("csv")) {
             QFile csv(file);
             QVERIFY(csv.open(QIODevice::ReadOnly));
             QCOMPARE(csv.readAll(), QStringLiteral("dev_eui,name,template,port,start_address\n"
@@ -339,7 +356,9 @@ private slots:
         const SRun imported = kelvara(to, { "devices", "import", file });
         QCOMPARE(imported.exitCode, 0);
         QCOMPARE(imported.out, QByteArray("imported 2 devices\n"));
-        QCOMPARE(kelvara(to, { "devices", "list", "--json" }).out, kelvara(from, { "devices", "list", "--json" }).out);
+        const QByteArray listed = kelvara(to, { "devices", "list", "--json" }).out;
+        QCOMPARE(listed.count("\"writable\": true"), writable ? 1 : 0);
+        QCOMPARE(listed, kelvara(from, { "devices", "list", "--json" }).out);
         QCOMPARE(kelvara(to, { "devices", "export", "--format", "json" }).out,
                  kelvara(from, { "devices", "export", "--format", "json" }).out);
     }
@@ -453,10 +472,17 @@ private slots:
         QCOMPARE(kelvara(dir, { "devices", "export", devices }).exitCode, 0);
         QFile devicesCsv(devices);
         QVERIFY(devicesCsv.open(QIODevice::ReadOnly));
+        const QString olderCsv = QStringLiteral(
+            "dev_eui,name,template,port,start_address,unit_id,word_order,stale_after,stale_policy\n"
+            "%1,boiler,TH sensor,%3,0,1,little,0,keep\n"
+            "%2,cellar,TH sensor,%3,0,2,big,900,exception\n")
+                                     .arg(BOILER, CELLAR)
+                                     .arg(port);
         QCOMPARE(devicesCsv.readAll(),
-                 QStringLiteral("dev_eui,name,template,port,start_address,unit_id,word_order,stale_after,stale_policy\n"
-                                "%1,boiler,TH sensor,%3,0,1,little,0,keep\n"
-                                "%2,cellar,TH sensor,%3,0,2,big,900,exception\n")
+                 QStringLiteral("dev_eui,name,template,port,start_address,unit_id,word_order,stale_after,stale_policy,"
+                                "writable\n"
+                                "%1,boiler,TH sensor,%3,0,1,little,0,keep,false\n"
+                                "%2,cellar,TH sensor,%3,0,2,big,900,exception,false\n")
                      .arg(BOILER, CELLAR)
                      .arg(port)
                      .toUtf8());
@@ -466,6 +492,17 @@ private slots:
         QCOMPARE(kelvara(to, { "devices", "import", devices }).exitCode, 0);
         QCOMPARE(kelvara(to, { "devices", "export", "--map" }).out, kelvara(dir, { "devices", "export", "--map" }).out);
         QCOMPARE(kelvara(to, { "devices", "export", "--format", "json" }).out,
+                 kelvara(dir, { "devices", "export", "--format", "json" }).out);
+
+        // A file exported before devices could be writable imports as it always did.
+        QTemporaryDir third;
+        const QString older = makeFolder(third);
+        QVERIFY(!older.isEmpty());
+        QFile olderFile(QDir(older).filePath(QStringLiteral("older.csv")));
+        QVERIFY(olderFile.open(QIODevice::WriteOnly) && olderFile.write(olderCsv.toUtf8()) > 0);
+        olderFile.close();
+        QCOMPARE(kelvara(older, { "devices", "import", olderFile.fileName() }).exitCode, 0);
+        QCOMPARE(kelvara(older, { "devices", "export", "--format", "json" }).out,
                  kelvara(dir, { "devices", "export", "--format", "json" }).out);
     }
 };
