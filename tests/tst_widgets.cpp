@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
+
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "gateway/cgateway.h"
@@ -228,6 +230,48 @@ private slots:
             QVERIFY(containsColour(image, QColor(0x13, 0x78, 0x54))); // origin badge
         else
             QVERIFY(containsColour(image, QColor(0x03, 0x5b, 0x2c))); // value
+    }
+
+    // The editor keeps decimals of a register stored as float32, also for an integer field
+    // whose template gives it that register format; other registers keep whole numbers.
+    void registerEditorKeepsDecimalsOfFloat32Registers_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QVariant>("float32");
+        QTest::addColumn<bool>("keepsDecimals");
+        QTest::newRow("float field, unmarked row") << "float" << QVariant() << true;
+        QTest::newRow("float field stored as float32") << "float" << QVariant(true) << true;
+        QTest::newRow("float field stored as int16") << "float" << QVariant(false) << false;
+        QTest::newRow("integer field stored as float32") << "integer" << QVariant(true) << true;
+        QTest::newRow("integer field") << "integer" << QVariant(false) << false;
+    }
+    void registerEditorKeepsDecimalsOfFloat32Registers()
+    {
+        QFETCH(QString, type);
+        QFETCH(QVariant, float32);
+        QFETCH(bool, keepsDecimals);
+        QStandardItemModel model(1, 14);
+        setRegisterRow(model, 0, "D1", 100, type, "0014", "V");
+        model.setData(model.index(0, REG_COL_GRATING_PERIOD), 0.25);
+        model.setData(model.index(0, REG_COL_START_VALUE), 1.5);
+        if (float32.isValid())
+            model.setData(model.index(0, REG_COL_DATA_TYPE), float32, CSimpleRegisterDelegat::DECIMALS_ROLE);
+        CSimpleRegisterDelegat delegate(nullptr);
+        QWidget parent;
+        const QModelIndex index = model.index(0, REG_COL_NAME);
+        QScopedPointer<QWidget> editor(delegate.createEditor(&parent, QStyleOptionViewItem(), index));
+        QVERIFY(editor);
+        delegate.setEditorData(editor.data(), index);
+        delegate.setModelData(editor.data(), &model, index);
+        const double multiplier = model.index(0, REG_COL_GRATING_PERIOD).data().toDouble();
+        const double added = model.index(0, REG_COL_START_VALUE).data().toDouble();
+        if (keepsDecimals) {
+            QCOMPARE(multiplier, 0.25);
+            QCOMPARE(added, 1.5);
+        } else {
+            QCOMPARE(multiplier, std::trunc(multiplier));
+            QCOMPARE(added, std::trunc(added));
+        }
     }
 
     void registerCardColumnCount_data()

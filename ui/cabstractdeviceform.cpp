@@ -221,12 +221,13 @@ QList<SDeviceTemplateInfo> CAbstractDeviceForm::fillDeviceTypeGrid()
     return templates;
 }
 
-void CAbstractDeviceForm::appendRegisterRow(const QList<QPair<int, QVariant>> &_cells)
+void CAbstractDeviceForm::appendRegisterRow(const QList<QPair<int, QVariant>> &_cells, bool _decimals)
 {
     const int row = registerModel->rowCount();
     registerModel->insertRow(row);
     for (const auto &cell : _cells)
         registerModel->setData(registerModel->index(row, cell.first), cell.second, Qt::EditRole);
+    registerModel->setData(registerModel->index(row, REG_COL_DATA_TYPE), _decimals, CSimpleRegisterDelegat::DECIMALS_ROLE);
 }
 
 void CAbstractDeviceForm::showSettings(const DB::SDeviceRegMapDescription &_device)

@@ -54,7 +54,8 @@ protected:
     // Rebuilds the legend: one label per loaded template, five to a row. Returns the templates shown.
     QList<SDeviceTemplateInfo> fillDeviceTypeGrid();
     // Appends a row to registerModel with the given (column, value) cells, edit role.
-    void appendRegisterRow(const QList<QPair<int, QVariant>> &_cells);
+    // _decimals: the register is stored as a float32 (CSimpleRegisterDelegat::DECIMALS_ROLE).
+    void appendRegisterRow(const QList<QPair<int, QVariant>> &_cells, bool _decimals);
 
     CGateway *gateway;
     QLabel *titleLabel;

@@ -11,6 +11,7 @@
 #include "app/ceui.h"
 #include "app/clogfile.h"
 #include "ui/cdevicesearchmodel.h"
+#include "devices/devicetemplate.h"
 #include "ui/cusernotice.h"
 #include "store/storecolumns.h"
 #include "ui/registertext.h"
@@ -101,7 +102,8 @@ void CAddNewDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
                             { REG_COL_BIT_SIZE, reg.bitSize },
                             { REG_COL_START_VALUE, reg.startValue },
                             { REG_COL_GRATING_PERIOD, reg.gratingPeriod },
-                            { REG_COL_DATA_TYPE, reg.dataType } });
+                            { REG_COL_DATA_TYPE, reg.dataType } },
+                          reg.format == REG_FORMAT_FLOAT32);
 }
 
 bool CAddNewDeviceForm::readPort(uint16_t &_port)

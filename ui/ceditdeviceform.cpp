@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSet>
 #include <QStackedLayout>
 #include <QStandardItemModel>
 
@@ -14,6 +15,7 @@
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "gateway/cgateway.h"
+#include "devices/devicetemplate.h"
 #include "ui/cusernotice.h"
 #include "store/storecolumns.h"
 
@@ -75,6 +77,13 @@ void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
         if (CEui(device.first.devEui) == devEui)
             showSettings(device.first);
     }
+    // Which registers are float32 the template tells, by offset from the device's start.
+    const int startAddr = deviceSourceModel->index(0, DEV_COL_START_ADDR).data().toInt();
+    QSet<qint64> float32Offsets;
+    for (const SRegisterDescription &reg : gateway->regMap(deviceSourceModel->index(0, DEV_COL_APP_EUI).data().toString()).registers) {
+        if (reg.format == REG_FORMAT_FLOAT32)
+            float32Offsets.insert(reg.offset);
+    }
     QSqlQuery query = gateway->registers(deviceId.toUInt());
     const int copied[] = { REG_COL_REG_ADDR, REG_COL_START_VALUE, REG_COL_GRATING_PERIOD, REG_COL_DATA_TYPE,
                            REG_COL_NAME,     REG_COL_SOURCE,      REG_COL_UNIT };
@@ -82,7 +91,7 @@ void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
         QList<QPair<int, QVariant>> cells = { { REG_COL_DEVICE, deviceId }, { REG_COL_PORT, port } };
         for (int column : copied)
             cells.append({ column, query.value(devDataColumns.at(column)) });
-        appendRegisterRow(cells);
+        appendRegisterRow(cells, float32Offsets.contains(query.value(devDataColumns.at(REG_COL_REG_ADDR)).toLongLong() - startAddr));
     }
 }
 

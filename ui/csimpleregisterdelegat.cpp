@@ -121,8 +121,12 @@ void CSimpleRegisterDelegat::setEditorData(QWidget *editor, const QModelIndex &i
     auto *edit = qobject_cast<CSimpleRegisterEditWidget *>(editor);
     if (!edit)
         return;
+    // The dialogs say which registers are float32; a row they did not mark goes by its data type.
+    const QModelIndex dataType = index.sibling(index.row(), REG_COL_DATA_TYPE);
+    const QVariant float32 = dataType.data(DECIMALS_ROLE);
+    const bool decimals = float32.isValid() ? float32.toBool() : dataType.data().toString() == DATA_TYPE_FLOAT;
     edit->setData(cell(index, REG_COL_START_VALUE).toDouble(), cell(index, REG_COL_GRATING_PERIOD).toDouble(),
-                  cell(index, REG_COL_UNIT).toString(), cell(index, REG_COL_DATA_TYPE).toString() == DATA_TYPE_FLOAT);
+                  cell(index, REG_COL_UNIT).toString(), decimals);
 }
 
 void CSimpleRegisterDelegat::setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const

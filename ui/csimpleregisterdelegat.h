@@ -9,6 +9,10 @@ class CSimpleRegisterDelegat : public QStyledItemDelegate
     Q_OBJECT
 
 public:
+    // Set true on a row's data-type cell when the register is stored as a float32: its
+    // multiplier and added value may then have decimals, whatever the field's data type.
+    static constexpr int DECIMALS_ROLE = Qt::UserRole + 1;
+
     explicit CSimpleRegisterDelegat(QObject *parent);
 
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "app/constants.h"
+#include "devices/devicetemplate.h"
 #include "store/registerdescription.h"
 
 const QString NEVER_RECEIVING_TEXT = QStringLiteral("NEVER RECEIVING");
@@ -108,7 +109,7 @@ QString unshownDataTypeMessage(const QString &_dataType)
 
 bool isNumericDataType(const QString &_dataType)
 {
-    return _dataType == DATA_TYPE_INTEGER || _dataType == DATA_TYPE_UINTEGER;
+    return _dataType == DATA_TYPE_INTEGER || _dataType == DATA_TYPE_UINTEGER || _dataType == DATA_TYPE_FLOAT;
 }
 
 QString registerSourceText(int _source)
