@@ -29,6 +29,10 @@
 namespace {
 
 const int REGISTER_BITS = 16;
+// After each write the writer rests this many times as long as the write took, at most
+// MAX_WRITER_REST_NS.
+const qint64 WRITER_REST_FACTOR = 3;
+const qint64 MAX_WRITER_REST_NS = 500 * 1000 * 1000;
 // Register words a write puts into the image before it lets a poll in.
 const int PUBLISH_SLICE = 256;
 // Enough to tell what is damaged; the whole list of a badly damaged file helps nobody.
@@ -743,7 +747,9 @@ void CDataBaseHandler::writeStaged()
             QMutexLocker locker(&mutex);
             saved = registerWriter.write(write, &error, &code);
         }
-        rested = QDeadlineTimer(std::chrono::nanoseconds(3 * writing.nsecsElapsed()));
+        // A write that waited long for another process's lock does not make the next wait as long.
+        rested = QDeadlineTimer(std::chrono::nanoseconds(
+            std::min(WRITER_REST_FACTOR * writing.nsecsElapsed(), MAX_WRITER_REST_NS)));
         bool statusChanged = false;
         {
             // Saved or not, Modbus serves the newest values: a device's all at once. A large write
