@@ -46,6 +46,7 @@ QString chunk(const QString &_text, int _at)
 SValueText splitText(const QString &_text, int _registers)
 {
     SValueText value;
+    value.parts.reserve(_registers);
     for (int k = 0; k < _registers; ++k)
         value.parts << chunk(_text, 4 * k);
     value.full = _text;
@@ -359,6 +360,8 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
     SDecodedUplink result;
     result.data.devEui = _uplink.devEui;
     result.data.startAddr = _device.startAddr;
+    // One allocation for the values: a register of the map each, about.
+    result.data.registers.reserve(_device.registers.size());
 
     // Whether the payload is one of the template's packets decides what the counters and the
     // server values become; its log line follows the server values' own.
