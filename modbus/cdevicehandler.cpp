@@ -25,15 +25,9 @@ CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbus
 
 CDeviceHandler::~CDeviceHandler()
 {
-    stop();
-}
-
-void CDeviceHandler::stop()
-{
-    // Once stopped the server may outlive the watcher: it is deleted later.
+    // The watcher must not wake a server that is gone.
     if (watcher)
         watcher->forget(this);
-    watcher = nullptr;
     close();
 }
 

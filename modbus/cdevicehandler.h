@@ -19,14 +19,13 @@ public:
     // the listening socket instead of the event loop.
     CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections,
                    CAcceptWatcher *_watcher = nullptr);
+    // Frees the port.
     ~CDeviceHandler() override;
 
     uint16_t getPort() const { return port; }
     // Starts listening on _address (every interface when Any); false with a log line (when _logFailure)
     // if the port is taken.
     bool open(const QHostAddress &_address, bool _logFailure);
-    // Stops listening for good; the port is free on return.
-    void stop();
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;

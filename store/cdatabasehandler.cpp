@@ -181,19 +181,16 @@ bool CDataBaseHandler::openTables()
         return false;
     }
     // Modbus reads select by (port, reg_addr), uplinks and edits write by (device, reg_addr).
-    if (!createIndex(QStringLiteral("dev_data_port_reg_addr"), data(REG_COL_PORT), data(REG_COL_REG_ADDR))
-        || !createIndex(QStringLiteral("dev_data_device_reg_addr"), data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)))
-        return false;
     // Adding a device looks its DevEUI up in any letter case: without an index, importing
     // thousands of devices reads the whole table for each.
-    QSqlQuery devEuiIndex(db);
-    if (!devEuiIndex.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS devices_dev_eui ON %1 ( %2 COLLATE NOCASE );"),
-                                  {DB_TABLE_DEVICES, dev(DEV_COL_DEV_EUI)}))) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Index \"devices_dev_eui\" is not created! Error_text[%1]. "
-                               "DataBaseHandler is not running!")
-                    .arg(sqliteText(devEuiIndex.lastError())));
+    const QString pair = QStringLiteral("%1, %2");
+    if (!createIndex(QStringLiteral("dev_data_port_reg_addr"), DB_TABLE_DEV_DATA,
+                     pair.arg(data(REG_COL_PORT), data(REG_COL_REG_ADDR)))
+        || !createIndex(QStringLiteral("dev_data_device_reg_addr"), DB_TABLE_DEV_DATA,
+                        pair.arg(data(REG_COL_DEVICE), data(REG_COL_REG_ADDR)))
+        || !createIndex(QStringLiteral("devices_dev_eui"), DB_TABLE_DEVICES,
+                        dev(DEV_COL_DEV_EUI) + QStringLiteral(" COLLATE NOCASE")))
         return false;
-    }
     useWriteAheadLog();
     QString loadError;
     QMutexLocker imageLocker(&imageMutex);
@@ -408,11 +405,10 @@ bool CDataBaseHandler::createTable(const QString &_table, const QStringList &_co
     return false;
 }
 
-bool CDataBaseHandler::createIndex(const QString &_name, const QString &_first, const QString &_second)
+bool CDataBaseHandler::createIndex(const QString &_name, const QString &_table, const QString &_columns)
 {
     QSqlQuery query(db);
-    if (query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3, %4 );"),
-                           {_name, DB_TABLE_DEV_DATA, _first, _second})))
+    if (query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3 );"), {_name, _table, _columns})))
         return true;
     logBoth(QStringLiteral("CRITICAL_ERROR! Index \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
                            "running!")

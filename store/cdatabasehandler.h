@@ -131,7 +131,8 @@ private:
     // Adds the devices columns a server.db of an older version lacks, with their defaults.
     bool addDeviceColumns();
     bool updateDeviceSettings(const SDeviceRegUpdate &_update);
-    bool createIndex(const QString &_name, const QString &_first, const QString &_second);
+    // _columns as the index lists them, e.g. "port, reg_addr".
+    bool createIndex(const QString &_name, const QString &_table, const QString &_columns);
     // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
     bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
     bool prepareRegisterWriter(QString *_error);
