@@ -680,7 +680,7 @@ bool CDataBaseHandler::waitForWrite(quint64 _ticket)
     while (writtenTicket < _ticket && writer.joinable())
         writeOver.wait(&stageMutex);
     --waiters;
-    return writtenTicket >= _ticket && lastWriteSaved;
+    return savedTicket >= _ticket;
 }
 
 void CDataBaseHandler::startWriting()
@@ -782,7 +782,9 @@ void CDataBaseHandler::writeStaged()
         emit registersWritten(ticket);
         stageLocker.relock();
         writtenTicket = ticket;
-        lastWriteSaved = saved;
+        // A failed write's values go along with the next: once one is saved, so are they.
+        if (saved)
+            savedTicket = ticket;
         writeOver.wakeAll();
     }
 }

@@ -3,7 +3,6 @@
 #include <QHash>
 #include <QMap>
 #include <QMutex>
-#include <QSet>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -170,7 +169,8 @@ private:
     // Tickets: each staging takes the next; a write takes all staged up to its ticket along.
     quint64 stagedTicket = 0;
     quint64 writtenTicket = 0;
-    bool lastWriteSaved = true;
+    // Every ticket up to it is in the file.
+    quint64 savedTicket = 0;
     // Callers blocked in waitForWrite.
     int waiters = 0;
     bool stopping = false;
