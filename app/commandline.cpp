@@ -102,6 +102,7 @@ QString commandLineUsage()
         "  devices import FILE\n"
         "  templates list\n"
         "  templates check [FILE...]\n"
+        "  templates try FILE --payload HEX [--f-port N]\n"
         "\n"
         "Qt's own options (-platform NAME, -style NAME, ...) are passed to Qt.\n");
 }

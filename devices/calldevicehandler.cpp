@@ -1,5 +1,6 @@
 #include "devices/calldevicehandler.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QMutexLocker>
@@ -10,15 +11,19 @@
 
 #include "app/clogfile.h"
 #include "app/constants.h"
+#include "devices/ccodecrunner.h"
 #include "devices/uplinkdecoder.h"
 #include "modbus/cdevicehandler.h"
 #include "store/cdatabasehandler.h"
 
 CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock,
-                                     const SModbusLimits &_limits, QObject *parent)
+                                     const SModbusLimits &_limits, const STemplateContext &_templates,
+                                     QObject *parent)
     : QObject(parent)
     , store(_store)
     , templateDir(_templateDir)
+    , templateContext(_templates)
+    , refusalLog([_clock] { return _clock->nowMs(); })
     , clock(_clock)
     , portRetryTimer(_clock)
     , batchTimer(_clock)
@@ -75,6 +80,11 @@ void CAllDeviceHandler::setBatching(int _windowMs, int _maxUplinks)
 
 void CAllDeviceHandler::flushUplinks()
 {
+    // Uplinks still with the codecs come back as posted calls: take them in first.
+    if (templateContext.codecs) {
+        templateContext.codecs->waitForQueued();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    }
     commitPending(true);
 }
 
@@ -135,7 +145,7 @@ void CAllDeviceHandler::loadTemplates()
     qDebug() << names;
 
     for (const QString &name : names) {
-        const SDeviceTemplate deviceTemplate = loadTemplateFile(dir.absolutePath(), name);
+        const SDeviceTemplate deviceTemplate = loadTemplateFile(dir.absolutePath(), name, templateContext);
         if (!deviceTemplate.valid)
             continue;
         if (templates.contains(deviceTemplate.appEui)) {
@@ -225,6 +235,20 @@ void CAllDeviceHandler::reloadTemplates()
     QMutexLocker locker(&mutex);
     for (auto it = devices.constBegin(); it != devices.constEnd(); ++it)
         deviceRanges.insert(it.key(), addressRanges(it.value()));
+}
+
+void CAllDeviceHandler::setServerDecodes(bool _decodes)
+{
+    if (templateContext.serverDecodes == _decodes)
+        return;
+    templateContext.serverDecodes = _decodes;
+    reloadTemplates();
+}
+
+QString CAllDeviceHandler::codecOfTemplate(const QString &_appEui) const
+{
+    const auto found = templates.constFind(CEui(_appEui).text());
+    return found == templates.constEnd() ? QString() : found->decoder.codecPath;
 }
 
 void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored)
@@ -443,26 +467,80 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
                              .arg(_devData.devEui));
         return;
     }
+    const SDeviceTemplate &deviceTemplate = templates.value(CEui(device.appEui).text());
+    if (deviceTemplate.hasDecoder) {
+        if (deviceTemplate.decoder.network) {
+            SCodecResult decoded;
+            if (_devData.hasDecoded)
+                decoded.data = _devData.decoded;
+            else
+                decoded.error = QStringLiteral("the network server sent no decoded object (is a codec set for the "
+                                               "device there?)");
+            storeObjectUplink(_devData, decoded);
+            return;
+        }
+        if (!templateContext.codecs)
+            return;
+        // Decoded on the codec thread; the result comes back here, in the order sent.
+        templateContext.codecs->decodeLater(deviceTemplate.decoder.codecPath, _devData.port, _devData.data,
+            qint64(_devData.ts), this,
+            [this, _devData](const SCodecResult &_decoded) { storeObjectUplink(_devData, _decoded); });
+        return;
+    }
     CDataBaseHandler *registerStore = store;
-    const SDecodedUplink decoded = decodeUplink(_devData, templates.value(CEui(device.appEui).text()), device,
+    storeDecoded(_devData,
+        decodeUplink(_devData, deviceTemplate, device,
+            [registerStore](const QString &_devEui, uint32_t _regAddr) {
+                return registerStore->getRegisterParam(_devEui, _regAddr);
+            },
+            store->getDeviceCounters(_devData.devEui), clock->epochMs()));
+}
+
+void CAllDeviceHandler::storeObjectUplink(const API::SApiDeviceData &_devData, const SCodecResult &_decoded)
+{
+    DB::SDeviceRegMapDescription device;
+    {
+        QMutexLocker locker(&mutex);
+        const auto served = devices.constFind(CEui(_devData.devEui));
+        // Removed while its codec ran.
+        if (served == devices.constEnd())
+            return;
+        device = served.value();
+    }
+    CDataBaseHandler *registerStore = store;
+    const SDecodedUplink decoded = decodeObjectUplink(_devData, templates.value(CEui(device.appEui).text()), device,
         [registerStore](const QString &_devEui, uint32_t _regAddr) {
             return registerStore->getRegisterParam(_devEui, _regAddr);
         },
-        store->getDeviceCounters(_devData.devEui), clock->epochMs());
-    for (const QString &line : decoded.logLines)
+        _decoded, store->getDeviceCounters(_devData.devEui), clock->epochMs());
+    if (!decoded.refusal.isEmpty()) {
+        const int count = refusalLog.record(CEui(_devData.devEui).text());
+        if (count > 0)
+            CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler] Uplink of device [%1] refused (%2 since the "
+                                            "last report): %3")
+                                 .arg(_devData.devEui)
+                                 .arg(count)
+                                 .arg(decoded.refusal));
+    }
+    storeDecoded(_devData, decoded);
+}
+
+void CAllDeviceHandler::storeDecoded(const API::SApiDeviceData &_devData, const SDecodedUplink &_decoded)
+{
+    for (const QString &line : _decoded.logLines)
         CLogFile::addLog(line);
-    store->saveDeviceCounters(_devData.devEui, decoded.counters);
+    store->saveDeviceCounters(_devData.devEui, _decoded.counters);
     // A dropped uplink still moves the device's error count in its registers.
-    if (decoded.data.registers.isEmpty())
+    if (_decoded.data.registers.isEmpty())
         return;
     if (batchWindowMs <= 0) {
-        store->saveRegisterData(decoded.data);
-        if (decoded.accepted)
+        store->saveRegisterData(_decoded.data);
+        if (_decoded.accepted)
             emit newDataForDevice(_devData.devEui);
         return;
     }
     // One commit costs about as much as a hundred rows: uplinks arriving together share one.
-    pendingUplinks.append(decoded.data);
+    pendingUplinks.append(_decoded.data);
     if (pendingUplinks.size() >= batchMaxUplinks)
         commitPending(false);
     else if (!batchTimer.isActive())

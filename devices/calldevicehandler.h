@@ -16,13 +16,16 @@
 #include "app/cclock.h"
 #include "app/ceui.h"
 #include "devices/devicetemplate.h"
+#include "devices/uplinkdecoder.h"
 #include "modbus/cacceptwatcher.h"
 #include "modbus/cmodbusconnections.h"
 #include "modbus/cwriterelay.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
+#include "server/cloglimiter.h"
 #include "store/storerecords.h"
 
+class CCodecRunner;
 class CDataBaseHandler;
 class CDeviceHandler;
 
@@ -37,9 +40,11 @@ public:
     static constexpr int PORT_RETRY_MS = 10000;
 
     // Reads the templates of _templateDir. The store may be missing: uplinks are then
-    // dropped with a log line.
+    // dropped with a log line. Templates with a codec need _templates.codecs, which must
+    // outlive the registry.
     CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock = CClock::system(),
-                      const SModbusLimits &_limits = SModbusLimits(), QObject *parent = nullptr);
+                      const SModbusLimits &_limits = SModbusLimits(),
+                      const STemplateContext &_templates = STemplateContext(), QObject *parent = nullptr);
 
     // Uplinks arriving within _windowMs of each other, up to _maxUplinks, are handed to the
     // store's writer together, and share one transaction with whatever else waits for it;
@@ -60,6 +65,12 @@ public:
     void loadTemplates();
     // Reads the template directory afresh: changed templates replace the old, removed ones go.
     void reloadTemplates();
+    // Whether the network server sends decoded objects; templates are read again when it changes.
+    void setServerDecodes(bool _decodes);
+    // The codecs the templates use; null when none were handed in.
+    CCodecRunner *codecs() const { return templateContext.codecs; }
+    // The codec file of a template, empty when its values are not decoded by a codec of ours.
+    QString codecOfTemplate(const QString &_appEui) const;
     // Serves exactly _stored: new devices are added, moved ones change port, others stop
     // being served; ports left without a device close, the others stay up. Logs each change.
     void serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored);
@@ -113,6 +124,10 @@ private slots:
     void retryClosedPorts();
 
 private:
+    // Stores what a decoder template made of an uplink.
+    void storeObjectUplink(const API::SApiDeviceData &_devData, const SCodecResult &_decoded);
+    // Counters, registers and log lines of one decoded uplink into the store.
+    void storeDecoded(const API::SApiDeviceData &_devData, const SDecodedUplink &_decoded);
     // Hands the waiting batch to the store's writer; with _wait, returns once it is written.
     void commitPending(bool _wait);
     // Tells of the devices whose uplinks are written, every ticket up to _ticket.
@@ -131,6 +146,9 @@ private:
 protected:
     CDataBaseHandler *store;
     QString templateDir;
+    STemplateContext templateContext;
+    // A device whose decoder refuses its uplinks is told of once a minute, with a count.
+    CLogLimiter refusalLog;
     // Uplinks are timed on it: the age and staleness of a device's values.
     CClock *clock;
     CClockTimer portRetryTimer;

@@ -2,10 +2,13 @@
 #include "devices/templatecolor.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QLocale>
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +17,8 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
+#include "devices/ccodecrunner.h"
+#include "devices/codecexamples.h"
 #include "devices/uplinkdecoder.h"
 
 namespace {
@@ -64,6 +69,8 @@ const qint64 REGISTER_SPACE = 65536;
 const qint64 REGISTER_BITS = 16;
 // A LoRa frame carries at most 255 bytes, so no payload is longer.
 const qint64 MAX_PACKET_SIZE = 255;
+// Examples are decoded as if received at this time, so a codec reading recvTime agrees each run.
+const qint64 EXAMPLE_RECEIVED_MS = 1700000000000;
 
 void addProblem(QList<STemplateProblem> &_problems, const QString &_key, const QString &_where, const QString &_text)
 {
@@ -270,6 +277,155 @@ void checkExamples(const QJsonValue &_examples, const QMap<quint32, SDevicePacke
     }
 }
 
+// Registers a decoded value of that format takes; 0 for text, whose size the template gives.
+int decodedFormatRegisters(const QString &_format)
+{
+    if (_format == REG_FORMAT_BOOL)
+        return 1;
+    return formatRegisters(_format);
+}
+
+// The "decoder" object: a codec file inside the template folder, or the network server's object.
+void readDecoder(const QJsonValue &_json, SDecoder &_decoder, QList<STemplateProblem> &_problems)
+{
+    const QString where = TEMPLATE_KEY_DECODER;
+    if (!_json.isObject()) {
+        addProblem(_problems, TEMPLATE_KEY_DECODER, where, QStringLiteral("not an object"));
+        return;
+    }
+    const QJsonObject json = _json.toObject();
+    const QJsonValue network = json.value(DECODER_KEY_NETWORK);
+    const QJsonValue codec = json.value(DECODER_KEY_CODEC);
+    const QJsonValue examples = json.value(TEMPLATE_KEY_EXAMPLES);
+    if (!network.isUndefined() && network != QJsonValue(true)) {
+        addProblem(_problems, DECODER_KEY_NETWORK, where, QStringLiteral("is true or absent"));
+        return;
+    }
+    _decoder.network = network.toBool(false);
+    if (_decoder.network) {
+        if (!codec.isUndefined() || !examples.isUndefined())
+            addProblem(_problems, DECODER_KEY_CODEC, where,
+                QStringLiteral("a decoder of the network server has no codec and no codec examples"));
+        return;
+    }
+    if (!codec.isString() || codec.toString().isEmpty()) {
+        addProblem(_problems, DECODER_KEY_CODEC, where, QStringLiteral("names no codec file (or give \"network\": true)"));
+        return;
+    }
+    _decoder.codec = codec.toString();
+    if (!examples.isUndefined()) {
+        if (!examples.isString() || examples.toString().isEmpty())
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, where, QStringLiteral("names no codec definition file"));
+        _decoder.examples = examples.toString();
+    }
+}
+
+// A number of the field's object that must be whole where the register format is an integer.
+double readScaling(const QJsonObject &_json, const QString &_key, double _default, bool _whole, const QString &_where,
+    QList<STemplateProblem> &_problems)
+{
+    const QJsonValue value = _json.value(_key);
+    if (value.isUndefined())
+        return _default;
+    const double number = value.toDouble();
+    if (!value.isDouble() || (_whole && std::floor(number) != number) || std::fabs(number) > 1e15) {
+        addProblem(_problems, _key, _where,
+            QStringLiteral("[%1] is not a %2number")
+                .arg(value.isDouble() ? QString::number(number, 'g', QLocale::FloatingPointShortest) : expectedText(value),
+                    _whole ? QStringLiteral("whole ") : QString()));
+        return _default;
+    }
+    return number;
+}
+
+SDecodedField readDecodedField(const QJsonValue &_json, int _index, QList<STemplateProblem> &_problems)
+{
+    SDecodedField field;
+    QString where = QStringLiteral("decoded field [%1]").arg(_index);
+    if (!_json.isObject()) {
+        addProblem(_problems, TEMPLATE_KEY_DECODED_FIELDS, where, QStringLiteral("not an object"));
+        return field;
+    }
+    const QJsonObject json = _json.toObject();
+    field.pathText = json.value(FIELD_KEY_PATH).toString();
+    field.dataName = json.value(TEMPLATE_KEY_DATA_NAME).toString();
+    if (!field.dataName.isEmpty())
+        where = QStringLiteral("decoded field [%1]").arg(field.dataName);
+    else
+        addProblem(_problems, TEMPLATE_KEY_DATA_NAME, where, QStringLiteral("a decoded field needs a name"));
+    QString pathError;
+    if (!json.value(FIELD_KEY_PATH).isString())
+        addProblem(_problems, FIELD_KEY_PATH, where, QStringLiteral("missing"));
+    else if ((field.path = parseDecodedPath(field.pathText, &pathError)).isEmpty())
+        addProblem(_problems, FIELD_KEY_PATH, where, QStringLiteral("[%1]: %2").arg(field.pathText, pathError));
+
+    const QJsonValue bias = json.value(TEMPLATE_KEY_REG_MAP_BIAS);
+    if (!bias.isDouble() || std::floor(bias.toDouble()) != bias.toDouble() || bias.toDouble() < 0
+        || bias.toDouble() >= REGISTER_SPACE) {
+        addProblem(_problems, TEMPLATE_KEY_REG_MAP_BIAS, where,
+            QStringLiteral("[%1] is not a register of 0-65535").arg(expectedText(bias)));
+        return field;
+    }
+    field.regMapBias = qint32(bias.toDouble());
+    field.regFormat = json.value(TEMPLATE_KEY_REG_FORMAT).toString();
+    const int registers = decodedFormatRegisters(field.regFormat);
+    if (registers == 0 && field.regFormat != DATA_TYPE_TEXT) {
+        addProblem(_problems, TEMPLATE_KEY_REG_FORMAT, where,
+            QStringLiteral("[%1] is none of int16, uint16, int32, uint32, float32, bool, text")
+                .arg(expectedText(json.value(TEMPLATE_KEY_REG_FORMAT))));
+        return field;
+    }
+    const QJsonValue size = json.value(TEMPLATE_KEY_REG_BIT_SIZE);
+    if (registers > 0) {
+        field.regBitSize = registers * REGISTER_BITS;
+        if (!size.isUndefined() && size.toDouble() != field.regBitSize)
+            addProblem(_problems, TEMPLATE_KEY_REG_BIT_SIZE, where,
+                QStringLiteral("[%1] takes %2 bits, not [%3]")
+                    .arg(field.regFormat)
+                    .arg(field.regBitSize)
+                    .arg(expectedText(size)));
+    } else {
+        const double bits = size.toDouble();
+        if (!size.isDouble() || bits < 16 || bits > 2048 || std::fmod(bits, 16) != 0) {
+            addProblem(_problems, TEMPLATE_KEY_REG_BIT_SIZE, where,
+                QStringLiteral("a text needs a size of whole registers, 16-2048 bits, not [%1]").arg(expectedText(size)));
+            return field;
+        }
+        field.regBitSize = qint32(bits);
+    }
+    if (qint64(field.regMapBias) + field.regBitSize / REGISTER_BITS > REGISTER_SPACE)
+        addProblem(_problems, TEMPLATE_KEY_REG_BIT_SIZE, where,
+            QStringLiteral("[%1] bits from register [%2] do not fit registers 0-65535")
+                .arg(field.regBitSize)
+                .arg(field.regMapBias));
+
+    const QJsonValue map = json.value(FIELD_KEY_MAP);
+    if (!map.isUndefined()) {
+        if (!map.isObject() || map.toObject().isEmpty())
+            addProblem(_problems, FIELD_KEY_MAP, where, QStringLiteral("not an object of texts and numbers"));
+        const QJsonObject entries = map.toObject();
+        for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+            if (!it.value().isDouble()) {
+                addProblem(_problems, FIELD_KEY_MAP, where,
+                    QStringLiteral("[%1] stands for [%2], not a number").arg(it.key(), expectedText(it.value())));
+                continue;
+            }
+            field.map.insert(it.key(), it.value().toDouble());
+        }
+    }
+    const bool whole = field.regFormat != REG_FORMAT_FLOAT32;
+    if (field.regFormat == DATA_TYPE_TEXT || field.regFormat == REG_FORMAT_BOOL) {
+        for (const QString &key : { FIELD_KEY_MULTIPLIER, FIELD_KEY_ADDED_VALUE }) {
+            if (json.contains(key))
+                addProblem(_problems, key, where, QStringLiteral("a %1 is not scaled").arg(field.regFormat));
+        }
+    } else {
+        field.multiplier = readScaling(json, FIELD_KEY_MULTIPLIER, 1, whole, where, _problems);
+        field.addedValue = readScaling(json, FIELD_KEY_ADDED_VALUE, 0, whole, where, _problems);
+    }
+    return field;
+}
+
 // The "downlinks" list: each command valid on its own, and its registers (or coil) taken
 // by nothing else of the template, so an uplink never overwrites what a client wrote.
 void readDownlinks(const QJsonValue &_list, const SDeviceTemplate &_template, QList<SDownlinkCommand> &_commands,
@@ -298,10 +454,14 @@ void readDownlinks(const QJsonValue &_list, const SDeviceTemplate &_template, QL
         for (const SDevicePacketField &field : packet.fields)
             take(field.regMapBias, field.regBitSize, field.dataName);
     }
+    for (const SDecodedField &field : _template.decodedFields)
+        take(field.regMapBias, field.regBitSize, field.dataName);
     QMap<qint32, QString> coils;
     for (int i = 0; i < _commands.size(); ++i) {
         const SDownlinkCommand &command = _commands.at(i);
         const QString where = QStringLiteral("downlink [%1]").arg(i);
+        if (!command.encode.isEmpty() && (!_template.hasDecoder || _template.decoder.network))
+            addProblem(_problems, COMMAND_KEY_ENCODE, where, QStringLiteral("only a template with a codec encodes"));
         if (command.isCoil) {
             if (coils.contains(command.coil))
                 addProblem(_problems, COMMAND_KEY_COIL, where,
@@ -395,23 +555,39 @@ SServerData::SServerData(const QJsonObject &_json)
 
 SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
 {
-    const QStringList keys { TEMPLATE_KEY_APP_EUI, TEMPLATE_KEY_DEV_TYPE, TEMPLATE_KEY_DEVICE_PACKETS };
+    hasDecoder = _json.contains(TEMPLATE_KEY_DECODER);
+    const QStringList keys { TEMPLATE_KEY_APP_EUI, TEMPLATE_KEY_DEV_TYPE,
+                             hasDecoder ? TEMPLATE_KEY_DECODED_FIELDS : TEMPLATE_KEY_DEVICE_PACKETS };
     if (!acceptInput(_json, keys, QStringLiteral("SDeviceTemplate")))
         return;
     appEui = _json.value(TEMPLATE_KEY_APP_EUI).toString().toUpper();
     devType = _json.value(TEMPLATE_KEY_DEV_TYPE).toString();
 
-    const QJsonArray packetArray = _json.value(TEMPLATE_KEY_DEVICE_PACKETS).toArray();
-    for (const QJsonValue &element : packetArray) {
-        const SDevicePacket packet(element.toObject());
-        if (packet.valid)
-            checkPacket(packet, problems);
-        if (packet.valid)
-            packets.insert(packetTypeKey(packet.packetType), packet); // a later duplicate wins
-    }
-    if (packets.isEmpty()) {
-        debugLine(QStringLiteral("[SDeviceTemplate] Device packets array is empty"));
-        return;
+    if (hasDecoder) {
+        if (_json.contains(TEMPLATE_KEY_DEVICE_PACKETS))
+            addProblem(problems, TEMPLATE_KEY_DEVICE_PACKETS, TEMPLATE_KEY_DECODER,
+                QStringLiteral("a template has either device_packets or a decoder"));
+        readDecoder(_json.value(TEMPLATE_KEY_DECODER), decoder, problems);
+        const QJsonValue fields = _json.value(TEMPLATE_KEY_DECODED_FIELDS);
+        if (!fields.isArray() || fields.toArray().isEmpty())
+            addProblem(problems, TEMPLATE_KEY_DECODED_FIELDS, TEMPLATE_KEY_DECODED_FIELDS,
+                QStringLiteral("not a list of at least one field"));
+        const QJsonArray list = fields.toArray();
+        for (int i = 0; i < list.size(); ++i)
+            decodedFields.append(readDecodedField(list.at(i), i, problems));
+    } else {
+        const QJsonArray packetArray = _json.value(TEMPLATE_KEY_DEVICE_PACKETS).toArray();
+        for (const QJsonValue &element : packetArray) {
+            const SDevicePacket packet(element.toObject());
+            if (packet.valid)
+                checkPacket(packet, problems);
+            if (packet.valid)
+                packets.insert(packetTypeKey(packet.packetType), packet); // a later duplicate wins
+        }
+        if (packets.isEmpty()) {
+            debugLine(QStringLiteral("[SDeviceTemplate] Device packets array is empty"));
+            return;
+        }
     }
     valid = true;
 
@@ -440,9 +616,11 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
             debugLine(QStringLiteral("[SDeviceTemplate] Invalid color name [%1]").arg(colorName));
     }
 
-    // Examples are checked only against fields that passed their own checks.
-    if (problems.isEmpty() && _json.contains(TEMPLATE_KEY_EXAMPLES))
-        checkExamples(_json.value(TEMPLATE_KEY_EXAMPLES), packets, problems);
+    // Examples are checked only against fields that passed their own checks; a decoder's
+    // run with its codec once the file's folder is known.
+    examples = _json.value(TEMPLATE_KEY_EXAMPLES);
+    if (problems.isEmpty() && !hasDecoder && _json.contains(TEMPLATE_KEY_EXAMPLES))
+        checkExamples(examples, packets, problems);
 
     // A refused template holds nothing a caller could use by mistake.
     if (!problems.isEmpty()) {
@@ -450,6 +628,7 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
         packets.clear();
         serverData.clear();
         downlinks.clear();
+        decodedFields.clear();
     }
 }
 
@@ -486,6 +665,17 @@ QString fieldFormat(const SDevicePacketField &_field)
     return sign + QString::number(qBound(16, _field.dataBitSize, 64));
 }
 
+QString decodedDataType(const QString &_regFormat)
+{
+    if (_regFormat == REG_FORMAT_FLOAT32)
+        return DATA_TYPE_FLOAT;
+    if (_regFormat == REG_FORMAT_INT16 || _regFormat == REG_FORMAT_INT32)
+        return DATA_TYPE_INTEGER;
+    if (_regFormat == DATA_TYPE_TEXT)
+        return DATA_TYPE_TEXT;
+    return DATA_TYPE_UINTEGER;
+}
+
 SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
 {
     SDeviceRegMap regMap;
@@ -513,6 +703,18 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
             regMap.registers.append(reg);
         }
     }
+    for (const SDecodedField &field : _template.decodedFields) {
+        SRegisterDescription reg;
+        reg.name = field.dataName;
+        reg.source = 1;
+        reg.offset = field.regMapBias;
+        reg.bitSize = field.regBitSize;
+        reg.dataType = decodedDataType(field.regFormat);
+        reg.format = field.regFormat;
+        reg.gratingPeriod = field.multiplier;
+        reg.startValue = field.addedValue;
+        regMap.registers.append(reg);
+    }
     for (const SDownlinkCommand &command : _template.downlinks) {
         if (command.isCoil)
             continue;
@@ -529,9 +731,99 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
 
 namespace {
 
+// A file the template names, inside the template's folder; empty with _problem set otherwise.
+QString fileInFolder(const QString &_dirPath, const QString &_name, const QString &_key, QList<STemplateProblem> &_problems)
+{
+    const QString folder = QFileInfo(_dirPath).canonicalFilePath();
+    const QFileInfo file(QDir(_dirPath).filePath(_name));
+    const QString path = file.canonicalFilePath();
+    if (QDir::isAbsolutePath(_name) || path.isEmpty() || folder.isEmpty()
+        || !path.startsWith(folder + QLatin1Char('/'))) {
+        addProblem(_problems, _key, TEMPLATE_KEY_DECODER,
+            path.isEmpty() && !QDir::isAbsolutePath(_name) && !_name.contains(QStringLiteral(".."))
+                ? QStringLiteral("[%1] does not exist").arg(_name)
+                : QStringLiteral("[%1] is not a file inside the template folder").arg(_name));
+        return QString();
+    }
+    return path;
+}
+
+// A decoder template's codec loaded and its examples run; each outcome goes to _outcomes.
+void checkDecoder(SDeviceTemplate &_template, const QString &_dirPath, const STemplateContext &_context,
+    QList<STemplateProblem> &_problems, QList<SExampleOutcome> *_outcomes)
+{
+    SDecoder &decoder = _template.decoder;
+    if (decoder.network) {
+        if (!_context.serverDecodes)
+            addProblem(_problems, DECODER_KEY_NETWORK, TEMPLATE_KEY_DECODER,
+                QStringLiteral("the network server's decoded object needs ChirpStack or The Things Stack; the "
+                               "WebSocket server sends none"));
+        if (!_template.examples.isUndefined())
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, TEMPLATE_KEY_EXAMPLES,
+                QStringLiteral("examples need a codec; the network server decodes this template's payloads"));
+        return;
+    }
+    decoder.codecPath = fileInFolder(_dirPath, decoder.codec, DECODER_KEY_CODEC, _problems);
+    if (decoder.codecPath.isEmpty())
+        return;
+    if (!_context.codecs) {
+        addProblem(_problems, DECODER_KEY_CODEC, TEMPLATE_KEY_DECODER, QStringLiteral("no codec runtime here"));
+        return;
+    }
+    const QString loadError = _context.codecs->load(decoder.codecPath);
+    if (!loadError.isEmpty()) {
+        addProblem(_problems, DECODER_KEY_CODEC, TEMPLATE_KEY_DECODER, loadError);
+        return;
+    }
+    for (const SDownlinkCommand &command : _template.downlinks) {
+        if (!command.encode.isEmpty() && !_context.codecs->canEncode(decoder.codecPath)) {
+            addProblem(_problems, COMMAND_KEY_ENCODE, QStringLiteral("downlink [%1]").arg(command.dataName),
+                QStringLiteral("codec [%1] has no encodeDownlink").arg(decoder.codec));
+            break;
+        }
+    }
+
+    QStringList readProblems;
+    QList<SCodecExample> examples = readTemplateExamples(_template.examples, &readProblems);
+    for (const QString &problem : readProblems)
+        addProblem(_problems, TEMPLATE_KEY_EXAMPLES, TEMPLATE_KEY_EXAMPLES, problem);
+    if (!decoder.examples.isEmpty()) {
+        decoder.examplesPath = fileInFolder(_dirPath, decoder.examples, TEMPLATE_KEY_EXAMPLES, _problems);
+        if (decoder.examplesPath.isEmpty())
+            return;
+        QFile file(decoder.examplesPath);
+        QList<SCodecExample> fromFile;
+        QString error;
+        if (file.size() > MAX_TEMPLATE_FILE_SIZE)
+            error = QStringLiteral("larger than [%1] bytes").arg(MAX_TEMPLATE_FILE_SIZE);
+        else if (!file.open(QIODevice::ReadOnly))
+            error = file.errorString();
+        else
+            readCodecExamplesYaml(file.readAll(), &fromFile, &error);
+        if (!error.isEmpty()) {
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, TEMPLATE_KEY_DECODER,
+                QStringLiteral("[%1]: %2").arg(decoder.examples, error));
+            return;
+        }
+        for (SCodecExample &example : fromFile)
+            example.name = decoder.examples + QStringLiteral(" ") + example.name;
+        examples += fromFile;
+    }
+    for (const SCodecExample &example : qAsConst(examples)) {
+        const SCodecResult result
+            = _context.codecs->decode(decoder.codecPath, example.fPort, example.bytes, EXAMPLE_RECEIVED_MS);
+        const QString problem = exampleProblem(example, result);
+        if (_outcomes)
+            _outcomes->append(SExampleOutcome { example.name, problem });
+        if (!problem.isEmpty())
+            addProblem(_problems, TEMPLATE_KEY_EXAMPLES, example.name, problem);
+    }
+}
+
 // Reads, parses and checks one file. Problems of the file itself carry the log
 // line's exact text and no key.
-SDeviceTemplate readTemplateFile(const QString &_dirPath, const QString &_fileName, QList<STemplateProblem> &_problems)
+SDeviceTemplate readTemplateFile(const QString &_dirPath, const QString &_fileName, QList<STemplateProblem> &_problems,
+    const STemplateContext &_context, QList<SExampleOutcome> *_outcomes)
 {
     const auto fileProblem = [&](const QString &_text) {
         _problems.append(STemplateProblem { _fileName, QString(), _text });
@@ -559,6 +851,14 @@ SDeviceTemplate readTemplateFile(const QString &_dirPath, const QString &_fileNa
     if (document.isEmpty())
         return fileProblem(QStringLiteral("File [%1] is not contans JSON document").arg(_fileName));
     SDeviceTemplate parsed(document.object());
+    if (parsed.valid && parsed.hasDecoder)
+        checkDecoder(parsed, _dirPath, _context, parsed.problems, _outcomes);
+    if (!parsed.problems.isEmpty() && parsed.valid) {
+        parsed.valid = false;
+        parsed.decodedFields.clear();
+        parsed.serverData.clear();
+        parsed.downlinks.clear();
+    }
     for (STemplateProblem problem : parsed.problems) {
         problem.file = _fileName;
         _problems.append(problem);
@@ -568,10 +868,10 @@ SDeviceTemplate readTemplateFile(const QString &_dirPath, const QString &_fileNa
 
 } // namespace
 
-SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName)
+SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName, const STemplateContext &_context)
 {
     QList<STemplateProblem> problems;
-    const SDeviceTemplate parsed = readTemplateFile(_dirPath, _fileName, problems);
+    const SDeviceTemplate parsed = readTemplateFile(_dirPath, _fileName, problems, _context, nullptr);
     for (const STemplateProblem &problem : problems) {
         if (problem.key.isEmpty())
             CLogFile::addLog(problem.text);
@@ -582,14 +882,22 @@ SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileNa
     return parsed;
 }
 
-QList<STemplateProblem> checkTemplateFile(const QString &_dirPath, const QString &_fileName)
+SDeviceTemplate readTemplate(const QString &_dirPath, const QString &_fileName, const STemplateContext &_context,
+    QList<STemplateProblem> *_problems, QList<SExampleOutcome> *_examples)
+{
+    const SDeviceTemplate parsed = readTemplateFile(_dirPath, _fileName, *_problems, _context, _examples);
+    // Refusals of the record parsers themselves go to the debug output only.
+    if (!parsed.valid && _problems->isEmpty())
+        _problems->append(STemplateProblem { _fileName, QString(),
+            QStringLiteral("File [%1] holds no valid template: it needs app_eui, dev_type and a packet with a "
+                           "valid field, or a decoder with decoded_fields").arg(_fileName) });
+    return parsed;
+}
+
+QList<STemplateProblem> checkTemplateFile(const QString &_dirPath, const QString &_fileName,
+    const STemplateContext &_context, QList<SExampleOutcome> *_examples)
 {
     QList<STemplateProblem> problems;
-    const SDeviceTemplate parsed = readTemplateFile(_dirPath, _fileName, problems);
-    // Refusals of the record parsers themselves go to the debug output only.
-    if (!parsed.valid && problems.isEmpty())
-        problems.append(STemplateProblem { _fileName, QString(),
-            QStringLiteral("File [%1] holds no valid template: it needs app_eui, dev_type and a packet with a "
-                           "valid field").arg(_fileName) });
+    readTemplate(_dirPath, _fileName, _context, &problems, _examples);
     return problems;
 }

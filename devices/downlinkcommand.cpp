@@ -118,7 +118,19 @@ SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<
     if (!name.isString() || name.toString().isEmpty())
         read.problem(TEMPLATE_KEY_DATA_NAME, QStringLiteral("a command needs a name"));
     command.dataName = name.toString();
-    command.fPort = read.number(COMMAND_KEY_F_PORT, FIRST_F_PORT, LAST_F_PORT);
+    const QJsonValue encode = json.value(COMMAND_KEY_ENCODE);
+    if (!encode.isUndefined() && (!encode.isString() || encode.toString().isEmpty()))
+        read.problem(COMMAND_KEY_ENCODE, QStringLiteral("[%1] names no value for the encoder").arg(CReader::text(encode)));
+    command.encode = encode.toString();
+    const bool encoded = !encode.isUndefined();
+    // The encoder may choose the port itself.
+    command.fPort = read.number(COMMAND_KEY_F_PORT, FIRST_F_PORT, LAST_F_PORT, !encoded);
+    if (encoded) {
+        for (const QString &key : { COMMAND_KEY_PREFIX, COMMAND_KEY_ON, COMMAND_KEY_OFF }) {
+            if (json.contains(key))
+                read.problem(key, QStringLiteral("the encoder makes the payload of a command with encode"));
+        }
+    }
     command.prefix = read.hex(COMMAND_KEY_PREFIX, false);
     const QJsonValue confirmed = json.value(COMMAND_KEY_CONFIRMED);
     if (!confirmed.isUndefined() && !confirmed.isBool())
@@ -135,8 +147,10 @@ SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<
                 read.problem(key, QStringLiteral("a coil command has no register keys"));
         }
         command.coil = read.number(COMMAND_KEY_COIL, 0, REGISTER_SPACE - 1);
-        command.onBytes = read.hex(COMMAND_KEY_ON, true);
-        command.offBytes = read.hex(COMMAND_KEY_OFF, true);
+        if (!encoded) {
+            command.onBytes = read.hex(COMMAND_KEY_ON, true);
+            command.offBytes = read.hex(COMMAND_KEY_OFF, true);
+        }
         valueBytesCount = std::max(command.onBytes.size(), command.offBytes.size());
     } else {
         command.regMapBias = read.number(TEMPLATE_KEY_REG_MAP_BIAS, 0, REGISTER_SPACE - 1);
@@ -179,7 +193,11 @@ SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<
     return command;
 }
 
-SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words)
+namespace {
+
+// The written words as the command's value: its bits, its text and its number.
+SCommandValue readCommandValue(const SDownlinkCommand &_command, const QVector<uint16_t> &_words, quint64 *_raw,
+    double *_number)
 {
     SCommandValue result;
     if (_words.size() != _command.registerCount())
@@ -188,7 +206,6 @@ SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVecto
     for (uint16_t word : _words)
         raw = (raw << 16) | word;
     const int regBits = 16 * _words.size();
-    const bool bigEndian = _command.byteOrder == BYTE_ORDER_BIG;
     if (_command.dataType == DATA_TYPE_FLOAT) {
         const quint32 pattern = quint32(raw);
         float number = 0;
@@ -196,6 +213,7 @@ SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVecto
         if (!std::isfinite(number))
             return result;
         result.valueText = QString::number(double(number), 'g', 9);
+        *_number = double(number);
     } else if (_command.dataType == DATA_TYPE_INTEGER) {
         // The registers hold a two's complement number of their own width.
         const qint64 value = qint64(raw << (64 - regBits)) >> (64 - regBits);
@@ -203,14 +221,34 @@ SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVecto
         if (value < -limit || value >= limit)
             return result;
         result.valueText = QString::number(value);
+        *_number = double(value);
     } else {
         if (_command.dataBitSize < 64 && raw >= (quint64(1) << _command.dataBitSize))
             return result;
         result.valueText = QString::number(raw);
+        *_number = double(raw);
     }
     result.fits = true;
-    result.payload = _command.prefix + valueBytes(raw, _command.dataBitSize, bigEndian);
+    *_raw = raw;
     return result;
+}
+
+} // namespace
+
+SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words)
+{
+    quint64 raw = 0;
+    double number = 0;
+    SCommandValue result = readCommandValue(_command, _words, &raw, &number);
+    if (result.fits)
+        result.payload = _command.prefix + valueBytes(raw, _command.dataBitSize, _command.byteOrder == BYTE_ORDER_BIG);
+    return result;
+}
+
+SCommandValue commandNumber(const SDownlinkCommand &_command, const QVector<uint16_t> &_words, double *_number)
+{
+    quint64 raw = 0;
+    return readCommandValue(_command, _words, &raw, _number);
 }
 
 QByteArray coilPayload(const SDownlinkCommand &_command, bool _on)

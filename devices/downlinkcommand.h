@@ -15,9 +15,11 @@ inline const QString COMMAND_KEY_CONFIRMED = QStringLiteral("confirmed");
 inline const QString COMMAND_KEY_COIL = QStringLiteral("coil");
 inline const QString COMMAND_KEY_ON = QStringLiteral("on");
 inline const QString COMMAND_KEY_OFF = QStringLiteral("off");
+inline const QString COMMAND_KEY_ENCODE = QStringLiteral("encode");
 
 // One command a Modbus client gives by writing: registers (their value goes after the
-// prefix) or a coil (its on or off bytes go after the prefix).
+// prefix) or a coil (its on or off bytes go after the prefix), or either handed to the
+// codec's encoder.
 struct SDownlinkCommand
 {
     QString dataName;
@@ -33,6 +35,9 @@ struct SDownlinkCommand
     QByteArray onBytes;
     QByteArray offBytes;
     bool confirmed = false;
+    // The name the codec's encoder gets the value under ({data: {NAME: value}}); empty: the
+    // payload is the prefix and the value's bytes (or on / off).
+    QString encode;
 
     int registerCount() const { return isCoil ? 0 : (regBitSize + 15) / 16; }
 };
@@ -56,4 +61,6 @@ struct SCommandValue
 };
 
 SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words);
+// The number a register write gives an encoding command; fits false when it does not fit.
+SCommandValue commandNumber(const SDownlinkCommand &_command, const QVector<uint16_t> &_words, double *_number);
 QByteArray coilPayload(const SDownlinkCommand &_command, bool _on);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include <QJsonDocument>
+
 #include "app/constants.h"
 #include "app/globaltables.h"
 #include "store/registerword.h"
@@ -223,6 +225,43 @@ qint64 clampedScaled(quint64 _bits, bool _signed, const SRegisterParam &_param, 
     return qBound(_lowest, sum, _highest);
 }
 
+// The lowest and highest value of an integer register format, and whether it takes two registers.
+struct SFormatRange
+{
+    qint64 lowest = 0;
+    qint64 highest = 0;
+    bool wide = false;
+};
+
+SFormatRange formatRange(const QString &_format)
+{
+    SFormatRange range;
+    range.wide = _format == REG_FORMAT_INT32 || _format == REG_FORMAT_UINT32;
+    const bool signedFormat = _format == REG_FORMAT_INT16 || _format == REG_FORMAT_INT32;
+    range.lowest = !signedFormat ? 0 : range.wide ? std::numeric_limits<qint32>::min() : std::numeric_limits<qint16>::min();
+    range.highest = range.wide ? (signedFormat ? std::numeric_limits<qint32>::max() : std::numeric_limits<quint32>::max())
+                               : (signedFormat ? std::numeric_limits<qint16>::max() : std::numeric_limits<quint16>::max());
+    return range;
+}
+
+// A scaled number in a register format: a float32's nearest single, an integer format's
+// nearest whole number held to its range. Empty for an integer format and a value that is
+// not a number.
+QString doubleInFormat(double _scaled, const QString &_format)
+{
+    if (_format == REG_FORMAT_FLOAT32) {
+        const float single = toSingle(_scaled);
+        quint32 pattern = 0;
+        std::memcpy(&pattern, &single, sizeof pattern);
+        return hexText(pattern, 8);
+    }
+    if (std::isnan(_scaled))
+        return QString();
+    const SFormatRange range = formatRange(_format);
+    const qint64 value = qint64(std::round(qBound(double(range.lowest), _scaled, double(range.highest))));
+    return range.wide ? hexText(quint32(value), 8) : hexText(quint16(value), 4);
+}
+
 // The scaled value in a register format, as 4 hexadecimal digits for the 16-bit formats and
 // 8 for the 32-bit ones. Integer formats hold values beyond their range at its nearest end;
 // empty, with _problem set, for a float that is not a number.
@@ -233,28 +272,17 @@ QString formattedText(const SDevicePacketField &_field, const SFieldValue &_raw,
     const bool isSigned = _field.dataType == DATA_TYPE_INTEGER;
     if (_format == REG_FORMAT_FLOAT32) {
         const double raw = isFloat ? double(_raw.number) : isSigned ? double(qint64(_raw.bits)) : double(_raw.bits);
-        const float scaled = toSingle(raw * _param.gratingPeriod + _param.startValue);
-        quint32 pattern = 0;
-        std::memcpy(&pattern, &scaled, sizeof pattern);
-        return hexText(pattern, 8);
+        return doubleInFormat(raw * _param.gratingPeriod + _param.startValue, _format);
     }
-    const bool wide = _format == REG_FORMAT_INT32 || _format == REG_FORMAT_UINT32;
-    const bool signedFormat = _format == REG_FORMAT_INT16 || _format == REG_FORMAT_INT32;
-    const qint64 lowest = !signedFormat ? 0 : wide ? std::numeric_limits<qint32>::min() : std::numeric_limits<qint16>::min();
-    const qint64 highest = wide ? (signedFormat ? std::numeric_limits<qint32>::max() : std::numeric_limits<quint32>::max())
-                                : (signedFormat ? std::numeric_limits<qint16>::max() : std::numeric_limits<quint16>::max());
-    qint64 value = 0;
     if (isFloat) {
-        const double scaled = double(_raw.number) * _param.gratingPeriod + _param.startValue;
-        if (std::isnan(scaled)) {
+        const QString text = doubleInFormat(double(_raw.number) * _param.gratingPeriod + _param.startValue, _format);
+        if (text.isEmpty())
             _problem = WARNING_PREFIX + QStringLiteral("Value [%1] is not a number").arg(_field.dataName);
-            return QString();
-        }
-        value = qint64(std::round(qBound(double(lowest), scaled, double(highest))));
-    } else {
-        value = clampedScaled(_raw.bits, isSigned, _param, lowest, highest);
+        return text;
     }
-    return wide ? hexText(quint32(value), 8) : hexText(quint16(value), 4);
+    const SFormatRange range = formatRange(_format);
+    const qint64 value = clampedScaled(_raw.bits, isSigned, _param, range.lowest, range.highest);
+    return range.wide ? hexText(quint32(value), 8) : hexText(quint16(value), 4);
 }
 
 // Adds one payload field's registers, or a log line when the field is skipped.
@@ -290,6 +318,78 @@ void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, c
     // Numbers keep their least significant registers.
     const SValueText value = fitted(splitText(text, text.size() / 4), _field.regBitSize, true);
     addRegisters(_result, inWordOrder(value, _device.wordOrder), _field.regMapBias, _field.dataName);
+}
+
+// The template's server values; a rejected uplink stores nothing but the counters.
+void addServerValues(SDecodedUplink &_result, const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
+    const DB::SDeviceRegMapDescription &_device, bool _rejected)
+{
+    for (const SServerData &server : _template.serverData) {
+        // Kept by the downlinks, not by uplinks.
+        if (server.keyword == SERVER_KEYWORD_DOWNLINK)
+            continue;
+        if (!serverKeywordTable.contains(server.keyword)) {
+            _result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
+            continue;
+        }
+        if (_rejected && !isCounter(server.keyword))
+            continue;
+        addRegisters(_result,
+            serverValueText(server.keyword, _uplink, server.regBitSize, _device.wordOrder, _result.counters),
+            server.regMapBias, server.dataName);
+    }
+}
+
+// Adds the registers of one decoded value; a value the path does not find leaves its
+// registers as they were.
+void decodeObjectField(const SDecodedField &_field, const QJsonObject &_data, const API::SApiDeviceData &_uplink,
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, SDecodedUplink &_result)
+{
+    const QJsonValue value = valueAtPath(_data, _field.path);
+    if (value.isUndefined() || value.isNull())
+        return;
+    const int registers = int(registersOfBits(_field.regBitSize));
+    if (_field.regFormat == DATA_TYPE_TEXT) {
+        QString text;
+        if (value.isString())
+            text = value.toString();
+        else if (value.isDouble())
+            text = QString::number(value.toDouble(), 'g', 15);
+        else if (value.isBool())
+            text = value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+        else
+            text = QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+        addRegisters(_result, fitted(splitText(text, registers), _field.regBitSize, false), _field.regMapBias,
+            _field.dataName);
+        return;
+    }
+    double number = 0;
+    if (value.isBool()) {
+        number = value.toBool() ? 1 : 0;
+    } else if (value.isDouble()) {
+        number = value.toDouble();
+    } else if (value.isString() && _field.map.contains(value.toString())) {
+        number = _field.map.value(value.toString());
+    } else {
+        _result.logLines << WARNING_PREFIX
+                + QStringLiteral("Value [%1] at [%2] is %3, not a number of its map")
+                      .arg(_field.dataName, _field.pathText,
+                          value.isString() ? QStringLiteral("[%1]").arg(value.toString().left(64))
+                                           : QStringLiteral("a list or an object"));
+        return;
+    }
+    QString text;
+    if (_field.regFormat == REG_FORMAT_BOOL) {
+        text = hexText(number != 0 ? 1 : 0, 4);
+    } else {
+        const SRegisterParam param = _params(_uplink.devEui, uint32_t(qint64(_device.startAddr) + _field.regMapBias));
+        text = doubleInFormat(number * param.gratingPeriod + param.startValue, _field.regFormat);
+        if (text.isEmpty()) {
+            _result.logLines << WARNING_PREFIX + QStringLiteral("Value [%1] is not a number").arg(_field.dataName);
+            return;
+        }
+    }
+    addRegisters(_result, inWordOrder(splitText(text, registers), _device.wordOrder), _field.regMapBias, _field.dataName);
 }
 
 } // namespace
@@ -380,21 +480,7 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
                         .arg(payload.size());
     result.counters = nextCounters(_previous, _uplink.fcnt, rejection.isEmpty(), _nowMs);
 
-    for (const SServerData &server : _template.serverData) {
-        // Kept by the downlinks, not by uplinks.
-        if (server.keyword == SERVER_KEYWORD_DOWNLINK)
-            continue;
-        if (!serverKeywordTable.contains(server.keyword)) {
-            result.logLines << WARNING_PREFIX + QStringLiteral("Uncknown DataCode [%1]!").arg(server.keyword);
-            continue;
-        }
-        // A rejected uplink stores nothing but the counters, not even its server values.
-        if (!rejection.isEmpty() && !isCounter(server.keyword))
-            continue;
-        addRegisters(result,
-            serverValueText(server.keyword, _uplink, server.regBitSize, _device.wordOrder, result.counters),
-            server.regMapBias, server.dataName);
-    }
+    addServerValues(result, _uplink, _template, _device, !rejection.isEmpty());
     if (!rejection.isEmpty()) {
         result.logLines << WARNING_PREFIX + rejection;
         return result;
@@ -404,4 +490,65 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
         decodeField(field, payload, _uplink, _device, _params, result);
     result.accepted = true;
     return result;
+}
+
+SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, const SCodecResult &_decoded,
+    const SDeviceCounters &_previous, qint64 _nowMs)
+{
+    SDecodedUplink result;
+    result.data.devEui = _uplink.devEui;
+    result.data.startAddr = _device.startAddr;
+    result.data.registers.reserve(_device.registers.size());
+    result.counters = nextCounters(_previous, _uplink.fcnt, _decoded.ok(), _nowMs);
+    addServerValues(result, _uplink, _template, _device, !_decoded.ok());
+    if (!_decoded.ok()) {
+        result.refusal = _decoded.error;
+        return result;
+    }
+    for (const SDecodedField &field : _template.decodedFields)
+        decodeObjectField(field, _decoded.data, _uplink, _device, _params, result);
+    result.accepted = true;
+    return result;
+}
+
+QList<STryField> tryDecodedFields(const SDeviceTemplate &_template, const QJsonObject &_data)
+{
+    QList<STryField> fields;
+    API::SApiDeviceData uplink;
+    DB::SDeviceRegMapDescription device;
+    for (const SDecodedField &field : _template.decodedFields) {
+        SDeviceTemplate one;
+        one.decodedFields = { field };
+        SCodecResult decoded;
+        decoded.data = _data;
+        const SDecodedUplink result = decodeObjectUplink(uplink, one, device,
+            [&field](const QString &, uint32_t _regAddr) {
+                return SRegisterParam { qint32(_regAddr), field.addedValue, field.multiplier, QString() };
+            },
+            decoded);
+        STryField tried;
+        const QString name = QStringLiteral("%1 [%2]").arg(field.pathText, field.dataName);
+        if (!result.logLines.isEmpty()) {
+            tried.line = name + QStringLiteral(": ") + result.logLines.join(QStringLiteral("; "));
+        } else if (result.data.registers.isEmpty()) {
+            tried.line = name + QStringLiteral(": not in the decoded object, its registers keep their values");
+        } else {
+            QStringList words;
+            for (const SRegisterValue &reg : result.data.registers) {
+                tried.words.append(reg.word);
+                words << QStringLiteral("0x%1").arg(reg.word, 4, 16, QLatin1Char('0'));
+            }
+            const QJsonValue value = valueAtPath(_data, field.path);
+            const QString valueText = value.isString() ? value.toString()
+                : value.isBool()                       ? (value.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
+                                                       : QString::number(value.toDouble(), 'g', 15);
+            tried.line = QStringLiteral("%1 = %2 -> register %3 (%4): %5")
+                             .arg(name, valueText)
+                             .arg(field.regMapBias)
+                             .arg(field.regFormat, words.join(QLatin1Char(' ')));
+        }
+        fields.append(tried);
+    }
+    return fields;
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "devices/codecengine.h"
 #include "devices/devicetemplate.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
@@ -22,6 +23,8 @@ struct SDecodedUplink
     QStringList logLines;
     // The device's counters with this uplink.
     SDeviceCounters counters;
+    // Why a decoder refused the uplink; the caller decides how often the log hears of it.
+    QString refusal;
 };
 
 // The value a payload field holds, before any register scaling.
@@ -48,6 +51,23 @@ SFieldValue readFieldValue(const SDevicePacketField &_field, const QByteArray &_
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
     const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params,
     const SDeviceCounters &_previous = SDeviceCounters(), qint64 _nowMs = 0);
+
+// Decodes one uplink of a decoder template from the object its codec or the network server
+// decoded: server values, then each decoded field found in the object, in the device's word
+// order and scaling. A refused object (_decoded.error) counts an error and stores only the counters.
+SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
+    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, const SCodecResult &_decoded,
+    const SDeviceCounters &_previous = SDeviceCounters(), qint64 _nowMs = 0);
+
+// What one decoded field of a template makes of a decoded object, as a line for the
+// operator: the registers it fills (from the device's start, big word order, the
+// template's scaling), or why it fills none.
+struct STryField
+{
+    QString line;
+    QVector<uint16_t> words;
+};
+QList<STryField> tryDecodedFields(const SDeviceTemplate &_template, const QJsonObject &_data);
 
 // The counters after one more uplink with frame counter _fcnt: a jump forward by n counts n - 1
 // lost frames, a step back (a counter reset) none; _decoded false counts an error.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the hand-made seed inputs of the three harnesses into fuzz/corpus/<harness>/seed-*.
+"""Writes the hand-made seed inputs of the harnesses into fuzz/corpus/<harness>/seed-*.
 
 Run again after changing a seed; the fuzzer's own finds sit beside them under hash names."""
 import json
@@ -131,7 +131,62 @@ def uplink_seeds():
     write("uplink", "ts-negative", uplink_input(0, 0, 0, uplink("01ff00e8035a00", ts=-1)))
 
 
+def mqtt_input(selector, topic, message):
+    return bytes([selector, len(topic)]) + topic + json.dumps(message).encode()
+
+
+def mqttuplink_seeds():
+    cs_topic = b"application/9a0b1c2d/device/0102030405060708/event/up"
+    tts_topic = b"v3/rooms@ttn/devices/room-1/up"
+    chirpstack = {
+        "deduplicationId": "3ac7e3c4", "time": "2023-05-01T12:34:56.789+00:00",
+        "deviceInfo": {"applicationId": "9a0b1c2d", "deviceProfileName": "Room sensor", "deviceName": "room 1",
+                       "devEui": "0102030405060708"},
+        "fCnt": 42, "fPort": 2, "data": "AQDiWgu4AQIBAAwCAZ8=",
+        "object": {"temperature": 22.6, "sensors": [{"value": 12}, {"value": 415}], "door": "open",
+                   "a.b": {"c": 70000}, "ok": True, "fw": "1.4.2"},
+        "rxInfo": [{"gatewayId": "0016c001f1500812", "rssi": -57, "snr": 10.5}], "txInfo": {"frequency": 868100000}}
+    write("mqttuplink", "chirpstack-object", mqtt_input(0, cs_topic, chirpstack))
+    write("mqttuplink", "chirpstack-no-object",
+          mqtt_input(0, cs_topic, {k: v for k, v in chirpstack.items() if k != "object"}))
+    write("mqttuplink", "chirpstack-object-list", mqtt_input(2, cs_topic, dict(chirpstack, object=[1, 2])))
+    tts = {
+        "end_device_ids": {"device_id": "room-1", "application_ids": {"application_id": "rooms"},
+                           "dev_eui": "70B3D57ED0000101", "join_eui": "800000000000000C"},
+        "received_at": "2023-05-01T15:15:45.787123456Z",
+        "uplink_message": {
+            "f_port": 2, "f_cnt": 7, "frm_payload": "AQDiWgu4AQIBAAwCAZ8=",
+            "decoded_payload": {"temperature": -4000, "sensors": [{"value": 1e40}, {"value": "x"}], "door": "open",
+                                "ok": 0, "fw": 12},
+            "rx_metadata": [{"gateway_ids": {"gateway_id": "gw-west"}, "rssi": -90, "snr": 4.2}],
+            "settings": {"frequency": "868300000"}}}
+    write("mqttuplink", "tts-decoded", mqtt_input(1, tts_topic, tts))
+    bare = json.loads(json.dumps(tts))
+    del bare["uplink_message"]["decoded_payload"]
+    write("mqttuplink", "tts-no-decoded", mqtt_input(3, tts_topic, bare))
+    write("mqttuplink", "not-json", bytes([1, len(tts_topic)]) + tts_topic + b'{"end_device_ids":')
+
+
+def decodedpath_seeds():
+    for name, path in [("plain", "temperature"), ("index-key", "sensors[1].value"), ("quoted", '["a.b"].c'),
+                       ("escapes", '["x\\"y\\\\z"][0]'), ("empty-key", '[""]'), ("bad", "a..b[")]:
+        write("decodedpath", name, path.encode())
+
+
+def codecyaml_seeds():
+    with open(os.path.join(EXAMPLES, "room-sensor-codec.yaml"), "rb") as example:
+        write("codecyaml", "repository", example.read())
+    write("codecyaml", "errors", b"uplinkDecoder:\n  examples:\n    - description: x\n"
+          b"      input: {fPort: 42, bytes: [1, 0x2a]}\n      output:\n        errors: [unknown FPort]\n")
+    write("codecyaml", "anchors", b"a: &a [1, 2, {b: *a}]\nuplinkDecoder:\n  examples:\n"
+          b"    - input: {fPort: 1, bytes: [1]}\n      output: {data: {x: *a, 'q': \"t\", n: ~, f: 1.5e3}}\n")
+    write("codecyaml", "broken", b"uplinkDecoder: [\n")
+
+
 if __name__ == "__main__":
     modbus_seeds()
     template_seeds()
     uplink_seeds()
+    mqttuplink_seeds()
+    decodedpath_seeds()
+    codecyaml_seeds()

@@ -1,7 +1,10 @@
 #include "gateway/cdownlinks.h"
 
+#include <QJsonObject>
+
 #include "app/clogfile.h"
 #include "devices/calldevicehandler.h"
+#include "devices/ccodecrunner.h"
 #include "server/cheardevices.h"
 #include "server/cmqttlink.h"
 #include "server/cserverhandler.h"
@@ -150,7 +153,30 @@ void CDownlinks::write(const SModbusWrite &_write, Done _done)
     downlink.devEui = devEui;
     downlink.fPort = command.fPort;
     downlink.confirmed = command.confirmed;
-    if (command.isCoil) {
+    if (!command.encode.isEmpty()) {
+        QJsonValue value = request.coilOn;
+        item.valueText = rawValue;
+        if (command.isCoil) {
+            item.coilOn = request.coilOn;
+        } else {
+            double number = 0;
+            const SCommandValue read = commandNumber(command, request.words, &number);
+            if (!read.fits) {
+                refuse(_write, devEui, command.dataName, rawValue,
+                    QStringLiteral("the value does not fit %1 bits of %2").arg(command.dataBitSize).arg(command.dataType),
+                    MODBUS::ILLEGAL_DATA_VALUE, _done);
+                return;
+            }
+            value = number;
+            item.valueText = read.valueText;
+            item.words = request.words;
+        }
+        const QString error = encodeWithCodec(target, value, downlink);
+        if (!error.isEmpty()) {
+            refuse(_write, devEui, command.dataName, item.valueText, error, MODBUS::SERVER_DEVICE_FAILURE, _done);
+            return;
+        }
+    } else if (command.isCoil) {
         item.coilOn = request.coilOn;
         item.valueText = rawValue;
         downlink.payload = coilPayload(command, request.coilOn);
@@ -208,6 +234,23 @@ void CDownlinks::write(const SModbusWrite &_write, Done _done)
     // The broker has the publication once mosquitto_publish returned.
     if (serverKind != EServerKind::eWebSocket)
         handedSlot(id);
+}
+
+QString CDownlinks::encodeWithCodec(const STarget &_target, const QJsonValue &_value, API::SDownlink &_downlink) const
+{
+    const QString codec = registry->codecOfTemplate(_target.device.appEui);
+    if (!codecs || codec.isEmpty())
+        return QStringLiteral("the template has no codec to encode with");
+    const SEncodeResult encoded
+        = codecs->encode(codec, QJsonObject { { _target.command.encode, _value } }, _target.command.fPort);
+    if (!encoded.error.isEmpty())
+        return encoded.error;
+    _downlink.payload = encoded.bytes;
+    if (encoded.fPort != 0)
+        _downlink.fPort = encoded.fPort;
+    if (_downlink.fPort == 0)
+        return QStringLiteral("the encoder named no fPort and the command has no f_port");
+    return QString();
 }
 
 void CDownlinks::handedSlot(quint64 _id)

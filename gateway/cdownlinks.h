@@ -16,6 +16,7 @@
 #include "store/storerecords.h"
 
 class CAllDeviceHandler;
+class CCodecRunner;
 class CDataBaseHandler;
 class CHeardDevices;
 class CMqttLink;
@@ -42,6 +43,8 @@ public:
     // What the writes act on; set once the gateway has started.
     void setDevices(CDataBaseHandler *_store, CAllDeviceHandler *_registry);
     void setServerKind(EServerKind _kind) { serverKind = _kind; }
+    // The codecs whose encoders make the payloads of commands with "encode".
+    void setCodecs(CCodecRunner *_codecs) { codecs = _codecs; }
     void setWriteAllow(const MODBUS::WriteAllowList &_allow) { writeAllow = _allow; }
 
     void write(const SModbusWrite &_write, Done _done) override;
@@ -86,6 +89,8 @@ private:
     // Keeps the written value: registers in the store, a coil here.
     void keepWritten(const SPending &_pending);
     void setCode(const QString &_devEui, const QString &_appEui, qint32 _startAddr, ECode _code);
+    // The payload and port the codec's encoder makes of a command's value; the error otherwise.
+    QString encodeWithCodec(const STarget &_target, const QJsonValue &_value, API::SDownlink &_downlink) const;
     void refuse(const SModbusWrite &_write, const QString &_device, const QString &_command, const QString &_value,
         const QString &_reason, MODBUS::EException _exception, const Done &_done);
 
@@ -96,6 +101,7 @@ private:
     int responseTimeoutMs;
     CDataBaseHandler *store = nullptr;
     CAllDeviceHandler *registry = nullptr;
+    CCodecRunner *codecs = nullptr;
     EServerKind serverKind = EServerKind::eWebSocket;
     MODBUS::WriteAllowList writeAllow;
 

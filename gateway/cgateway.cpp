@@ -11,6 +11,7 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "devices/calldevicehandler.h"
+#include "devices/ccodecrunner.h"
 #include "store/cdatabasehandler.h"
 #include "store/storecolumns.h"
 
@@ -122,8 +123,13 @@ bool CGateway::start(QString *_error)
     store->moveToThread(storeWorker);
     storeWorker->start(QThread::InheritPriority);
 
+    codecs = std::make_unique<CCodecRunner>();
+    STemplateContext templates;
+    templates.codecs = codecs.get();
+    templates.serverDecodes = config.serverKind != EServerKind::eWebSocket;
     registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock,
-                                                   config.modbusLimits);
+                                                   config.modbusLimits, templates);
+    downlinks.setCodecs(codecs.get());
     registry->setServing(config.modbusBind, config.serveDevices);
     registry->setBatching(config.uplinkBatchMs, config.uplinkBatchMax);
     downlinks.setDevices(store.get(), registry.get());
@@ -387,6 +393,8 @@ void CGateway::connectToServer(const SServerLogin &_login, bool _saveOnSuccess)
         mqtt.disconnectSlot();
     config.serverKind = EServerKind::eWebSocket;
     downlinks.setServerKind(config.serverKind);
+    if (registry)
+        registry->setServerDecodes(false);
     saveLoginOnSuccess = _saveOnSuccess;
     pendingLogin = _login;
     server.connectSlot(_login.origin(), _login.login, _login.password);
@@ -398,6 +406,8 @@ void CGateway::connectToMqtt(const SMqttSettings &_settings, bool _saveOnSuccess
         server.disconnectSlot();
     config.serverKind = _settings.kind;
     downlinks.setServerKind(config.serverKind);
+    if (registry)
+        registry->setServerDecodes(true);
     config.mqtt = _settings;
     saveLoginOnSuccess = _saveOnSuccess;
     mqtt.connectSlot(_settings);

@@ -22,6 +22,7 @@
 #include "store/storerecords.h"
 
 class CAllDeviceHandler;
+class CCodecRunner;
 class CDataBaseHandler;
 class QThread;
 
@@ -204,6 +205,8 @@ private:
     COMM::EServerStatus status = COMM::eDisconnected;
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;
+    // The templates' JavaScript codecs on their own thread; outlives the registry.
+    std::unique_ptr<CCodecRunner> codecs;
     std::unique_ptr<CAllDeviceHandler> registry;
     // The operator's log-in or broker settings, kept until the server accepts them.
     bool saveLoginOnSuccess = false;

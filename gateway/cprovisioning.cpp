@@ -1,7 +1,9 @@
 #include "gateway/cprovisioning.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,7 +17,10 @@
 #include "app/ceui.h"
 #include "app/cinstancelock.h"
 #include "app/constants.h"
+#include "app/csettings.h"
+#include "devices/ccodecrunner.h"
 #include "devices/devicetemplate.h"
+#include "devices/uplinkdecoder.h"
 #include "gateway/cgateway.h"
 #include "gateway/registermap.h"
 #include "store/storecolumns.h"
@@ -37,6 +42,12 @@ struct SDeviceRow
     uint16_t port = 0;
     int startAddr = 0;
 };
+
+EServerKind serverKindOfSettings()
+{
+    const QSettings *settings = CSettings::getInstance(QString());
+    return settings ? MQTT::readServerKind(*settings) : EServerKind::eWebSocket;
+}
 
 QList<SDeviceRow> storedRows(const CGateway &_gateway)
 {
@@ -224,9 +235,13 @@ int CProvisioning::run(const QStringList &_command)
     const QStringList arguments = _command.mid(2);
     if (group == QLatin1String("templates") && verb == QLatin1String("check"))
         return checkTemplates(arguments);
+    if (group == QLatin1String("templates") && verb == QLatin1String("try"))
+        return tryTemplate(arguments);
 
     SGatewayConfig config;
     config.workDir = QDir::currentPath();
+    // Templates that need the network server's decoded objects load only with a server that sends them.
+    config.serverKind = serverKindOfSettings();
     config.serveDevices = false;
     CGateway gateway(config);
     QString reason;
@@ -566,6 +581,10 @@ int CProvisioning::listTemplates(CGateway &_gateway)
 
 int CProvisioning::checkTemplates(const QStringList &_files)
 {
+    CCodecRunner codecs;
+    STemplateContext context;
+    context.codecs = &codecs;
+    context.serverDecodes = serverKindOfSettings() != EServerKind::eWebSocket;
     QStringList files = _files;
     if (files.isEmpty()) {
         const QDir dir(DEVICE_FOLDER);
@@ -575,7 +594,12 @@ int CProvisioning::checkTemplates(const QStringList &_files)
     int bad = 0;
     for (const QString &path : files) {
         const QFileInfo info(path);
-        const QList<STemplateProblem> problems = checkTemplateFile(info.absolutePath(), info.fileName());
+        QList<SExampleOutcome> examples;
+        const QList<STemplateProblem> problems
+            = checkTemplateFile(info.absolutePath(), info.fileName(), context, &examples);
+        for (const SExampleOutcome &example : qAsConst(examples))
+            out << path << ": " << example.name << ": " << (example.problem.isEmpty() ? QStringLiteral("ok") : example.problem)
+                << "\n";
         if (problems.isEmpty()) {
             out << path << ": ok\n";
             continue;
@@ -587,4 +611,49 @@ int CProvisioning::checkTemplates(const QStringList &_files)
     }
     err.flush();
     return bad == 0 ? 0 : 1;
+}
+
+int CProvisioning::tryTemplate(const QStringList &_arguments)
+{
+    QMap<QString, QString> options;
+    QStringList positional;
+    QString error;
+    if (!readOptions(_arguments, { QStringLiteral("--payload"), QStringLiteral("--f-port") }, {}, &options, &positional,
+            &error))
+        return usage(error);
+    if (positional.size() != 1 || !options.contains(QStringLiteral("--payload")))
+        return usage(QStringLiteral("templates try FILE --payload HEX [--f-port N]"));
+    const QString hex = options.value(QStringLiteral("--payload"));
+    if (!API::isHexBytes(hex) || hex.isEmpty())
+        return usage(QStringLiteral("--payload %1 is not pairs of hex digits").arg(hex));
+    bool portOk = true;
+    const int fPort = options.value(QStringLiteral("--f-port"), QStringLiteral("1")).toInt(&portOk);
+    if (!portOk || fPort < 1 || fPort > 223)
+        return usage(QStringLiteral("--f-port %1 is not 1-223").arg(options.value(QStringLiteral("--f-port"))));
+
+    CCodecRunner codecs;
+    STemplateContext context;
+    context.codecs = &codecs;
+    const QFileInfo info(positional.first());
+    QList<STemplateProblem> problems;
+    const SDeviceTemplate parsed = readTemplate(info.absolutePath(), info.fileName(), context, &problems);
+    if (!parsed.valid) {
+        for (const STemplateProblem &problem : problems)
+            err << info.filePath() << ": " << (problem.key.isEmpty() ? QString() : problem.key + QStringLiteral(": "))
+                << problem.text << "\n";
+        err.flush();
+        return 1;
+    }
+    if (!parsed.hasDecoder || parsed.decoder.network)
+        return refuse(QStringLiteral("%1 has no codec of its own to try").arg(info.filePath()));
+    const SCodecResult decoded
+        = codecs.decode(parsed.decoder.codecPath, fPort, QByteArray::fromHex(hex.toLatin1()), QDateTime::currentMSecsSinceEpoch());
+    if (!decoded.ok())
+        return refuse(QStringLiteral("the codec refuses the payload: %1").arg(decoded.error));
+    out << "decoded:\n" << QString::fromUtf8(QJsonDocument(decoded.data).toJson(QJsonDocument::Indented));
+    for (const QString &warning : decoded.warnings)
+        out << "warning: " << warning << "\n";
+    for (const STryField &field : tryDecodedFields(parsed, decoded.data))
+        out << field.line << "\n";
+    return 0;
 }

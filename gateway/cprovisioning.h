@@ -25,6 +25,7 @@ private:
     int importDevices(CGateway &_gateway, const QStringList &_arguments);
     int listTemplates(CGateway &_gateway);
     int checkTemplates(const QStringList &_files);
+    int tryTemplate(const QStringList &_arguments);
 
     int usage(const QString &_problem);
     int refuse(const QString &_problem);

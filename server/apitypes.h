@@ -37,6 +37,10 @@ struct SApiDeviceData {
     double snr = 0.0;
     // Why the uplink was refused; empty for an accepted one.
     QString refusal;
+    // The object the network server's codec decoded (ChirpStack's "object", The Things
+    // Stack's "decoded_payload"), when it sent one.
+    bool hasDecoded = false;
+    QJsonObject decoded;
 };
 
 // Payload text as the server sends it: pairs of hexadecimal digits and nothing else.

@@ -91,7 +91,8 @@ bool readTime(const QString &_text, quint64 &_ms)
 
 // The common checks, then the record built by the same reading as a WebSocket
 // "rx" push, so DevEUI and gateway spellings have one definition.
-SMqttUplink finish(const SUplinkFields &_fields, const SHeardDevice &_device, quint64 _receivedMs)
+SMqttUplink finish(const SUplinkFields &_fields, const SHeardDevice &_device, quint64 _receivedMs,
+    const QJsonValue &_decoded)
 {
     SMqttUplink uplink;
     static const QRegularExpression eui(QStringLiteral("^[0-9A-Fa-f]{16}$"));
@@ -125,6 +126,9 @@ SMqttUplink finish(const SUplinkFields &_fields, const SHeardDevice &_device, qu
     rx.insert(API_KEY_RSSI, qRound(_fields.rssi));
     rx.insert(API_KEY_SNR, _fields.snr);
     uplink.data = SApiDeviceData(rx);
+    // Only an object is a decoded payload; anything else is as good as none.
+    uplink.data.hasDecoded = _decoded.isObject();
+    uplink.data.decoded = _decoded.toObject();
     uplink.device = _device;
     uplink.device.devEui = uplink.data.devEui;
     uplink.valid = true;
@@ -172,7 +176,7 @@ SMqttUplink parseChirpStackUplink(const QByteArray &_topic, const QByteArray &_p
     const QStringList levels = topicLevels(_topic);
     if (device.applicationId.isEmpty() && levels.size() == 6 && levels.at(0) == QStringLiteral("application"))
         device.applicationId = levels.at(1);
-    return finish(fields, device, _receivedMs);
+    return finish(fields, device, _receivedMs, obj.value(QStringLiteral("object")));
 }
 
 SMqttUplink parseTtsUplink(const QByteArray &_topic, const QByteArray &_payload, quint64 _receivedMs)
@@ -218,7 +222,7 @@ SMqttUplink parseTtsUplink(const QByteArray &_topic, const QByteArray &_payload,
                                    .toObject()
                                    .value(QStringLiteral("application_id"))
                                    .toString();
-    return finish(fields, device, _receivedMs);
+    return finish(fields, device, _receivedMs, message.value(QStringLiteral("decoded_payload")));
 }
 
 SMqttUplink parseMqttUplink(

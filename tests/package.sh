@@ -37,7 +37,7 @@ expected="/usr/bin/kelvara /usr/bin/kelvara-netsim /usr/lib/kelvara/kelvara-wind
 /usr/share/applications/kelvara.desktop
 /usr/share/icons/hicolor/128x128/apps/kelvara.png /usr/share/doc/kelvara/README.md
 /usr/lib/systemd/system/kelvara.service"
-for example in "$source"/examples/*.json; do
+for example in "$source"/examples/*.json "$source"/examples/*.js "$source"/examples/*.yaml; do
     expected="$expected /usr/share/kelvara/examples/$(basename "$example")"
 done
 for path in $expected; do
