@@ -522,6 +522,28 @@ private slots:
         QVERIFY2(layout.contains("Battery low@12/16 bool x1"), qPrintable(layout.join(", ")));
         QVERIFY2(layout.contains("Reporting interval min@20/16  x1"), qPrintable(layout.join(", ")));
     }
+
+    // Every payload the demo's simulator sends for the room sensor decodes with its codec.
+    void theDemosRoomSensorPayloadsDecode()
+    {
+        const QString codecPath = QStringLiteral(KELVARA_SOURCE_DIR "/examples/room-sensor.js");
+        QCOMPARE(codecs.load(codecPath), QString());
+        QFile file(QStringLiteral(KELVARA_SOURCE_DIR "/examples/demo-devices.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        int decoded = 0;
+        for (const QJsonValue &entry : QJsonDocument::fromJson(file.readAll()).array()) {
+            if (entry[QStringLiteral("appEui")].toString() != ROOM_APP_EUI)
+                continue;
+            for (const QJsonValue &hex : entry[QStringLiteral("payloads")].toArray()) {
+                const SCodecResult result = codecs.decode(codecPath, entry[QStringLiteral("port")].toInt(),
+                    QByteArray::fromHex(hex.toString().toLatin1()), 0);
+                QVERIFY2(result.ok() && result.warnings.isEmpty(), qPrintable(hex.toString() + result.error));
+                QVERIFY(result.data.contains(QStringLiteral("temperature")));
+                ++decoded;
+            }
+        }
+        QCOMPARE(decoded, 4);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCodecDevices)

@@ -1,7 +1,9 @@
 // Uplinks per second from parsed JSON to committed register rows, for 1,000 devices of a
-// ten-field template, while 16 Modbus TCP connections poll the same port. The gateway side
-// runs as in the program: everything on one thread with its event loop; the pollers run on
-// threads of their own. Prints figures and the final-value check; judges nothing.
+// ten-field template, while 16 Modbus TCP connections poll the same port; then the same
+// uplinks through a JavaScript codec of ten fields and its decoded fields, in the same run.
+// The gateway side runs as in the program: the registry on one thread with its event loop,
+// the codecs on theirs; the pollers run on threads of their own. Prints figures and the
+// final-value check; judges nothing.
 //
 // usage: bench_uplinks [UPLINKS [POLLERS]]   (40,000 uplinks and 16 pollers unless given)
 
@@ -32,6 +34,7 @@
 #include "app/constants.h"
 #include "app/globaltables.h"
 #include "devices/calldevicehandler.h"
+#include "devices/ccodecrunner.h"
 #include "devices/uplinkdecoder.h"
 #include "store/cdatabasehandler.h"
 
@@ -60,6 +63,52 @@ QString devEuiOf(int d)
     return QStringLiteral("70B3D5E75F%1").arg(d, 6, 16, QLatin1Char('0')).toUpper();
 }
 
+// The same ten fields decoded by a codec as a maker would write it, little-endian as the bytes are.
+const char CODEC[] = R"(function u16(b, i) { return b[i] | (b[i + 1] << 8); }
+function s16(b, i) { var v = u16(b, i); return v > 0x7fff ? v - 0x10000 : v; }
+function u32(b, i) { return u16(b, i) + u16(b, i + 2) * 65536; }
+function s8(b, i) { return b[i] > 127 ? b[i] - 256 : b[i]; }
+function decodeUplink(input) {
+  var b = input.bytes;
+  if (b[0] !== 1 || b.length !== 23) {
+    return { errors: ["not a measurement"] };
+  }
+  return {
+    data: {
+      f0: u16(b, 1), f1: u16(b, 3), f2: u16(b, 5), f3: u16(b, 7),
+      f4: s16(b, 9), f5: s16(b, 11),
+      f6: u32(b, 13), f7: u32(b, 17),
+      f8: s8(b, 21), f9: b[22]
+    }
+  };
+}
+)";
+
+bool writeFile(const QString &_name, const QByteArray &_bytes)
+{
+    QFile file(DEVICE_FOLDER + QStringLiteral("/") + _name);
+    return file.open(QIODevice::WriteOnly) && file.write(_bytes) == _bytes.size();
+}
+
+// The codec's template: the same registers as the payload template's.
+bool writeCodecTemplate()
+{
+    QJsonArray fields;
+    for (int k = 0; k < 10; ++k) {
+        const QString format = FIELDS[k].size == 4 ? "uint32" : FIELDS[k].isSigned ? "int16" : "uint16";
+        fields.append(QJsonObject { { "path", QStringLiteral("f%1").arg(k) }, { "reg_map_bias", FIELDS[k].regOffset },
+            { "reg_format", format }, { "data_name", QStringLiteral("F%1").arg(k) } });
+    }
+    const QJsonArray server { QJsonObject { { "data_code", "ts" }, { "reg_map_bias", 0 }, { "reg_bit_bias", 0 },
+                                  { "reg_bit_size", 32 }, { "data_name", "Time" } },
+        QJsonObject { { "data_code", "fcnt" }, { "reg_map_bias", 2 }, { "reg_bit_bias", 0 }, { "reg_bit_size", 32 },
+            { "data_name", "Counter" } } };
+    const QJsonObject root { { "app_eui", APP_EUI }, { "dev_type", "Bench codec" }, { "server_data", server },
+        { "decoder", QJsonObject { { "codec", "bench.js" } } }, { "decoded_fields", fields } };
+    return QDir().mkpath(DEVICE_FOLDER) && writeFile(QStringLiteral("bench.js"), CODEC)
+        && writeFile(QStringLiteral("bench.json"), QJsonDocument(root).toJson());
+}
+
 bool writeTemplate()
 {
     QJsonArray fields;
@@ -78,11 +127,7 @@ bool writeTemplate()
             { "data_name", "Counter" } } };
     const QJsonObject root { { "app_eui", APP_EUI }, { "dev_type", "Bench" }, { "server_data", server },
         { "device_packets", QJsonArray { packet } } };
-    if (!QDir().mkpath(DEVICE_FOLDER))
-        return false;
-    QFile file(DEVICE_FOLDER + QStringLiteral("/bench.json"));
-    const QByteArray bytes = QJsonDocument(root).toJson();
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return QDir().mkpath(DEVICE_FOLDER) && writeFile(QStringLiteral("bench.json"), QJsonDocument(root).toJson());
 }
 
 // Raw value of field k in uplink i, as the bytes carry it (two's complement for signed ones).
@@ -236,36 +281,58 @@ void breakdown(CDataBaseHandler *store, const QVector<QJsonObject> &uplinks)
         count, us(parse), us(decode), us(params), us(save), total, 1e6 / total);
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// One codec call with its trip to the codec thread and back, measured on its own.
+void codecBreakdown(CCodecRunner &_codecs, const QVector<QJsonObject> &_uplinks)
 {
-    QCoreApplication app(argc, argv);
-    // The per-uplink and per-request debug lines would measure the terminal.
-    qInstallMessageHandler(dropDebug);
-    const int uplinkCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 40 * DEVICES;
-    const int pollerCount = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 16;
+    const int count = qMin(SAMPLE, _uplinks.size());
+    const QString codec = QDir::current().filePath(DEVICE_FOLDER + QStringLiteral("/bench.js"));
+    QElapsedTimer timer;
+    timer.start();
+    int refused = 0;
+    for (int i = 0; i < count; ++i) {
+        const API::SApiDeviceData data(_uplinks.at(i));
+        refused += _codecs.decode(codec, data.port, data.data, qint64(data.ts)).ok() ? 0 : 1;
+    }
+    std::printf("per uplink, alone (%d uplinks): codec call with its thread hop %.1f us, %d refused\n", count,
+        double(timer.nsecsElapsed()) / 1000.0 / count, refused);
+}
+
+struct SRunFigures
+{
+    double uplinksPerSecond = 0;
+    int wrong = 0;
+};
+
+// One whole run in a folder of its own: the payload template, or with _codecs the codec's.
+SRunFigures runUplinks(CCodecRunner *_codecs, int uplinkCount, int pollerCount)
+{
+    SRunFigures figures;
+    figures.wrong = -1;
+    const char *label = _codecs ? "[codec]" : "[template]";
     QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !writeTemplate())
-        return 1;
-    fillGlobalTables();
+    if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !(_codecs ? writeCodecTemplate() : writeTemplate()))
+        return figures;
     CLogFile::getInstance(QStringLiteral("history.log"));
-    CDataBaseHandler *store = CDataBaseHandler::getInstance();
-    if (!store)
-        return 1;
-    CAllDeviceHandler *registry = new CAllDeviceHandler(store, QDir::current().filePath(DEVICE_FOLDER));
+    CDataBaseHandler *store = new CDataBaseHandler(DB_FILE_NAME);
+    if (!store->open())
+        return figures;
+    STemplateContext context;
+    context.codecs = _codecs;
+    CAllDeviceHandler *registry
+        = new CAllDeviceHandler(store, QDir::current().filePath(DEVICE_FOLDER), CClock::system(), SModbusLimits(), context);
     // As the gateway runs it: uplinks arriving together share one commit.
     registry->setBatching(20, 1000);
     if (registry->getTemplateList().size() != 1)
-        return 1;
+        return figures;
     int errorLines = 0;
-    QObject::connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal, [&errorLines](const QString &_line) {
+    const QMetaObject::Connection counting = QObject::connect(CLogFile::getInstance(QString()), &CLogFile::addLogSignal,
+        [&errorLines](const QString &_line) {
         errorLines += _line.contains(QStringLiteral("ERROR")) || _line.contains(QStringLiteral("WARNING")) ? 1 : 0;
     });
 
     QTcpServer probe;
     if (!probe.listen(QHostAddress::Any, 0))
-        return 1;
+        return figures;
     const uint16_t port = probe.serverPort();
     probe.close();
 
@@ -280,11 +347,11 @@ int main(int argc, char **argv)
         device.startAddr = d * REGISTERS_PER_DEVICE;
         device.registers = map.registers;
         if (!store->registerNewDevice(device, port))
-            return 1;
+            return figures;
         registry->addNewDevice(device, port);
     }
-    std::printf("setup: %d devices of %d registers (10 payload fields, ts, fcnt) on one port in %.2f s\n", DEVICES,
-        REGISTERS_PER_DEVICE, timer.nsecsElapsed() / 1e9);
+    std::printf("%s setup: %d devices of %d registers (10 %s fields, ts, fcnt) on one port in %.2f s\n", label,
+        DEVICES, REGISTERS_PER_DEVICE, _codecs ? "decoded" : "payload", timer.nsecsElapsed() / 1e9);
 
     QVector<QJsonObject> uplinks;
     uplinks.reserve(uplinkCount);
@@ -332,14 +399,15 @@ int main(int argc, char **argv)
         delete thread;
 
     const double seconds = elapsed / 1e9;
-    std::printf("uplinks: %d decoded and committed in %.2f s = %.0f uplinks/s (target 25000)\n", uplinkCount, seconds,
-        uplinkCount / seconds);
-    std::printf("modbus meanwhile: %d connections, %ld reads of %d registers = %.0f reads/s, %ld errors\n", pollerCount,
-        readsAtEnd, POLL_QUANTITY, readsAtEnd / seconds, pollStats.errors.load());
+    figures.uplinksPerSecond = uplinkCount / seconds;
+    std::printf("%s uplinks: %d decoded and committed in %.2f s = %.0f uplinks/s (target %s)\n", label, uplinkCount,
+        seconds, figures.uplinksPerSecond, _codecs ? "10000" : "25000");
+    std::printf("%s modbus meanwhile: %d connections, %ld reads of %d registers = %.0f reads/s, %ld errors\n", label,
+        pollerCount, readsAtEnd, POLL_QUANTITY, readsAtEnd / seconds, pollStats.errors.load());
 
     // Every device must hold what its last uplink carried, in the file as a
     // restarted gateway would read it, and in what Modbus clients are served.
-    QSqlDatabase file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("verify"));
+    QSqlDatabase file = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("verify") + label);
     file.setDatabaseName(QStringLiteral("server.db"));
     const bool fileOpen = file.open();
     int wrong = 0;
@@ -360,13 +428,41 @@ int main(int argc, char **argv)
         const QList<uint16_t> served = store->getRegisterData(port, d * REGISTERS_PER_DEVICE, REGISTERS_PER_DEVICE).values();
         wrong += stored == expectedWords(last) && served == stored ? 0 : 1;
     }
-    std::printf("stored vs sent: %d uplinks sent, %d device updates announced, %d devices checked, %d with wrong "
-                "final values, "
-                "%d error/warning log lines\n",
-        uplinkCount, announced, qMin(DEVICES, uplinkCount), wrong, errorLines);
+    std::printf("%s stored vs sent: %d uplinks sent, %d device updates announced, %d devices checked, %d with "
+                "wrong final values, %d error/warning log lines\n",
+        label, uplinkCount, announced, qMin(DEVICES, uplinkCount), wrong, errorLines);
+    figures.wrong = wrong;
+    file.close();
+    QObject::disconnect(counting);
 
-    breakdown(store, uplinks);
-    return 0;
+    if (_codecs)
+        codecBreakdown(*_codecs, uplinks);
+    else
+        breakdown(store, uplinks);
+    delete registry;
+    delete store;
+    return figures;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    // The per-uplink and per-request debug lines would measure the terminal.
+    qInstallMessageHandler(dropDebug);
+    const int uplinkCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 40 * DEVICES;
+    const int pollerCount = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 16;
+    fillGlobalTables();
+    const SRunFigures payload = runUplinks(nullptr, uplinkCount, pollerCount);
+    CCodecRunner codecs;
+    const SRunFigures codec = runUplinks(&codecs, uplinkCount, pollerCount);
+    std::printf("uplinks/s, JSON to committed rows: payload template %.0f, JavaScript codec %.0f (%.0f %% of the "
+                "template; goal 10000); wrong final values %d and %d\n",
+        payload.uplinksPerSecond, codec.uplinksPerSecond,
+        payload.uplinksPerSecond > 0 ? 100.0 * codec.uplinksPerSecond / payload.uplinksPerSecond : 0.0, payload.wrong,
+        codec.wrong);
+    return payload.wrong == 0 && codec.wrong == 0 ? 0 : 1;
 }
 
 #include "main.moc"
