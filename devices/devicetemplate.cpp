@@ -676,55 +676,50 @@ QString decodedDataType(const QString &_regFormat)
     return DATA_TYPE_UINTEGER;
 }
 
+namespace {
+
+// One entry of a register map, its scaling neutral.
+SRegisterDescription describedRegister(const QString &_name, qint32 _source, qint32 _offset, qint32 _bitSize,
+    const QString &_dataType, const QString &_format)
+{
+    SRegisterDescription reg;
+    reg.name = _name;
+    reg.source = _source;
+    reg.offset = _offset;
+    reg.bitSize = _bitSize;
+    reg.dataType = _dataType;
+    reg.format = _format;
+    return reg;
+}
+
+} // namespace
+
 SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template)
 {
     SDeviceRegMap regMap;
     regMap.appEui = _template.appEui;
     for (const SServerData &value : _template.serverData) {
-        SRegisterDescription reg;
-        reg.name = value.dataName;
-        reg.source = 0;
-        reg.offset = value.regMapBias;
-        reg.bitSize = value.regBitSize;
-        reg.dataType = serverKeywordTable.value(value.keyword).dataType;
+        SRegisterDescription reg = describedRegister(value.dataName, 0, value.regMapBias, value.regBitSize,
+            serverKeywordTable.value(value.keyword).dataType, serverValueFormat(value.keyword, value.regBitSize));
         reg.keyword = value.keyword;
-        reg.format = serverValueFormat(value.keyword, value.regBitSize);
         regMap.registers.append(reg);
     }
     for (const SDevicePacket &packet : _template.packets) {
-        for (const SDevicePacketField &field : packet.fields) {
-            SRegisterDescription reg;
-            reg.name = field.dataName;
-            reg.source = 1;
-            reg.offset = field.regMapBias;
-            reg.bitSize = field.regBitSize;
-            reg.dataType = field.dataType;
-            reg.format = fieldFormat(field);
-            regMap.registers.append(reg);
-        }
+        for (const SDevicePacketField &field : packet.fields)
+            regMap.registers.append(describedRegister(
+                field.dataName, 1, field.regMapBias, field.regBitSize, field.dataType, fieldFormat(field)));
     }
     for (const SDecodedField &field : _template.decodedFields) {
-        SRegisterDescription reg;
-        reg.name = field.dataName;
-        reg.source = 1;
-        reg.offset = field.regMapBias;
-        reg.bitSize = field.regBitSize;
-        reg.dataType = decodedDataType(field.regFormat);
-        reg.format = field.regFormat;
+        SRegisterDescription reg = describedRegister(field.dataName, 1, field.regMapBias, field.regBitSize,
+            decodedDataType(field.regFormat), field.regFormat);
         reg.gratingPeriod = field.multiplier;
         reg.startValue = field.addedValue;
         regMap.registers.append(reg);
     }
     for (const SDownlinkCommand &command : _template.downlinks) {
-        if (command.isCoil)
-            continue;
-        SRegisterDescription reg;
-        reg.name = command.dataName;
-        reg.source = REGISTER_SOURCE_COMMAND;
-        reg.offset = command.regMapBias;
-        reg.bitSize = command.regBitSize;
-        reg.dataType = command.dataType;
-        regMap.registers.append(reg);
+        if (!command.isCoil)
+            regMap.registers.append(describedRegister(command.dataName, REGISTER_SOURCE_COMMAND, command.regMapBias,
+                command.regBitSize, command.dataType, QString()));
     }
     return regMap;
 }

@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include "gateway/cgateway.h"
 #include "gatewaytestsupport.h"
 
 // Debian's mosquitto on a free loopback port with a configuration of the test's making.
@@ -71,3 +72,45 @@ public:
 private:
     QProcess process;
 };
+
+// A gateway's settings for a broker on this machine: the server kind's default topic and the client ID given.
+inline SGatewayConfig brokerGatewayConfig(
+    const QString &_dir, EServerKind _kind, quint16 _brokerPort, const QString &_clientId)
+{
+    SGatewayConfig config;
+    config.workDir = _dir;
+    config.serverKind = _kind;
+    config.mqtt.kind = _kind;
+    config.mqtt.host = QStringLiteral("127.0.0.1");
+    config.mqtt.port = _brokerPort;
+    config.mqtt.clientId = _clientId;
+    config.mqtt.topic = MQTT::defaultTopic(_kind);
+    return config;
+}
+
+// mosquitto_sub on the server's downlink topic, once a probe published there has come back; the
+// probes' lines are read away, though one sent meanwhile may still come in.
+inline bool subscribeToDownlinks(QProcess &_sub, EServerKind _kind, quint16 _brokerPort)
+{
+    const QString subscriber = TestBroker::findProgram(QStringLiteral("mosquitto_sub"));
+    const QString publisher = TestBroker::findProgram(QStringLiteral("mosquitto_pub"));
+    if (subscriber.isEmpty() || publisher.isEmpty())
+        return false;
+    const bool chirpStack = _kind == EServerKind::eChirpStack;
+    const QString topic
+        = chirpStack ? QStringLiteral("application/+/device/+/command/down") : QStringLiteral("v3/+/devices/+/down/push");
+    _sub.start(subscriber, { "-h", "127.0.0.1", "-p", QString::number(_brokerPort), "-v", "-t", topic });
+    if (!_sub.waitForStarted(5000))
+        return false;
+    const QString probeTopic = chirpStack ? QStringLiteral("application/probe/device/probe/command/down")
+                                          : QStringLiteral("v3/probe/devices/probe/down/push");
+    QByteArray received;
+    return QTest::qWaitFor(
+        [&] {
+            QProcess::execute(publisher,
+                { "-h", "127.0.0.1", "-p", QString::number(_brokerPort), "-t", probeTopic, "-m", "probe" });
+            received += _sub.readAllStandardOutput();
+            return received.contains("probe");
+        },
+        10000);
+}

@@ -67,6 +67,25 @@ inline quint16 startSimulator(QProcess &_process, const QStringList &_arguments)
     return match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
 }
 
+// The simulator's "downlink ..." lines once _count of them are in, or all there are after 5 s.
+inline QStringList simulatorDownlinks(QProcess &_simulator, int _count)
+{
+    QStringList received;
+    QByteArray output;
+    QTest::qWaitFor(
+        [&] {
+            output += _simulator.readAllStandardOutput();
+            received.clear();
+            for (const QByteArray &line : output.split('\n')) {
+                if (line.startsWith("downlink "))
+                    received << QString::fromUtf8(line);
+            }
+            return received.size() >= _count;
+        },
+        5000);
+    return received;
+}
+
 inline void stopProcess(QProcess &_process)
 {
     if (_process.state() == QProcess::NotRunning)

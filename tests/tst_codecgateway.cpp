@@ -187,20 +187,7 @@ private slots:
             QStringLiteral("downlink devEui=%1 port=10 ack=false data=10000f accepted").arg(ROOM),
             QStringLiteral("downlink devEui=%1 port=10 ack=false data=2001 accepted").arg(ROOM),
         };
-        QStringList received;
-        QByteArray output;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                output += simulator.readAllStandardOutput();
-                received.clear();
-                for (const QByteArray &line : output.split('\n')) {
-                    if (line.startsWith("downlink "))
-                        received << QString::fromUtf8(line);
-                }
-                return received.size() >= expected.size();
-            },
-            5000));
-        QCOMPARE(received, expected);
+        QCOMPARE(simulatorDownlinks(simulator, expected.size()), expected);
         // The written value is kept in its register.
         QCOMPARE(gateway.registerWords(port, START + 20, 1).value(START + 20), uint16_t(15));
         stopProcess(simulator);
@@ -224,18 +211,11 @@ private slots:
         QVERIFY(!dir.isEmpty());
         TestBroker broker;
         QVERIFY2(broker.start(dir, { QStringLiteral("allow_anonymous true") }), qPrintable(broker.error));
-        const QString subscriber = TestBroker::findProgram(QStringLiteral("mosquitto_sub"));
         const QString publisher = TestBroker::findProgram(QStringLiteral("mosquitto_pub"));
-        QVERIFY2(!subscriber.isEmpty() && !publisher.isEmpty(), "install the Debian package mosquitto-clients");
+        QVERIFY2(!publisher.isEmpty(), "install the Debian package mosquitto-clients");
 
-        SGatewayConfig config;
-        config.workDir = dir;
-        config.serverKind = serverKind;
-        config.mqtt.kind = serverKind;
-        config.mqtt.host = QStringLiteral("127.0.0.1");
-        config.mqtt.port = broker.port;
-        config.mqtt.clientId = QStringLiteral("kelvara-codecs-%1").arg(kind);
-        config.mqtt.topic = MQTT::defaultTopic(serverKind);
+        const SGatewayConfig config
+            = brokerGatewayConfig(dir, serverKind, broker.port, QStringLiteral("kelvara-codecs-%1").arg(kind));
         CGateway gateway(config);
         QString error;
         QVERIFY2(gateway.start(&error), qPrintable(error));
@@ -271,23 +251,9 @@ private slots:
         QCOMPARE(gateway.registerWords(port, START + 9, 1).value(START + 9), uint16_t(1));
         QVERIFY(QTest::qWaitFor([&] { return !gateway.heard().device(ROOM).applicationId.isEmpty(); }, 5000));
 
-        const QString topic = chirpStack ? QStringLiteral("application/+/device/+/command/down")
-                                         : QStringLiteral("v3/+/devices/+/down/push");
         QProcess sub;
-        sub.start(subscriber, { "-h", "127.0.0.1", "-p", QString::number(broker.port), "-v", "-t", topic });
-        QVERIFY(sub.waitForStarted(5000));
-        const QString probeTopic = chirpStack ? QStringLiteral("application/probe/device/probe/command/down")
-                                              : QStringLiteral("v3/probe/devices/probe/down/push");
+        QVERIFY2(subscribeToDownlinks(sub, serverKind, broker.port), "install the Debian package mosquitto-clients");
         QByteArray received;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                QProcess::execute(publisher,
-                    { "-h", "127.0.0.1", "-p", QString::number(broker.port), "-t", probeTopic, "-m", "probe" });
-                received += sub.readAllStandardOutput();
-                return received.contains("probe");
-            },
-            10000));
-        received.clear();
 
         SRawClient client;
         QVERIFY(client.open(port));
