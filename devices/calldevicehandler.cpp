@@ -265,6 +265,14 @@ void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescript
     }
 }
 
+QList<uint16_t> CAllDeviceHandler::servedPorts() const
+{
+    QMutexLocker locker(&mutex);
+    QList<uint16_t> served = QSet<uint16_t>(devicePorts.cbegin(), devicePorts.cend()).values();
+    std::sort(served.begin(), served.end());
+    return served;
+}
+
 QStringList CAllDeviceHandler::devicesOnPort(uint16_t _port) const
 {
     QMutexLocker locker(&mutex);

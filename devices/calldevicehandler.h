@@ -68,6 +68,8 @@ public:
     QList<uint16_t> getPortList() const;
     // True when a device is served on the port, whether or not it could be opened yet (or is only recorded).
     bool hasPort(uint16_t _port) const;
+    // Every port a device is served on, whether or not its server could be opened yet.
+    QList<uint16_t> servedPorts() const;
     // DevEUIs (as stored) of the devices served on the port, ascending.
     QStringList devicesOnPort(uint16_t _port) const;
 

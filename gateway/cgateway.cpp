@@ -137,6 +137,8 @@ bool CGateway::start(QString *_error)
     for (const auto &device : storedDevices())
         registry->addNewDevice(device.first, device.second);
     publishAgeRegisters();
+    downlinks.refreshCoils();
+    connect(this, &CGateway::devicesChanged, &downlinks, &CDownlinks::refreshCoils);
     return true;
 }
 
@@ -517,6 +519,11 @@ SDeviceTemplateInfo CGateway::templateInfo(const QString &_appEui) const
 SDeviceRegMap CGateway::regMap(const QString &_appEui) const
 {
     return registry->getRegMapDescription(_appEui);
+}
+
+QList<SDownlinkCommand> CGateway::downlinkCommands(const QString &_appEui) const
+{
+    return registry->getDownlinkCommands(_appEui);
 }
 
 QMap<uint16_t, uint16_t> CGateway::registerWords(uint16_t _port, int _first, int _count) const

@@ -170,6 +170,8 @@ public:
     QList<SDeviceTemplateInfo> templates() const;
     SDeviceTemplateInfo templateInfo(const QString &_appEui) const;
     SDeviceRegMap regMap(const QString &_appEui) const;
+    // The commands a Modbus client may write to devices of the template.
+    QList<SDownlinkCommand> downlinkCommands(const QString &_appEui) const;
     // Ports whose Modbus server is listening.
     QList<uint16_t> openPorts() const;
     // The words a Modbus client reads at those addresses of the port.

@@ -175,7 +175,10 @@ void CConnectionHandler::answerWrite(const SModbusMBAP &_mbap, const SModbusTcpP
         return;
     }
     if (request.function == MODBUS::READ_COILS) {
-        writeDone(id, MODBUS::coilsAnswer(_mbap, _header, writeTarget->coils(port, request.address, request.count)));
+        QVector<bool> states;
+        const MODBUS::EException exception = writeTarget->coils(port, request.address, request.count, &states);
+        writeDone(id, exception == MODBUS::NO_EXCEPTION ? MODBUS::coilsAnswer(_mbap, _header, states)
+                                                        : MODBUS::exceptionAnswer(_mbap, _header, exception));
         return;
     }
     SModbusWrite writeRequest;
