@@ -58,6 +58,11 @@ void CAllDeviceHandler::setWriteTarget(CModbusWriteTarget *_target)
     });
 }
 
+void CAllDeviceHandler::setIdentities(const CDeviceIdentities *_identities)
+{
+    onModbusThread([this, _identities] { modbusConnections.setIdentities(_identities); });
+}
+
 void CAllDeviceHandler::onModbusThread(const std::function<void()> &_work) const
 {
     if (QThread::currentThread() == &modbusThread || !modbusThread.isRunning())

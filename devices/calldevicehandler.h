@@ -24,6 +24,7 @@
 #include "store/storerecords.h"
 
 class CDataBaseHandler;
+class CDeviceIdentities;
 class CDeviceHandler;
 
 // The gateway's device side: the loaded device templates, the served devices with one
@@ -54,6 +55,8 @@ public:
     // Who carries out the Modbus writes of connections accepted from now on; it must outlive
     // the registry.
     void setWriteTarget(CModbusWriteTarget *_target);
+    // Who the devices are, for Modbus function 43/14; must outlive the registry.
+    void setIdentities(const CDeviceIdentities *_identities);
     ~CAllDeviceHandler() override;
 
     // Adds every valid template of the template directory whose AppEUI is new.

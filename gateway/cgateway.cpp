@@ -139,7 +139,23 @@ bool CGateway::start(QString *_error)
     publishAgeRegisters();
     downlinks.refreshCoils();
     connect(this, &CGateway::devicesChanged, &downlinks, &CDownlinks::refreshCoils);
+    registry->setIdentities(&identities);
+    publishIdentities();
+    connect(this, &CGateway::devicesChanged, this, &CGateway::publishIdentities);
     return true;
+}
+
+void CGateway::publishIdentities()
+{
+    QHash<uint16_t, QList<CDeviceIdentities::SEntry>> ports;
+    for (const auto &device : storedDevices()) {
+        CDeviceIdentities::SEntry entry;
+        entry.unitId = device.first.unitId;
+        entry.identity.productCode = registry->getTemplateInfo(device.first.appEui).devType;
+        entry.identity.productName = device.first.name;
+        ports[device.second].append(entry);
+    }
+    identities.replace(ports);
 }
 
 void CGateway::publishAgeRegisters()

@@ -12,6 +12,7 @@
 
 #include "app/cclock.h"
 #include "gateway/cdownlinks.h"
+#include "modbus/deviceidentification.h"
 #include "modbus/modbuslimits.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
@@ -198,6 +199,8 @@ private:
     // Tells the store which registers of each device read its age: they come from the templates.
     void publishAgeRegisters();
     bool portFreeForUs(uint16_t _port) const;
+    // Tells function 43/14 who each port's devices are.
+    void publishIdentities();
 
     // The heard device's template: by JoinEUI = app_eui, or by ChirpStack's device profile.
     QString templateOfHeard(const API::SHeardDevice &_device) const;
@@ -210,6 +213,8 @@ private:
     COMM::EServerStatus status = COMM::eDisconnected;
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;
+    // Read by the registry's Modbus connections: destroyed after the registry.
+    CDeviceIdentities identities;
     std::unique_ptr<CAllDeviceHandler> registry;
     // The operator's log-in or broker settings, kept until the server accepts them.
     bool saveLoginOnSuccess = false;

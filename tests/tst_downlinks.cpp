@@ -50,6 +50,7 @@ const char *VALVE_TEMPLATE = R"({
 // Writes and reads with Debian's pymodbus, one line per operation: ok, exc N, coils 0101, regs 1 2.
 const char *PYMODBUS_SCRIPT = R"(import json, sys
 from pymodbus.client import ModbusTcpClient
+from pymodbus.mei_message import ReadDeviceInformationRequest
 client = ModbusTcpClient("127.0.0.1", port=int(sys.argv[1]), timeout=5)
 if not client.connect():
     print("no connection")
@@ -64,6 +65,8 @@ for op in json.loads(sys.argv[2]):
         r = client.write_coil(op[1], op[2], slave=1)
     elif kind == "rcoils":
         r = client.read_coils(op[1], op[2], slave=1)
+    elif kind == "ident":
+        r = client.execute(ReadDeviceInformationRequest(read_code=op[1], object_id=0, slave=op[2]))
     else:
         r = client.read_holding_registers(op[1], op[2], slave=1)
     if r.isError():
@@ -72,6 +75,8 @@ for op in json.loads(sys.argv[2]):
         print("coils " + "".join("1" if b else "0" for b in r.bits[:op[2]]))
     elif kind == "rregs":
         print("regs " + " ".join(str(v) for v in r.registers))
+    elif kind == "ident":
+        print("ident " + "|".join("%d=%s" % (k, v.decode()) for k, v in sorted(r.information.items())))
     else:
         print("ok")
     sys.stdout.flush()
@@ -264,6 +269,19 @@ private slots:
                 "regs 65535 65534", "exc 2", "exc 2", "exc 2", "exc 3" }));
         QCOMPARE(pymodbus(dir, sensorPort, R"([["rcoils", 0, 1], ["rcoils", 6, 8]])"),
             QStringList({ "exc 1", "exc 1" }));
+
+        // Read device identification names the device of the port, or the gateway for a unit of none.
+        QCOMPARE(pymodbus(dir, port, R"([["ident", 2, 1]])"),
+            QStringList({ QStringLiteral("ident 0=Kelvara|1=Valve|2=%1|4=%2|5=%2").arg(KELVARA_VERSION, VALVE) }));
+        QCOMPARE(pymodbus(dir, sensorPort, R"([["ident", 1, 9]])"),
+            QStringList({ QStringLiteral("ident 0=Kelvara|1=TH sensor|2=%1").arg(KELVARA_VERSION) }));
+        // Functions it does not serve get exception 01 at once, however short the frame.
+        SRawClient raw;
+        QVERIFY(raw.open(port));
+        raw.send(hex("0101 0000 0002 01 07"));
+        QCOMPARE(raw.answer(9).toHex(), QByteArray("010100000003018701"));
+        raw.send(hex("0102 0000 0003 01 11 00"));
+        QCOMPARE(raw.answer(9).toHex(), QByteArray("010200000003019101"));
 
         // mbpoll writes the big-endian 16-bit command with function 06.
         QProcess mbpoll;
