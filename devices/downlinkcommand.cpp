@@ -195,16 +195,16 @@ SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<
 
 namespace {
 
-// The written words as the command's value: its bits, its text and its number.
-SCommandValue readCommandValue(const SDownlinkCommand &_command, const QVector<uint16_t> &_words, quint64 *_raw,
-    double *_number)
+// The written words, in the device's word order, as the command's value: its bits, its text and its number.
+SCommandValue readCommandValue(const SDownlinkCommand &_command, const QVector<uint16_t> &_words,
+    EWordOrder _wordOrder, quint64 *_raw, double *_number)
 {
     SCommandValue result;
     if (_words.size() != _command.registerCount())
         return result;
     quint64 raw = 0;
-    for (uint16_t word : _words)
-        raw = (raw << 16) | word;
+    for (int i = 0; i < _words.size(); ++i)
+        raw = (raw << 16) | _words.at(_wordOrder == EWordOrder::Little ? _words.size() - 1 - i : i);
     const int regBits = 16 * _words.size();
     if (_command.dataType == DATA_TYPE_FLOAT) {
         const quint32 pattern = quint32(raw);
@@ -235,20 +235,22 @@ SCommandValue readCommandValue(const SDownlinkCommand &_command, const QVector<u
 
 } // namespace
 
-SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words)
+SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words,
+                                  EWordOrder _wordOrder)
 {
     quint64 raw = 0;
     double number = 0;
-    SCommandValue result = readCommandValue(_command, _words, &raw, &number);
+    SCommandValue result = readCommandValue(_command, _words, _wordOrder, &raw, &number);
     if (result.fits)
         result.payload = _command.prefix + valueBytes(raw, _command.dataBitSize, _command.byteOrder == BYTE_ORDER_BIG);
     return result;
 }
 
-SCommandValue commandNumber(const SDownlinkCommand &_command, const QVector<uint16_t> &_words, double *_number)
+SCommandValue commandNumber(
+    const SDownlinkCommand &_command, const QVector<uint16_t> &_words, EWordOrder _wordOrder, double *_number)
 {
     quint64 raw = 0;
-    return readCommandValue(_command, _words, &raw, _number);
+    return readCommandValue(_command, _words, _wordOrder, &raw, _number);
 }
 
 QByteArray coilPayload(const SDownlinkCommand &_command, bool _on)

@@ -35,7 +35,7 @@ QPair<qint64, qint64> registerSpan(qint64 _startAddr, const QList<SRegisterDescr
 }
 
 // A device and its port from a row of every devices column.
-QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlQuery &_row)
+QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlRecord &_row)
 {
     DB::SDeviceRegMapDescription device;
     device.devEui = _row.value(DEV_COL_DEV_EUI).toString();
@@ -143,7 +143,25 @@ bool CGateway::start(QString *_error)
     for (const auto &device : storedDevices())
         registry->addNewDevice(device.first, device.second);
     publishAgeRegisters();
+    downlinks.refreshCoils();
+    connect(this, &CGateway::devicesChanged, &downlinks, &CDownlinks::refreshCoils);
+    registry->setIdentities(&identities);
+    publishIdentities();
+    connect(this, &CGateway::devicesChanged, this, &CGateway::publishIdentities);
     return true;
+}
+
+void CGateway::publishIdentities()
+{
+    QHash<uint16_t, QList<CDeviceIdentities::SEntry>> ports;
+    for (const auto &device : storedDevices()) {
+        CDeviceIdentities::SEntry entry;
+        entry.unitId = device.first.unitId;
+        entry.identity.productCode = registry->getTemplateInfo(device.first.appEui).devType;
+        entry.identity.productName = device.first.name;
+        ports[device.second].append(entry);
+    }
+    identities.replace(ports);
 }
 
 void CGateway::publishAgeRegisters()
@@ -171,9 +189,8 @@ SDeviceCounters CGateway::deviceCounters(const QString &_devEui) const
 QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() const
 {
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
-    QSqlQuery rows = store->getDeviceRows();
-    while (rows.next())
-        devices.append(deviceOfRow(rows));
+    for (const QSqlRecord &row : store->getDeviceRows())
+        devices.append(deviceOfRow(row));
     return devices;
 }
 
@@ -293,14 +310,14 @@ SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
     uint16_t port = 0;
     if (_update.hasSettings) {
         bool found = false;
-        QSqlQuery rows = store->getDeviceRows();
-        while (!found && rows.next()) {
-            if (rows.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
+        for (const QSqlRecord &row : store->getDeviceRows()) {
+            if (row.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
                 continue;
-            const auto device = deviceOfRow(rows);
+            const auto device = deviceOfRow(row);
             edited = device.first;
             port = device.second;
             found = true;
+            break;
         }
         if (!found)
             return refused(EGatewayError::STORE_FAILED, tr("Device is not edited! See LOG-file for more details"));
@@ -361,11 +378,20 @@ SServerLogin SServerLogin::fromSettings()
     return login;
 }
 
+void CGateway::logNoServerConfigured() const
+{
+    CLogFile::addLog(QStringLiteral("WARNING: [main] No network server is configured, so no uplinks arrive: set "
+                                    "[server] ip, port, login and password (or [server] kind=chirpstack or tts with "
+                                    "[mqtt] host) in %1, or log in from the window")
+                         .arg(QDir(config.workDir).absoluteFilePath(SETTINGS_FILE_NAME)));
+}
+
 void CGateway::connectToSavedServer()
 {
     if (config.serverKind != EServerKind::eWebSocket) {
         if (config.mqtt.host.isEmpty()) {
             CLogFile::addLog(QStringLiteral("[main] MQTT host is empty"));
+            logNoServerConfigured();
             return;
         }
         connectToMqtt(config.mqtt, false);
@@ -381,6 +407,8 @@ void CGateway::connectToSavedServer()
     for (const auto &field : required) {
         if (field.first.isEmpty()) {
             CLogFile::addLog(field.second);
+            if (login.host.isEmpty() && login.port.isEmpty() && login.login.isEmpty() && login.password.isEmpty())
+                logNoServerConfigured();
             return;
         }
     }
@@ -489,12 +517,12 @@ bool CGateway::requestDeviceList()
     return server.getDevicesList(appEuis);
 }
 
-QSqlQuery CGateway::devices(const QString &_search) const
+QVector<QSqlRecord> CGateway::devices(const QString &_search) const
 {
     return store->getDevices(_search);
 }
 
-QSqlQuery CGateway::registers(uint32_t _deviceId) const
+QVector<QSqlRecord> CGateway::registers(uint32_t _deviceId) const
 {
     return store->getRegisters(_deviceId);
 }
@@ -517,6 +545,11 @@ SDeviceTemplateInfo CGateway::templateInfo(const QString &_appEui) const
 SDeviceRegMap CGateway::regMap(const QString &_appEui) const
 {
     return registry->getRegMapDescription(_appEui);
+}
+
+QList<SDownlinkCommand> CGateway::downlinkCommands(const QString &_appEui) const
+{
+    return registry->getDownlinkCommands(_appEui);
 }
 
 QMap<uint16_t, uint16_t> CGateway::registerWords(uint16_t _port, int _first, int _count) const

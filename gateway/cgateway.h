@@ -4,13 +4,15 @@
 #include <QMap>
 #include <QHostAddress>
 #include <QObject>
-#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVector>
 #include <QString>
 
 #include <memory>
 
 #include "app/cclock.h"
 #include "gateway/cdownlinks.h"
+#include "modbus/deviceidentification.h"
 #include "modbus/modbuslimits.h"
 #include "store/registerdescription.h"
 #include "server/apitypes.h"
@@ -153,7 +155,8 @@ public:
     // What a downlink to a device heard over MQTT will need.
     const CHeardDevices &heard() const { return heardDevices; }
 
-    QSqlQuery devices(const QString &_search) const;
+    // Copies of the rows: what the window and the commands show never holds the store's connection.
+    QVector<QSqlRecord> devices(const QString &_search) const;
     // Every stored device with its settings (no register map) and port, by name.
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
     // What adding makes sure of first: a known template, a DevEUI not in _registered, the placement.
@@ -163,12 +166,14 @@ public:
     bool isDeviceStale(const QString &_devEui) const;
     // The seconds since the device's last decoded uplink and its counters.
     SDeviceCounters deviceCounters(const QString &_devEui) const;
-    QSqlQuery registers(uint32_t _deviceId) const;
+    QVector<QSqlRecord> registers(uint32_t _deviceId) const;
     // Upper-case DevEUIs of the stored devices.
     QStringList registeredDevices() const;
     QList<SDeviceTemplateInfo> templates() const;
     SDeviceTemplateInfo templateInfo(const QString &_appEui) const;
     SDeviceRegMap regMap(const QString &_appEui) const;
+    // The commands a Modbus client may write to devices of the template.
+    QList<SDownlinkCommand> downlinkCommands(const QString &_appEui) const;
     // Ports whose Modbus server is listening.
     QList<uint16_t> openPorts() const;
     // The words a Modbus client reads at those addresses of the port.
@@ -190,9 +195,13 @@ private:
     // A status of the link of the current kind.
     void serverStatusSlot(COMM::EServerStatus _status);
     void saveConnection();
+    // Says where a first-time operator sets up the network server.
+    void logNoServerConfigured() const;
     // Tells the store which registers of each device read its age: they come from the templates.
     void publishAgeRegisters();
     bool portFreeForUs(uint16_t _port) const;
+    // Tells function 43/14 who each port's devices are.
+    void publishIdentities();
 
     // The heard device's template: by JoinEUI = app_eui, or by ChirpStack's device profile.
     QString templateOfHeard(const API::SHeardDevice &_device) const;
@@ -207,6 +216,8 @@ private:
     QThread *storeWorker = nullptr;
     // The templates' JavaScript codecs on their own thread; outlives the registry.
     std::unique_ptr<CCodecRunner> codecs;
+    // Read by the registry's Modbus connections: destroyed after the registry.
+    CDeviceIdentities identities;
     std::unique_ptr<CAllDeviceHandler> registry;
     // The operator's log-in or broker settings, kept until the server accepts them.
     bool saveLoginOnSuccess = false;

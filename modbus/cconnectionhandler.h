@@ -14,6 +14,7 @@
 #include "modbus/modbuswrite.h"
 
 class CDataBaseHandler;
+class CDeviceIdentities;
 
 // One Modbus TCP client connection: reassembles request frames from the stream,
 // answers register reads of its port from the register store and hands writes on to
@@ -37,6 +38,8 @@ public:
     // The peer's address and port, for log lines.
     QString getPeerText() const;
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
+    // Who the port's devices are, for function 43/14; without it the gateway names itself.
+    void setIdentities(const CDeviceIdentities *_identities) { identities = _identities; }
 
     // Writes waiting for their answer at most; further requests wait unread.
     static constexpr int MAX_WAITING_WRITES = 16;
@@ -76,6 +79,7 @@ private:
     bool holding = false;
 
     QPointer<CModbusWriteTarget> writeTarget;
+    const CDeviceIdentities *identities = nullptr;
     // Answers in request order; a write's stays empty until it is done.
     struct SAnswer
     {

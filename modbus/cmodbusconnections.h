@@ -10,6 +10,7 @@
 #include "modbus/modbuswrite.h"
 
 class CConnectionHandler;
+class CDeviceIdentities;
 
 // The client connections of every Modbus port together, so that one cap holds over all
 // of them: at the cap, or when open files run short, a new connection closes the longest
@@ -27,6 +28,9 @@ public:
     // Who carries out the writes of new connections; without one every write gets exception 01.
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
     CModbusWriteTarget *getWriteTarget() const { return writeTarget; }
+    // Who each port's devices are, for new connections; outlives them.
+    void setIdentities(const CDeviceIdentities *_identities) { identities = _identities; }
+    const CDeviceIdentities *getIdentities() const { return identities; }
 
     // Counts a newly accepted connection in, first closing the longest idle one at the cap.
     void admit(CConnectionHandler *_connection);
@@ -47,4 +51,5 @@ private:
     CLogThrottle capLog;
     CLogThrottle acceptLog;
     QPointer<CModbusWriteTarget> writeTarget;
+    const CDeviceIdentities *identities = nullptr;
 };
