@@ -145,42 +145,61 @@ CCodecEngine::~CCodecEngine() = default;
 
 QJSValue CCodecEngine::call(QJSValue _function, const QJSValueList &_arguments, QString *_error)
 {
+    const QJSValue result = _function.call(_arguments);
+    if (result.isError())
+        *_error = QStringLiteral("the codec threw: %1").arg(result.toString());
+    return result;
+}
+
+template <typename Result, typename Work> Result CCodecEngine::watched(Work _work, bool *_interrupted)
+{
+    // Reading the result runs the codec's code as well (getters, toString): all under the limit.
     engine->setInterrupted(false);
     watchdog.arm(engine.get());
-    const QJSValue result = _function.call(_arguments);
+    Result result = _work();
     const bool interrupted = watchdog.disarm();
     engine->setInterrupted(false);
-    if (interrupted)
-        *_error = QStringLiteral("the codec ran longer than %1 ms").arg(CODEC_CALL_LIMIT_MS);
-    else if (result.isError())
-        *_error = QStringLiteral("the codec threw: %1").arg(result.toString());
+    if (_interrupted)
+        *_interrupted = interrupted;
+    if (interrupted) {
+        result = Result();
+        result.error = QStringLiteral("the codec ran longer than %1 ms").arg(CODEC_CALL_LIMIT_MS);
+    }
     return result;
 }
 
 QString CCodecEngine::load(const QString &_fileName, const QString &_source)
 {
-    QString error;
     engine->evaluate(QString::fromLatin1(CONSOLE_STUB));
     // The file's own statements run once, under the same limit as every call.
-    engine->setInterrupted(false);
-    watchdog.arm(engine.get());
-    const QJSValue loaded = engine->evaluate(_source, _fileName, 1);
-    const bool interrupted = watchdog.disarm();
-    engine->setInterrupted(false);
-    if (interrupted)
-        return QStringLiteral("the codec ran longer than %1 ms when loaded").arg(CODEC_CALL_LIMIT_MS);
-    if (loaded.isError())
-        return QStringLiteral("the codec does not run: %1 (line %2)")
-            .arg(loaded.toString())
-            .arg(loaded.property(QStringLiteral("lineNumber")).toInt());
-    const QJSValue global = engine->globalObject();
-    decodeUplink = global.property(QStringLiteral("decodeUplink"));
-    decodeV3 = global.property(QStringLiteral("Decode"));
-    encodeDownlink = global.property(QStringLiteral("encodeDownlink"));
-    encodeV3 = global.property(QStringLiteral("Encode"));
+    struct SLoaded
+    {
+        QString error;
+    };
+    bool interrupted = false;
+    const SLoaded loaded = watched<SLoaded>(
+        [&] {
+            SLoaded outcome;
+            const QJSValue value = engine->evaluate(_source, _fileName, 1);
+            if (value.isError()) {
+                outcome.error = QStringLiteral("the codec does not run: %1 (line %2)")
+                                    .arg(value.toString())
+                                    .arg(value.property(QStringLiteral("lineNumber")).toInt());
+                return outcome;
+            }
+            const QJSValue global = engine->globalObject();
+            decodeUplink = global.property(QStringLiteral("decodeUplink"));
+            decodeV3 = global.property(QStringLiteral("Decode"));
+            encodeDownlink = global.property(QStringLiteral("encodeDownlink"));
+            encodeV3 = global.property(QStringLiteral("Encode"));
+            return outcome;
+        },
+        &interrupted);
+    if (!loaded.error.isEmpty())
+        return interrupted ? loaded.error + QStringLiteral(" when loaded") : loaded.error;
     if (!decodeUplink.isCallable() && !decodeV3.isCallable())
-        error = QStringLiteral("the codec has neither decodeUplink(input) nor Decode(fPort, bytes, variables)");
-    return error;
+        return QStringLiteral("the codec has neither decodeUplink(input) nor Decode(fPort, bytes, variables)");
+    return QString();
 }
 
 bool CCodecEngine::canEncode() const
@@ -189,6 +208,16 @@ bool CCodecEngine::canEncode() const
 }
 
 SCodecResult CCodecEngine::decode(int _fPort, const QByteArray &_bytes, qint64 _recvTimeMs)
+{
+    return watched<SCodecResult>([&] { return decodeWatched(_fPort, _bytes, _recvTimeMs); });
+}
+
+SEncodeResult CCodecEngine::encode(const QJsonObject &_data, int _fPort)
+{
+    return watched<SEncodeResult>([&] { return encodeWatched(_data, _fPort); });
+}
+
+SCodecResult CCodecEngine::decodeWatched(int _fPort, const QByteArray &_bytes, qint64 _recvTimeMs)
 {
     SCodecResult result;
     // The one place a codec's input is built.
@@ -235,7 +264,7 @@ SCodecResult CCodecEngine::decode(int _fPort, const QByteArray &_bytes, qint64 _
     return result;
 }
 
-SEncodeResult CCodecEngine::encode(const QJsonObject &_data, int _fPort)
+SEncodeResult CCodecEngine::encodeWatched(const QJsonObject &_data, int _fPort)
 {
     SEncodeResult result;
     const QJSValue data = engine->toScriptValue(_data.toVariantMap());

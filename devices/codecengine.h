@@ -82,6 +82,10 @@ public:
 private:
     // The call's result, or an error text with why it failed.
     QJSValue call(QJSValue _function, const QJSValueList &_arguments, QString *_error);
+    // _work under the watchdog: a result that took too long is replaced by that error.
+    template <typename Result, typename Work> Result watched(Work _work, bool *_interrupted = nullptr);
+    SCodecResult decodeWatched(int _fPort, const QByteArray &_bytes, qint64 _recvTimeMs);
+    SEncodeResult encodeWatched(const QJsonObject &_data, int _fPort);
 
     CCodecWatchdog &watchdog;
     std::unique_ptr<QJSEngine> engine;

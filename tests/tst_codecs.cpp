@@ -111,6 +111,8 @@ private slots:
         QTest::newRow("data is no object") << QByteArray("return { data: 5 };") << "the codec returned no data";
         QTest::newRow("nothing returned") << QByteArray("return;") << "the codec returned no object";
         QTest::newRow("endless loop") << QByteArray("while (true) {}") << "the codec ran longer than 50 ms";
+        QTest::newRow("a getter that never returns")
+            << QByteArray("return { data: { get x() { for (;;) {} } } };") << "the codec ran longer than 50 ms";
         QTest::newRow("endless recursion")
             << QByteArray("return (function f() { return f() + 1; })();") << "the codec threw: RangeError";
     }
