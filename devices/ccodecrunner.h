@@ -35,6 +35,8 @@ public:
 
     SCodecResult decode(const QString &_path, int _fPort, const QByteArray &_bytes, qint64 _recvTimeMs);
     SEncodeResult encode(const QString &_path, const QJsonObject &_data, int _fPort);
+    // _done runs on _context's thread. _context must not go before waitForQueued has returned; a result
+    // posted to it after that is dropped with it.
     void decodeLater(const QString &_path, int _fPort, const QByteArray &_bytes, qint64 _recvTimeMs, QObject *_context,
         std::function<void(const SCodecResult &)> _done);
     // Returns once every decodeLater asked for so far has run on the codec thread.
