@@ -6,6 +6,7 @@
 #include "devices/ccodecrunner.h"
 #include "devices/codecexamples.h"
 #include "devices/decodedpath.h"
+#include "devices/downlinkcommand.h"
 #include "testworkdir.h"
 
 namespace {
@@ -97,6 +98,28 @@ private slots:
         QCOMPARE(QJsonValue(result.data),
             json(R"({"keys": "bytes,fPort,recvTime,variables", "bytes": [0, 255, 16], "list": true, "port": 7,
                      "recv": "2023-11-14T22:13:20.123Z", "variables": "{}", "host": []})"));
+    }
+
+    // One engine per file, loaded once however many templates name it, and again when the file
+    // changes; another file's engine shares nothing with it.
+    void oneEnginePerCodecFile()
+    {
+        const QByteArray counting = "var n = 0; shared = 'set';\n"
+                                    "function decodeUplink() { n += 1; return { data: { n: n } }; }";
+        const QString path = codec(counting);
+        QVERIFY(!path.isEmpty());
+        QCOMPARE(runner.decode(path, 1, QByteArray(1, '\0'), 0).data.value("n").toInt(), 1);
+        QCOMPARE(runner.load(path), QString()); // a second template naming it
+        QCOMPARE(runner.decode(path, 1, QByteArray(1, '\0'), 0).data.value("n").toInt(), 2);
+        const QString other = codec("function decodeUplink() { return { data: { seen: typeof shared } }; }");
+        QCOMPARE(
+            runner.decode(other, 1, QByteArray(1, '\0'), 0).data.value("seen").toString(), QStringLiteral("undefined"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(counting + "\n// changed\n") > 0);
+        file.close();
+        QCOMPARE(runner.load(path), QString());
+        QCOMPARE(runner.decode(path, 1, QByteArray(1, '\0'), 0).data.value("n").toInt(), 1);
     }
 
     // Each refusal on fPort 2; fPort 1 decodes, so each row shows the engine working on afterwards.
@@ -192,6 +215,43 @@ private slots:
         QCOMPARE(encoded.error, error);
         QCOMPARE(QString::fromLatin1(encoded.bytes.toHex()), bytes);
         QCOMPARE(encoded.fPort, fPort);
+    }
+
+    // What a register write hands an encoder: the number of its words in the device's word order.
+    void encodedCommandNumbers_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QVector<uint16_t>>("words");
+        QTest::addColumn<bool>("little");
+        QTest::addColumn<bool>("fits");
+        QTest::addColumn<double>("number");
+        const QByteArray gain = R"({"data_name": "Gain", "encode": "gain", "reg_map_bias": 0, "reg_bit_size": 32,
+                                    "data_type": "float", "data_bit_size": 32})";
+        // 12.5 as a single is 0x41480000.
+        QTest::newRow("float, big word order") << gain << QVector<uint16_t> { 0x4148, 0x0000 } << false << true << 12.5;
+        QTest::newRow("float, little word order")
+            << gain << QVector<uint16_t> { 0x0000, 0x4148 } << true << true << 12.5;
+        const QByteArray level = R"({"data_name": "Level", "encode": "level", "reg_map_bias": 0, "reg_bit_size": 16,
+                                     "data_type": "integer", "data_bit_size": 16})";
+        QTest::newRow("signed") << level << QVector<uint16_t> { 0xfffe } << false << true << -2.0;
+        const QByteArray small = R"({"data_name": "Small", "encode": "small", "reg_map_bias": 0, "reg_bit_size": 16,
+                                     "data_type": "uinteger", "data_bit_size": 8})";
+        QTest::newRow("too big for 8 bits") << small << QVector<uint16_t> { 256 } << false << false << 0.0;
+    }
+    void encodedCommandNumbers()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QVector<uint16_t>, words);
+        QFETCH(bool, little);
+        QFETCH(bool, fits);
+        QFETCH(double, number);
+        QList<SCommandProblem> problems;
+        const SDownlinkCommand read = readDownlinkCommand(QJsonDocument::fromJson(command).object(), 0, problems);
+        QVERIFY(problems.isEmpty());
+        QCOMPARE(read.fPort, 0);
+        double value = 0;
+        QCOMPARE(commandNumber(read, words, little ? EWordOrder::Little : EWordOrder::Big, &value).fits, fits);
+        QCOMPARE(value, number);
     }
 
     void paths_data()
