@@ -123,7 +123,8 @@ SMqttUplink finish(const SUplinkFields &_fields, const SHeardDevice &_device, qu
     rx.insert(API_KEY_DATA, QString::fromLatin1(payload.decoded.toHex()));
     rx.insert(API_KEY_FREQ, QString::number(_fields.freq));
     rx.insert(API_KEY_DR, _fields.dr);
-    rx.insert(API_KEY_RSSI, qRound(_fields.rssi));
+    // The record holds 16 bits; rounding a larger number would be undefined.
+    rx.insert(API_KEY_RSSI, qRound(qBound(-32768.0, _fields.rssi, 32767.0)));
     rx.insert(API_KEY_SNR, _fields.snr);
     uplink.data = SApiDeviceData(rx);
     // Only an object is a decoded payload; anything else is as good as none.

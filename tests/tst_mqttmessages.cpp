@@ -1,4 +1,5 @@
 #include <QSignalSpy>
+#include <QJsonDocument>
 #include <QtTest>
 
 #include "server/cheardevices.h"
@@ -185,6 +186,55 @@ private slots:
             R"({"end_device_ids":{"dev_eui":"70B3D57ED0000001"},"uplink_message":{"frm_payload":"AQ=D"}})",
             QStringLiteral("payload is not base64"));
         addRow("tts, empty message", EServerKind::eTts, ttsTopic, "", QStringLiteral("not JSON"));
+    }
+
+    // The object each server's codec decoded comes along; anything but an object is none.
+    void decodedObjects_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("hasDecoded");
+        QTest::addColumn<QByteArray>("decoded");
+        QTest::addColumn<int>("rssi");
+        const QByteArray cs = R"({"deviceInfo":{"devEui":"0102030405060708"},"data":"AQID",
+            "rxInfo":[{"gatewayId":"0016c001f1500812","rssi":%1,"snr":1}]%2})";
+        const auto chirpStack = [&cs](const char *_rssi, const char *_rest) {
+            return QByteArray(cs).replace("%1", _rssi).replace("%2", _rest);
+        };
+        QTest::newRow("ChirpStack object") << int(EServerKind::eChirpStack)
+                                           << chirpStack("-57", R"(,"object":{"t":22.6,"s":[{"v":1}]})") << true
+                                           << QByteArray(R"({"s":[{"v":1}],"t":22.6})") << -57;
+        QTest::newRow("ChirpStack without object") << int(EServerKind::eChirpStack) << chirpStack("-57", "") << false
+                                                   << QByteArray("{}") << -57;
+        QTest::newRow("ChirpStack object a list") << int(EServerKind::eChirpStack)
+                                                  << chirpStack("-57", R"(,"object":[1])") << false << QByteArray("{}")
+                                                  << -57;
+        // Found by fuzzing: rounding an RSSI beyond 32 bits was undefined.
+        QTest::newRow("RSSI beyond 16 bits held at its end")
+            << int(EServerKind::eChirpStack) << chirpStack("-521474836477", "") << false << QByteArray("{}") << -32768;
+        const QByteArray tts = R"({"end_device_ids":{"device_id":"dev1","dev_eui":"70B3D57ED0000001"},
+            "uplink_message":{"frm_payload":"AQID"%1}})";
+        QTest::newRow("The Things Stack decoded_payload")
+            << int(EServerKind::eTts) << QByteArray(tts).replace("%1", R"(,"decoded_payload":{"door":"open"})") << true
+            << QByteArray(R"({"door":"open"})") << 0;
+        QTest::newRow("The Things Stack without decoded_payload")
+            << int(EServerKind::eTts) << QByteArray(tts).replace("%1", "") << false << QByteArray("{}") << 0;
+        QTest::newRow("The Things Stack decoded_payload a text")
+            << int(EServerKind::eTts) << QByteArray(tts).replace("%1", R"(,"decoded_payload":"x")") << false
+            << QByteArray("{}") << 0;
+    }
+    void decodedObjects()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, json);
+        QFETCH(bool, hasDecoded);
+        QFETCH(QByteArray, decoded);
+        QFETCH(int, rssi);
+        const API::SMqttUplink uplink = API::parseMqttUplink(EServerKind(kind), "t", json, RECEIVED_MS);
+        QVERIFY2(uplink.valid, qPrintable(uplink.error));
+        QCOMPARE(uplink.data.hasDecoded, hasDecoded);
+        QCOMPARE(QJsonDocument(uplink.data.decoded).toJson(QJsonDocument::Compact), decoded);
+        QCOMPARE(int(uplink.data.rssi), rssi);
     }
 
     void uplink()
