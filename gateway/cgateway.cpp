@@ -114,6 +114,8 @@ bool CGateway::start(QString *_error)
     const QDir workDir(config.workDir);
     auto opened = std::make_unique<CDataBaseHandler>(workDir.filePath(DB_FILE_NAME), config.storeBusyTimeoutMs,
                                                      config.clock);
+    // The gateway serves what it has where it cannot write; a command, which could change nothing, refuses.
+    opened->setReadOnlyFallback(config.serveDevices);
     if (!opened->open(_error))
         return false;
     store = std::move(opened);

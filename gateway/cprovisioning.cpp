@@ -11,6 +11,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 
@@ -26,6 +27,14 @@
 #include "store/storecolumns.h"
 
 namespace {
+
+// A register entry's offset as the file gives it, for a refusal.
+QString offsetText(const QJsonValue &_offset)
+{
+    if (_offset.isUndefined())
+        return QStringLiteral("(none)");
+    return _offset.isDouble() ? QString::number(_offset.toDouble(), 'g', 17) : _offset.toVariant().toString();
+}
 
 const QStringList CSV_COLUMNS = { "dev_eui", "name", "template", "port", "start_address" };
 // Written after the first five when a device has settings other than the defaults.
@@ -539,8 +548,25 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
             return refuse(QStringLiteral("%1: %2; nothing imported").arg(where, wrongSetting));
         for (const QJsonValue &value : entry.registers) {
             const QJsonObject scaling = value.toObject();
+            // A scaling that names no register of the template would be dropped in silence.
+            const QJsonValue offsetValue = scaling.value(QStringLiteral("offset"));
+            const double offset = offsetValue.toDouble(-1);
+            const QString name = scaling.value(QStringLiteral("name")).toString();
+            const auto atOffset = [&](const SRegisterDescription &_reg) { return _reg.offset == offset; };
+            if (!offsetValue.isDouble() || offset != std::trunc(offset)
+                || std::none_of(device.registers.cbegin(), device.registers.cend(), atOffset))
+                return refuse(QStringLiteral("%1: registers: offset %2 names no register of template \"%3\"; "
+                                             "nothing imported")
+                                  .arg(where, offsetText(offsetValue), entry.templateName));
+            if (scaling.contains(QStringLiteral("name"))
+                && std::none_of(device.registers.cbegin(), device.registers.cend(),
+                                [&](const SRegisterDescription &_reg) { return atOffset(_reg) && _reg.name == name; }))
+                return refuse(QStringLiteral("%1: registers: name \"%2\" and offset %3 disagree: the register at "
+                                             "offset %3 is not \"%2\"; nothing imported")
+                                  .arg(where, name)
+                                  .arg(offset));
             for (SRegisterDescription &reg : device.registers) {
-                if (reg.offset != scaling.value(QStringLiteral("offset")).toInt(-1))
+                if (!atOffset(reg) || (scaling.contains(QStringLiteral("name")) && reg.name != name))
                     continue;
                 reg.gratingPeriod = scaling.value(QStringLiteral("multiplier")).toDouble(1);
                 reg.startValue = scaling.value(QStringLiteral("added_value")).toDouble(0);

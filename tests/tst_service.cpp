@@ -330,6 +330,27 @@ private slots:
                                     << "dev_eui is not 16 hex digits";
         QTest::newRow("wrong header") << QByteArray("eui,name\n70B3D5E75E00C001,a\n") << "the first row must be";
         QTest::newRow("bad JSON") << QByteArray("[{\"dev_eui\": ") << "is not a JSON list of devices";
+        // A register's scaling that cannot be placed refuses the file instead of being dropped.
+        const auto withScaling = [](const char *_register) {
+            return QByteArray(R"([{"dev_eui": "70B3D5E75E00C001", "name": "a", "template": "TH sensor", "port": 15601,
+                                   "start_address": 0, "registers": [{"name": "Temperature x0.1", "offset": 6,
+                                   "multiplier": 1, "added_value": 0, "unit": ""}, )") + _register + "]}]";
+        };
+        QTest::newRow("scaling offset between registers")
+            << withScaling(R"({"name": "Battery", "offset": -40.5, "multiplier": 2, "added_value": 1})")
+            << "row 1 (70B3D5E75E00C001): registers: offset -40.5 names no register of template \"TH sensor\"";
+        QTest::newRow("scaling offset past the map")
+            << withScaling(R"({"offset": 99, "multiplier": 2})")
+            << "row 1 (70B3D5E75E00C001): registers: offset 99 names no register of template \"TH sensor\"";
+        QTest::newRow("scaling without offset")
+            << withScaling(R"({"name": "Battery", "multiplier": 2})")
+            << "registers: offset (none) names no register";
+        QTest::newRow("scaling offset as text")
+            << withScaling(R"({"name": "Battery", "offset": "8", "multiplier": 2})")
+            << "registers: offset 8 names no register";
+        QTest::newRow("scaling name and offset disagree")
+            << withScaling(R"({"name": "Battery", "offset": 6, "multiplier": 2})")
+            << "row 1 (70B3D5E75E00C001): registers: name \"Battery\" and offset 6 disagree";
     }
     void importIsAllOrNothing()
     {
