@@ -172,14 +172,14 @@ QString CCodecEngine::load(const QString &_fileName, const QString &_source)
 {
     engine->evaluate(QString::fromLatin1(CONSOLE_STUB));
     // The file's own statements run once, under the same limit as every call.
-    struct SLoaded
+    struct SLoadOutcome
     {
         QString error;
     };
     bool interrupted = false;
-    const SLoaded loaded = watched<SLoaded>(
+    const SLoadOutcome loaded = watched<SLoadOutcome>(
         [&] {
-            SLoaded outcome;
+            SLoadOutcome outcome;
             const QJSValue value = engine->evaluate(_source, _fileName, 1);
             if (value.isError()) {
                 outcome.error = QStringLiteral("the codec does not run: %1 (line %2)")
