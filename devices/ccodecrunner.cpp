@@ -3,9 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-CCodecRunner::CCodecRunner(QObject *_parent)
+CCodecRunner::CCodecRunner(int _maxWaiting, QObject *_parent)
     : QObject(_parent)
     , worker(new QObject())
+    , maxWaiting(_maxWaiting)
 {
     thread.setObjectName(QStringLiteral("codecs"));
     worker->moveToThread(&thread);
@@ -112,9 +113,9 @@ SEncodeResult CCodecRunner::encode(const QString &_path, const QJsonObject &_dat
 void CCodecRunner::decodeLater(const QString &_path, int _fPort, const QByteArray &_bytes, qint64 _recvTimeMs,
     QObject *_context, std::function<void(const SCodecResult &)> _done)
 {
-    if (waiting.load() >= MAX_WAITING) {
+    if (waiting.load() >= maxWaiting) {
         SCodecResult refused;
-        refused.error = QStringLiteral("%1 uplinks already wait for the codecs").arg(MAX_WAITING);
+        refused.error = QStringLiteral("%1 uplinks already wait for the codecs").arg(maxWaiting);
         _done(refused);
         return;
     }

@@ -26,7 +26,7 @@ public:
     // Uplinks waiting for the codec thread beyond this are refused at once.
     static constexpr int MAX_WAITING = 10000;
 
-    explicit CCodecRunner(QObject *_parent = nullptr);
+    explicit CCodecRunner(int _maxWaiting = MAX_WAITING, QObject *_parent = nullptr);
     ~CCodecRunner() override;
 
     // Reads and runs the codec file (again when its text changed); the error, or empty.
@@ -60,5 +60,6 @@ private:
     CCodecWatchdog watchdog;
     // Touched on the codec thread only.
     QHash<QString, std::shared_ptr<SLoaded>> loaded;
+    const int maxWaiting;
     std::atomic<int> waiting { 0 };
 };

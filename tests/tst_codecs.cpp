@@ -154,6 +154,41 @@ private slots:
         QCOMPARE(QJsonValue(next.data), json(R"({"ok": 42})"));
     }
 
+    // Uplinks queued for a busy codec thread are bounded: one more is refused at once, and those
+    // queued are all answered, in order.
+    void theQueueIsBounded()
+    {
+        CCodecRunner small(2);
+        const QString path = dir.filePath(QStringLiteral("slow.js"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("function decodeUplink(input) { if (input.fPort === 7) for (;;) {}\n"
+                           "  return { data: { b: input.bytes[0] } }; }")
+            > 0);
+        file.close();
+        QCOMPARE(small.load(path), QString());
+        QStringList answers;
+        QObject context;
+        const auto record = [&answers](const SCodecResult &_result) {
+            answers << (_result.ok() ? QString::number(_result.data.value("b").toInt()) : _result.error);
+        };
+        // Five that each run 50 ms, given at once: beyond the two waiting, they are refused on the spot.
+        for (int i = 0; i < 5; ++i)
+            small.decodeLater(path, 7, QByteArray(1, char(i)), 0, &context, record);
+        const int refused = answers.size();
+        QVERIFY(refused >= 1);
+        QVERIFY(answers.count(QStringLiteral("2 uplinks already wait for the codecs")) == refused);
+        small.waitForQueued();
+        QCoreApplication::sendPostedEvents(&context, QEvent::MetaCall);
+        QCOMPARE(answers.size(), 5);
+        QCOMPARE(answers.count(QStringLiteral("the codec ran longer than 50 ms")), 5 - refused);
+        // Once they are done the queue takes uplinks again.
+        small.decodeLater(path, 1, QByteArray(1, '\x2a'), 0, &context, record);
+        small.waitForQueued();
+        QCoreApplication::sendPostedEvents(&context, QEvent::MetaCall);
+        QCOMPARE(answers.last(), QStringLiteral("42"));
+    }
+
     void loadRefusals_data()
     {
         QTest::addColumn<QByteArray>("source");
