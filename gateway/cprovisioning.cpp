@@ -17,6 +17,7 @@
 
 #include "app/ceui.h"
 #include "app/cinstancelock.h"
+#include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "devices/ccodecrunner.h"
@@ -241,6 +242,7 @@ int CProvisioning::run(const QStringList &_command)
     const QString group = _command.value(0);
     const QString verb = _command.value(1);
     const QStringList arguments = _command.mid(2);
+    commandName = group + QLatin1Char(' ') + verb;
     if (group == QLatin1String("templates") && verb == QLatin1String("check"))
         return checkTemplates(arguments);
     if (group == QLatin1String("templates") && verb == QLatin1String("try"))
@@ -276,8 +278,9 @@ int CProvisioning::run(const QStringList &_command)
     return usage(QStringLiteral("unknown command devices %1").arg(verb));
 }
 
-void CProvisioning::notifyRunningGateway()
+void CProvisioning::notifyRunningGateway(const QString &_change)
 {
+    CLogFile::addChangeLog(QStringLiteral("INFO: [kelvara %1] %2").arg(commandName, _change));
     const qint64 pid = CInstanceLock::runningPid(QDir::currentPath());
     if (pid <= 0)
         return;
@@ -352,9 +355,13 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
     const SGatewayResult result = _gateway.addDevice(device, static_cast<uint16_t>(port));
     if (!result.ok())
         return refuse(result.message);
-    out << "added " << devEui << " on port " << port << " from register " << start
-        << (device.writable ? ", writes on" : "") << "\n";
-    notifyRunningGateway();
+    const QString change = QStringLiteral("added %1 on port %2 from register %3%4")
+                               .arg(devEui)
+                               .arg(port)
+                               .arg(start)
+                               .arg(device.writable ? QStringLiteral(", writes on") : QString());
+    out << change << "\n";
+    notifyRunningGateway(change);
     return 0;
 }
 
@@ -374,8 +381,9 @@ int CProvisioning::removeDevice(CGateway &_gateway, const QStringList &_argument
         const SGatewayResult result = _gateway.removeDevice(row.id, row.devEui, row.port);
         if (!result.ok())
             return refuse(result.message);
-        out << "removed " << row.devEui << " from port " << row.port << "\n";
-        notifyRunningGateway();
+        const QString change = QStringLiteral("removed %1 from port %2").arg(row.devEui).arg(row.port);
+        out << change << "\n";
+        notifyRunningGateway(change);
         return 0;
     }
     return refuse(QStringLiteral("no device %1 is registered").arg(options.value("--dev-eui")));
@@ -591,8 +599,9 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
                                             : QString();
         return refuse(where + result.message + QStringLiteral("; nothing imported"));
     }
+    const QString change = QStringLiteral("imported %1 devices from %2").arg(devices.size()).arg(path);
     out << "imported " << devices.size() << " devices\n";
-    notifyRunningGateway();
+    notifyRunningGateway(change);
     return 0;
 }
 

@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
 
     if (commandLine.action == SCommandLine::eCommand) {
         QCoreApplication application(argc, argv);
-        openWorkingDirectory(false);
+        openWorkingDirectory(ERun::eCommand);
         QTextStream out(stdout);
         QTextStream err(stderr);
         return CProvisioning(out, err).run(commandLine.command);
@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
         return runWindow(argc, argv);
 
     QCoreApplication application(argc, argv);
-    openWorkingDirectory(false);
+    openWorkingDirectory(ERun::eHeadless);
     SGatewayConfig config;
     if (!readGatewayConfig(&config))
         return 1;

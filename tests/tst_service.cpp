@@ -309,6 +309,41 @@ private slots:
         QVERIFY(err.contains(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened!").arg(port).toUtf8()));
     }
 
+    // Commands leave the gateway's log as it was, but for one line per change they made.
+    void commandsLogOnlyTheirChange()
+    {
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        const quint16 port = freePort();
+        const QList<QPair<QStringList, QString>> commands = {
+            { addArguments(BOILER, QStringLiteral("boiler"), port, 0),
+              QStringLiteral("INFO: [kelvara devices add] added %1 on port %2 from register 0").arg(BOILER).arg(port) },
+            { { "devices", "list" }, QString() },
+            { { "devices", "export", "--format", "json" }, QString() },
+            { { "devices", "export", "--map" }, QString() },
+            { { "templates", "list" }, QString() },
+            { { "templates", "check" }, QString() },
+            { { "devices", "remove", "--dev-eui", BOILER },
+              QStringLiteral("INFO: [kelvara devices remove] removed %1 from port %2").arg(BOILER).arg(port) },
+        };
+        QStringList expected;
+        for (const auto &command : commands) {
+            QCOMPARE(kelvara(dir, command.first).exitCode, 0);
+            if (!command.second.isEmpty())
+                expected << command.second;
+        }
+        QFile log(QDir(dir).filePath(QStringLiteral("history.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        QVERIFY2(text.endsWith(QLatin1Char('\n')), qPrintable(text));
+        QStringList lines = text.split(QLatin1Char('\n'));
+        lines.removeLast();
+        QCOMPARE(lines.size(), expected.size());
+        for (int i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines.at(i).endsWith(QLatin1Char(']') + expected.at(i)), qPrintable(text));
+    }
+
     void importIsAllOrNothing_data()
     {
         QTest::addColumn<QByteArray>("file");
