@@ -11,6 +11,7 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "devices/uplinkdecoder.h"
+#include "gateway/cgatewaycounters.h"
 #include "modbus/cdevicehandler.h"
 #include "store/cdatabasehandler.h"
 
@@ -56,6 +57,32 @@ void CAllDeviceHandler::setWriteTarget(CModbusWriteTarget *_target)
         modbusConnections.setWriteTarget(relay.get());
         std::swap(writeRelay, relay);
     });
+}
+
+void CAllDeviceHandler::setCounters(CGatewayCounters *_counters)
+{
+    counters = _counters;
+    onModbusThread([this, _counters] { modbusConnections.setCounters(_counters); });
+}
+
+void CAllDeviceHandler::noteUplink(const API::SApiDeviceData &_uplink, const SDecodedUplink &_decoded)
+{
+    CGatewayCounters::SUplink entry;
+    entry.epochMs = clock->epochMs();
+    entry.fcnt = _uplink.fcnt;
+    entry.rssi = _uplink.rssi;
+    entry.snr = _uplink.snr;
+    entry.payload = _uplink.data;
+    entry.accepted = _decoded.accepted;
+    if (_decoded.accepted) {
+        entry.values = _decoded.data.registers;
+    } else {
+        counters->countRefusal(_uplink.refusal.isEmpty() ? CGatewayCounters::eRefusedUndecodable
+                                                         : CGatewayCounters::eRefusedMalformed);
+        entry.refusal = _uplink.refusal.isEmpty() ? _decoded.logLines.value(_decoded.logLines.size() - 1)
+                                                  : _uplink.refusal;
+    }
+    counters->noteUplink(_uplink.devEui, entry);
 }
 
 void CAllDeviceHandler::onModbusThread(const std::function<void()> &_work) const
@@ -424,8 +451,11 @@ void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
 {
     {
         QMutexLocker locker(&mutex);
-        if (!devices.contains(CEui(_devData.devEui)))
+        if (!devices.contains(CEui(_devData.devEui))) {
+            if (counters)
+                counters->countRefusal(CGatewayCounters::eRefusedUnknownDevice);
             return;
+        }
     }
     processDataSlot(_devData);
 }
@@ -452,6 +482,8 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
     for (const QString &line : decoded.logLines)
         CLogFile::addLog(line);
     store->saveDeviceCounters(_devData.devEui, decoded.counters);
+    if (counters)
+        noteUplink(_devData, decoded);
     // A dropped uplink still moves the device's error count in its registers.
     if (decoded.data.registers.isEmpty())
         return;

@@ -25,6 +25,8 @@
 
 class CDataBaseHandler;
 class CDeviceHandler;
+class CGatewayCounters;
+struct SDecodedUplink;
 
 // The gateway's device side: the loaded device templates, the served devices with one
 // Modbus server per port in use, and the decoding of their uplinks into the store.
@@ -54,6 +56,9 @@ public:
     // Who carries out the Modbus writes of connections accepted from now on; it must outlive
     // the registry.
     void setWriteTarget(CModbusWriteTarget *_target);
+    // Where uplinks and Modbus requests are counted, for connections accepted from now on too;
+    // it must outlive the registry.
+    void setCounters(CGatewayCounters *_counters);
     ~CAllDeviceHandler() override;
 
     // Adds every valid template of the template directory whose AppEUI is new.
@@ -64,6 +69,8 @@ public:
     // being served; ports left without a device close, the others stay up. Logs each change.
     void serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored);
 
+    // Open Modbus client connections over every port; safe from any thread.
+    int modbusConnectionCount() const { return modbusConnections.openCount(); }
     // Ports whose Modbus server is listening, ascending.
     QList<uint16_t> getPortList() const;
     // True when a device is served on the port, whether or not it could be opened yet (or is only recorded).
@@ -113,6 +120,8 @@ private slots:
     void retryClosedPorts();
 
 private:
+    // Counts the uplink and keeps it in the device's journal.
+    void noteUplink(const API::SApiDeviceData &_uplink, const SDecodedUplink &_decoded);
     // Hands the waiting batch to the store's writer; with _wait, returns once it is written.
     void commitPending(bool _wait);
     // Tells of the devices whose uplinks are written, every ticket up to _ticket.
@@ -130,6 +139,7 @@ private:
 
 protected:
     CDataBaseHandler *store;
+    CGatewayCounters *counters = nullptr;
     QString templateDir;
     // Uplinks are timed on it: the age and staleness of a device's values.
     CClock *clock;

@@ -15,6 +15,8 @@
 #include "server/mqttsettings.h"
 #include "store/storerecords.h"
 
+class CGatewayCounters;
+
 class CAllDeviceHandler;
 class CDataBaseHandler;
 class CHeardDevices;
@@ -43,6 +45,8 @@ public:
     void setDevices(CDataBaseHandler *_store, CAllDeviceHandler *_registry);
     void setServerKind(EServerKind _kind) { serverKind = _kind; }
     void setWriteAllow(const MODBUS::WriteAllowList &_allow) { writeAllow = _allow; }
+    // Where each downlink's result is counted; it must outlive this.
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
 
     void write(const SModbusWrite &_write, Done _done) override;
     QVector<bool> coils(uint16_t _port, uint16_t _first, uint16_t _count) const override;
@@ -98,6 +102,7 @@ private:
     CAllDeviceHandler *registry = nullptr;
     EServerKind serverKind = EServerKind::eWebSocket;
     MODBUS::WriteAllowList writeAllow;
+    CGatewayCounters *counters = nullptr;
 
     quint64 nextId = 1;
     QMap<quint64, SPending> pending;

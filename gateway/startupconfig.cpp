@@ -44,5 +44,10 @@ bool readGatewayConfig(SGatewayConfig *_config)
                      qPrintable(SETTINGS_FILE_NAME), qPrintable(badEntry));
         return false;
     }
+    QString webProblem;
+    if (!readWebSettings(settings, &_config->web, &webProblem)) {
+        std::fprintf(stderr, "kelvara: %s in %s\n", qPrintable(webProblem), qPrintable(SETTINGS_FILE_NAME));
+        return false;
+    }
     return true;
 }

@@ -14,6 +14,7 @@
 #include "modbus/modbuswrite.h"
 
 class CDataBaseHandler;
+class CGatewayCounters;
 
 // One Modbus TCP client connection: reassembles request frames from the stream,
 // answers register reads of its port from the register store and hands writes on to
@@ -37,6 +38,7 @@ public:
     // The peer's address and port, for log lines.
     QString getPeerText() const;
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
 
     // Writes waiting for their answer at most; further requests wait unread.
     static constexpr int MAX_WAITING_WRITES = 16;
@@ -76,6 +78,7 @@ private:
     bool holding = false;
 
     QPointer<CModbusWriteTarget> writeTarget;
+    CGatewayCounters *counters = nullptr;
     // Answers in request order; a write's stays empty until it is done.
     struct SAnswer
     {

@@ -73,6 +73,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
         return;
     }
     connection->setWriteTarget(connections.getWriteTarget());
+    connection->setCounters(connections.getCounters());
     connections.admit(connection);
     if (watcher)
         watcher->rearm(this);

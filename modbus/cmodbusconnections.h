@@ -5,11 +5,14 @@
 #include <QPointer>
 #include <QVector>
 
+#include <atomic>
+
 #include "modbus/clogthrottle.h"
 #include "modbus/modbuslimits.h"
 #include "modbus/modbuswrite.h"
 
 class CConnectionHandler;
+class CGatewayCounters;
 
 // The client connections of every Modbus port together, so that one cap holds over all
 // of them: at the cap, or when open files run short, a new connection closes the longest
@@ -27,6 +30,11 @@ public:
     // Who carries out the writes of new connections; without one every write gets exception 01.
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
     CModbusWriteTarget *getWriteTarget() const { return writeTarget; }
+    // Where new connections count their requests and exceptions; none counts nothing.
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
+    CGatewayCounters *getCounters() const { return counters; }
+    // Open client connections, readable from any thread.
+    int openCount() const { return open; }
 
     // Counts a newly accepted connection in, first closing the longest idle one at the cap.
     void admit(CConnectionHandler *_connection);
@@ -47,4 +55,6 @@ private:
     CLogThrottle capLog;
     CLogThrottle acceptLog;
     QPointer<CModbusWriteTarget> writeTarget;
+    CGatewayCounters *counters = nullptr;
+    std::atomic<int> open { 0 };
 };

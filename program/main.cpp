@@ -12,6 +12,7 @@
 #include "gateway/cheadlessservice.h"
 #include "gateway/cprovisioning.h"
 #include "gateway/startupconfig.h"
+#include "web/cwebusers.h"
 
 namespace {
 
@@ -51,6 +52,8 @@ int main(int argc, char *argv[])
         return exitCode;
 
     if (commandLine.action == SCommandLine::eCommand) {
+        if (commandLine.command.value(0) == QLatin1String("web"))
+            return runWebCommand(commandLine.command, stdin, stdout, stderr);
         QCoreApplication application(argc, argv);
         openWorkingDirectory(false);
         QTextStream out(stdout);

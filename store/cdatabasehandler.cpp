@@ -22,6 +22,7 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
+#include "gateway/cgatewaycounters.h"
 #include "store/csqltransaction.h"
 #include "store/registerword.h"
 #include "store/storecolumns.h"
@@ -744,6 +745,8 @@ void CDataBaseHandler::writeStaged()
             saved = registerWriter.write(write, &error, &code);
         }
         // A write that waited long for another process's lock does not make the next wait as long.
+        if (CGatewayCounters *counting = counters)
+            counting->countStoreWrite(double(writing.nsecsElapsed()) / 1e9);
         rested = QDeadlineTimer(std::chrono::nanoseconds(
             std::min(WRITER_REST_FACTOR * writing.nsecsElapsed(), MAX_WRITER_REST_NS)));
         bool statusChanged = false;

@@ -9,12 +9,15 @@
 #include <QStringList>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <thread>
 
 #include "app/cclock.h"
 #include "store/cregisterimage.h"
 #include "store/cregisterwriter.h"
 #include "store/storerecords.h"
+
+class CGatewayCounters;
 
 // The register store: the devices and one row per 16-bit register in "server.db".
 // Every operation runs on the caller's thread, one at a time under the mutex, except
@@ -91,6 +94,8 @@ public:
     // The clock ages, stale times and the reports of a failing save are read on; the one given
     // at construction unless set.
     void setClock(CClock *_clock);
+    // Where each write's time is counted; it must outlive the store.
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
     // Every column of every device, the settings and counters included, by name.
     QSqlQuery getDeviceRows();
     // What a Modbus request of unit _unit reads from the port now: the words, or why none.
@@ -112,6 +117,7 @@ signals:
     void registersWritten(quint64 _ticket);
 
 private:
+    std::atomic<CGatewayCounters *> counters { nullptr };
     bool openTables();
     // Adds the writable column to a file made before it existed.
     bool addWritableColumn();

@@ -1,4 +1,4 @@
-#include "ui/registertext.h"
+#include "app/registertext.h"
 
 #include <QByteArray>
 #include <QDateTime>
