@@ -16,6 +16,11 @@ public:
     // Stores the value and writes the file at once; false if the file could not be written.
     static bool writeValue(const QString &key, const QVariant &value);
 
+    // settings.conf's INI dialect. It reads what Qt's INI format writes, but a value is one
+    // string: an operator's unquoted "10.0.0.5, 192.168.1.0/24" or "se,cret" keeps its commas
+    // instead of becoming a list that reads as empty.
+    static QSettings::Format iniFormat();
+
 private:
     explicit CSettings(const QString &fileName);
 

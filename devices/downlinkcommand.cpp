@@ -179,14 +179,15 @@ SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<
     return command;
 }
 
-SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words)
+SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words,
+                                  EWordOrder _wordOrder)
 {
     SCommandValue result;
     if (_words.size() != _command.registerCount())
         return result;
     quint64 raw = 0;
-    for (uint16_t word : _words)
-        raw = (raw << 16) | word;
+    for (int i = 0; i < _words.size(); ++i)
+        raw = (raw << 16) | _words.at(_wordOrder == EWordOrder::Little ? _words.size() - 1 - i : i);
     const int regBits = 16 * _words.size();
     const bool bigEndian = _command.byteOrder == BYTE_ORDER_BIG;
     if (_command.dataType == DATA_TYPE_FLOAT) {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVector>
 
+#include "store/registerdescription.h"
+
 // Template keys of the optional "downlinks" list.
 inline const QString TEMPLATE_KEY_DOWNLINKS = QStringLiteral("downlinks");
 inline const QString COMMAND_KEY_F_PORT = QStringLiteral("f_port");
@@ -46,8 +48,8 @@ constexpr int MAX_DOWNLINK_PAYLOAD = 242;
 // Reads entry _index of "downlinks"; every problem is appended, naming its key.
 SDownlinkCommand readDownlinkCommand(const QJsonValue &_json, int _index, QList<SCommandProblem> &_problems);
 
-// What a write of a command's registers sends: the words as the client wrote them,
-// most significant first.
+// What a write of a command's registers sends. The client writes the words in the device's
+// word order, as it reads the device's other values.
 struct SCommandValue
 {
     bool fits = false; // false: the value does not fit data_bit_size, nothing is sent
@@ -55,5 +57,6 @@ struct SCommandValue
     QString valueText;
 };
 
-SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words);
+SCommandValue encodeRegisterWrite(const SDownlinkCommand &_command, const QVector<uint16_t> &_words,
+                                  EWordOrder _wordOrder);
 QByteArray coilPayload(const SDownlinkCommand &_command, bool _on);

@@ -162,7 +162,7 @@ void CDownlinks::write(const SModbusWrite &_write, Done _done)
         item.valueText = rawValue;
         downlink.payload = coilPayload(command, request.coilOn);
     } else {
-        const SCommandValue value = encodeRegisterWrite(command, request.words);
+        const SCommandValue value = encodeRegisterWrite(command, request.words, target.device.wordOrder);
         if (!value.fits) {
             refuse(_write, devEui, command.dataName, rawValue,
                 QStringLiteral("the value does not fit %1 bits of %2").arg(command.dataBitSize).arg(command.dataType),

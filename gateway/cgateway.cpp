@@ -35,7 +35,7 @@ QPair<qint64, qint64> registerSpan(qint64 _startAddr, const QList<SRegisterDescr
 }
 
 // A device and its port from a row of every devices column.
-QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlQuery &_row)
+QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlRecord &_row)
 {
     DB::SDeviceRegMapDescription device;
     device.devEui = _row.value(DEV_COL_DEV_EUI).toString();
@@ -191,9 +191,8 @@ SDeviceCounters CGateway::deviceCounters(const QString &_devEui) const
 QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() const
 {
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
-    QSqlQuery rows = store->getDeviceRows();
-    while (rows.next())
-        devices.append(deviceOfRow(rows));
+    for (const QSqlRecord &row : store->getDeviceRows())
+        devices.append(deviceOfRow(row));
     return devices;
 }
 
@@ -313,14 +312,14 @@ SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
     uint16_t port = 0;
     if (_update.hasSettings) {
         bool found = false;
-        QSqlQuery rows = store->getDeviceRows();
-        while (!found && rows.next()) {
-            if (rows.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
+        for (const QSqlRecord &row : store->getDeviceRows()) {
+            if (row.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
                 continue;
-            const auto device = deviceOfRow(rows);
+            const auto device = deviceOfRow(row);
             edited = device.first;
             port = device.second;
             found = true;
+            break;
         }
         if (!found)
             return refused(EGatewayError::STORE_FAILED, tr("Device is not edited! See LOG-file for more details"));
@@ -382,11 +381,20 @@ SServerLogin SServerLogin::fromSettings()
     return login;
 }
 
+void CGateway::logNoServerConfigured() const
+{
+    CLogFile::addLog(QStringLiteral("WARNING: [main] No network server is configured, so no uplinks arrive: set "
+                                    "[server] ip, port, login and password (or [server] kind=chirpstack or tts with "
+                                    "[mqtt] host) in %1, or log in from the window")
+                         .arg(QDir(config.workDir).absoluteFilePath(SETTINGS_FILE_NAME)));
+}
+
 void CGateway::connectToSavedServer()
 {
     if (config.serverKind != EServerKind::eWebSocket) {
         if (config.mqtt.host.isEmpty()) {
             CLogFile::addLog(QStringLiteral("[main] MQTT host is empty"));
+            logNoServerConfigured();
             return;
         }
         connectToMqtt(config.mqtt, false);
@@ -402,6 +410,8 @@ void CGateway::connectToSavedServer()
     for (const auto &field : required) {
         if (field.first.isEmpty()) {
             CLogFile::addLog(field.second);
+            if (login.host.isEmpty() && login.port.isEmpty() && login.login.isEmpty() && login.password.isEmpty())
+                logNoServerConfigured();
             return;
         }
     }
@@ -506,12 +516,12 @@ bool CGateway::requestDeviceList()
     return server.getDevicesList(appEuis);
 }
 
-QSqlQuery CGateway::devices(const QString &_search) const
+QVector<QSqlRecord> CGateway::devices(const QString &_search) const
 {
     return store->getDevices(_search);
 }
 
-QSqlQuery CGateway::registers(uint32_t _deviceId) const
+QVector<QSqlRecord> CGateway::registers(uint32_t _deviceId) const
 {
     return store->getRegisters(_deviceId);
 }

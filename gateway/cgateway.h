@@ -4,7 +4,8 @@
 #include <QMap>
 #include <QHostAddress>
 #include <QObject>
-#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVector>
 #include <QString>
 
 #include <memory>
@@ -157,7 +158,8 @@ public:
     // What a downlink to a device heard over MQTT will need.
     const CHeardDevices &heard() const { return heardDevices; }
 
-    QSqlQuery devices(const QString &_search) const;
+    // Copies of the rows: what the window and the commands show never holds the store's connection.
+    QVector<QSqlRecord> devices(const QString &_search) const;
     // Every stored device with its settings (no register map) and port, by name.
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> storedDevices() const;
     // What adding makes sure of first: a known template, a DevEUI not in _registered, the placement.
@@ -167,7 +169,7 @@ public:
     bool isDeviceStale(const QString &_devEui) const;
     // The seconds since the device's last decoded uplink and its counters.
     SDeviceCounters deviceCounters(const QString &_devEui) const;
-    QSqlQuery registers(uint32_t _deviceId) const;
+    QVector<QSqlRecord> registers(uint32_t _deviceId) const;
     // Upper-case DevEUIs of the stored devices.
     QStringList registeredDevices() const;
     QList<SDeviceTemplateInfo> templates() const;
@@ -201,6 +203,8 @@ private:
     // A status of the link of the current kind.
     void serverStatusSlot(COMM::EServerStatus _status);
     void saveConnection();
+    // Says where a first-time operator sets up the network server.
+    void logNoServerConfigured() const;
     // Tells the store which registers of each device read its age: they come from the templates.
     void publishAgeRegisters();
     bool portFreeForUs(uint16_t _port) const;

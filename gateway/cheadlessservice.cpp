@@ -1,12 +1,10 @@
 #include "gateway/cheadlessservice.h"
 
-#include <QCoreApplication>
-
 #include <cstdio>
 
 #include "app/clogfile.h"
-#include "app/cunixsignals.h"
 #include "app/logpriority.h"
+#include "gateway/cgatewaylifecycle.h"
 
 CHeadlessService::CHeadlessService(const SGatewayConfig &_config, QObject *_parent)
     : QObject(_parent)
@@ -25,10 +23,6 @@ void CHeadlessService::echoLogLine(const QString &_line) const
 
 int CHeadlessService::run()
 {
-    CUnixSignals signals_;
-    if (!signals_.isValid())
-        CLogFile::addLog(QStringLiteral("WARNING: [CHeadlessService::run] Signals cannot be caught: SIGTERM stops "
-                                        "without a word"));
     QString reason;
     if (!gateway.start(&reason)) {
         CLogFile::addLog(QStringLiteral("CRITICAL_ERROR: [CHeadlessService::run] Register store cannot be opened: %1. "
@@ -36,14 +30,6 @@ int CHeadlessService::run()
                              .arg(reason));
         return 1;
     }
-    connect(&signals_, &CUnixSignals::stopRequested, this, [](int _signal) {
-        CLogFile::addLog(QStringLiteral("INFO: [CHeadlessService] Signal %1: stopping").arg(_signal));
-        QCoreApplication::exit(0);
-    });
-    connect(&signals_, &CUnixSignals::reloadRequested, this, [this] {
-        if (!gateway.reload())
-            CLogFile::addLog(QStringLiteral("ERROR: [CHeadlessService] Reload failed; serving what was loaded before"));
-    });
     CLogFile::addLog(QStringLiteral("INFO: [CHeadlessService] Running headless, Modbus on ports %1")
                          .arg([this] {
                              QStringList ports;
@@ -52,9 +38,5 @@ int CHeadlessService::run()
                              return ports.isEmpty() ? QStringLiteral("(none yet)") : ports.join(QLatin1Char(' '));
                          }()));
     gateway.connectToSavedServer();
-    const int code = QCoreApplication::exec();
-    // Every uplink taken from the loop so far is decoded; those waiting for their batch are committed now.
-    gateway.flushUplinks();
-    CLogFile::addLog(QStringLiteral("INFO: [CHeadlessService] stopped"));
-    return code;
+    return CGatewayLifecycle(gateway, QStringLiteral("CHeadlessService")).exec();
 }

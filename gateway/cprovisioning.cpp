@@ -42,12 +42,11 @@ struct SDeviceRow
 QList<SDeviceRow> storedRows(const CGateway &_gateway)
 {
     QList<SDeviceRow> rows;
-    QSqlQuery query = _gateway.devices(QString());
-    while (query.next())
-        rows.append({ query.value(DEV_COL_DEVICE).toUInt(), query.value(DEV_COL_DEV_EUI).toString(),
-                      query.value(DEV_COL_NAME).toString(), query.value(DEV_COL_APP_EUI).toString(),
-                      static_cast<uint16_t>(query.value(DEV_COL_PORT).toUInt()),
-                      query.value(DEV_COL_START_ADDR).toInt() });
+    for (const QSqlRecord &device : _gateway.devices(QString()))
+        rows.append({ device.value(DEV_COL_DEVICE).toUInt(), device.value(DEV_COL_DEV_EUI).toString(),
+                      device.value(DEV_COL_NAME).toString(), device.value(DEV_COL_APP_EUI).toString(),
+                      static_cast<uint16_t>(device.value(DEV_COL_PORT).toUInt()),
+                      device.value(DEV_COL_START_ADDR).toInt() });
     return rows;
 }
 
@@ -357,14 +356,13 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
         QJsonArray devices;
         for (const SDeviceRow &row : rows) {
             QJsonArray registers;
-            QSqlQuery query = _gateway.registers(row.id);
-            while (query.next())
+            for (const QSqlRecord &reg : _gateway.registers(row.id))
                 registers.append(QJsonObject {
-                    { "name", query.value(REG_COL_NAME).toString() },
-                    { "offset", query.value(REG_COL_REG_ADDR).toInt() - row.startAddr },
-                    { "multiplier", query.value(REG_COL_GRATING_PERIOD).toDouble() },
-                    { "added_value", query.value(REG_COL_START_VALUE).toDouble() },
-                    { "unit", query.value(REG_COL_UNIT).toString() } });
+                    { "name", reg.value(REG_COL_NAME).toString() },
+                    { "offset", reg.value(REG_COL_REG_ADDR).toInt() - row.startAddr },
+                    { "multiplier", reg.value(REG_COL_GRATING_PERIOD).toDouble() },
+                    { "added_value", reg.value(REG_COL_START_VALUE).toDouble() },
+                    { "unit", reg.value(REG_COL_UNIT).toString() } });
             const QStringList own = settingsFields(row);
             devices.append(QJsonObject { { "dev_eui", row.devEui }, { "name", row.name },
                                          { "template", _gateway.templateInfo(row.appEui).devType },

@@ -51,32 +51,30 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
     for (const auto &device : _gateway.storedDevices())
         settings.insert(CEui(device.first.devEui), device.first);
     QList<SRegisterMapRow> rows;
-    QSqlQuery devices = _gateway.devices(QString());
-    while (devices.next()) {
-        const DB::SDeviceRegMapDescription device = settings.value(CEui(devices.value(DEV_COL_DEV_EUI).toString()));
-        const int startAddr = devices.value(DEV_COL_START_ADDR).toInt();
+    for (const QSqlRecord &stored : _gateway.devices(QString())) {
+        const DB::SDeviceRegMapDescription device = settings.value(CEui(stored.value(DEV_COL_DEV_EUI).toString()));
+        const int startAddr = stored.value(DEV_COL_START_ADDR).toInt();
         const QList<SRegisterDescription> templateMap
-            = _gateway.regMap(devices.value(DEV_COL_APP_EUI).toString()).registers;
-        QSqlQuery registers = _gateway.registers(devices.value(DEV_COL_DEVICE).toUInt());
-        while (registers.next()) {
+            = _gateway.regMap(stored.value(DEV_COL_APP_EUI).toString()).registers;
+        for (const QSqlRecord &reg : _gateway.registers(stored.value(DEV_COL_DEVICE).toUInt())) {
             SRegisterMapRow row;
-            row.port = quint16(devices.value(DEV_COL_PORT).toUInt());
+            row.port = quint16(stored.value(DEV_COL_PORT).toUInt());
             row.unitId = device.unitId;
-            row.firstRegister = registers.value(REG_COL_REG_ADDR).toInt();
-            const int bits = registers.value(REG_COL_BIT_SIZE).toInt();
+            row.firstRegister = reg.value(REG_COL_REG_ADDR).toInt();
+            const int bits = reg.value(REG_COL_BIT_SIZE).toInt();
             row.registerCount = int(registersOfBits(bits));
-            row.deviceName = devices.value(DEV_COL_NAME).toString();
-            row.devEui = devices.value(DEV_COL_DEV_EUI).toString();
-            row.valueName = registers.value(REG_COL_NAME).toString();
-            for (const SRegisterDescription &reg : templateMap) {
-                if (reg.offset == row.firstRegister - startAddr && reg.name == row.valueName)
-                    row.format = reg.format;
+            row.deviceName = stored.value(DEV_COL_NAME).toString();
+            row.devEui = stored.value(DEV_COL_DEV_EUI).toString();
+            row.valueName = reg.value(REG_COL_NAME).toString();
+            for (const SRegisterDescription &described : templateMap) {
+                if (described.offset == row.firstRegister - startAddr && described.name == row.valueName)
+                    row.format = described.format;
             }
             if (row.registerCount > 1 && row.format != DATA_TYPE_TEXT)
                 row.wordOrder = wordOrderName(device.wordOrder);
-            row.multiplier = registers.value(REG_COL_GRATING_PERIOD).toDouble();
-            row.addedValue = registers.value(REG_COL_START_VALUE).toDouble();
-            row.unit = registers.value(REG_COL_UNIT).toString();
+            row.multiplier = reg.value(REG_COL_GRATING_PERIOD).toDouble();
+            row.addedValue = reg.value(REG_COL_START_VALUE).toDouble();
+            row.unit = reg.value(REG_COL_UNIT).toString();
             rows.append(row);
         }
     }

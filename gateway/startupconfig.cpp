@@ -1,6 +1,8 @@
 #include "gateway/startupconfig.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <cstdio>
@@ -24,24 +26,27 @@ void openWorkingDirectory(bool _withWindow)
     raiseOpenFileLimit();
 }
 
-bool readGatewayConfig(SGatewayConfig *_config)
+bool readGatewayConfig(const QSettings &_settings, SGatewayConfig *_config, QString *_error)
 {
-    _config->workDir = QDir::currentPath();
-    const QSettings &settings = *CSettings::getInstance(QString());
-    _config->serverKind = MQTT::readServerKind(settings);
-    _config->mqtt = MQTT::readMqttSettings(settings);
-    _config->modbusLimits = readModbusLimits();
-    const QString bind = CSettings::readValue(QStringLiteral("modbus/bind"), QString()).toString().trimmed();
-    if (!bind.isEmpty() && !_config->modbusBind.setAddress(bind)) {
-        std::fprintf(stderr, "kelvara: [modbus] bind=%s in %s is not an IP address\n", qPrintable(bind),
-                     qPrintable(SETTINGS_FILE_NAME));
+    // An unreadable file would read as no settings at all, and no write_allow as "any client".
+    if (_settings.status() != QSettings::NoError || (QFile::exists(_settings.fileName())
+                                                         && !QFileInfo(_settings.fileName()).isReadable())) {
+        *_error = QStringLiteral("%1 cannot be read").arg(_settings.fileName());
         return false;
     }
-    const QString allow = CSettings::readValue(QStringLiteral("modbus/write_allow"), QString()).toString();
+    _config->serverKind = MQTT::readServerKind(_settings);
+    _config->mqtt = MQTT::readMqttSettings(_settings);
+    _config->modbusLimits = readModbusLimits(_settings);
+    const QString bind = _settings.value(QStringLiteral("modbus/bind")).toString().trimmed();
+    if (!bind.isEmpty() && !_config->modbusBind.setAddress(bind)) {
+        *_error = QStringLiteral("[modbus] bind=%1 in %2 is not an IP address").arg(bind, SETTINGS_FILE_NAME);
+        return false;
+    }
+    const QString allow = _settings.value(QStringLiteral("modbus/write_allow")).toString();
     QString badEntry;
     if (!MODBUS::parseWriteAllow(allow, &_config->writeAllow, &badEntry)) {
-        std::fprintf(stderr, "kelvara: [modbus] write_allow in %s: %s is not an address or network\n",
-                     qPrintable(SETTINGS_FILE_NAME), qPrintable(badEntry));
+        *_error = QStringLiteral("[modbus] write_allow in %1: %2 is not an address or network")
+                      .arg(SETTINGS_FILE_NAME, badEntry);
         return false;
     }
     QString webProblem;
@@ -50,4 +55,14 @@ bool readGatewayConfig(SGatewayConfig *_config)
         return false;
     }
     return true;
+}
+
+bool readGatewayConfig(SGatewayConfig *_config)
+{
+    _config->workDir = QDir::currentPath();
+    QString error;
+    if (readGatewayConfig(*CSettings::getInstance(QString()), _config, &error))
+        return true;
+    std::fprintf(stderr, "kelvara: %s\n", qPrintable(error));
+    return false;
 }

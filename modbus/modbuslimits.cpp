@@ -10,7 +10,7 @@
 #include <sys/resource.h>
 
 #include "app/clogfile.h"
-#include "app/csettings.h"
+#include <QSettings>
 
 namespace {
 
@@ -18,9 +18,9 @@ const QString KEY_IDLE_TIMEOUT = QStringLiteral("modbus/idle_timeout");
 const QString KEY_MAX_CONNECTIONS = QStringLiteral("modbus/max_connections");
 
 // The key's whole number when it lies in [_minimum, _maximum], otherwise _default.
-int readNumber(const QString &_key, int _minimum, int _maximum, int _default)
+int readNumber(const QSettings &_settings, const QString &_key, int _minimum, int _maximum, int _default)
 {
-    const QVariant value = CSettings::readValue(_key, QVariant());
+    const QVariant value = _settings.value(_key);
     if (!value.isValid())
         return _default;
     bool ok = false;
@@ -35,12 +35,12 @@ int readNumber(const QString &_key, int _minimum, int _maximum, int _default)
 
 } // namespace
 
-SModbusLimits readModbusLimits()
+SModbusLimits readModbusLimits(const QSettings &_settings)
 {
     SModbusLimits limits;
     const int maxSeconds = std::numeric_limits<int>::max() / 1000;
-    limits.idleTimeoutMs = 1000 * readNumber(KEY_IDLE_TIMEOUT, 0, maxSeconds, limits.idleTimeoutMs / 1000);
-    limits.maxConnections = readNumber(KEY_MAX_CONNECTIONS, 1, std::numeric_limits<int>::max(), limits.maxConnections);
+    limits.idleTimeoutMs = 1000 * readNumber(_settings, KEY_IDLE_TIMEOUT, 0, maxSeconds, limits.idleTimeoutMs / 1000);
+    limits.maxConnections = readNumber(_settings, KEY_MAX_CONNECTIONS, 1, std::numeric_limits<int>::max(), limits.maxConnections);
     return limits;
 }
 

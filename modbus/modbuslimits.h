@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class QSettings;
+
 // Bounds of the Modbus TCP service. The defaults are those of a settings file without
 // a [modbus] group.
 struct SModbusLimits
@@ -22,7 +24,7 @@ struct SModbusLimits
 
 // settings.conf, group [modbus]: idle_timeout (seconds, 0 = never) and max_connections.
 // A missing key keeps the default; an unusable value keeps it too and is logged.
-SModbusLimits readModbusLimits();
+SModbusLimits readModbusLimits(const QSettings &_settings);
 
 // Raises the soft limit of open files to the hard one, so the connection cap rather than
 // the descriptor limit decides who is served. False, logged, when it cannot be raised.

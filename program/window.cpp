@@ -3,6 +3,7 @@
 
 #include <QApplication>
 
+#include "gateway/cgatewaylifecycle.h"
 #include "gateway/startupconfig.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/mainwindow.h"
@@ -21,5 +22,5 @@ extern "C" Q_DECL_EXPORT int kelvaraWindowMain(int _argc, char **_argv)
     if (!startup.start())
         return 1;
     startup.window()->show();
-    return application.exec();
+    return CGatewayLifecycle(*startup.gateway(), QStringLiteral("MainWindow")).exec();
 }

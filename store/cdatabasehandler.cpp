@@ -877,7 +877,19 @@ uint16_t CDataBaseHandler::registerWord(const QString &_value)
     return ::registerWord(_value);
 }
 
-QSqlQuery CDataBaseHandler::getDevices(const QString &_search)
+namespace {
+
+QVector<QSqlRecord> allRecords(QSqlQuery &_query)
+{
+    QVector<QSqlRecord> records;
+    while (_query.next())
+        records.append(_query.record());
+    return records;
+}
+
+} // namespace
+
+QVector<QSqlRecord> CDataBaseHandler::getDevices(const QString &_search)
 {
     QMutexLocker locker(&mutex);
     QSqlQuery query(db);
@@ -891,10 +903,10 @@ QSqlQuery CDataBaseHandler::getDevices(const QString &_search)
         query.bindValue(QStringLiteral(":search"), containsPattern(_search));
     if (!query.exec())
         CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getDevices] Invalid SQL request [1]"));
-    return query;
+    return allRecords(query);
 }
 
-QSqlQuery CDataBaseHandler::getRegisters(const uint32_t &_deviceId)
+QVector<QSqlRecord> CDataBaseHandler::getRegisters(const uint32_t &_deviceId)
 {
     QMutexLocker locker(&mutex);
     QSqlQuery query(db);
@@ -903,7 +915,7 @@ QSqlQuery CDataBaseHandler::getRegisters(const uint32_t &_deviceId)
     query.bindValue(param(data(REG_COL_DEVICE)), _deviceId);
     if (!query.exec())
         CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getRegisters] Invalid SQL request [1]"));
-    return query;
+    return allRecords(query);
 }
 
 QStringList CDataBaseHandler::getRegisteredDevices()
@@ -1024,13 +1036,13 @@ void CDataBaseHandler::setClock(CClock *_clock)
     clock = _clock;
 }
 
-QSqlQuery CDataBaseHandler::getDeviceRows()
+QVector<QSqlRecord> CDataBaseHandler::getDeviceRows()
 {
     QMutexLocker locker(&mutex);
     QSqlQuery query(db);
     if (!query.exec(sqlText(QStringLiteral("SELECT * FROM %1 ORDER BY %2 ASC;"), {DB_TABLE_DEVICES, dev(DEV_COL_NAME)})))
         CLogFile::addLog(QStringLiteral("[CDataBaseHandler::getDeviceRows] Invalid SQL request [1]"));
-    return query;
+    return allRecords(query);
 }
 
 SRegisterRead CDataBaseHandler::readRegisters(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count)

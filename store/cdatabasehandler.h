@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVector>
 #include <QStringList>
 #include <QWaitCondition>
 
@@ -77,8 +79,9 @@ public:
     // What a Modbus poll of unit _unit reads, into _words[0.._count) for a range within 0-65535;
     // or why it reads nothing. Locks the image alone.
     EReadStatus readRegisters(uint16_t _port, uint8_t _unit, int _first, int _count, uint16_t *_words);
-    QSqlQuery getDevices(const QString &_search);
-    QSqlQuery getRegisters(const uint32_t &_deviceId);
+    // The rows are read whole under the store's lock: no query stays open on its connection.
+    QVector<QSqlRecord> getDevices(const QString &_search);
+    QVector<QSqlRecord> getRegisters(const uint32_t &_deviceId);
     QStringList getRegisteredDevices();
     // All or nothing; false when nothing was changed because of a failure.
     bool updateRegInfo(const SDeviceRegUpdate &_update);
@@ -97,7 +100,7 @@ public:
     // Where each write's time is counted; it must outlive the store.
     void setCounters(CGatewayCounters *_counters) { counters = _counters; }
     // Every column of every device, the settings and counters included, by name.
-    QSqlQuery getDeviceRows();
+    QVector<QSqlRecord> getDeviceRows();
     // What a Modbus request of unit _unit reads from the port now: the words, or why none.
     SRegisterRead readRegisters(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count);
     // The device's counters as last saved; zero for an unknown device.

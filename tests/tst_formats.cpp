@@ -353,19 +353,18 @@ private slots:
 
         CDataBaseHandler opened(path);
         QVERIFY(opened.open());
-        QSqlQuery devices = opened.getDevices(QString());
-        QCOMPARE(devices.record().count(), int(DEV_COLUMN_COUNT));
-        QVERIFY(devices.next());
-        QCOMPARE(devices.value(DEV_COL_DEV_EUI).toString(), QStringLiteral("70B3D5E75E000001"));
-        QCOMPARE(devices.value(DEV_COL_START_ADDR).toInt(), 10);
-        QVERIFY(!devices.next());
-        QSqlQuery rows = opened.getDeviceRows();
-        QVERIFY(rows.next());
-        QCOMPARE(rows.value(DEV_COL_UNIT_ID).toInt(), 0);
-        QCOMPARE(rows.value(DEV_COL_WORD_ORDER).toString(), QStringLiteral("big"));
-        QCOMPARE(rows.value(DEV_COL_STALE_AFTER).toInt(), 0);
-        QCOMPARE(rows.value(DEV_COL_STALE_POLICY).toString(), QStringLiteral("keep"));
-        QCOMPARE(rows.value(DEV_COL_UPLINKS).toInt(), 0);
+        const QVector<QSqlRecord> devices = opened.getDevices(QString());
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.first().count(), int(DEV_COLUMN_COUNT));
+        QCOMPARE(devices.first().value(DEV_COL_DEV_EUI).toString(), QStringLiteral("70B3D5E75E000001"));
+        QCOMPARE(devices.first().value(DEV_COL_START_ADDR).toInt(), 10);
+        const QVector<QSqlRecord> rows = opened.getDeviceRows();
+        QVERIFY(!rows.isEmpty());
+        QCOMPARE(rows.first().value(DEV_COL_UNIT_ID).toInt(), 0);
+        QCOMPARE(rows.first().value(DEV_COL_WORD_ORDER).toString(), QStringLiteral("big"));
+        QCOMPARE(rows.first().value(DEV_COL_STALE_AFTER).toInt(), 0);
+        QCOMPARE(rows.first().value(DEV_COL_STALE_POLICY).toString(), QStringLiteral("keep"));
+        QCOMPARE(rows.first().value(DEV_COL_UPLINKS).toInt(), 0);
         // Any unit reads the same words as before; the never written register reads 0.
         for (uint8_t unit : { uint8_t(0), uint8_t(1), uint8_t(200) }) {
             const SRegisterRead read = opened.readRegisters(1502, unit, 16, 2);
@@ -376,11 +375,7 @@ private slots:
         const SRegisterParam param = opened.getRegisterParam(QStringLiteral("70B3D5E75E000001"), 16);
         QCOMPARE(param.startValue, 5.0);
         QCOMPARE(param.gratingPeriod, 10.0);
-        QSqlQuery registers = opened.getRegisters(1);
-        int count = 0;
-        while (registers.next())
-            ++count;
-        QCOMPARE(count, 2);
+        QCOMPARE(opened.getRegisters(1).size(), 2);
     }
 
     void cleanupTestCase()

@@ -61,14 +61,14 @@ QString screenshotPath(const QString &_name)
     return QStringLiteral(KELVARA_BINARY_DIR "/screenshots/") + _name;
 }
 
-// Rows of a query as column-name -> value maps.
-QList<QVariantMap> rowsOf(QSqlQuery _query)
+// Rows as column-name -> value maps.
+QList<QVariantMap> rowsOf(const QVector<QSqlRecord> &_records)
 {
     QList<QVariantMap> rows;
-    while (_query.next()) {
+    for (const QSqlRecord &record : _records) {
         QVariantMap row;
-        for (int i = 0; i < _query.record().count(); ++i)
-            row.insert(_query.record().fieldName(i), _query.value(i));
+        for (int i = 0; i < record.count(); ++i)
+            row.insert(record.fieldName(i), record.value(i));
         rows.append(row);
     }
     return rows;

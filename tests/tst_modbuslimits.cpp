@@ -33,7 +33,7 @@ private slots:
 
     void readFromTheModbusGroup()
     {
-        const SModbusLimits limits = readModbusLimits();
+        const SModbusLimits limits = readModbusLimits(*CSettings::getInstance(QString()));
         QCOMPARE(limits.idleTimeoutMs, 120 * 1000);
         QCOMPARE(limits.maxConnections, 50);
     }
@@ -70,7 +70,7 @@ private slots:
                 settings->remove(key);
         }
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
-        const SModbusLimits limits = readModbusLimits();
+        const SModbusLimits limits = readModbusLimits(*CSettings::getInstance(QString()));
         QCOMPARE(limits.idleTimeoutMs, idleTimeoutMs);
         QCOMPARE(limits.maxConnections, expectedMax);
         QCOMPARE(log.size(), warnings);

@@ -359,10 +359,10 @@ private slots:
         const uint16_t port = freePort();
         QVERIFY(addStoredDevice("E000000000000003", METER_APP_EUI, 100, port));
         // Named after its DevEUI, so the name search finds it.
-        QSqlQuery devices = store->getDevices(QStringLiteral("E000000000000003"));
-        QVERIFY(devices.next());
+        const QVector<QSqlRecord> devices = store->getDevices(QStringLiteral("E000000000000003"));
+        QVERIFY(!devices.isEmpty());
         SDeviceRegUpdate update;
-        update.deviceId = devices.value(0).toUInt();
+        update.deviceId = devices.first().value(0).toUInt();
         update.port = port;
         update.registers << SRegisterUpdate { 102, 5, 10, QString() };
         QVERIFY(store->updateRegInfo(update));

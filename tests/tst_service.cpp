@@ -182,6 +182,50 @@ private slots:
         QCOMPARE(storedValue(dir, BOILER, 6), QStringLiteral("00e1"));
     }
 
+    // The window run lives through the command line's SIGHUP and stops on SIGTERM or SIGINT
+    // as the headless run does.
+    void windowTakesCommandsAndStopsOnSignals_data()
+    {
+        QTest::addColumn<int>("stopSignal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void windowTakesCommandsAndStopsOnSignals()
+    {
+        QFETCH(int, stopSignal);
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        QVERIFY(writeFile(QDir(dir).filePath(QStringLiteral("settings.conf")), "[modbus]\nbind=127.0.0.1\n"));
+        QProcessEnvironment environment = withoutDisplay();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess window;
+        window.setProcessEnvironment(environment);
+        window.start(gatewayProgram(), { "--workdir", dir });
+        QVERIFY(window.waitForStarted(5000));
+        const QString logFile = QDir(dir).filePath(QStringLiteral("history.log"));
+        const auto logHas = [&](const QByteArray &_text) {
+            QFile file(logFile);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains(_text);
+        };
+        QVERIFY(QTest::qWaitFor([&] { return logHas("No network server is configured"); }, 10000));
+
+        const quint16 port = freePort();
+        const SRun added = kelvara(dir, addArguments(BOILER, QStringLiteral("boiler"), port, 0));
+        QCOMPARE(added.exitCode, 0);
+        QVERIFY2(added.out.contains("takes the change now") || added.err.contains("takes the change now"),
+                 added.err.constData());
+        QVERIFY(QTest::qWaitFor([&] { return portAccepts(port); }, 10000));
+        QCOMPARE(window.state(), QProcess::Running);
+
+        ::kill(pid_t(window.processId()), stopSignal);
+        QVERIFY(window.waitForFinished(5000));
+        QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(window.exitCode(), 0);
+        QVERIFY(logHas(QStringLiteral("INFO: [MainWindow] Signal %1: stopping").arg(stopSignal).toUtf8()));
+        QVERIFY(logHas("INFO: [MainWindow] stopped"));
+    }
+
     void uplinksOverMqttReachModbus_data()
     {
         QTest::addColumn<QString>("kind");

@@ -50,11 +50,11 @@ private:
         return ids.isEmpty() ? 0 : ids.first().toUInt();
     }
 
-    static QStringList deviceNames(QSqlQuery query)
+    static QStringList deviceNames(const QVector<QSqlRecord> &_devices)
     {
         QStringList names;
-        while (query.next())
-            names << query.value(1).toString();
+        for (const QSqlRecord &device : _devices)
+            names << device.value(1).toString();
         return names;
     }
 
@@ -198,18 +198,17 @@ private slots:
         QVERIFY(store->registerNewDevice(device("F0", "Plain decoy", 0, {reg("Level", 0, 16)}), 502));
         QVERIFY(store->registerNewDevice(device(text, text, 10, {reg(text, 0, 16, text, text)}), 502));
 
-        QSqlQuery devices = store->getDevices(text);
-        QVERIFY(devices.next());
-        QCOMPARE(devices.value(1).toString(), text);
-        QCOMPARE(devices.value(3).toString(), text);
-        const uint32_t id = devices.value(0).toUInt();
-        QVERIFY(!devices.next());
+        const QVector<QSqlRecord> devices = store->getDevices(text);
+        QCOMPARE(devices.size(), 1);
+        QCOMPARE(devices.first().value(1).toString(), text);
+        QCOMPARE(devices.first().value(3).toString(), text);
+        const uint32_t id = devices.first().value(0).toUInt();
 
-        QSqlQuery registers = store->getRegisters(id);
-        QVERIFY(registers.next());
-        QCOMPARE(registers.value(6).toString(), text);
-        QCOMPARE(registers.value(10).toString(), text);
-        QCOMPARE(registers.value(11).toString(), text);
+        const QVector<QSqlRecord> registers = store->getRegisters(id);
+        QVERIFY(!registers.isEmpty());
+        QCOMPARE(registers.first().value(6).toString(), text);
+        QCOMPARE(registers.first().value(10).toString(), text);
+        QCOMPARE(registers.first().value(11).toString(), text);
 
         QVERIFY(store->saveRegisterData(uplink(text, 10, {value("00ff", 0, text)})));
         QCOMPARE(store->getRegisterData(502, 10, 1), (QMap<uint16_t, uint16_t>{{10, 0xff}}));

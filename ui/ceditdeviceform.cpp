@@ -84,14 +84,13 @@ void CEditDeviceForm::deviceListSelectSlot(QItemSelection, QItemSelection)
         if (reg.format == REG_FORMAT_FLOAT32)
             float32Offsets.insert(reg.offset);
     }
-    QSqlQuery query = gateway->registers(deviceId.toUInt());
     const int copied[] = { REG_COL_REG_ADDR, REG_COL_START_VALUE, REG_COL_GRATING_PERIOD, REG_COL_DATA_TYPE,
                            REG_COL_NAME,     REG_COL_SOURCE,      REG_COL_UNIT };
-    while (query.next()) {
+    for (const QSqlRecord &reg : gateway->registers(deviceId.toUInt())) {
         QList<QPair<int, QVariant>> cells = { { REG_COL_DEVICE, deviceId }, { REG_COL_PORT, port } };
         for (int column : copied)
-            cells.append({ column, query.value(devDataColumns.at(column)) });
-        appendRegisterRow(cells, float32Offsets.contains(query.value(devDataColumns.at(REG_COL_REG_ADDR)).toLongLong() - startAddr));
+            cells.append({ column, reg.value(devDataColumns.at(column)) });
+        appendRegisterRow(cells, float32Offsets.contains(reg.value(devDataColumns.at(REG_COL_REG_ADDR)).toLongLong() - startAddr));
     }
 }
 

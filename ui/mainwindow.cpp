@@ -16,8 +16,7 @@
 #include <QRegExpValidator>
 #include <QSaveFile>
 #include <QSpinBox>
-#include <QSqlQuery>
-#include <QSqlQueryModel>
+#include <QSqlRecord>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -33,6 +32,7 @@
 #include "ui/ceditdeviceform.h"
 #include "ui/cleftpanel.h"
 #include "ui/clogowidget.h"
+#include "ui/crecordmodel.h"
 #include "ui/cregisterdelegat.h"
 #include "ui/csearcheditwidget.h"
 #include "ui/cusernotice.h"
@@ -64,13 +64,6 @@ QPushButton *listButton(const QString &_icon, const QString &_objectName, const 
     return button;
 }
 
-// The whole query in the model at once, so no read stays open on the store's connection.
-void fetchAll(QSqlQueryModel *_model)
-{
-    while (_model->canFetchMore())
-        _model->fetchMore();
-}
-
 } // namespace
 
 MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
@@ -80,7 +73,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , editDeviceForm(std::make_unique<CEditDeviceForm>(_gateway))
     , searchEdit(new CSearchEditWidget(this))
     , deviceView(new QListView(this))
-    , deviceModel(new QSqlQueryModel(this))
+    , deviceModel(new CRecordModel(DEV_COLUMN_COUNT, this))
     , addButton(listButton(
           QStringLiteral(":/addIco.png"), QStringLiteral("greenBtn"), tr("Add new device from server"), this))
     , editButton(
@@ -89,7 +82,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , exportMapButton(new QPushButton(tr("Export register map…"), this))
     , staleRepaintTimer(new QTimer(this))
     , registerView(new QListView(this))
-    , registerModel(new QSqlQueryModel(this))
+    , registerModel(new CRecordModel(REG_COLUMN_COUNT, this))
     , deviceTitleLabel(new QLabel(tr("Device [UNKNOWN] "), this))
     , modbusGroup(new QGroupBox(tr("ModBUS-TCP parameters"), this))
     , tcpPortValueLabel(new QLabel(modbusGroup))
@@ -396,15 +389,14 @@ void MainWindow::showNoDevice()
 {
     deviceTitleLabel->setText(tr("Device [UNKNOWN]"));
     modbusGroup->hide();
-    registerModel->clear();
+    registerModel->setRecords({});
     editButton->setEnabled(false);
     deleteButton->setEnabled(false);
 }
 
 void MainWindow::refreshDevicesSlot(QString _search)
 {
-    deviceModel->setQuery(gateway->devices(_search));
-    fetchAll(deviceModel);
+    deviceModel->setRecords(gateway->devices(_search));
     if (deviceModel->rowCount() > 0)
         deviceView->setCurrentIndex(deviceModel->index(0, 0));
     else
@@ -429,8 +421,7 @@ void MainWindow::deviceSelectSlot(QItemSelection, QItemSelection)
 
 void MainWindow::refreshRegisterSlot()
 {
-    registerModel->setQuery(gateway->registers(currentDevice(DEV_COL_DEVICE).toUInt()));
-    fetchAll(registerModel);
+    registerModel->setRecords(gateway->registers(currentDevice(DEV_COL_DEVICE).toUInt()));
     if (registerModel->rowCount() > 0)
         registerView->setCurrentIndex(registerModel->index(0, 0));
 }

@@ -24,7 +24,7 @@ class QLineEdit;
 class QListView;
 class QPushButton;
 class QSpinBox;
-class QSqlQueryModel;
+class CRecordModel;
 
 // The gateway's one window: the network server (WebSocket log-in or a ChirpStack /
 // The Things Stack broker) with the connection state, the stored
@@ -90,7 +90,7 @@ private:
     std::unique_ptr<CEditDeviceForm> editDeviceForm;
     CSearchEditWidget *searchEdit;
     QListView *deviceView;
-    QSqlQueryModel *deviceModel;
+    CRecordModel *deviceModel;
     QPushButton *addButton;
     QPushButton *editButton;
     QPushButton *deleteButton;
@@ -98,7 +98,7 @@ private:
     // Repaints the device cards so a device turning stale is marked without an uplink.
     QTimer *staleRepaintTimer;
     QListView *registerView;
-    QSqlQueryModel *registerModel;
+    CRecordModel *registerModel;
     QLabel *deviceTitleLabel;
     QGroupBox *modbusGroup;
     QLabel *tcpPortValueLabel;
