@@ -50,8 +50,8 @@ bool readGatewayConfig(const QSettings &_settings, SGatewayConfig *_config, QStr
         return false;
     }
     QString webProblem;
-    if (!readWebSettings(settings, &_config->web, &webProblem)) {
-        std::fprintf(stderr, "kelvara: %s in %s\n", qPrintable(webProblem), qPrintable(SETTINGS_FILE_NAME));
+    if (!readWebSettings(_settings, &_config->web, &webProblem)) {
+        *_error = QStringLiteral("%1 in %2").arg(webProblem, SETTINGS_FILE_NAME);
         return false;
     }
     return true;

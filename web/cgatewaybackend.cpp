@@ -4,7 +4,7 @@
 #include <QHash>
 #include <QMetaObject>
 #include <QMutexLocker>
-#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QThread>
 
 #include <prometheus/counter.h>
@@ -170,9 +170,8 @@ CGatewayBackend::Rows CGatewayBackend::rows()
     const bool read = onGateway([this, fresh] {
         rowsStale = false;
         QHash<QString, quint32> ids;
-        QSqlQuery query = gateway->devices(QString());
-        while (query.next())
-            ids.insert(CEui(query.value(DEV_COL_DEV_EUI).toString()).text(), query.value(DEV_COL_DEVICE).toUInt());
+        for (const QSqlRecord &record : gateway->devices(QString()))
+            ids.insert(CEui(record.value(DEV_COL_DEV_EUI).toString()).text(), record.value(DEV_COL_DEVICE).toUInt());
         for (const auto &stored : gateway->storedDevices())
             fresh->append({ ids.value(CEui(stored.first.devEui).text()), stored.first, stored.second,
                             gateway->templateInfo(stored.first.appEui).devType });
@@ -286,9 +285,8 @@ bool CGatewayBackend::registers(const QString &_devEui, QJsonArray *_registers)
         return false;
     QJsonArray list;
     const bool read = onGateway([this, &row, &list] {
-        QSqlQuery query = gateway->registers(row.id);
-        const auto cell = [&query](int _column) { return query.value(devDataColumns.at(_column)); };
-        while (query.next()) {
+        for (const QSqlRecord &record : gateway->registers(row.id)) {
+            const auto cell = [&record](int _column) { return record.value(devDataColumns.at(_column)); };
             const int address = cell(REG_COL_REG_ADDR).toInt();
             const int count = std::max(1, (cell(REG_COL_BIT_SIZE).toInt() + 15) / 16);
             const QMap<uint16_t, uint16_t> words = gateway->registerWords(row.port, address, count);
@@ -444,9 +442,8 @@ SWebResult CGatewayBackend::editDevice(const QString &_devEui, const QJsonObject
     }
     SWebResult result;
     const bool ran = onGateway([&] {
-        QSqlQuery query = gateway->registers(row.id);
-        const auto cell = [&query](int _column) { return query.value(devDataColumns.at(_column)); };
-        while (query.next()) {
+        for (const QSqlRecord &record : gateway->registers(row.id)) {
+            const auto cell = [&record](int _column) { return record.value(devDataColumns.at(_column)); };
             SRegisterUpdate reg;
             reg.regAddr = cell(REG_COL_REG_ADDR).toUInt();
             reg.startValue = cell(REG_COL_START_VALUE).toDouble();

@@ -7,13 +7,9 @@
 
 namespace {
 
-// The key's text as written: QSettings reads an unquoted comma as a list.
 QString valueText(const QSettings &_settings, const QString &_key)
 {
-    const QVariant value = _settings.value(_key);
-    if (value.type() == QVariant::StringList)
-        return value.toStringList().join(QLatin1Char(',')).trimmed();
-    return value.toString().trimmed();
+    return _settings.value(_key).toString().trimmed();
 }
 
 bool readFlag(const QSettings &_settings, const QString &_key, bool *_flag, QString *_error)
