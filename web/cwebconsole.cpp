@@ -3,6 +3,7 @@
 #include <QDir>
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include "app/clogfile.h"
 #include "web/cgatewaybackend.h"
@@ -105,6 +106,13 @@ bool CWebConsole::start()
                                                       : QStringLiteral("the request cannot be read"));
         _response.set_content(refusal.body.toStdString(), "application/json");
     });
+    // The library listens with a backlog of 5: a burst of browsers' polls would wait for the
+    // kernel's retries. The socket is remembered as it is made and its backlog raised once bound.
+    server->set_socket_options([this](socket_t _socket) {
+        const int on = 1;
+        setsockopt(_socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        listeningSocket = _socket;
+    });
     const std::string host = settings.host.toStdString();
     if (settings.host.contains(QLatin1Char(':')))
         server->set_address_family(AF_INET6);
@@ -117,6 +125,8 @@ bool CWebConsole::start()
                              .arg(settings.origin()));
         return false;
     }
+    if (listeningSocket >= 0)
+        ::listen(listeningSocket, SOMAXCONN);
     listener = std::thread([this] { server->listen_after_bind(); });
     SWebSettings bound = settings;
     bound.port = quint16(boundPort);

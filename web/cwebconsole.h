@@ -45,4 +45,5 @@ private:
     std::unique_ptr<httplib::Server> server;
     std::thread listener;
     int boundPort = 0;
+    int listeningSocket = -1;
 };

@@ -84,12 +84,20 @@ QByteArray resource(const QString &_path)
 
 } // namespace
 
+// Outside any namespace, as Qt's resource initialiser must be.
+static void initWebResources()
+{
+    Q_INIT_RESOURCE(web);
+}
+
 CWebRouter::CWebRouter(CWebBackend *_backend, CWebUsers *_users, CSessions *_sessions, const SWebSettings &_settings)
     : backend(_backend)
     , users(_users)
     , sessions(_sessions)
     , settings(_settings)
 {
+    // The pages are built into the core library; a program that links it statically must ask for them.
+    initWebResources();
 }
 
 SWebResponse CWebRouter::error(int _status, const QString &_text)
