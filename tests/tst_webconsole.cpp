@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -44,12 +45,21 @@ struct SReply
 // One HTTP/1.1 request over a socket of its own; the event loop runs while it waits, as the
 // console's workers need the gateway's thread (this one) for some answers.
 SReply request(quint16 _port, const QByteArray &_method, const QByteArray &_path,
-               const QList<QPair<QByteArray, QByteArray>> &_headers = {}, const QByteArray &_body = QByteArray())
+               const QList<QPair<QByteArray, QByteArray>> &_headers = {}, const QByteArray &_body = QByteArray(),
+               bool _tls = false)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, _port);
-    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
-        return {};
+    QSslSocket socket;
+    if (_tls) {
+        // The test's own self-signed certificate.
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), _port);
+        if (!QTest::qWaitFor([&] { return socket.isEncrypted(); }, 5000))
+            return {};
+    } else {
+        socket.connectToHost(QHostAddress::LocalHost, _port);
+        if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+            return {};
+    }
     QByteArray text = _method + ' ' + _path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
     for (const auto &header : _headers)
         text += header.first + ": " + header.second + "\r\n";
@@ -561,6 +571,39 @@ private slots:
         QVERIFY(!users.checkToken(token.left(63) + QLatin1Char(token.endsWith('0') ? '1' : '0'), &name, &admin));
         QCOMPARE(run({ "web", "token", "remove", "grafana" }, QByteArray(), &out), 0);
         QCOMPARE(run({ "web", "user", "remove", "nobody" }, QByteArray(), &out), 1);
+    }
+
+    void httpsServesWithASecureCookie()
+    {
+        const QString folder = workDir.filePath(QStringLiteral("tls"));
+        QVERIFY(QDir().mkpath(folder));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=kelvara", "-keyout",
+                        folder + "/web.key", "-out", folder + "/web.pem" });
+        QVERIFY2(openssl.waitForStarted(5000), "openssl is missing: install the Debian package openssl");
+        QVERIFY(openssl.waitForFinished(30000));
+        QCOMPARE(openssl.exitCode(), 0);
+        QVERIFY(QFile::copy(workDir.filePath(CWebUsers::FILE_NAME), folder + QStringLiteral("/web-users")));
+        SGatewayConfig config;
+        config.workDir = folder;
+        config.web.enabled = true;
+        config.web.host = QStringLiteral("127.0.0.1");
+        config.web.certFile = folder + QStringLiteral("/web.pem");
+        config.web.keyFile = folder + QStringLiteral("/web.key");
+        CGateway secure(config);
+        QString error;
+        QVERIFY(secure.start(&error));
+        const quint16 port = quint16(secure.webPort());
+        QVERIFY(port > 0);
+        const SReply login = request(port, "POST", "/login", {}, "user=guest&password=look%20only", true);
+        QCOMPARE(login.status, 303);
+        QVERIFY2(login.headers.value("set-cookie").contains("; Secure"), login.headers.value("set-cookie").constData());
+        const SReply status = request(port, "GET", "/api/v1/status", { { "Authorization", bearer(viewerToken) } },
+                                      QByteArray(), true);
+        QCOMPARE(status.status, 200);
+        // Plain HTTP on the HTTPS port gets no answer.
+        QCOMPARE(request(port, "GET", "/login").status, 0);
     }
 
     void consoleWithoutAccountsSaysHowToAddOne()
