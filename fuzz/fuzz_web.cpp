@@ -33,7 +33,7 @@ public:
     quint64 changeCount() override { return 1; }
     quint64 logCount() override { return 1; }
     QJsonObject status() override { return QJsonObject { { "version", "1" } }; }
-    QJsonArray devices() override { return QJsonArray { QJsonObject { { "devEui", "4B454C5600000001" } } }; }
+    QByteArray devices() override { return "[{\"devEui\":\"4B454C5600000001\"}]"; }
     bool device(const QString &_devEui, QJsonObject *_device) override
     {
         *_device = QJsonObject { { "devEui", _devEui } };

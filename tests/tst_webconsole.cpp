@@ -302,6 +302,33 @@ private slots:
         QVERIFY(!gateway->openPorts().contains(port));
     }
 
+    void deviceListAgreesWithEachDevice()
+    {
+        const QString odd = QStringLiteral("4B454C5600000004");
+        const QJsonObject body { { "devEui", odd }, { "template", "TH sensor" },
+                                 { "name", QStringLiteral("\"Kühl\" \\ raum\t2 ✓") }, { "port", freePort() },
+                                 { "startAddress", 100 }, { "unitId", 9 }, { "stalePolicy", "exception" },
+                                 { "staleAfter", 60 } };
+        QCOMPARE(withToken(adminToken, "POST", "/api/v1/devices", QJsonDocument(body).toJson()).status, 201);
+        const SReply list = withToken(viewerToken, "GET", "/api/v1/devices");
+        QJsonParseError error {};
+        const QJsonArray devices = QJsonDocument::fromJson(list.body, &error).array();
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+        QCOMPARE(devices.size(), gateway->registeredDevices().size());
+        for (const QJsonValue &listed : devices) {
+            const QByteArray devEui = listed.toObject().value("devEui").toString().toLatin1();
+            const QJsonObject alone = withToken(viewerToken, "GET", "/api/v1/devices/" + devEui).json().object();
+            for (const QString &key : listed.toObject().keys())
+                QVERIFY2(alone.value(key) == listed.toObject().value(key), qPrintable(devEui + ' ' + key));
+            QCOMPARE(listed.toObject().keys().size(), alone.keys().size() - int(alone.contains("lastDownlink")));
+        }
+        const QJsonObject written = withToken(viewerToken, "GET", "/api/v1/devices/" + odd.toLatin1()).json().object();
+        QCOMPARE(written.value("name").toString(), body.value("name").toString());
+        QCOMPARE(written.value("startAddress").toInt(), 100);
+        QCOMPARE(written.value("stalePolicy").toString(), QStringLiteral("exception"));
+        QCOMPARE(withToken(adminToken, "DELETE", "/api/v1/devices/" + odd.toLatin1()).status, 200);
+    }
+
     void sessionCookieAndCsrfGuardChanges()
     {
         QByteArray cookie;

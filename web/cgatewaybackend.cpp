@@ -144,19 +144,34 @@ bool CGatewayBackend::onGateway(const std::function<void()> &_work)
         _work();
         return true;
     }
-    auto done = std::make_shared<std::atomic<bool>>(false);
+    // The work may refer to the worker's stack: once the worker gives up, it must not run, and
+    // once it runs, the worker waits for its end.
+    struct SCall
+    {
+        bool started = false;
+        bool done = false;
+        bool abandoned = false;
+    };
+    auto call = std::make_shared<SCall>();
     // Queued to this object: a call still waiting when the console goes is dropped with it.
-    QMetaObject::invokeMethod(this, [this, _work, done] {
-        if (stopping)
-            return;
+    QMetaObject::invokeMethod(this, [this, _work, call] {
+        {
+            std::lock_guard<std::mutex> locker(waitMutex);
+            if (call->abandoned || stopping)
+                return;
+            call->started = true;
+        }
         _work();
         std::lock_guard<std::mutex> locker(waitMutex);
-        *done = true;
+        call->done = true;
         waitDone.notify_all();
     }, Qt::QueuedConnection);
     std::unique_lock<std::mutex> locker(waitMutex);
-    return waitDone.wait_for(locker, std::chrono::milliseconds(GATEWAY_WAIT_MS), [&] { return *done || stopping; })
-        && *done;
+    waitDone.wait_for(locker, std::chrono::milliseconds(GATEWAY_WAIT_MS), [&] { return call->done || stopping; });
+    if (call->started)
+        waitDone.wait(locker, [&] { return call->done; });
+    call->abandoned = true;
+    return call->done;
 }
 
 CGatewayBackend::Rows CGatewayBackend::rows()
@@ -185,7 +200,9 @@ CGatewayBackend::Rows CGatewayBackend::rows()
 bool CGatewayBackend::findRow(const QString &_devEui, SDeviceRow *_row)
 {
     const CEui wanted(_devEui);
-    for (const SDeviceRow &row : *rows()) {
+    // Held here: another worker may replace the cached list meanwhile.
+    const Rows stored = rows();
+    for (const SDeviceRow &row : *stored) {
         if (CEui(row.device.devEui) == wanted) {
             *_row = row;
             return true;
@@ -256,12 +273,99 @@ QJsonObject CGatewayBackend::status()
     };
 }
 
-QJsonArray CGatewayBackend::devices()
+QByteArray CGatewayBackend::devices()
 {
-    QJsonArray list;
-    for (const SDeviceRow &row : *rows())
-        list.append(deviceJson(row));
+    const Rows stored = rows();
+    const qint64 now = gateway->clock()->epochMs();
+    // One writer at a time; the others take its list when nothing changed within the second.
+    QMutexLocker locker(&listMutex);
+    if (listChanges == changes && listSecond == now / 1000 && !cachedList.isEmpty())
+        return cachedList;
+    listChanges = changes;
+    listSecond = now / 1000;
+    QByteArray list;
+    list.reserve(stored->size() * 400 + 2);
+    list += '[';
+    for (const SDeviceRow &row : *stored) {
+        if (list.size() > 1)
+            list += ',';
+        writeDevice(row, now, &list);
+    }
+    list += ']';
+    cachedList = list;
     return list;
+}
+
+namespace {
+
+void writeText(const QString &_text, QByteArray *_out)
+{
+    _out->append('"');
+    for (const QChar c : _text) {
+        const ushort code = c.unicode();
+        if (code == '"' || code == '\\') {
+            _out->append('\\');
+            _out->append(char(code));
+        } else if (code < 0x20) {
+            _out->append(QByteArray("\\u00") + QByteArray::number(code, 16).rightJustified(2, '0'));
+        } else if (code < 0x80) {
+            _out->append(char(code));
+        } else {
+            _out->append(QString(c).toUtf8());
+        }
+    }
+    _out->append('"');
+}
+
+void writeMember(const char *_name, QByteArray *_out)
+{
+    _out->append('"');
+    _out->append(_name);
+    _out->append("\":");
+}
+
+} // namespace
+
+void CGatewayBackend::writeDevice(const SDeviceRow &_row, qint64 _nowMs, QByteArray *_out) const
+{
+    const DB::SDeviceRegMapDescription &device = _row.device;
+    const SDeviceCounters counted = gateway->deviceCounters(device.devEui);
+    qint16 rssi = 0;
+    double snr = 0;
+    const bool heard = counters->lastRadio(device.devEui, &rssi, &snr);
+    const auto text = [_out](const char *_name, const QString &_value) {
+        writeMember(_name, _out);
+        writeText(_value, _out);
+        _out->append(',');
+    };
+    const auto number = [_out](const char *_name, const QByteArray &_value) {
+        writeMember(_name, _out);
+        _out->append(_value);
+        _out->append(',');
+    };
+    const QByteArray null("null");
+    _out->append('{');
+    text("devEui", device.devEui);
+    text("name", device.name);
+    text("template", _row.templateName);
+    text("appEui", device.appEui);
+    number("port", QByteArray::number(_row.port));
+    number("unitId", QByteArray::number(device.unitId));
+    number("startAddress", QByteArray::number(device.startAddr));
+    text("wordOrder", wordOrderName(device.wordOrder));
+    number("staleAfter", QByteArray::number(device.staleAfter));
+    text("stalePolicy", stalePolicyName(device.stalePolicy));
+    number("writable", device.writable ? "true" : "false");
+    number("lastUplinkMs", counted.lastUplinkMs < 0 ? null : QByteArray::number(counted.lastUplinkMs));
+    number("ageSeconds", counted.lastUplinkMs < 0 ? null
+                                                  : QByteArray::number(std::max<qint64>(0, _nowMs - counted.lastUplinkMs) / 1000));
+    number("rssi", heard ? QByteArray::number(rssi) : null);
+    number("snr", heard ? QByteArray::number(snr) : null);
+    number("uplinks", QByteArray::number(counted.uplinks));
+    number("lost", QByteArray::number(counted.lost));
+    number("errors", QByteArray::number(counted.errors));
+    writeMember("stale", _out);
+    _out->append(gateway->isDeviceStale(device.devEui) ? "true}" : "false}");
 }
 
 bool CGatewayBackend::device(const QString &_devEui, QJsonObject *_device)

@@ -36,7 +36,7 @@ public:
     quint64 changeCount() override { return changes; }
     quint64 logCount() override { return logLinesSeen; }
     QJsonObject status() override;
-    QJsonArray devices() override;
+    QByteArray devices() override;
     bool device(const QString &_devEui, QJsonObject *_device) override;
     bool registers(const QString &_devEui, QJsonArray *_registers) override;
     bool uplinks(const QString &_devEui, QJsonArray *_uplinks) override;
@@ -67,6 +67,8 @@ private:
     Rows rows();
     bool findRow(const QString &_devEui, SDeviceRow *_row);
     QJsonObject deviceJson(const SDeviceRow &_row) const;
+    // The same fields, written straight into _out.
+    void writeDevice(const SDeviceRow &_row, qint64 _nowMs, QByteArray *_out) const;
 
     CGateway *gateway;
     CGatewayCounters *counters;
@@ -79,6 +81,11 @@ private:
     std::atomic<int> serverStatus { COMM::eDisconnected };
     QMutex stateMutex;
     Rows cachedRows;
+    // The device list as last written, for the change count and the second it was written in.
+    QMutex listMutex;
+    QByteArray cachedList;
+    quint64 listChanges = 0;
+    qint64 listSecond = -1;
     bool saving = true;
     QString savingProblem;
     // The Modbus request rate: the total at the last look and when it was.

@@ -127,6 +127,8 @@ bool CWebConsole::start()
     }
     if (listeningSocket >= 0)
         ::listen(listeningSocket, SOMAXCONN);
+    // The first devices page would otherwise wait for the list to be read.
+    backend->devices();
     listener = std::thread([this] { server->listen_after_bind(); });
     SWebSettings bound = settings;
     bound.port = quint16(boundPort);

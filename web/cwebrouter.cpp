@@ -305,8 +305,11 @@ SWebResponse CWebRouter::api(const SWebRequest &_request, const SPrincipal &_who
     if (first != QLatin1String("devices"))
         return error(404, QStringLiteral("no such resource"));
     if (count == 1) {
-        if (reading)
-            return json(200, backend->devices());
+        if (reading) {
+            SWebResponse response;
+            response.body = backend->devices();
+            return response;
+        }
         if (method != QLatin1String("POST"))
             return error(405, QStringLiteral("devices takes GET and POST"));
         QJsonObject body;
