@@ -156,6 +156,7 @@ def web_seeds():
     write("web", "metrics", http("GET /metrics", [VIEWER]))
     write("web", "cookie", http("POST /api/v1/devices", ["Cookie: kelvara_session=00", "X-CSRF-Token: 00"], "{}"))
     write("web", "page", http("GET /device?eui=4B454C5600000001"))
+    write("web", "export", http("GET /api/v1/export?format=json", [VIEWER]))
 
 
 if __name__ == "__main__":

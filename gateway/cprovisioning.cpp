@@ -309,22 +309,8 @@ int CProvisioning::removeDevice(CGateway &_gateway, const QStringList &_argument
     return refuse(QStringLiteral("no device %1 is registered").arg(options.value("--dev-eui")));
 }
 
-int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_arguments)
+QString exportedDevices(const CGateway &_gateway, bool _json)
 {
-    QMap<QString, QString> options;
-    QStringList positional;
-    QString problem;
-    if (!readOptions(_arguments, { "--format" }, { "--map" }, &options, &positional, &problem))
-        return usage(problem);
-    const bool map = options.contains("--map");
-    const QString format = options.value("--format", QStringLiteral("csv"));
-    if (map && format != QLatin1String("csv") && format != QLatin1String("md"))
-        return usage(QStringLiteral("--format of --map is csv or md"));
-    if (!map && format != QLatin1String("csv") && format != QLatin1String("json"))
-        return usage(QStringLiteral("--format is csv or json"));
-    if (positional.size() > 1)
-        return usage(QStringLiteral("devices export writes one file"));
-
     QString text;
     const QList<SDeviceRow> rows = storedRows(_gateway);
     QMap<CEui, DB::SDeviceRegMapDescription> settings;
@@ -339,10 +325,7 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
                              QString::number(device.staleAfter), stalePolicyName(device.stalePolicy),
                              device.writable ? QStringLiteral("true") : QStringLiteral("false") };
     };
-    if (map) {
-        const QList<SRegisterMapRow> values = registerMap(_gateway);
-        text = format == QLatin1String("md") ? registerMapMarkdown(values) : registerMapCsv(values);
-    } else if (format == QLatin1String("csv")) {
+    if (!_json) {
         // Devices with default settings export as they always have.
         text = (allDefault ? CSV_COLUMNS : CSV_COLUMNS + CSV_SETTINGS_COLUMNS).join(QLatin1Char(',')) + QLatin1Char('\n');
         for (const SDeviceRow &row : rows)
@@ -374,6 +357,33 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
         }
         text = QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Indented));
     }
+    return text;
+}
+
+int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_arguments)
+{
+    QMap<QString, QString> options;
+    QStringList positional;
+    QString problem;
+    if (!readOptions(_arguments, { "--format" }, { "--map" }, &options, &positional, &problem))
+        return usage(problem);
+    const bool map = options.contains("--map");
+    const QString format = options.value("--format", QStringLiteral("csv"));
+    if (map && format != QLatin1String("csv") && format != QLatin1String("md"))
+        return usage(QStringLiteral("--format of --map is csv or md"));
+    if (!map && format != QLatin1String("csv") && format != QLatin1String("json"))
+        return usage(QStringLiteral("--format is csv or json"));
+    if (positional.size() > 1)
+        return usage(QStringLiteral("devices export writes one file"));
+
+    QString text;
+    if (map) {
+        const QList<SRegisterMapRow> values = registerMap(_gateway);
+        text = format == QLatin1String("md") ? registerMapMarkdown(values) : registerMapCsv(values);
+    } else {
+        text = exportedDevices(_gateway, format == QLatin1String("json"));
+    }
+    const int count = storedRows(_gateway).size();
     if (positional.isEmpty()) {
         out << text;
         return 0;
@@ -382,9 +392,9 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
         return refuse(QStringLiteral("%1 cannot be written: %2").arg(positional.first(), file.errorString()));
     if (map)
-        out << "exported the register map of " << rows.size() << " devices to " << positional.first() << "\n";
+        out << "exported the register map of " << count << " devices to " << positional.first() << "\n";
     else
-        out << "exported " << rows.size() << " devices to " << positional.first() << "\n";
+        out << "exported " << count << " devices to " << positional.first() << "\n";
     return 0;
 }
 

@@ -205,6 +205,12 @@ private slots:
                                          << 200 << "| port |";
         QTest::newRow("map in another format") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/map?format=xml")
                                                << none << 400 << "not csv or md";
+        QTest::newRow("export as CSV") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/export?format=csv")
+                                       << none << 200 << "dev_eui,name,template,port,start_address\n4B454C5600000001,";
+        QTest::newRow("export as JSON") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/export?format=json")
+                                        << none << 200 << "\"dev_eui\": \"4B454C5600000001\"";
+        QTest::newRow("export in another format") << "viewer" << QByteArray("GET")
+                                                  << QByteArray("/api/v1/export?format=md") << none << 400 << "csv or json";
         QTest::newRow("log lines") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/log?lines=2") << none << 200
                                    << "[";
         QTest::newRow("log lines not a number") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/log?lines=x")

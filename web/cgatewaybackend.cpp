@@ -21,6 +21,7 @@
 #include "app/registertext.h"
 #include "gateway/cgateway.h"
 #include "gateway/cgatewaycounters.h"
+#include "gateway/cprovisioning.h"
 #include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
 #include "store/storecolumns.h"
@@ -654,6 +655,13 @@ QString CGatewayBackend::registerMap(bool _markdown)
         const QList<SRegisterMapRow> map = ::registerMap(*gateway);
         text = _markdown ? registerMapMarkdown(map) : registerMapCsv(map);
     });
+    return text;
+}
+
+QString CGatewayBackend::exportDevices(bool _json)
+{
+    QString text;
+    onGateway([&] { text = exportedDevices(*gateway, _json); });
     return text;
 }
 

@@ -46,6 +46,7 @@ public:
     QJsonArray templates() override;
     SWebResult candidates() override;
     QString registerMap(bool _markdown) override;
+    QString exportDevices(bool _json) override;
     QStringList logLines(int _count) override;
     std::string metrics(bool _perDevice) override;
 

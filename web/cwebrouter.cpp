@@ -302,6 +302,15 @@ SWebResponse CWebRouter::api(const SWebRequest &_request, const SPrincipal &_who
         response.body = backend->registerMap(format == QLatin1String("md")).toUtf8();
         return response;
     }
+    if (count == 1 && first == QLatin1String("export") && reading) {
+        const QString format = _request.query.value(QStringLiteral("format"), QStringLiteral("csv"));
+        if (format != QLatin1String("csv") && format != QLatin1String("json"))
+            return error(400, QStringLiteral("format=%1 is not csv or json").arg(format));
+        SWebResponse response;
+        response.contentType = format == QLatin1String("json") ? "application/json" : "text/csv; charset=utf-8";
+        response.body = backend->exportDevices(format == QLatin1String("json")).toUtf8();
+        return response;
+    }
     if (first != QLatin1String("devices"))
         return error(404, QStringLiteral("no such resource"));
     if (count == 1) {

@@ -43,6 +43,8 @@ public:
     // Devices the network server lists, or those heard, that are not added yet.
     virtual SWebResult candidates() = 0;
     virtual QString registerMap(bool _markdown) = 0;
+    // The devices as the command line exports them.
+    virtual QString exportDevices(bool _json) = 0;
     // The last lines of history.log, oldest first.
     virtual QStringList logLines(int _count) = 0;
     // The Prometheus text of every metric.
