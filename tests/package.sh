@@ -47,7 +47,8 @@ echo "files: $(grep -vc '/$' "$work/files") ($(echo $expected | wc -w) checked)"
 
 # Shared libraries found by dpkg-shlibdeps, and the SQLite driver loaded as a plugin.
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt5core5a libqt5widgets5 libqt5websockets5 libqt5sql5-sqlite; do
+for package in libqt5core5a libqt5widgets5 libqt5websockets5 libqt5sql5-sqlite libcpp-httplib0.11 libsodium23 \
+    libprometheus-cpp-core1.0 libjs-chart.js; do
     case "$depends" in *"$package"*) ;; *) fail "Depends lacks $package: $depends" ;; esac
 done
 
