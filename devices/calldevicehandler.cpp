@@ -11,9 +11,9 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "devices/uplinkdecoder.h"
-#include "gateway/cgatewaycounters.h"
 #include "modbus/cdevicehandler.h"
 #include "store/cdatabasehandler.h"
+#include "store/cgatewaycounters.h"
 
 CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock,
                                      const SModbusLimits &_limits, QObject *parent)

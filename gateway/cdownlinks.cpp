@@ -2,11 +2,11 @@
 
 #include "app/clogfile.h"
 #include "devices/calldevicehandler.h"
-#include "gateway/cgatewaycounters.h"
 #include "server/cheardevices.h"
 #include "server/cmqttlink.h"
 #include "server/cserverhandler.h"
 #include "store/cdatabasehandler.h"
+#include "store/cgatewaycounters.h"
 
 namespace {
 

@@ -13,15 +13,15 @@
 #include "app/cclock.h"
 #include "gateway/cdownlinks.h"
 #include "modbus/modbuslimits.h"
-#include "store/registerdescription.h"
 #include "server/apitypes.h"
 #include "server/cheardevices.h"
 #include "server/cmqttlink.h"
 #include "server/cserverhandler.h"
 #include "server/mqttsettings.h"
 #include "server/serverstatus.h"
+#include "store/cgatewaycounters.h"
+#include "store/registerdescription.h"
 #include "store/storerecords.h"
-#include "gateway/cgatewaycounters.h"
 #include "web/websettings.h"
 
 class CAllDeviceHandler;

@@ -9,8 +9,8 @@
 #include <utility>
 
 #include "app/clogfile.h"
-#include "gateway/cgatewaycounters.h"
 #include "store/cdatabasehandler.h"
+#include "store/cgatewaycounters.h"
 
 // One line per answered poll is too much for a console at thousands of polls a
 // second: shown only when asked for, with

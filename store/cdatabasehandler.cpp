@@ -22,7 +22,7 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
-#include "gateway/cgatewaycounters.h"
+#include "store/cgatewaycounters.h"
 #include "store/csqltransaction.h"
 #include "store/registerword.h"
 #include "store/storecolumns.h"

@@ -20,10 +20,10 @@
 #include "app/globaltables.h"
 #include "app/registertext.h"
 #include "gateway/cgateway.h"
-#include "gateway/cgatewaycounters.h"
 #include "gateway/cprovisioning.h"
 #include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
+#include "store/cgatewaycounters.h"
 #include "store/storecolumns.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "gateway/cgatewaycounters.h"
+#include "store/cgatewaycounters.h"
 
 #include <QMutexLocker>
 
