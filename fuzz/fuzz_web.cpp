@@ -156,9 +156,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *_data, size_t _size)
         const QJsonDocument document = QJsonDocument::fromJson(response.body);
         FUZZ_CHECK(document.isObject() && document.object().value(QStringLiteral("error")).isString());
     }
+    // The scheme's name is case-insensitive, the token is not.
     const QString authorization = request.headers.value(QStringLiteral("authorization"));
-    const bool admin = authorization == QStringLiteral("Bearer ") + ADMIN_TOKEN;
-    const bool known = admin || authorization == QStringLiteral("Bearer ") + VIEWER_TOKEN;
+    const bool bearer = authorization.startsWith(QLatin1String("Bearer "), Qt::CaseInsensitive);
+    const QString token = authorization.mid(7).trimmed();
+    const bool admin = bearer && token == ADMIN_TOKEN;
+    const bool known = admin || (bearer && token == VIEWER_TOKEN);
     // Sessions are random: an input can only hold a token. A change reaches the gateway only
     // from the admin's token, and nothing under /api answers without a known one.
     if (harness->backend.changed)
