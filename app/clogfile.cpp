@@ -24,8 +24,31 @@ CLogFile::CLogFile(const QString &fileName, QObject *parent)
         qDebug() << "[CLogFile] Invalid file opening!";
         return;
     }
+    // A log of an older version ends without its newline: the next line starts on a line of its own.
+    if (file.size() > 0) {
+        QFile tail(file.fileName());
+        if (tail.open(QIODevice::ReadOnly) && tail.seek(tail.size() - 1) && tail.read(1) != "\n") {
+            file.write("\n");
+            file.flush();
+        }
+    }
+}
+
+void CLogFile::startSession()
+{
     addLogMetod(QStringLiteral("*****************************************************************"));
     addLogMetod(QStringLiteral("**                      New session                            **"));
+}
+
+void CLogFile::setChangesOnly(bool _changesOnly)
+{
+    QMutexLocker locker(&mutex);
+    changesOnly = _changesOnly;
+}
+
+void CLogFile::addChangeLog(const QString &str)
+{
+    getInstance(QString())->writeEntry(str, true);
 }
 
 CLogFile *CLogFile::getInstance(const QString &fileName)
@@ -42,18 +65,25 @@ void CLogFile::addLog(const QString &str)
 
 void CLogFile::addLogMetod(QString logStr)
 {
+    writeEntry(logStr, false);
+}
+
+void CLogFile::writeEntry(const QString &_text, bool _change)
+{
     QMutexLocker locker(&mutex);
     const QString time = QDateTime::currentDateTime().toString(REGISTER_TIME_FORMAT);
-    QString entry = QStringLiteral("\n[") + time + QStringLiteral("]") + logStr;
-    const QByteArray bytes = entry.toUtf8();
-    // The size is the file's, so another writer's lines count as well.
-    if (file.isOpen() && file.size() > 0 && file.size() + bytes.size() > rotateSize)
-        rotate();
-    if (file.isOpen()) {
-        file.write(bytes);
-        file.flush();
-    } else {
-        qDebug() << "[CLogFile::addLogMetod] File is closed!";
+    QString entry = QStringLiteral("[") + time + QStringLiteral("]") + _text;
+    if (!changesOnly || _change) {
+        const QByteArray bytes = entry.toUtf8() + '\n';
+        // The size is the file's, so another writer's lines count as well.
+        if (file.isOpen() && file.size() > 0 && file.size() + bytes.size() > rotateSize)
+            rotate();
+        if (file.isOpen()) {
+            file.write(bytes);
+            file.flush();
+        } else {
+            qDebug() << "[CLogFile::addLogMetod] File is closed!";
+        }
     }
     entry.remove(QLatin1Char('\n'));
     entry.remove(QLatin1Char('\r'));

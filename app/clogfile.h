@@ -4,8 +4,8 @@
 #include <QMutex>
 #include <QObject>
 
-// The application log: one time-stamped entry per call, flushed at once,
-// appended across runs, and offered to the window as a signal. A file that would
+// The application log: one time-stamped line per call, ending in its newline, flushed at
+// once, appended across runs, and offered to the window as a signal. A file that would
 // grow past the rotation size becomes <name>.1 (the older ones move up to .5, the
 // oldest goes) and a new one is begun.
 class CLogFile : public QObject
@@ -17,6 +17,13 @@ public:
     static CLogFile *getInstance(const QString &fileName);
     // The one call every module uses to write a log line.
     static void addLog(const QString &str);
+    // A command's one line about the change it made; the only line a command writes.
+    static void addChangeLog(const QString &str);
+
+    // The banner a run of the gateway begins with.
+    void startSession();
+    // For a command: lines reach the file only through addChangeLog (they are still emitted).
+    void setChangesOnly(bool _changesOnly);
 
 signals:
     // The entry as written, without line breaks.
@@ -35,12 +42,14 @@ public:
     void setRotateSize(qint64 _bytes);
 
 private:
+    void writeEntry(const QString &_text, bool _change);
     // Called with the mutex held.
     void rotate();
 
     QFile file;
     QMutex mutex;
     qint64 rotateSize = DEFAULT_ROTATE_SIZE;
+    bool changesOnly = false;
 
     static CLogFile *instance;
 };

@@ -85,6 +85,11 @@ void CAllDeviceHandler::noteUplink(const API::SApiDeviceData &_uplink, const SDe
     counters->noteUplink(_uplink.devEui, entry);
 }
 
+void CAllDeviceHandler::setIdentities(const CDeviceIdentities *_identities)
+{
+    onModbusThread([this, _identities] { modbusConnections.setIdentities(_identities); });
+}
+
 void CAllDeviceHandler::onModbusThread(const std::function<void()> &_work) const
 {
     if (QThread::currentThread() == &modbusThread || !modbusThread.isRunning())
@@ -290,6 +295,14 @@ void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescript
         }
         addNewDevice(device.first, device.second);
     }
+}
+
+QList<uint16_t> CAllDeviceHandler::servedPorts() const
+{
+    QMutexLocker locker(&mutex);
+    QList<uint16_t> served = QSet<uint16_t>(devicePorts.cbegin(), devicePorts.cend()).values();
+    std::sort(served.begin(), served.end());
+    return served;
 }
 
 QStringList CAllDeviceHandler::devicesOnPort(uint16_t _port) const

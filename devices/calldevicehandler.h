@@ -24,6 +24,7 @@
 #include "store/storerecords.h"
 
 class CDataBaseHandler;
+class CDeviceIdentities;
 class CDeviceHandler;
 class CGatewayCounters;
 struct SDecodedUplink;
@@ -59,6 +60,8 @@ public:
     // Where uplinks and Modbus requests are counted, for connections accepted from now on too;
     // it must outlive the registry.
     void setCounters(CGatewayCounters *_counters);
+    // Who the devices are, for Modbus function 43/14; must outlive the registry.
+    void setIdentities(const CDeviceIdentities *_identities);
     ~CAllDeviceHandler() override;
 
     // Adds every valid template of the template directory whose AppEUI is new.
@@ -75,6 +78,8 @@ public:
     QList<uint16_t> getPortList() const;
     // True when a device is served on the port, whether or not it could be opened yet (or is only recorded).
     bool hasPort(uint16_t _port) const;
+    // Every port a device is served on, whether or not its server could be opened yet.
+    QList<uint16_t> servedPorts() const;
     // DevEUIs (as stored) of the devices served on the port, ascending.
     QStringList devicesOnPort(uint16_t _port) const;
 

@@ -568,6 +568,18 @@ SDeviceTemplate readTemplateFile(const QString &_dirPath, const QString &_fileNa
 
 } // namespace
 
+namespace {
+
+// Why a file without one of the required keys loads nothing; the record parsers say which
+// key on the debug output only.
+QString noValidTemplate(const QString &_fileName)
+{
+    return QStringLiteral("File [%1] holds no valid template: it needs app_eui, dev_type and a packet with a valid "
+                          "field").arg(_fileName);
+}
+
+} // namespace
+
 SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileName)
 {
     QList<STemplateProblem> problems;
@@ -579,6 +591,9 @@ SDeviceTemplate loadTemplateFile(const QString &_dirPath, const QString &_fileNa
             CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler] Template file [%1] refused, key [%2]: %3")
                                  .arg(problem.file, problem.key, problem.text));
     }
+    if (!parsed.valid && problems.isEmpty())
+        CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler] Template file [%1] skipped: %2")
+                             .arg(_fileName, noValidTemplate(_fileName)));
     return parsed;
 }
 
@@ -586,10 +601,7 @@ QList<STemplateProblem> checkTemplateFile(const QString &_dirPath, const QString
 {
     QList<STemplateProblem> problems;
     const SDeviceTemplate parsed = readTemplateFile(_dirPath, _fileName, problems);
-    // Refusals of the record parsers themselves go to the debug output only.
     if (!parsed.valid && problems.isEmpty())
-        problems.append(STemplateProblem { _fileName, QString(),
-            QStringLiteral("File [%1] holds no valid template: it needs app_eui, dev_type and a packet with a "
-                           "valid field").arg(_fileName) });
+        problems.append(STemplateProblem { _fileName, QString(), noValidTemplate(_fileName) });
     return problems;
 }

@@ -30,7 +30,7 @@ struct SStreamRun
 // What the connection handler sends for one request, with the image standing in for the store.
 QByteArray answer(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)
 {
-    const MODBUS::EException exception = MODBUS::checkRequest(_header);
+    const MODBUS::EException exception = MODBUS::checkRequest(_header, _mbap.length);
     if (exception != MODBUS::NO_EXCEPTION)
         return MODBUS::exceptionAnswer(_mbap, _header, exception);
     return MODBUS::readAnswer(_mbap, _header, registers().words(PORT, _header.startAddress, _header.quantity));
@@ -51,7 +51,7 @@ void checkAnswer(const QByteArray &_answer, const QByteArray &_stream, int _fram
 
     const SModbusTcpPacketHeader header = MODBUS::parseHeader(_stream.mid(_frameAt, 12));
     const uint8_t function = uint8_t(_answer.at(7));
-    const MODBUS::EException expected = MODBUS::checkRequest(header);
+    const MODBUS::EException expected = MODBUS::checkRequest(header, wordAt(_stream, _frameAt + 4));
     if (function & 0x80) {
         FUZZ_CHECK(_answer.size() == 9);
         FUZZ_CHECK(function == uint8_t(header.functionCode | 0x80));
@@ -78,7 +78,7 @@ SStreamRun run(const QByteArray &_stream, const QList<int> &_segments)
         // The frame starts where the bytes still held begin: never before the end of the last one.
         const int frameAt = fed - assembler.pendingSize();
         FUZZ_CHECK(frameAt >= nextFrameAt);
-        FUZZ_CHECK(_mbap.length >= MODBUS::MIN_REQUEST_LENGTH && _mbap.length <= MODBUS::MAX_LENGTH);
+        FUZZ_CHECK(_mbap.length >= MODBUS::MIN_FRAME_LENGTH && _mbap.length <= MODBUS::MAX_LENGTH);
         FUZZ_CHECK(frameAt + MODBUS::MBAP_FIELDS_SIZE + _mbap.length <= fed);
         nextFrameAt = frameAt + MODBUS::MBAP_FIELDS_SIZE + _mbap.length;
         const QByteArray reply = answer(_mbap, _header);

@@ -323,11 +323,37 @@ void CDownlinks::setCode(const QString &_devEui, const QString &_appEui, qint32 
         emit registersChanged(_devEui);
 }
 
-QVector<bool> CDownlinks::coils(uint16_t _port, uint16_t _first, uint16_t _count) const
+MODBUS::EException CDownlinks::coils(uint16_t _port, uint16_t _first, uint16_t _count, QVector<bool> *_states) const
 {
-    QVector<bool> states;
     QMutexLocker locker(&coilMutex);
-    for (uint32_t address = _first; address < uint32_t(_first) + _count; ++address)
-        states.append(coilStates.value({ _port, uint16_t(address) }, false));
-    return states;
+    const auto portCoils = coilAddresses.constFind(_port);
+    // A SCADA must not read a switch state that does not exist.
+    if (portCoils == coilAddresses.cend())
+        return MODBUS::ILLEGAL_FUNCTION;
+    _states->clear();
+    for (uint32_t address = _first; address < uint32_t(_first) + _count; ++address) {
+        if (!portCoils->contains(uint16_t(address)))
+            return MODBUS::ILLEGAL_DATA_ADDRESS;
+        _states->append(coilStates.value({ _port, uint16_t(address) }, false));
+    }
+    return MODBUS::NO_EXCEPTION;
+}
+
+void CDownlinks::refreshCoils()
+{
+    QHash<uint16_t, QSet<uint16_t>> addresses;
+    if (registry) {
+        for (uint16_t port : registry->servedPorts()) {
+            for (const QString &devEui : registry->devicesOnPort(port)) {
+                const DB::SDeviceRegMapDescription device = registry->getServedDevice(devEui);
+                for (const SDownlinkCommand &command : registry->getDownlinkCommands(device.appEui)) {
+                    if (command.isCoil && device.startAddr + command.coil >= 0
+                        && device.startAddr + command.coil <= 0xffff)
+                        addresses[port].insert(uint16_t(device.startAddr + command.coil));
+                }
+            }
+        }
+    }
+    QMutexLocker locker(&coilMutex);
+    coilAddresses = addresses;
 }

@@ -3,6 +3,7 @@
 #include <QMutex>
 
 #include <QHash>
+#include <QSet>
 #include <QMap>
 #include <QObject>
 #include <QPair>
@@ -49,7 +50,9 @@ public:
     void setCounters(CGatewayCounters *_counters) { counters = _counters; }
 
     void write(const SModbusWrite &_write, Done _done) override;
-    QVector<bool> coils(uint16_t _port, uint16_t _first, uint16_t _count) const override;
+    MODBUS::EException coils(uint16_t _port, uint16_t _first, uint16_t _count, QVector<bool> *_states) const override;
+    // Learns again which addresses of each port are coils, after the devices changed.
+    void refreshCoils();
 
 signals:
     // The device's command values or downlink code changed in the store.
@@ -111,5 +114,7 @@ private:
     // Read by the Modbus connections' thread as well.
     mutable QMutex coilMutex;
     QMap<QPair<uint16_t, uint16_t>, bool> coilStates; // (port, coil address)
+    // The coil addresses of each port's devices; read on the Modbus thread under coilMutex.
+    QHash<uint16_t, QSet<uint16_t>> coilAddresses;
     CClockTimer mqttDeadline;
 };

@@ -121,6 +121,8 @@ bool CGateway::start(QString *_error)
     const QDir workDir(config.workDir);
     auto opened = std::make_unique<CDataBaseHandler>(workDir.filePath(DB_FILE_NAME), config.storeBusyTimeoutMs,
                                                      config.clock);
+    // The gateway serves what it has where it cannot write; a command, which could change nothing, refuses.
+    opened->setReadOnlyFallback(config.serveDevices);
     if (!opened->open(_error))
         return false;
     store = std::move(opened);
@@ -147,6 +149,11 @@ bool CGateway::start(QString *_error)
     for (const auto &device : storedDevices())
         registry->addNewDevice(device.first, device.second);
     publishAgeRegisters();
+    downlinks.refreshCoils();
+    connect(this, &CGateway::devicesChanged, &downlinks, &CDownlinks::refreshCoils);
+    registry->setIdentities(&identities);
+    publishIdentities();
+    connect(this, &CGateway::devicesChanged, this, &CGateway::publishIdentities);
     if (config.web.enabled && config.serveDevices) {
         // Without an account or its address the gateway serves Modbus all the same; the log says why.
         console = std::make_unique<CWebConsole>(this, &counted, config.web, config.workDir, config.clock);
@@ -164,6 +171,19 @@ int CGateway::modbusConnectionCount() const
 int CGateway::webPort() const
 {
     return console ? console->port() : 0;
+}
+
+void CGateway::publishIdentities()
+{
+    QHash<uint16_t, QList<CDeviceIdentities::SEntry>> ports;
+    for (const auto &device : storedDevices()) {
+        CDeviceIdentities::SEntry entry;
+        entry.unitId = device.first.unitId;
+        entry.identity.productCode = registry->getTemplateInfo(device.first.appEui).devType;
+        entry.identity.productName = device.first.name;
+        ports[device.second].append(entry);
+    }
+    identities.replace(ports);
 }
 
 void CGateway::publishAgeRegisters()
@@ -544,6 +564,11 @@ SDeviceTemplateInfo CGateway::templateInfo(const QString &_appEui) const
 SDeviceRegMap CGateway::regMap(const QString &_appEui) const
 {
     return registry->getRegMapDescription(_appEui);
+}
+
+QList<SDownlinkCommand> CGateway::downlinkCommands(const QString &_appEui) const
+{
+    return registry->getDownlinkCommands(_appEui);
 }
 
 QMap<uint16_t, uint16_t> CGateway::registerWords(uint16_t _port, int _first, int _count) const

@@ -12,6 +12,7 @@
 
 #include "app/cclock.h"
 #include "gateway/cdownlinks.h"
+#include "modbus/deviceidentification.h"
 #include "modbus/modbuslimits.h"
 #include "server/apitypes.h"
 #include "server/cheardevices.h"
@@ -175,6 +176,8 @@ public:
     QList<SDeviceTemplateInfo> templates() const;
     SDeviceTemplateInfo templateInfo(const QString &_appEui) const;
     SDeviceRegMap regMap(const QString &_appEui) const;
+    // The commands a Modbus client may write to devices of the template.
+    QList<SDownlinkCommand> downlinkCommands(const QString &_appEui) const;
     // Ports whose Modbus server is listening.
     QList<uint16_t> openPorts() const;
     // The words a Modbus client reads at those addresses of the port.
@@ -208,6 +211,8 @@ private:
     // Tells the store which registers of each device read its age: they come from the templates.
     void publishAgeRegisters();
     bool portFreeForUs(uint16_t _port) const;
+    // Tells function 43/14 who each port's devices are.
+    void publishIdentities();
 
     // The heard device's template: by JoinEUI = app_eui, or by ChirpStack's device profile.
     QString templateOfHeard(const API::SHeardDevice &_device) const;
@@ -222,6 +227,8 @@ private:
     COMM::EServerStatus status = COMM::eDisconnected;
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;
+    // Read by the registry's Modbus connections: destroyed after the registry.
+    CDeviceIdentities identities;
     std::unique_ptr<CAllDeviceHandler> registry;
     // The operator's log-in or broker settings, kept until the server accepts them.
     bool saveLoginOnSuccess = false;

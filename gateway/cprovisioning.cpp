@@ -9,11 +9,13 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 
 #include "app/ceui.h"
 #include "app/cinstancelock.h"
+#include "app/clogfile.h"
 #include "app/constants.h"
 #include "devices/devicetemplate.h"
 #include "gateway/cgateway.h"
@@ -22,6 +24,14 @@
 #include "store/storecolumns.h"
 
 namespace {
+
+// A register entry's offset as the file gives it, for a refusal.
+QString offsetText(const QJsonValue &_offset)
+{
+    if (_offset.isUndefined())
+        return QStringLiteral("(none)");
+    return _offset.isDouble() ? QString::number(_offset.toDouble(), 'g', 17) : _offset.toVariant().toString();
+}
 
 const QStringList CSV_COLUMNS = { "dev_eui", "name", "template", "port", "start_address" };
 // Written after the first five when a device has settings other than the defaults.
@@ -173,6 +183,7 @@ int CProvisioning::run(const QStringList &_command)
     const QString group = _command.value(0);
     const QString verb = _command.value(1);
     const QStringList arguments = _command.mid(2);
+    commandName = group + QLatin1Char(' ') + verb;
     if (group == QLatin1String("templates") && verb == QLatin1String("check"))
         return checkTemplates(arguments);
 
@@ -204,8 +215,9 @@ int CProvisioning::run(const QStringList &_command)
     return usage(QStringLiteral("unknown command devices %1").arg(verb));
 }
 
-void CProvisioning::notifyRunningGateway()
+void CProvisioning::notifyRunningGateway(const QString &_change)
 {
+    CLogFile::addChangeLog(QStringLiteral("INFO: [kelvara %1] %2").arg(commandName, _change));
     const qint64 pid = CInstanceLock::runningPid(QDir::currentPath());
     if (pid <= 0)
         return;
@@ -280,9 +292,13 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
     const SGatewayResult result = _gateway.addDevice(device, static_cast<uint16_t>(port));
     if (!result.ok())
         return refuse(result.message);
-    out << "added " << devEui << " on port " << port << " from register " << start
-        << (device.writable ? ", writes on" : "") << "\n";
-    notifyRunningGateway();
+    const QString change = QStringLiteral("added %1 on port %2 from register %3%4")
+                               .arg(devEui)
+                               .arg(port)
+                               .arg(start)
+                               .arg(device.writable ? QStringLiteral(", writes on") : QString());
+    out << change << "\n";
+    notifyRunningGateway(change);
     return 0;
 }
 
@@ -302,8 +318,9 @@ int CProvisioning::removeDevice(CGateway &_gateway, const QStringList &_argument
         const SGatewayResult result = _gateway.removeDevice(row.id, row.devEui, row.port);
         if (!result.ok())
             return refuse(result.message);
-        out << "removed " << row.devEui << " from port " << row.port << "\n";
-        notifyRunningGateway();
+        const QString change = QStringLiteral("removed %1 from port %2").arg(row.devEui).arg(row.port);
+        out << change << "\n";
+        notifyRunningGateway(change);
         return 0;
     }
     return refuse(QStringLiteral("no device %1 is registered").arg(options.value("--dev-eui")));
@@ -486,8 +503,25 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
             return refuse(QStringLiteral("%1: %2; nothing imported").arg(where, wrongSetting));
         for (const QJsonValue &value : entry.registers) {
             const QJsonObject scaling = value.toObject();
+            // A scaling that names no register of the template would be dropped in silence.
+            const QJsonValue offsetValue = scaling.value(QStringLiteral("offset"));
+            const double offset = offsetValue.toDouble(-1);
+            const QString name = scaling.value(QStringLiteral("name")).toString();
+            const auto atOffset = [&](const SRegisterDescription &_reg) { return _reg.offset == offset; };
+            if (!offsetValue.isDouble() || offset != std::trunc(offset)
+                || std::none_of(device.registers.cbegin(), device.registers.cend(), atOffset))
+                return refuse(QStringLiteral("%1: registers: offset %2 names no register of template \"%3\"; "
+                                             "nothing imported")
+                                  .arg(where, offsetText(offsetValue), entry.templateName));
+            if (scaling.contains(QStringLiteral("name"))
+                && std::none_of(device.registers.cbegin(), device.registers.cend(),
+                                [&](const SRegisterDescription &_reg) { return atOffset(_reg) && _reg.name == name; }))
+                return refuse(QStringLiteral("%1: registers: name \"%2\" and offset %3 disagree: the register at "
+                                             "offset %3 is not \"%2\"; nothing imported")
+                                  .arg(where, name)
+                                  .arg(offset));
             for (SRegisterDescription &reg : device.registers) {
-                if (reg.offset != scaling.value(QStringLiteral("offset")).toInt(-1))
+                if (!atOffset(reg) || (scaling.contains(QStringLiteral("name")) && reg.name != name))
                     continue;
                 reg.gratingPeriod = scaling.value(QStringLiteral("multiplier")).toDouble(1);
                 reg.startValue = scaling.value(QStringLiteral("added_value")).toDouble(0);
@@ -512,8 +546,9 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
                                             : QString();
         return refuse(where + result.message + QStringLiteral("; nothing imported"));
     }
+    const QString change = QStringLiteral("imported %1 devices from %2").arg(devices.size()).arg(path);
     out << "imported " << devices.size() << " devices\n";
-    notifyRunningGateway();
+    notifyRunningGateway(change);
     return 0;
 }
 

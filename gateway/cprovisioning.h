@@ -32,8 +32,12 @@ private:
     int usage(const QString &_problem);
     int refuse(const QString &_problem);
     // Tells a gateway running in the working directory to read the devices again.
-    void notifyRunningGateway();
+    // Logs the change the command made (its one line in the gateway's log) and tells the
+    // gateway running in the folder, if any.
+    void notifyRunningGateway(const QString &_change);
 
     QTextStream &out;
     QTextStream &err;
+    // "devices add" and the like, for the log line of the change.
+    QString commandName;
 };

@@ -24,10 +24,20 @@ QString number(double _value)
     return QString::number(_value, 'g', 15);
 }
 
+// What the registers of a command hold, in the names of the value formats.
+QString commandFormat(const SDownlinkCommand &_command)
+{
+    if (_command.dataType == DATA_TYPE_FLOAT)
+        return QStringLiteral("float32");
+    const QString sign = _command.dataType == DATA_TYPE_INTEGER ? QStringLiteral("int") : QStringLiteral("uint");
+    return sign + QString::number(16 * _command.registerCount());
+}
+
 QStringList fields(const SRegisterMapRow &_row)
 {
+    const bool coil = _row.format == COIL_FORMAT;
     return { QString::number(_row.port), QString::number(_row.unitId), QString::number(_row.firstRegister),
-        holdingRegisterNumber(_row.firstRegister), QString::number(_row.registerCount), _row.deviceName, _row.devEui,
+        coil ? coilNumber(_row.firstRegister) : holdingRegisterNumber(_row.firstRegister), QString::number(_row.registerCount), _row.deviceName, _row.devEui,
         _row.valueName, _row.format, _row.wordOrder, number(_row.multiplier), number(_row.addedValue), _row.unit };
 }
 
@@ -45,6 +55,11 @@ QString holdingRegisterNumber(int _address)
     return QString::number(_address <= 9998 ? 40001 + _address : 400001 + _address);
 }
 
+QString coilNumber(int _address)
+{
+    return QStringLiteral("%1").arg(1 + _address, _address <= 9998 ? 5 : 6, 10, QLatin1Char('0'));
+}
+
 QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
 {
     QMap<CEui, DB::SDeviceRegMapDescription> settings;
@@ -56,6 +71,7 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
         const int startAddr = stored.value(DEV_COL_START_ADDR).toInt();
         const QList<SRegisterDescription> templateMap
             = _gateway.regMap(stored.value(DEV_COL_APP_EUI).toString()).registers;
+        const QList<SDownlinkCommand> commands = _gateway.downlinkCommands(stored.value(DEV_COL_APP_EUI).toString());
         for (const QSqlRecord &reg : _gateway.registers(stored.value(DEV_COL_DEVICE).toUInt())) {
             SRegisterMapRow row;
             row.port = quint16(stored.value(DEV_COL_PORT).toUInt());
@@ -70,6 +86,11 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
                 if (described.offset == row.firstRegister - startAddr && described.name == row.valueName)
                     row.format = described.format;
             }
+            for (const SDownlinkCommand &command : commands) {
+                if (row.format.isEmpty() && !command.isCoil && command.regMapBias == row.firstRegister - startAddr
+                    && command.dataName == row.valueName)
+                    row.format = commandFormat(command);
+            }
             if (row.registerCount > 1 && row.format != DATA_TYPE_TEXT)
                 row.wordOrder = wordOrderName(device.wordOrder);
             row.multiplier = reg.value(REG_COL_GRATING_PERIOD).toDouble();
@@ -77,10 +98,24 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway)
             row.unit = reg.value(REG_COL_UNIT).toString();
             rows.append(row);
         }
+        for (const SDownlinkCommand &command : commands) {
+            if (!command.isCoil)
+                continue;
+            SRegisterMapRow row;
+            row.port = quint16(stored.value(DEV_COL_PORT).toUInt());
+            row.unitId = device.unitId;
+            row.firstRegister = startAddr + command.coil;
+            row.deviceName = stored.value(DEV_COL_NAME).toString();
+            row.devEui = stored.value(DEV_COL_DEV_EUI).toString();
+            row.valueName = command.dataName;
+            row.format = COIL_FORMAT;
+            rows.append(row);
+        }
     }
     std::stable_sort(rows.begin(), rows.end(), [](const SRegisterMapRow &_a, const SRegisterMapRow &_b) {
-        return std::make_tuple(_a.port, _a.unitId, _a.firstRegister)
-            < std::make_tuple(_b.port, _b.unitId, _b.firstRegister);
+        // Coils after the registers: they are a space of their own.
+        return std::make_tuple(_a.port, _a.unitId, _a.format == COIL_FORMAT, _a.firstRegister)
+            < std::make_tuple(_b.port, _b.unitId, _b.format == COIL_FORMAT, _b.firstRegister);
     });
     return rows;
 }

@@ -30,6 +30,11 @@ QList<SRegisterMapRow> registerMap(const CGateway &_gateway);
 // The holding register number of a 0-based address: 40001 + address, six digits (400001 +
 // address) past 9998.
 QString holdingRegisterNumber(int _address);
+// The coil number of a 0-based coil address: 00001 + address, six digits past 9998.
+QString coilNumber(int _address);
+
+// The format of a coil's row; a coil is a space of its own, read with function 01.
+inline const QString COIL_FORMAT = QStringLiteral("coil");
 
 QString registerMapCsv(const QList<SRegisterMapRow> &_rows);
 QString registerMapMarkdown(const QList<SRegisterMapRow> &_rows);

@@ -15,13 +15,18 @@
 #include "modbus/modbuswrite.h"
 #include "server/mqttsettings.h"
 
-void openWorkingDirectory(bool _withWindow)
+void openWorkingDirectory(ERun _run)
 {
-    if (!_withWindow)
+    if (_run != ERun::eWindow)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     fillGlobalTables();
     CSettings::getInstance(SETTINGS_FILE_NAME);
-    CLogFile::getInstance(QStringLiteral("history.log"));
+    CLogFile *log = CLogFile::getInstance(QStringLiteral("history.log"));
+    // A command leaves one line about its change in the gateway's log, and no banner.
+    if (_run == ERun::eCommand)
+        log->setChangesOnly(true);
+    else
+        log->startSession();
     // Each Modbus client and the database take a descriptor.
     raiseOpenFileLimit();
 }

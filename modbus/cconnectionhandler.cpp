@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/clogfile.h"
+#include "modbus/deviceidentification.h"
 #include "store/cdatabasehandler.h"
 #include "store/cgatewaycounters.h"
 
@@ -107,7 +108,11 @@ void CConnectionHandler::answerRequests()
             answerWrite(_mbap, _header, requests.currentFrame());
             return;
         }
-        answerFrame(_mbap, _header);
+        if (_header.functionCode == MODBUS::ENCAPSULATED_INTERFACE)
+            answer = MODBUS::deviceIdentificationAnswer(_mbap, _header, requests.currentFrame(),
+                identities ? identities->identity(port, _header.unitId) : SDeviceIdentity());
+        else
+            answerFrame(_mbap, _header);
         if (!answers.isEmpty()) {
             answers.append(SAnswer { nextAnswerId++, true, answer });
             return;
@@ -140,7 +145,7 @@ void CConnectionHandler::answerRequests()
 
 void CConnectionHandler::answerFrame(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header)
 {
-    const MODBUS::EException exception = MODBUS::checkRequest(_header);
+    const MODBUS::EException exception = MODBUS::checkRequest(_header, _mbap.length);
     if (exception != MODBUS::NO_EXCEPTION) {
         answer = MODBUS::exceptionAnswer(_mbap, _header, exception);
         return;
@@ -178,7 +183,10 @@ void CConnectionHandler::answerWrite(const SModbusMBAP &_mbap, const SModbusTcpP
         return;
     }
     if (request.function == MODBUS::READ_COILS) {
-        writeDone(id, MODBUS::coilsAnswer(_mbap, _header, writeTarget->coils(port, request.address, request.count)));
+        QVector<bool> states;
+        const MODBUS::EException exception = writeTarget->coils(port, request.address, request.count, &states);
+        writeDone(id, exception == MODBUS::NO_EXCEPTION ? MODBUS::coilsAnswer(_mbap, _header, states)
+                                                        : MODBUS::exceptionAnswer(_mbap, _header, exception));
         return;
     }
     SModbusWrite writeRequest;

@@ -15,6 +15,7 @@
 
 class CDataBaseHandler;
 class CGatewayCounters;
+class CDeviceIdentities;
 
 // One Modbus TCP client connection: reassembles request frames from the stream,
 // answers register reads of its port from the register store and hands writes on to
@@ -39,6 +40,8 @@ public:
     QString getPeerText() const;
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
     void setCounters(CGatewayCounters *_counters) { counters = _counters; }
+    // Who the port's devices are, for function 43/14; without it the gateway names itself.
+    void setIdentities(const CDeviceIdentities *_identities) { identities = _identities; }
 
     // Writes waiting for their answer at most; further requests wait unread.
     static constexpr int MAX_WAITING_WRITES = 16;
@@ -79,6 +82,7 @@ private:
 
     QPointer<CModbusWriteTarget> writeTarget;
     CGatewayCounters *counters = nullptr;
+    const CDeviceIdentities *identities = nullptr;
     // Answers in request order; a write's stays empty until it is done.
     struct SAnswer
     {

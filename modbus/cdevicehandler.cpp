@@ -74,6 +74,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     }
     connection->setWriteTarget(connections.getWriteTarget());
     connection->setCounters(connections.getCounters());
+    connection->setIdentities(connections.getIdentities());
     connections.admit(connection);
     if (watcher)
         watcher->rearm(this);

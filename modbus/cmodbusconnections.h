@@ -13,6 +13,7 @@
 
 class CConnectionHandler;
 class CGatewayCounters;
+class CDeviceIdentities;
 
 // The client connections of every Modbus port together, so that one cap holds over all
 // of them: at the cap, or when open files run short, a new connection closes the longest
@@ -35,6 +36,9 @@ public:
     CGatewayCounters *getCounters() const { return counters; }
     // Open client connections, readable from any thread.
     int openCount() const { return open; }
+    // Who each port's devices are, for new connections; outlives them.
+    void setIdentities(const CDeviceIdentities *_identities) { identities = _identities; }
+    const CDeviceIdentities *getIdentities() const { return identities; }
 
     // Counts a newly accepted connection in, first closing the longest idle one at the cap.
     void admit(CConnectionHandler *_connection);
@@ -57,4 +61,5 @@ private:
     QPointer<CModbusWriteTarget> writeTarget;
     CGatewayCounters *counters = nullptr;
     std::atomic<int> open { 0 };
+    const CDeviceIdentities *identities = nullptr;
 };

@@ -25,7 +25,7 @@ void CWriteRelay::write(const SModbusWrite &_write, Done _done)
         Qt::QueuedConnection);
 }
 
-QVector<bool> CWriteRelay::coils(uint16_t _port, uint16_t _first, uint16_t _count) const
+MODBUS::EException CWriteRelay::coils(uint16_t _port, uint16_t _first, uint16_t _count, QVector<bool> *_states) const
 {
-    return target->coils(_port, _first, _count);
+    return target->coils(_port, _first, _count, _states);
 }

@@ -17,7 +17,7 @@ public:
 
     void write(const SModbusWrite &_write, Done _done) override;
     // Read on the caller's thread: the target keeps its coil states under a lock of its own.
-    QVector<bool> coils(uint16_t _port, uint16_t _first, uint16_t _count) const override;
+    MODBUS::EException coils(uint16_t _port, uint16_t _first, uint16_t _count, QVector<bool> *_states) const override;
 
 private:
     CModbusWriteTarget *target;

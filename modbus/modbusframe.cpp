@@ -43,7 +43,7 @@ SFrameCheck checkFrame(const QByteArray &_buffer)
         check.state = EFrameState::TOO_LONG;
     else if (_buffer.size() < check.frameSize)
         check.state = EFrameState::NEED_BODY;
-    else if (length < MIN_REQUEST_LENGTH)
+    else if (length < MIN_FRAME_LENGTH)
         check.state = EFrameState::TOO_SHORT;
     else
         check.state = EFrameState::COMPLETE;
@@ -57,13 +57,17 @@ SModbusMBAP parseMbap(const QByteArray &_frame)
 
 SModbusTcpPacketHeader parseHeader(const QByteArray &_frame)
 {
-    return SModbusTcpPacketHeader{uint8_t(_frame.at(6)), uint8_t(_frame.at(7)), readWord(_frame, 8), readWord(_frame, 10)};
+    const int frameSize = MBAP_FIELDS_SIZE + readWord(_frame, 4);
+    const auto wordAt = [&](int _offset) { return frameSize >= _offset + 2 ? readWord(_frame, _offset) : uint16_t(0); };
+    return SModbusTcpPacketHeader{uint8_t(_frame.at(6)), uint8_t(_frame.at(7)), wordAt(8), wordAt(10)};
 }
 
-EException checkRequest(const SModbusTcpPacketHeader &_header)
+EException checkRequest(const SModbusTcpPacketHeader &_header, uint16_t _length)
 {
     if (_header.functionCode != READ_HOLDING_REGISTERS && _header.functionCode != READ_INPUT_REGISTERS)
         return ILLEGAL_FUNCTION;
+    if (_length < MIN_REQUEST_LENGTH)
+        return ILLEGAL_DATA_VALUE;
     if (_header.quantity < 1 || _header.quantity > MAX_READ_QUANTITY)
         return ILLEGAL_DATA_VALUE;
     if (uint32_t(_header.startAddress) + _header.quantity > ADDRESS_SPACE)

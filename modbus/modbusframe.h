@@ -40,6 +40,8 @@ enum EException : uint8_t {
 
 // Bytes up to and including the length field.
 constexpr int MBAP_FIELDS_SIZE = 6;
+// Unit identifier and function code: the least a frame needs to be answered.
+constexpr uint16_t MIN_FRAME_LENGTH = 2;
 // Unit identifier, function code, start address, quantity.
 constexpr uint16_t MIN_REQUEST_LENGTH = 6;
 // A Modbus TCP frame is at most 260 bytes.
@@ -51,7 +53,7 @@ constexpr uint32_t ADDRESS_SPACE = 0x10000;
 enum class EFrameState {
     NEED_HEADER, // fewer than six bytes
     NEED_BODY,   // header read, frame not complete yet
-    TOO_SHORT,   // complete, but too short for a register read: dropped unanswered
+    TOO_SHORT,   // complete, but without a function code: dropped unanswered
     TOO_LONG,    // length beyond any Modbus frame: the peer is not speaking Modbus
     COMPLETE
 };
@@ -69,12 +71,14 @@ QByteArray answerHead(const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_h
                       uint8_t _function);
 
 SFrameCheck checkFrame(const QByteArray &_buffer);
-// Both read the first bytes of a buffer already checked by checkFrame.
+// Both read the first bytes of a buffer already checked by checkFrame; fields past the end
+// of a short frame read 0.
 SModbusMBAP parseMbap(const QByteArray &_frame);
 SModbusTcpPacketHeader parseHeader(const QByteArray &_frame);
 
-// The exception a request calls for before any register is read, or NO_EXCEPTION.
-EException checkRequest(const SModbusTcpPacketHeader &_header);
+// The exception a register read calls for before any register is read, or NO_EXCEPTION;
+// _length is the frame's MBAP length.
+EException checkRequest(const SModbusTcpPacketHeader &_header, uint16_t _length = MIN_REQUEST_LENGTH);
 
 // The exception a register read of the store calls for, or NO_EXCEPTION: a unit no device on
 // the port has, and values of a device whose stale policy is exception, get 0x0B.

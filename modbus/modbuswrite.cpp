@@ -21,6 +21,9 @@ EException parseWriteRequest(const QByteArray &_frame, SWriteRequest *_request)
 {
     SWriteRequest request;
     request.function = uint8_t(_frame.at(7));
+    // Address and quantity or value: a frame without them is malformed.
+    if (_frame.size() < MBAP_FIELDS_SIZE + MIN_REQUEST_LENGTH)
+        return ILLEGAL_DATA_VALUE;
     request.address = readWord(_frame, 8);
     const uint16_t second = readWord(_frame, 10);
     switch (request.function) {

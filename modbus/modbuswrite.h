@@ -83,6 +83,9 @@ public:
     using Done = std::function<void(MODBUS::EException _exception)>;
 
     virtual void write(const SModbusWrite &_write, Done _done) = 0;
-    // The last written states of the port's coils [_first, _first + _count), off before any write.
-    virtual QVector<bool> coils(uint16_t _port, uint16_t _first, uint16_t _count) const = 0;
+    // The last written states of the port's coils [_first, _first + _count), off before any write,
+    // into *_states; ILLEGAL_FUNCTION on a port without coils, ILLEGAL_DATA_ADDRESS when an
+    // address of the range is no coil.
+    virtual MODBUS::EException coils(uint16_t _port, uint16_t _first, uint16_t _count,
+                                     QVector<bool> *_states) const = 0;
 };

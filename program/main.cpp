@@ -1,8 +1,12 @@
+#include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QTextStream>
@@ -24,8 +28,12 @@ int runWindow(int _argc, char **_argv)
                                      programDir.filePath(QStringLiteral("../lib/kelvara/kelvara-window.so")) };
     QString problems;
     for (const QString &path : candidates) {
-        if (!QFileInfo::exists(path))
+        // A module that is there but cannot be read (a folder others may not enter) says why.
+        if (::access(QFile::encodeName(path).constData(), R_OK) != 0) {
+            if (errno != ENOENT)
+                problems += QStringLiteral(" %1 cannot be read: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
             continue;
+        }
         QLibrary window(path);
         using WindowMain = int (*)(int, char **);
         const auto windowMain = reinterpret_cast<WindowMain>(window.resolve("kelvaraWindowMain"));
@@ -55,7 +63,7 @@ int main(int argc, char *argv[])
         if (commandLine.command.value(0) == QLatin1String("web"))
             return runWebCommand(commandLine.command, stdin, stdout, stderr);
         QCoreApplication application(argc, argv);
-        openWorkingDirectory(false);
+        openWorkingDirectory(ERun::eCommand);
         QTextStream out(stdout);
         QTextStream err(stderr);
         return CProvisioning(out, err).run(commandLine.command);
@@ -73,7 +81,7 @@ int main(int argc, char *argv[])
         return runWindow(argc, argv);
 
     QCoreApplication application(argc, argv);
-    openWorkingDirectory(false);
+    openWorkingDirectory(ERun::eHeadless);
     SGatewayConfig config;
     if (!readGatewayConfig(&config))
         return 1;

@@ -14,7 +14,7 @@ extern "C" Q_DECL_EXPORT int kelvaraWindowMain(int _argc, char **_argv)
     QApplication application(_argc, _argv);
     application.setStyleSheet(loadThemeStyleSheet());
     loadThemeIcons();
-    openWorkingDirectory(true);
+    openWorkingDirectory(ERun::eWindow);
     SGatewayConfig config;
     if (!readGatewayConfig(&config))
         return 1;

@@ -12,6 +12,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QTemporaryFile>
+#include <QUrl>
 #include <QSqlRecord>
 #include <QVariant>
 
@@ -145,24 +146,117 @@ bool CDataBaseHandler::open(QString *_error)
     return opened;
 }
 
+bool CDataBaseHandler::openConnection(bool _readOnly)
+{
+    if (!db.isValid())
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+    if (!_readOnly) {
+        db.setDatabaseName(fileName);
+        // A second process writing the same file makes us wait instead of fail.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    } else if (QFileInfo(fileName).isFile()) {
+        // Nothing may be created beside the file, not even the write-ahead log's index.
+        db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(fileName).absoluteFilePath()).toString()
+                           + QStringLiteral("?immutable=1"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+    } else {
+        db.setDatabaseName(QStringLiteral(":memory:"));
+        db.setConnectOptions(QString());
+    }
+    if (db.open())
+        return true;
+    logBoth(QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! Error_text[%1]. "
+                           "DataBaseHandler is not running!")
+                .arg(db.lastError().text()));
+    return false;
+}
+
+bool CDataBaseHandler::isReadOnly()
+{
+    QMutexLocker locker(&mutex);
+    return readOnly;
+}
+
 bool CDataBaseHandler::openTables()
 {
-    if (!checkWritable())
-        return false;
-    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-    db.setDatabaseName(fileName);
-    // A second process writing the same file makes us wait instead of fail.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
-    if (!db.open()) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! Error_text[%1]. "
-                               "DataBaseHandler is not running!")
-                    .arg(db.lastError().text()));
-        return false;
+    QString reason;
+    if (!checkWritable(&reason)) {
+        if (!readOnlyFallback) {
+            logBoth(reason + QStringLiteral(" Nothing could be saved. DataBaseHandler is not running!"));
+            return false;
+        }
+        readOnly = true;
+        readOnlyReason = reason;
+        logBoth(QStringLiteral("ERROR: [CDataBaseHandler] %1 Serving the stored values; new values are served from "
+                               "memory and nothing is saved until the folder can be written again")
+                    .arg(reason));
     }
+    if (!openConnection(readOnly))
+        return false;
     // Nothing is written before the file has proved to be an intact store of ours:
     // a damaged page would otherwise be served as zeros, another program's database changed.
     if (!checkIntact() || !checkSchema())
         return false;
+    // A file that cannot be written is served as it is.
+    const bool fileAsItIs = readOnly && QFileInfo(fileName).isFile();
+    if (!fileAsItIs && !createTables())
+        return false;
+    QString loadError;
+    QMutexLocker imageLocker(&imageMutex);
+    if (!image.load(db, &loadError)) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, loadError));
+        return false;
+    }
+    QString prepareError;
+    if (!prepareRegisterWriter(&prepareError)) {
+        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
+                               "DataBaseHandler is not running!")
+                    .arg(fileName, prepareError));
+        return false;
+    }
+    startWriting();
+    return true;
+}
+
+bool CDataBaseHandler::regainWriting()
+{
+    QString reason;
+    if (!checkWritable(&reason)) {
+        readOnlyReason = reason;
+        return false;
+    }
+    registerWriter.finish();
+    db.close();
+    QString error;
+    if (!openConnection(false) || !checkIntact() || !checkSchema() || !createTables()
+        || !prepareRegisterWriter(&error)) {
+        // Back to what served so far.
+        registerWriter.finish();
+        db.close();
+        openConnection(true);
+        prepareRegisterWriter(&error);
+        return false;
+    }
+    readOnly = false;
+    CLogFile::addLog(QStringLiteral("INFO: [CDataBaseHandler] \"%1\" can be written again").arg(fileName));
+    return true;
+}
+
+bool CDataBaseHandler::writingWorks()
+{
+    if (!readOnly)
+        return true;
+    const qint64 now = clock->nowMs();
+    if (now - lastRegainMs < REGAIN_INTERVAL_MS)
+        return false;
+    lastRegainMs = now;
+    return regainWriting();
+}
+
+bool CDataBaseHandler::createTables()
+{
     if (!createTable(DB_TABLE_DEVICES, devicesColumns, DEV_COLUMN_COUNT,
                      QStringLiteral("CREATE TABLE IF NOT EXISTS %1 ( %2 INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL "
                                     "UNIQUE, %3 TEXT, %4 TEXT, %5 TEXT, %6 INTEGER, %7 INTEGER ); ")))
@@ -193,41 +287,22 @@ bool CDataBaseHandler::openTables()
                         dev(DEV_COL_DEV_EUI) + QStringLiteral(" COLLATE NOCASE")))
         return false;
     useWriteAheadLog();
-    QString loadError;
-    QMutexLocker imageLocker(&imageMutex);
-    if (!image.load(db, &loadError)) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
-                               "DataBaseHandler is not running!")
-                    .arg(fileName, loadError));
-        return false;
-    }
-    QString prepareError;
-    if (!prepareRegisterWriter(&prepareError)) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
-                               "DataBaseHandler is not running!")
-                    .arg(fileName, prepareError));
-        return false;
-    }
-    startWriting();
     return true;
 }
 
-// Nothing could ever be saved: no start is better than a gateway that forgets every value.
-bool CDataBaseHandler::checkWritable()
+bool CDataBaseHandler::checkWritable(QString *_reason) const
 {
     const QFileInfo file(fileName);
     QTemporaryFile probe(file.absolutePath() + QStringLiteral("/.server-db-probe-XXXXXX"));
     if (!probe.open()) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Folder \"%1\" of the data base cannot be written: %2. Nothing could "
-                               "be saved. DataBaseHandler is not running!")
-                    .arg(file.absolutePath(), probe.errorString()));
+        *_reason = QStringLiteral("CRITICAL_ERROR! Folder \"%1\" of the data base cannot be written: %2.")
+                       .arg(file.absolutePath(), probe.errorString());
         return false;
     }
     QFile existing(fileName);
     if (file.isFile() && !existing.open(QIODevice::ReadWrite)) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" cannot be written: %2. Nothing could be saved. "
-                               "DataBaseHandler is not running!")
-                    .arg(file.absoluteFilePath(), existing.errorString()));
+        *_reason = QStringLiteral("CRITICAL_ERROR! Data base \"%1\" cannot be written: %2.")
+                       .arg(file.absoluteFilePath(), existing.errorString());
         return false;
     }
     return true;
@@ -712,8 +787,23 @@ void CDataBaseHandler::writeStaged()
     // loads, whose writes take a fraction of a millisecond, hardly wait at all.
     QDeadlineTimer rested;
     for (;;) {
-        while (!stopping && writtenTicket == stagedTicket)
-            stagedMore.wait(&stageMutex);
+        while (!stopping && writtenTicket == stagedTicket) {
+            if (!readOnly) {
+                stagedMore.wait(&stageMutex);
+                continue;
+            }
+            // Nothing to write, but the operator hears once a minute that nothing could be.
+            if (stagedMore.wait(&stageMutex, SAVE_FAILURE_REPORT_MS))
+                continue;
+            stageLocker.unlock();
+            {
+                QMutexLocker locker(&mutex);
+                if (!writingWorks())
+                    CLogFile::addLog(QStringLiteral("ERROR: [CDataBaseHandler] Nothing can be saved: %1")
+                                         .arg(readOnlyReason));
+            }
+            stageLocker.relock();
+        }
         if (writtenTicket == stagedTicket)
             return;
         // Nobody waits for a rest: not a stop, nor a caller that needs its values written.
@@ -742,7 +832,11 @@ void CDataBaseHandler::writeStaged()
         writing.start();
         {
             QMutexLocker locker(&mutex);
-            saved = registerWriter.write(write, &error, &code);
+            // An empty store in memory would take the write: it must not pass for saved.
+            if (writingWorks())
+                saved = registerWriter.write(write, &error, &code);
+            else
+                error = readOnlyReason;
         }
         // A write that waited long for another process's lock does not make the next wait as long.
         if (CGatewayCounters *counting = counters)

@@ -33,6 +33,8 @@ public:
     static constexpr int DEFAULT_BUSY_TIMEOUT_MS = 5000;
     // While saving fails, how often the log is told again.
     static constexpr qint64 SAVE_FAILURE_REPORT_MS = 60000;
+    // How often a store that cannot write looks whether its folder takes writes again.
+    static constexpr qint64 REGAIN_INTERVAL_MS = 2000;
     // The write-ahead log shrinks back to this after a checkpoint, so it never keeps
     // the space of a burst of writes on a disk that is almost full.
     static constexpr int JOURNAL_SIZE_LIMIT_BYTES = 1024 * 1024;
@@ -51,6 +53,11 @@ public:
     // Opens or creates the tables and loads the register image; false with the
     // reason in *_error (and in the log) when the store cannot be used.
     bool open(QString *_error = nullptr);
+    // Where nothing can be written, open() serves the stored values instead of refusing (a
+    // gateway after a reboot onto a read-only card); tools that change the file keep refusing.
+    void setReadOnlyFallback(bool _allowed) { readOnlyFallback = _allowed; }
+    // True while nothing can be saved.
+    bool isReadOnly();
 
     // Writes the device row and its register rows, all or nothing.
     bool registerNewDevice(const DB::SDeviceRegMapDescription &_info, const uint16_t &_port);
@@ -122,6 +129,17 @@ signals:
 private:
     std::atomic<CGatewayCounters *> counters { nullptr };
     bool openTables();
+    // Opens the connection: the file read-write, or (_readOnly) the file as it is, or an empty
+    // store in memory when there is no file.
+    bool openConnection(bool _readOnly);
+    // Read-only: whether the folder takes writes again; if so, the file is reopened for writing.
+    // Under mutex.
+    bool regainWriting();
+    // Creates what is missing of the schema and turns the write-ahead log on.
+    bool createTables();
+    // Read-only: tries to regain writing at most once a REGAIN_INTERVAL_MS; true when writing
+    // works. Under mutex.
+    bool writingWorks();
     // Adds the writable column to a file made before it existed.
     bool addWritableColumn();
     // The inserts of one device inside the caller's transaction; the rows to add to the image on commit.
@@ -129,7 +147,8 @@ private:
                       QList<QPair<qint64, SRegisterParam>> *_rows, uint32_t *_deviceId);
     void addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDescription &_info, uint16_t _port,
                     const QList<QPair<qint64, SRegisterParam>> &_rows);
-    bool checkWritable();
+    // False with the reason in *_reason when nothing could be saved in the folder or file.
+    bool checkWritable(QString *_reason) const;
     // Both log why they refuse the file. The schema check lets through an empty file,
     // and our tables (one may be missing) with exactly our columns.
     bool checkIntact();
@@ -153,6 +172,7 @@ private:
     bool noteSaveResult(bool _saved, const QString &_error, int _uplinks);
 
     QString fileName;
+    bool readOnlyFallback = false;
     int busyTimeoutMs;
     CClock *clock;
     QString connectionName;
@@ -184,6 +204,11 @@ private:
     int waiters = 0;
     bool stopping = false;
     std::thread writer;
+    // Started where nothing can be written: serving the stored values, saving nothing until
+    // the folder takes writes again. Under mutex.
+    std::atomic<bool> readOnly { false };
+    QString readOnlyReason;
+    qint64 lastRegainMs = 0;
     bool savingFails = false;
     int failedUplinks = 0;
     int failedSinceReport = 0;

@@ -29,30 +29,54 @@ trap 'rm -rf "$work"' EXIT
     fail "cpack -G DEB failed"
 }
 deb="$work/out/kelvara_${version}_amd64.deb"
-[ -f "$deb" ] || fail "cpack made no $(basename "$deb"): $(ls "$work/out")"
-echo "made $(basename "$deb"), $(wc -c <"$deb") bytes"
+window="$work/out/kelvara-window_${version}_amd64.deb"
+for package in "$deb" "$window"; do
+    [ -f "$package" ] || fail "cpack made no $(basename "$package"): $(ls "$work/out")"
+    echo "made $(basename "$package"), $(wc -c <"$package") bytes"
+done
 
-dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$work/files"
-expected="/usr/bin/kelvara /usr/bin/kelvara-netsim /usr/lib/kelvara/kelvara-window.so
-/usr/share/applications/kelvara.desktop
-/usr/share/icons/hicolor/128x128/apps/kelvara.png /usr/share/doc/kelvara/README.md
+# The service's package and the window's, each with its own files.
+files() { dpkg-deb -c "$1" | awk '{ print $6 }' | sed 's|^\./|/|'; }
+files "$deb" >"$work/files"
+files "$window" >"$work/window-files"
+expected="/usr/bin/kelvara /usr/bin/kelvara-netsim /usr/share/doc/kelvara/README.md
 /usr/lib/systemd/system/kelvara.service"
 for example in "$source"/examples/*.json; do
     expected="$expected /usr/share/kelvara/examples/$(basename "$example")"
 done
 for path in $expected; do
-    grep -qxF "$path" "$work/files" || fail "the package lacks $path"
+    grep -qxF "$path" "$work/files" || fail "kelvara lacks $path"
 done
-echo "files: $(grep -vc '/$' "$work/files") ($(echo $expected | wc -w) checked)"
+window_expected="/usr/lib/kelvara/kelvara-window.so /usr/share/applications/kelvara.desktop
+/usr/share/icons/hicolor/128x128/apps/kelvara.png"
+for path in $window_expected; do
+    grep -qxF "$path" "$work/window-files" || fail "kelvara-window lacks $path"
+    ! grep -qxF "$path" "$work/files" || fail "kelvara holds the window's $path"
+done
+echo "files: $(grep -vc '/$' "$work/files") and $(grep -vc '/$' "$work/window-files")"
 
-# Shared libraries found by dpkg-shlibdeps, and the SQLite driver loaded as a plugin.
+# Shared libraries found by dpkg-shlibdeps, and the SQLite driver loaded as a plugin. A headless
+# server installing kelvara gets no GUI library, hence no desktop.
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt5core5a libqt5widgets5 libqt5websockets5 libqt5sql5-sqlite libcpp-httplib0.11 libsodium23 \
-    libprometheus-cpp-core1.0 libjs-chart.js; do
-    case "$depends" in *"$package"*) ;; *) fail "Depends lacks $package: $depends" ;; esac
+for package in libqt5core5a libqt5websockets5 libqt5sql5-sqlite libcpp-httplib0.11 libsodium23 libprometheus-cpp-core1.0 \
+    libjs-chart.js; do
+    case "$depends" in *"$package"*) ;; *) fail "kelvara's Depends lacks $package: $depends" ;; esac
 done
+for package in libqt5gui5 libqt5widgets5 libgl libx11 systemd; do
+    case "$depends" in *"$package"*) fail "kelvara depends on $package: $depends" ;; esac
+done
+window_depends=$(dpkg-deb -f "$window" Depends)
+for package in "kelvara (= $version)" libqt5widgets5 libqt5gui5; do
+    case "$window_depends" in *"$package"*) ;; *) fail "kelvara-window's Depends lacks $package: $window_depends" ;; esac
+done
+for package in "$deb" "$window"; do
+    description=$(dpkg-deb -f "$package" Description)
+    case "$description" in *";"*) fail "$(basename "$package"): the description holds a list separator: $description" ;; esac
+done
+echo "depends: kelvara without Qt Gui, kelvara-window on kelvara $version"
 
 dpkg-deb -x "$deb" "$work/root"
+dpkg-deb -x "$window" "$work/root"
 said=$("$work/root/usr/bin/kelvara" --version) || fail "the packaged kelvara --version failed"
 [ "$said" = "kelvara $version" ] || fail "the packaged kelvara --version said '$said'"
 echo "packaged program: $said"

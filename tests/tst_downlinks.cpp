@@ -50,6 +50,7 @@ const char *VALVE_TEMPLATE = R"({
 // Writes and reads with Debian's pymodbus, one line per operation: ok, exc N, coils 0101, regs 1 2.
 const char *PYMODBUS_SCRIPT = R"(import json, sys
 from pymodbus.client import ModbusTcpClient
+from pymodbus.mei_message import ReadDeviceInformationRequest
 client = ModbusTcpClient("127.0.0.1", port=int(sys.argv[1]), timeout=5)
 if not client.connect():
     print("no connection")
@@ -64,6 +65,8 @@ for op in json.loads(sys.argv[2]):
         r = client.write_coil(op[1], op[2], slave=1)
     elif kind == "rcoils":
         r = client.read_coils(op[1], op[2], slave=1)
+    elif kind == "ident":
+        r = client.execute(ReadDeviceInformationRequest(read_code=op[1], object_id=0, slave=op[2]))
     else:
         r = client.read_holding_registers(op[1], op[2], slave=1)
     if r.isError():
@@ -72,6 +75,8 @@ for op in json.loads(sys.argv[2]):
         print("coils " + "".join("1" if b else "0" for b in r.bits[:op[2]]))
     elif kind == "rregs":
         print("regs " + " ".join(str(v) for v in r.registers))
+    elif kind == "ident":
+        print("ident " + "|".join("%d=%s" % (k, v.decode()) for k, v in sorted(r.information.items())))
     else:
         print("ok")
     sys.stdout.flush()
@@ -145,12 +150,14 @@ class TestDownlinks : public QObject
         return QString();
     }
 
-    // A working directory with the valve template.
+    // A working directory with the valve template, and a sensor's without commands.
     QString makeFolder(const QString &_name)
     {
         const QDir dir(workDir.filePath(_name));
         if (!QDir().mkpath(dir.filePath(QStringLiteral("deviceFolder")))
-            || !writeFile(dir.filePath(QStringLiteral("deviceFolder/valve.json")), VALVE_TEMPLATE))
+            || !writeFile(dir.filePath(QStringLiteral("deviceFolder/valve.json")), VALVE_TEMPLATE)
+            || !QFile::copy(QStringLiteral(KELVARA_SOURCE_DIR "/examples/th-sensor.json"),
+                            dir.filePath(QStringLiteral("deviceFolder/th-sensor.json"))))
             return QString();
         return dir.path();
     }
@@ -204,6 +211,33 @@ class TestDownlinks : public QObject
 private slots:
     void initTestCase() { QVERIFY(workDir.enter()); }
 
+    // The map a SCADA engineer configures writes from: each command with its format, the coil in
+    // the coil space (00001 + address).
+    void registerMapListsCommandsAndCoils()
+    {
+        const QString dir = makeFolder(QStringLiteral("map"));
+        QVERIFY(!dir.isEmpty());
+        QStringList add = addValve(VALVE, 1602, true);
+        add << QStringLiteral("--word-order") << QStringLiteral("little");
+        QCOMPARE(run(dir, add), 0);
+        QProcess exporter;
+        exporter.start(gatewayProgram(), { "devices", "export", "--map", "--workdir", dir });
+        QVERIFY(exporter.waitForFinished(20000));
+        QCOMPARE(exporter.exitCode(), 0);
+        const QString device = QStringLiteral("%1,%1").arg(VALVE);
+        QCOMPARE(QString::fromUtf8(exporter.readAllStandardOutput()),
+            QStringLiteral("port,unit_id,first_register,register,register_count,device,dev_eui,value,format,"
+                           "word_order,multiplier,added_value,unit\n"
+                           "1602,0,100,40101,1,%1,Downlink,uint16,,1,0,\n"
+                           "1602,0,101,40102,1,%1,Position,uint16,,1,0,\n"
+                           "1602,0,140,40141,1,%1,Set-point,uint16,,1,0,\n"
+                           "1602,0,142,40143,2,%1,Limit,int32,little,1,0,\n"
+                           "1602,0,144,40145,2,%1,Gain,float32,little,1,0,\n"
+                           "1602,0,146,40147,1,%1,Word,uint16,,1,0,\n"
+                           "1602,0,100,00101,1,%1,Pump,coil,,1,0,\n")
+                .arg(device));
+    }
+
     // Every write through the built program, its simulator and real Modbus clients: the bytes the
     // server receives for each data type and byte order, coils, read-back, and the refusals.
     void writesReachTheWebSocketServer()
@@ -216,17 +250,38 @@ private slots:
         QProcess gateway;
         quint16 port = 0;
         quint16 lockedPort = 0;
+        const quint16 sensorPort = freePort();
+        QCOMPARE(run(dir, { "devices", "add", "--dev-eui", "70B3D5E75E00C001", "--template", "TH sensor", "--name",
+                     "sensor", "--port", QString::number(sensorPort), "--start", "0" }),
+            0);
         QVERIFY(startBlackBox(dir, simulator, gateway, {}, &port, &lockedPort));
         QCOMPARE(mbpollRead(port, START), 0);
 
+        // Coil 100 is the pump; 101 is no coil, and the sensor's port has none at all.
         const QStringList answers = pymodbus(dir, port,
             R"([["reg", 140, 21], ["regs", 142, [65535, 65534]], ["regs", 144, [16812, 0]],
-                ["coil", 100, true], ["rcoils", 100, 2], ["coil", 100, false], ["rcoils", 100, 1],
+                ["coil", 100, true], ["rcoils", 100, 1], ["rcoils", 100, 2], ["rcoils", 101, 1],
+                ["coil", 100, false], ["rcoils", 100, 1],
                 ["rregs", 140, 1], ["rregs", 142, 2],
                 ["reg", 142, 5], ["reg", 150, 1], ["regs", 140, [1, 2]], ["reg", 140, 256]])");
         QCOMPARE(answers,
-            QStringList({ "ok", "ok", "ok", "ok", "coils 10", "ok", "coils 0", "regs 21", "regs 65535 65534", "exc 2",
-                "exc 2", "exc 2", "exc 3" }));
+            QStringList({ "ok", "ok", "ok", "ok", "coils 1", "exc 2", "exc 2", "ok", "coils 0", "regs 21",
+                "regs 65535 65534", "exc 2", "exc 2", "exc 2", "exc 3" }));
+        QCOMPARE(pymodbus(dir, sensorPort, R"([["rcoils", 0, 1], ["rcoils", 6, 8]])"),
+            QStringList({ "exc 1", "exc 1" }));
+
+        // Read device identification names the device of the port, or the gateway for a unit of none.
+        QCOMPARE(pymodbus(dir, port, R"([["ident", 2, 1]])"),
+            QStringList({ QStringLiteral("ident 0=Kelvara|1=Valve|2=%1|4=%2|5=%2").arg(KELVARA_VERSION, VALVE) }));
+        QCOMPARE(pymodbus(dir, sensorPort, R"([["ident", 1, 9]])"),
+            QStringList({ QStringLiteral("ident 0=Kelvara|1=TH sensor|2=%1").arg(KELVARA_VERSION) }));
+        // Functions it does not serve get exception 01 at once, however short the frame.
+        SRawClient raw;
+        QVERIFY(raw.open(port));
+        raw.send(hex("0101 0000 0002 01 07"));
+        QCOMPARE(raw.answer(9).toHex(), QByteArray("010100000003018701"));
+        raw.send(hex("0102 0000 0003 01 11 00"));
+        QCOMPARE(raw.answer(9).toHex(), QByteArray("010200000003019101"));
 
         // mbpoll writes the big-endian 16-bit command with function 06.
         QProcess mbpoll;

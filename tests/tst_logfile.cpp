@@ -45,49 +45,79 @@ private slots:
         QCOMPARE(bannerTitle.size(), 65);
     }
 
-    void firstRunWritesEmptyLineThenBanner()
+    // Each line ends with its newline: no empty first line, a last line like the others.
+    void sessionBeginsWithBannerLines()
     {
         CLogFile log(QStringLiteral("history.log"));
+        log.startSession();
+        const QString text = readLog(QStringLiteral("history.log"));
+        QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + QRegularExpression::escape(bannerStars) + "\n"
+                                   + stampPattern + QRegularExpression::escape(bannerTitle) + "\n$")
+                    .match(text).hasMatch());
+    }
+
+    // A command's run leaves only the line of the change it made: no banner, nothing else.
+    void commandWritesOnlyItsChange()
+    {
+        CLogFile log(QStringLiteral("history.log"));
+        log.setChangesOnly(true);
+        QSignalSpy spy(&log, &CLogFile::addLogSignal);
+        log.addLogMetod(QStringLiteral("Device [0A0B] inited SUCCESSULLY"));
+        QCOMPARE(readLog(QStringLiteral("history.log")), QString());
+        QCOMPARE(spy.count(), 1);
+    }
+
+    // A file of an older version ends without a newline: the next line does not run into it.
+    void olderFileWithoutFinalNewline()
+    {
+        QFile old(QStringLiteral("history.log"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        QCOMPARE(old.write("\n[01-Dec-26 10:00:00]last line of before"), qint64(40));
+        old.close();
+        CLogFile log(QStringLiteral("history.log"));
+        log.addLogMetod(QStringLiteral("first line of now"));
         const QStringList lines = readLog(QStringLiteral("history.log")).split(QLatin1Char('\n'));
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines.at(0), QString());
-        QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + QRegularExpression::escape(bannerStars) + "$")
-                    .match(lines.at(1)).hasMatch());
-        QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + QRegularExpression::escape(bannerTitle) + "$")
-                    .match(lines.at(2)).hasMatch());
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(1), QStringLiteral("[01-Dec-26 10:00:00]last line of before"));
+        QVERIFY(lines.at(2).endsWith(QStringLiteral("]first line of now")));
+        QCOMPARE(lines.at(3), QString());
     }
 
     void secondRunAppends()
     {
         {
             CLogFile first(QStringLiteral("history.log"));
+            first.startSession();
             first.addLogMetod(QStringLiteral("first run entry"));
         }
         {
             CLogFile second(QStringLiteral("history.log"));
+            second.startSession();
             second.addLogMetod(QStringLiteral("second run entry"));
         }
         const QStringList lines = readLog(QStringLiteral("history.log")).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 7);
-        QVERIFY(lines.at(3).endsWith(QStringLiteral("]first run entry")));
-        QVERIFY(lines.at(4).endsWith(bannerStars));
-        QVERIFY(lines.at(5).endsWith(bannerTitle));
-        QVERIFY(lines.at(6).endsWith(QStringLiteral("]second run entry")));
+        QVERIFY(lines.at(2).endsWith(QStringLiteral("]first run entry")));
+        QVERIFY(lines.at(3).endsWith(bannerStars));
+        QVERIFY(lines.at(4).endsWith(bannerTitle));
+        QVERIFY(lines.at(5).endsWith(QStringLiteral("]second run entry")));
+        QCOMPARE(lines.at(6), QString());
     }
 
     // Both cases start without a file: the log creates it, as on a first run.
     void anotherWritersLinesAreKept()
     {
         CLogFile log(QStringLiteral("history.log"));
+        log.startSession();
         QFile other(QStringLiteral("history.log"));
         QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Append));
-        QCOMPARE(other.write("\nline of another writer"), qint64(23));
+        QCOMPARE(other.write("line of another writer\n"), qint64(23));
         other.close();
         log.addLogMetod(QStringLiteral("after the other writer"));
         const QStringList lines = readLog(QStringLiteral("history.log")).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 5);
-        QCOMPARE(lines.at(3), QStringLiteral("line of another writer"));
-        QVERIFY(lines.at(4).endsWith(QStringLiteral("]after the other writer")));
+        QCOMPARE(lines.at(2), QStringLiteral("line of another writer"));
+        QVERIFY(lines.at(3).endsWith(QStringLiteral("]after the other writer")));
     }
 
     void truncatedFromOutsideLeavesNoHole()
@@ -100,7 +130,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray content = file.readAll();
         QCOMPARE(content.count('\0'), 0);
-        QVERIFY(QRegularExpression(QStringLiteral("^\n") + stampPattern + "after truncation$")
+        QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + "after truncation\n$")
                     .match(QString::fromUtf8(content))
                     .hasMatch());
     }
@@ -149,7 +179,7 @@ private slots:
         CLogFile log(QStringLiteral("history.log"));
         log.addLogMetod(QStringLiteral("visible at once"));
         // Read through a second handle while the log stays open.
-        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]visible at once")));
+        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]visible at once\n")));
     }
 
     void lineBreakWrittenButNotEmitted()
@@ -162,7 +192,7 @@ private slots:
         QVERIFY(!emitted.contains(QLatin1Char('\n')));
         QVERIFY(!emitted.contains(QLatin1Char('\r')));
         QVERIFY(QRegularExpression(QStringLiteral("^") + stampPattern + "twolines$").match(emitted).hasMatch());
-        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]two\r\nlines")));
+        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]two\r\nlines\n")));
     }
 
     void unopenableFileKeepsEmitting()
@@ -184,7 +214,7 @@ private slots:
         QSignalSpy spy(log, &CLogFile::addLogSignal);
         CLogFile::addLog(QStringLiteral("through addLog"));
         QCOMPARE(spy.count(), 1);
-        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]through addLog")));
+        QVERIFY(readLog(QStringLiteral("history.log")).endsWith(QStringLiteral("]through addLog\n")));
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/clogfile.h"
 #include "modbus/crequestassembler.h"
+#include "modbus/deviceidentification.h"
 #include "modbus/modbusframe.h"
 
 using MODBUS::EFrameState;
@@ -43,8 +44,10 @@ private slots:
         QTest::newRow("two in one read") << one + two << QList<int>{24} << QList<int>{1, 2} << open << 0;
         QTest::newRow("one and a half") << one + two << QList<int>{17} << QList<int>{1} << open << 5;
         QTest::newRow("empty read between") << one + two << QList<int>{7, 0, 17} << QList<int>{1, 2} << open << 0;
-        QTest::newRow("too short dropped, next answered")
-            << hex("0003 0000 0002 01 03") + two << QList<int>{20} << QList<int>{2} << open << 0;
+        QTest::newRow("no function code dropped, next answered")
+            << hex("0003 0000 0001 01") + two << QList<int>{19} << QList<int>{2} << open << 0;
+        QTest::newRow("short frame answered too")
+            << hex("0003 0000 0002 01 07") + two << QList<int>{20} << QList<int>{3, 2} << open << 0;
         QTest::newRow("too long closes after the frame before")
             << one + hex("0006 0000 00ff") << QList<int>{10, 8} << QList<int>{1} << CRequestAssembler::EVerdict::CLOSE
             << 0;
@@ -111,8 +114,9 @@ private slots:
         QTest::newRow("read request") << hex("0001 0000 0006 01 03 000a 0003") << EFrameState::COMPLETE << 12;
         QTest::newRow("request and more") << hex("0001 0000 0006 01 03 000a 0003 0002") << EFrameState::COMPLETE << 12;
         QTest::newRow("length 0") << hex("0001 0000 0000") << EFrameState::TOO_SHORT << 6;
-        QTest::newRow("length 2") << hex("0001 0000 0002 01 03") << EFrameState::TOO_SHORT << 8;
-        QTest::newRow("length 5") << hex("0001 0000 0005 01 03 0000 00") << EFrameState::TOO_SHORT << 11;
+        QTest::newRow("length 1: no function") << hex("0001 0000 0001 01") << EFrameState::TOO_SHORT << 7;
+        QTest::newRow("length 2: answered") << hex("0001 0000 0002 01 07") << EFrameState::COMPLETE << 8;
+        QTest::newRow("length 5: answered") << hex("0001 0000 0005 01 2b 0e 01 00") << EFrameState::COMPLETE << 11;
         QTest::newRow("length 254 waits") << hex("0001 0000 00fe 01 03") << EFrameState::NEED_BODY << 260;
         QTest::newRow("length 255") << hex("0001 0000 00ff") << EFrameState::TOO_LONG << 261;
         QTest::newRow("length 0xffff") << hex("0001 0000 ffff") << EFrameState::TOO_LONG << 65541;
@@ -169,6 +173,89 @@ private slots:
         QFETCH(int, exception);
         const SModbusTcpPacketHeader header{1, uint8_t(function), uint16_t(start), uint16_t(quantity)};
         QCOMPARE(int(MODBUS::checkRequest(header)), exception);
+    }
+
+    // Every complete frame gets an answer: a function not served gets 01, a read too short to
+    // hold its fields gets 03, instead of leaving the client to its time-out.
+    void shortFramesAreAnswered_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("07 read exception status") << hex("0007 0000 0002 01 07") << hex("0007 0000 0003 01 87 01");
+        QTest::newRow("0b comm event counter") << hex("0008 0000 0002 05 0b") << hex("0008 0000 0003 05 8b 01");
+        QTest::newRow("0c comm event log") << hex("0009 0000 0002 01 0c") << hex("0009 0000 0003 01 8c 01");
+        QTest::newRow("11 report server id") << hex("000a 0000 0002 01 11") << hex("000a 0000 0003 01 91 01");
+        QTest::newRow("14 read file record") << hex("000b 0000 0003 01 14 00") << hex("000b 0000 0003 01 94 01");
+        QTest::newRow("03 cut after its address") << hex("000c 0000 0004 01 03 0000") << hex("000c 0000 0003 01 83 03");
+        QTest::newRow("04 without fields") << hex("000d 0000 0002 01 04") << hex("000d 0000 0003 01 84 03");
+    }
+    void shortFramesAreAnswered()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        QCOMPARE(MODBUS::checkFrame(request).state, MODBUS::EFrameState::COMPLETE);
+        const SModbusMBAP mbap = MODBUS::parseMbap(request);
+        const SModbusTcpPacketHeader header = MODBUS::parseHeader(request);
+        QCOMPARE(MODBUS::exceptionAnswer(mbap, header, MODBUS::checkRequest(header, mbap.length)).toHex(),
+                 answer.toHex());
+    }
+
+    // Function 43 / MEI 14: objects 00 VendorName, 01 ProductCode, 02 MajorMinorRevision,
+    // 04 ProductName, 05 ModelName, each as id, length, text; conformity 82.
+    void deviceIdentification_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray kelvara = QByteArray("Kelvara").toHex();
+        const QByteArray th = QByteArray("TH sensor").toHex();
+        const QByteArray hall = QByteArray("hall").toHex();
+        const QByteArray version = QByteArray(KELVARA_VERSION).toHex();
+        const auto frame = [](const QByteArray &_pduHex) {
+            const QByteArray pdu = QByteArray::fromHex(_pduHex);
+            return hex("0021 0000") + char(0) + char(1 + pdu.size()) + char(0x07) + pdu;
+        };
+        QTest::newRow("basic stream") << hex("0021 0000 0005 07 2b 0e 01 00")
+            << frame("2b0e01820000 03 00 07" + kelvara + "01 09" + th + "02 05" + version);
+        QTest::newRow("regular stream") << hex("0021 0000 0005 07 2b 0e 02 00")
+            << frame("2b0e02820000 05 00 07" + kelvara + "01 09" + th + "02 05" + version + "04 04" + hall + "05 04"
+                     + hall);
+        QTest::newRow("regular from ProductName") << hex("0021 0000 0005 07 2b 0e 02 04")
+            << frame("2b0e02820000 02 04 04" + hall + "05 04" + hall);
+        QTest::newRow("stream from an unknown object starts over") << hex("0021 0000 0005 07 2b 0e 01 03")
+            << frame("2b0e01820000 03 00 07" + kelvara + "01 09" + th + "02 05" + version);
+        QTest::newRow("individual ModelName") << hex("0021 0000 0005 07 2b 0e 04 05")
+            << frame("2b0e04820000 01 05 04" + hall);
+        QTest::newRow("individual unknown object") << hex("0021 0000 0005 07 2b 0e 04 06") << hex("0021 0000 0003 07 ab 02");
+        QTest::newRow("extended not served") << hex("0021 0000 0005 07 2b 0e 03 00") << hex("0021 0000 0003 07 ab 03");
+        QTest::newRow("other MEI type") << hex("0021 0000 0005 07 2b 0d 01 00") << hex("0021 0000 0003 07 ab 01");
+        QTest::newRow("cut after the MEI type") << hex("0021 0000 0003 07 2b 0e") << hex("0021 0000 0003 07 ab 03");
+    }
+    void deviceIdentification()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        SDeviceIdentity identity;
+        identity.productCode = QStringLiteral("TH sensor");
+        identity.productName = QStringLiteral("hall");
+        const QByteArray got = MODBUS::deviceIdentificationAnswer(MODBUS::parseMbap(request),
+                                                                  MODBUS::parseHeader(request), request, identity);
+        QCOMPARE(got.toHex(' '), answer.toHex(' '));
+    }
+
+    // The unit ID names a device, or the port's only device answers every unit; else the gateway.
+    void identityOfAUnit()
+    {
+        CDeviceIdentities identities;
+        QHash<uint16_t, QList<CDeviceIdentities::SEntry>> ports;
+        ports[502] = { { 1, { "TH sensor", "hall A" } }, { 2, { "Meter", "hall B" } } };
+        ports[503] = { { 0, { "Valve", "pump" } } };
+        ports[504] = { { 0, { "Valve", "one" } }, { 0, { "Valve", "two" } } };
+        identities.replace(ports);
+        QCOMPARE(identities.identity(502, 2).productName, QStringLiteral("hall B"));
+        QCOMPARE(identities.identity(502, 3).productCode, QStringLiteral("Kelvara gateway"));
+        QCOMPARE(identities.identity(503, 9).productName, QStringLiteral("pump"));
+        QCOMPARE(identities.identity(504, 1).productName, QStringLiteral("Kelvara gateway"));
+        QCOMPARE(identities.identity(505, 0).productName, QStringLiteral("Kelvara gateway"));
     }
 
     void readAnswer_data()

@@ -220,48 +220,51 @@ private slots:
         QCOMPARE(readExactly(client, 13).toHex(), hex("0007 0000 0007 01 03 04 0000 abcd").toHex());
     }
 
-    void tooShortFrameDroppedUnanswered()
+    // Only a frame without a function code cannot be answered; a read cut short gets 03.
+    void frameWithoutFunctionDroppedUnanswered()
     {
         QTcpSocket client;
         QVERIFY(connectClient(client, port));
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
-        QVERIFY(client.write(hex("0008 0000 0002 01 03")) == 8);
+        QVERIFY(client.write(hex("0008 0000 0001 01")) == 7);
         QTRY_COMPARE(connectionLines(log), (QStringList{incomplete3, incomplete1}));
+        QVERIFY(client.write(hex("000a 0000 0002 01 03")) == 8);
+        QCOMPARE(readExactly(client, 9).toHex(), hex("000a 0000 0003 01 83 03").toHex());
         QVERIFY(client.write(hex("0009 0000 0006 01 03 000a 0001")) == 12);
         QCOMPARE(readExactly(client, 11).toHex(), hex("0009 0000 0005 01 03 02 0102").toHex());
     }
 
-    // Ten frames too short to answer, each followed by a read, all in one segment per write.
+    // Ten frames without a function code, each followed by a read, all in one segment per write.
     void badFramesLoggedOncePerSecondPerClient()
     {
         CModbusConnections limited{SModbusLimits(), [this] { return fakeNow; }};
         std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), limited);
         QVERIFY(own->isListening());
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
-        const QByteArray bad = hex("0008 0000 0002 01 03");
+        const QByteArray bad = hex("0008 0000 0001 01");
         const QByteArray read = hex("0009 0000 0006 01 03 000a 0001");
         const QByteArray answer = hex("0009 0000 0005 01 03 02 0000");
 
         QTcpSocket noisy;
         QVERIFY(connectClient(noisy, own->getPort()));
-        QVERIFY(noisy.write(bad.repeated(10) + read) == 10 * 8 + 12);
+        QVERIFY(noisy.write(bad.repeated(10) + read) == 10 * 7 + 12);
         QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
         QCOMPARE(connectionLines(log), QStringList{incomplete3});
 
         fakeNow += 999;
-        QVERIFY(noisy.write(bad + read) == 20);
+        QVERIFY(noisy.write(bad + read) == 19);
         QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
         QCOMPARE(connectionLines(log), QStringList{incomplete3});
 
         // Another client has a second of its own.
         QTcpSocket other;
         QVERIFY(connectClient(other, own->getPort()));
-        QVERIFY(other.write(bad + read) == 20);
+        QVERIFY(other.write(bad + read) == 19);
         QCOMPARE(readExactly(other, 11).toHex(), answer.toHex());
         QCOMPARE(connectionLines(log), (QStringList{incomplete3, incomplete3}));
 
         fakeNow += 1;
-        QVERIFY(noisy.write(bad.repeated(2) + read) == 28);
+        QVERIFY(noisy.write(bad.repeated(2) + read) == 26);
         QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
         const QStringList lines = connectionLines(log);
         QCOMPARE(lines.size(), 4);

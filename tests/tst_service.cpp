@@ -309,6 +309,41 @@ private slots:
         QVERIFY(err.contains(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened!").arg(port).toUtf8()));
     }
 
+    // Commands leave the gateway's log as it was, but for one line per change they made.
+    void commandsLogOnlyTheirChange()
+    {
+        QTemporaryDir work;
+        const QString dir = makeFolder(work);
+        QVERIFY(!dir.isEmpty());
+        const quint16 port = freePort();
+        const QList<QPair<QStringList, QString>> commands = {
+            { addArguments(BOILER, QStringLiteral("boiler"), port, 0),
+              QStringLiteral("INFO: [kelvara devices add] added %1 on port %2 from register 0").arg(BOILER).arg(port) },
+            { { "devices", "list" }, QString() },
+            { { "devices", "export", "--format", "json" }, QString() },
+            { { "devices", "export", "--map" }, QString() },
+            { { "templates", "list" }, QString() },
+            { { "templates", "check" }, QString() },
+            { { "devices", "remove", "--dev-eui", BOILER },
+              QStringLiteral("INFO: [kelvara devices remove] removed %1 from port %2").arg(BOILER).arg(port) },
+        };
+        QStringList expected;
+        for (const auto &command : commands) {
+            QCOMPARE(kelvara(dir, command.first).exitCode, 0);
+            if (!command.second.isEmpty())
+                expected << command.second;
+        }
+        QFile log(QDir(dir).filePath(QStringLiteral("history.log")));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        QVERIFY2(text.endsWith(QLatin1Char('\n')), qPrintable(text));
+        QStringList lines = text.split(QLatin1Char('\n'));
+        lines.removeLast();
+        QCOMPARE(lines.size(), expected.size());
+        for (int i = 0; i < lines.size(); ++i)
+            QVERIFY2(lines.at(i).endsWith(QLatin1Char(']') + expected.at(i)), qPrintable(text));
+    }
+
     void importIsAllOrNothing_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -330,6 +365,27 @@ private slots:
                                     << "dev_eui is not 16 hex digits";
         QTest::newRow("wrong header") << QByteArray("eui,name\n70B3D5E75E00C001,a\n") << "the first row must be";
         QTest::newRow("bad JSON") << QByteArray("[{\"dev_eui\": ") << "is not a JSON list of devices";
+        // A register's scaling that cannot be placed refuses the file instead of being dropped.
+        const auto withScaling = [](const char *_register) {
+            return QByteArray(R"([{"dev_eui": "70B3D5E75E00C001", "name": "a", "template": "TH sensor", "port": 15601,
+                                   "start_address": 0, "registers": [{"name": "Temperature x0.1", "offset": 6,
+                                   "multiplier": 1, "added_value": 0, "unit": ""}, )") + _register + "]}]";
+        };
+        QTest::newRow("scaling offset between registers")
+            << withScaling(R"({"name": "Battery", "offset": -40.5, "multiplier": 2, "added_value": 1})")
+            << "row 1 (70B3D5E75E00C001): registers: offset -40.5 names no register of template \"TH sensor\"";
+        QTest::newRow("scaling offset past the map")
+            << withScaling(R"({"offset": 99, "multiplier": 2})")
+            << "row 1 (70B3D5E75E00C001): registers: offset 99 names no register of template \"TH sensor\"";
+        QTest::newRow("scaling without offset")
+            << withScaling(R"({"name": "Battery", "multiplier": 2})")
+            << "registers: offset (none) names no register";
+        QTest::newRow("scaling offset as text")
+            << withScaling(R"({"name": "Battery", "offset": "8", "multiplier": 2})")
+            << "registers: offset 8 names no register";
+        QTest::newRow("scaling name and offset disagree")
+            << withScaling(R"({"name": "Battery", "offset": 6, "multiplier": 2})")
+            << "row 1 (70B3D5E75E00C001): registers: name \"Battery\" and offset 6 disagree";
     }
     void importIsAllOrNothing()
     {

@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "app/csettings.h"
 #include "gateway/cgateway.h"
 #include "gatewaytestsupport.h"
+#include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
@@ -377,48 +379,178 @@ private slots:
         QCOMPARE(peerOn(path, "SELECT value FROM dev_data WHERE reg_addr=0;"), QVariantList { "0001" });
     }
 
-    void programRefusesAFolderItCannotWrite()
+    // The built programs copied where any user may run them: the test does not depend on
+    // where the build lives (a clone in /root is closed to others).
+    QString programsForAnyone(const QString &_name)
     {
-        QVERIFY(makeFullStore(QStringLiteral("readonly"), 2));
-        const QString folder = workDir.filePath(QStringLiteral("readonly"));
-        QVERIFY(QFile::setPermissions(folder + QStringLiteral("/server.db"),
-            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther
-                | QFile::WriteOther));
-        const QFile::Permissions readAndEnter = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-            | QFile::ReadOther | QFile::ExeOther;
-        QVERIFY(QFile::setPermissions(folder, readAndEnter));
-        QVERIFY(QFile::setPermissions(workDir.path(), readAndEnter | QFile::WriteOwner));
-        const QByteArray before = readAll(folder + QStringLiteral("/server.db"));
-
-        // Root writes anywhere: the program runs as nobody, for whom the folder is read-only.
-        QString program = gatewayProgram();
-        QStringList arguments;
-        if (geteuid() == 0) {
-            program = QStringLiteral("/usr/bin/setpriv");
-            QVERIFY2(QFile::exists(program), "setpriv is missing: install the Debian package util-linux");
-            arguments = QStringList { "--reuid=65534", "--regid=65534", "--clear-groups", gatewayProgram() };
+        const QString folder = workDir.filePath(_name);
+        const QFile::Permissions readAndRun = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+            | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        if (!QDir().mkpath(folder) || !QFile::setPermissions(folder, readAndRun))
+            return QString();
+        for (const QString &file : { QStringLiteral("kelvara"), QStringLiteral("kelvara-window.so") }) {
+            const QString target = folder + QLatin1Char('/') + file;
+            if (!QFile::exists(target)
+                && (!QFile::copy(QStringLiteral(KELVARA_BINARY_DIR "/") + file, target)
+                    || !QFile::setPermissions(target, readAndRun)))
+                return QString();
         }
-        QProcess gateway;
+        return folder + QStringLiteral("/kelvara");
+    }
+
+    // Root writes anywhere: the program then runs as nobody, for whom 0555 means read-only.
+    static void runAsAnybody(QProcess &_process, const QString &_program, const QStringList &_arguments,
+                             const QString &_home)
+    {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        environment.insert(QStringLiteral("HOME"), folder);
-        gateway.setProcessEnvironment(environment);
-        gateway.setWorkingDirectory(folder);
-        gateway.start(program, arguments);
-        QVERIFY(gateway.waitForStarted(5000));
-        const bool finished = gateway.waitForFinished(10000);
-        if (!finished) {
-            gateway.kill();
-            gateway.waitForFinished(5000);
+        environment.insert(QStringLiteral("HOME"), _home);
+        environment.remove(QStringLiteral("JOURNAL_STREAM"));
+        _process.setProcessEnvironment(environment);
+        if (geteuid() == 0)
+            _process.start(QStringLiteral("/usr/bin/setpriv"),
+                           QStringList { "--reuid=65534", "--regid=65534", "--clear-groups", _program } + _arguments);
+        else
+            _process.start(_program, _arguments);
+    }
+
+    static bool setTreePermissions(const QString &_folder, QFile::Permissions _folderPermissions,
+                                   QFile::Permissions _filePermissions)
+    {
+        bool ok = QFile::setPermissions(_folder, _folderPermissions);
+        for (const QFileInfo &entry : QDir(_folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+            ok = ok && QFile::setPermissions(entry.filePath(), entry.isDir() ? _folderPermissions : _filePermissions);
+            if (entry.isDir())
+                ok = ok && setTreePermissions(entry.filePath(), _folderPermissions, _filePermissions);
         }
-        QVERIFY(QFile::setPermissions(folder, readAndEnter | QFile::WriteOwner));
-        QVERIFY2(finished, "the gateway went on running where it cannot save");
-        QVERIFY(gateway.exitCode() != 0);
-        const QString errors = QString::fromUtf8(gateway.readAllStandardError());
-        QVERIFY2(errors.contains(QStringLiteral("CRITICAL_ERROR! Folder \"%1\" of the data base cannot be written: ")
-                                     .arg(QFileInfo(folder).canonicalFilePath())),
-            qPrintable(errors));
+        return ok;
+    }
+
+    // Started where it cannot write (a card remounted read-only, a folder of another user), the
+    // gateway serves the stored values, serves new uplinks from memory, says why nothing is
+    // saved, keeps one gateway per folder, and saves again by itself once the folder takes writes.
+    void programServesAFolderItCannotWrite()
+    {
+        QVERIFY2(geteuid() != 0 || QFile::exists(QStringLiteral("/usr/bin/setpriv")),
+                 "setpriv is missing: install the Debian package util-linux");
+        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
+        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+        const QString program = programsForAnyone(QStringLiteral("programs"));
+        QVERIFY(!program.isEmpty());
+        const QString folder = workDir.filePath(QStringLiteral("readonly"));
+        QVERIFY(QDir().mkpath(folder) && GatewayTest::installTemplates(QDir(folder)));
+        const QString stored = QStringLiteral("70B3D5E75E00E001");
+        const QString heard = QStringLiteral("70B3D5E75E00E002");
+        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("devices.json")),
+            QStringLiteral(R"([{"devEui":"%1","devName":"heard","appEui":"%2","payload":"01e100b901c40b"}])")
+                .arg(heard, GatewayTest::TH_APP_EUI)
+                .toUtf8()));
+        QProcess simulator;
+        const quint16 serverPort = GatewayTest::startSimulator(simulator,
+            { "--devices", QDir(folder).filePath(QStringLiteral("devices.json")), "--rate", "20", "--duration", "60" });
+        QVERIFY(serverPort);
+        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("settings.conf")),
+            QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=%2\npassword=%3\n[modbus]\nbind=127.0.0.1\n")
+                .arg(serverPort)
+                .arg(GatewayTest::LOGIN, GatewayTest::PASSWORD)
+                .toUtf8()));
+        const quint16 storedPort = GatewayTest::freePort();
+        const quint16 heardPort = GatewayTest::freePort();
+        QVERIFY(storedPort && heardPort && storedPort != heardPort);
+        for (const auto &[devEui, port] : { std::pair<QString, quint16> { stored, storedPort }, { heard, heardPort } }) {
+            QProcess add;
+            add.start(GatewayTest::gatewayProgram(),
+                { "devices", "add", "--dev-eui", devEui, "--template", "TH sensor", "--name", devEui, "--port",
+                  QString::number(port), "--start", "0", "--workdir", folder });
+            QVERIFY(add.waitForFinished(20000));
+            QCOMPARE(add.exitCode(), 0);
+        }
+        // A value stored before the folder turned read-only: battery 3012.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("before"));
+            db.setDatabaseName(QDir(folder).filePath(QStringLiteral("server.db")));
+            QVERIFY(db.open());
+            QSqlQuery update(db);
+            QVERIFY(update.exec(QStringLiteral("UPDATE dev_data SET value='0bc4' WHERE reg_addr=8 AND device="
+                                               "(SELECT device FROM devices WHERE dev_eui='%1');").arg(stored)));
+            QVERIFY(update.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE);")));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("before"));
+        QFile::remove(QDir(folder).filePath(QStringLiteral("server.db-wal")));
+        QFile::remove(QDir(folder).filePath(QStringLiteral("server.db-shm")));
+        const QFile::Permissions read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        const QFile::Permissions all = read | enter | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        QVERIFY(setTreePermissions(folder, read | enter, read));
+        QVERIFY(QFile::setPermissions(workDir.path(), read | enter | QFile::WriteOwner));
+        const QByteArray before = readAll(folder + QStringLiteral("/server.db"));
+
+        QProcess gateway;
+        runAsAnybody(gateway, program, { "--headless", "--workdir", folder }, folder);
+        QVERIFY(gateway.waitForStarted(5000));
+        QByteArray errors;
+        const auto said = [&](const QByteArray &_text) {
+            errors += gateway.readAllStandardError();
+            return errors.contains(_text);
+        };
+        // The stored value, and the newest uplink from memory (temperature 22.5).
+        QVERIFY(QTest::qWaitFor([&] { return GatewayTest::readWithMbpoll(storedPort, 8, 1).value(8) == 0x0bc4; }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return GatewayTest::readWithMbpoll(heardPort, 6, 1).value(6) == 0x00e1; }, 15000));
+        QVERIFY2(said(QStringLiteral("CRITICAL_ERROR! Folder \"%1\" of the data base cannot be written: ")
+                          .arg(QFileInfo(folder).canonicalFilePath())
+                          .toUtf8()),
+                 errors.constData());
+        QVERIFY2(said("Serving the stored values"), errors.constData());
         QCOMPARE(readAll(folder + QStringLiteral("/server.db")), before);
+
+        // Still one gateway per folder, though no lock file can be written in it.
+        QProcess second;
+        runAsAnybody(second, program, { "--headless", "--workdir", folder }, folder);
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 1);
+        QVERIFY2(second.readAllStandardError().contains("another Kelvara is running in"), "second instance ran");
+
+        // Writable again: the uplinks are saved without a restart.
+        QVERIFY(setTreePermissions(folder, all, all));
+        QVERIFY(QTest::qWaitFor([&] { return said("can be written again"); }, 15000));
+        QVERIFY(QTest::qWaitFor([&] { return said("Saving works again"); }, 15000));
+        GatewayTest::stopProcess(simulator);
+        ::kill(pid_t(gateway.processId()), SIGTERM);
+        QVERIFY(gateway.waitForFinished(5000));
+        QCOMPARE(gateway.exitCode(), 0);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("after"));
+            db.setDatabaseName(QDir(folder).filePath(QStringLiteral("server.db")));
+            QVERIFY(db.open());
+            QSqlQuery value(db);
+            QVERIFY(value.exec(QStringLiteral("SELECT value FROM dev_data WHERE reg_addr=6 AND device="
+                                              "(SELECT device FROM devices WHERE dev_eui='%1');").arg(heard)));
+            QVERIFY(value.next());
+            QCOMPARE(value.value(0).toString(), QStringLiteral("00e1"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("after"));
+    }
+
+    // A window module that is there but cannot be read says so, with its path and why.
+    void unreadableWindowModuleIsNamed()
+    {
+        QVERIFY2(geteuid() != 0 || QFile::exists(QStringLiteral("/usr/bin/setpriv")),
+                 "setpriv is missing: install the Debian package util-linux");
+        const QString program = programsForAnyone(QStringLiteral("closed-module"));
+        QVERIFY(!program.isEmpty());
+        const QString module = QFileInfo(program).absolutePath() + QStringLiteral("/kelvara-window.so");
+        QVERIFY(QFile::setPermissions(module, QFile::WriteOwner));
+        const QString folder = workDir.filePath(QStringLiteral("window-home"));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::Permissions(0x7777)));
+        QProcess gateway;
+        runAsAnybody(gateway, program, { "--workdir", folder }, folder);
+        QVERIFY(gateway.waitForFinished(10000));
+        QCOMPARE(gateway.exitCode(), 2);
+        const QString errors = QString::fromUtf8(gateway.readAllStandardError());
+        QVERIFY2(errors.contains(QStringLiteral("%1 cannot be read: Permission denied").arg(module)), qPrintable(errors));
     }
 
     void windowShowsWhileSavingFails()

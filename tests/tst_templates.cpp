@@ -258,6 +258,30 @@ private slots:
         QVERIFY(logged("File [locked.json] is not opened"));
     }
 
+    // A file without a required key loads nothing and says so once, at WARNING, in the words
+    // `templates check` prints.
+    void missingRequiredKeyIsLoggedOnce_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::newRow("no dev_type") << QByteArray(R"({"app_eui": "0A0B0C0D01020399", "device_packets": [
+            {"packet_type": 1, "packet_size": 2, "packet_fields": [{"packet_bias": 1, "data_bit_bias": 0,
+             "data_bit_size": 8, "data_type": "uinteger", "reg_map_bias": 0, "reg_bit_bias": 0,
+             "reg_bit_size": 16, "data_name": "Level"}]}]})");
+        QTest::newRow("no app_eui") << QByteArray(R"({"dev_type": "Meter", "device_packets": []})");
+        QTest::newRow("no packets") << QByteArray(R"({"app_eui": "0A0B0C0D01020399", "dev_type": "Meter"})");
+        QTest::newRow("empty object") << QByteArray("{}");
+    }
+    void missingRequiredKeyIsLoggedOnce()
+    {
+        QFETCH(QByteArray, json);
+        QVERIFY(writeFile("incomplete.json", json));
+        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "incomplete.json").valid);
+        const QString line = QStringLiteral("WARNING: [CAllDeviceHandler] Template file [incomplete.json] skipped: ")
+            + checkTemplateFile(QDir::currentPath() + "/deviceFolder", "incomplete.json").value(0).text;
+        QCOMPARE(logLines().filter(QStringLiteral("incomplete.json")).size(), 1);
+        QVERIFY2(logged(line), qPrintable(logLines().join('\n')));
+    }
+
     void fileSizeLimit_data()
     {
         QTest::addColumn<qint64>("size");
