@@ -501,6 +501,41 @@ private slots:
         QVERIFY2(promtool.exitCode() == 0, promtool.readAllStandardError().constData());
     }
 
+    void metricsCountModbusRequestsAndExceptions()
+    {
+        QVERIFY(!readWithMbpoll(modbusPort, 6, 3).isEmpty());
+        QVERIFY(!readWithMbpoll(modbusPort, 7, 1).isEmpty());
+        // Function 07, which the gateway does not serve: exception 01.
+        QTcpSocket modbus;
+        modbus.connectToHost(QHostAddress::LocalHost, modbusPort);
+        QVERIFY(QTest::qWaitFor([&] { return modbus.state() == QAbstractSocket::ConnectedState; }, 5000));
+        modbus.write(QByteArray::fromHex("000100000002" "0107"));
+        QByteArray answer;
+        QVERIFY(QTest::qWaitFor([&] {
+            answer += modbus.readAll();
+            return answer.size() >= 9;
+        }, 5000));
+        QCOMPARE(answer.mid(7, 2), QByteArray::fromHex("8701"));
+        QByteArray metrics;
+        const auto value = [&metrics](const QString &_series) {
+            const QRegularExpressionMatch match
+                = QRegularExpression(QStringLiteral("^%1 (\\S+)$").arg(QRegularExpression::escape(_series)),
+                                     QRegularExpression::MultilineOption)
+                      .match(QString::fromUtf8(metrics));
+            return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+        };
+        // The mbpoll connections are gone once the Modbus thread has seen them close; this one stays.
+        QVERIFY(QTest::qWaitFor([&] {
+            metrics = withToken(viewerToken, "GET", "/metrics").body;
+            return value(QStringLiteral("kelvara_modbus_connections")) == 1.0;
+        }, 5000));
+        QCOMPARE(value(QStringLiteral("kelvara_modbus_requests_total{function=\"3\"}")), 2.0);
+        QCOMPARE(value(QStringLiteral("kelvara_modbus_requests_total{function=\"7\"}")), 1.0);
+        QCOMPARE(value(QStringLiteral("kelvara_modbus_exceptions_total{code=\"1\"}")), 1.0);
+        QCOMPARE(value(QStringLiteral("kelvara_uplinks_received_total{source=\"websocket\"}")), 0.0);
+        QCOMPARE(value(QStringLiteral("kelvara_devices")), 1.0);
+    }
+
     void webSettingsAreChecked_data()
     {
         QTest::addColumn<QString>("lines");
