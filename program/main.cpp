@@ -60,10 +60,10 @@ int main(int argc, char *argv[])
         return exitCode;
 
     if (commandLine.action == SCommandLine::eCommand) {
-        if (commandLine.command.value(0) == QLatin1String("web"))
-            return runWebCommand(commandLine.command, stdin, stdout, stderr);
         QCoreApplication application(argc, argv);
         openWorkingDirectory(ERun::eCommand);
+        if (commandLine.command.value(0) == QLatin1String("web"))
+            return runWebCommand(commandLine.command, stdin, stdout, stderr);
         QTextStream out(stdout);
         QTextStream err(stderr);
         return CProvisioning(out, err).run(commandLine.command);

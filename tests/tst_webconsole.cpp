@@ -639,6 +639,14 @@ private slots:
         QVERIFY(!users.checkToken(token.left(63) + QLatin1Char(token.endsWith('0') ? '1' : '0'), &name, &admin));
         QCOMPARE(run({ "web", "token", "remove", "grafana" }, QByteArray(), &out), 0);
         QCOMPARE(run({ "web", "user", "remove", "nobody" }, QByteArray(), &out), 1);
+        // Each change is one line of the log, without the secret; what changed nothing logs nothing.
+        QFile log(folder + QStringLiteral("/history.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray logged = log.readAll();
+        QCOMPARE(logged.count('\n'), 4);
+        QVERIFY(logged.contains("[kelvara web user add] user anna added (admin)"));
+        QVERIFY(logged.contains("[kelvara web token remove] token grafana removed"));
+        QVERIFY(!logged.contains("pa ss,word") && !logged.contains(token.toLatin1()) && !logged.contains("carl"));
     }
 
     void httpsServesWithASecureCookie()

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include "app/clogfile.h"
+
 #include <sodium.h>
 #include <termios.h>
 #include <unistd.h>
@@ -276,6 +278,13 @@ int refuse(FILE *_err, const QString &_problem)
     return 1;
 }
 
+// The change a command made, as one line of history.log; never a password or a token.
+void logChange(const QStringList &_command, const QString &_change)
+{
+    CLogFile::addChangeLog(
+        QStringLiteral("INFO: [kelvara %1] %2").arg(_command.mid(0, 3).join(QLatin1Char(' ')), _change));
+}
+
 } // namespace
 
 int runWebCommand(const QStringList &_command, FILE *_in, FILE *_out, FILE *_err)
@@ -309,6 +318,7 @@ int runWebCommand(const QStringList &_command, FILE *_in, FILE *_out, FILE *_err
         if (!users.save(&error))
             return refuse(_err, error);
         std::fprintf(_out, "%s %s removed\n", qPrintable(kind), qPrintable(name));
+        logChange(_command, QStringLiteral("%1 %2 removed").arg(kind, name));
         return 0;
     }
     if (token) {
@@ -317,6 +327,7 @@ int runWebCommand(const QStringList &_command, FILE *_in, FILE *_out, FILE *_err
             return refuse(_err, error);
         std::fprintf(_out, "%s\n", qPrintable(secret));
         std::fprintf(_err, "kelvara: token %s added; it is shown only now\n", qPrintable(name));
+        logChange(_command, QStringLiteral("token %1 added (%2)").arg(name, roleText(admin)));
         return 0;
     }
     QString password;
@@ -335,5 +346,6 @@ int runWebCommand(const QStringList &_command, FILE *_in, FILE *_out, FILE *_err
     if (!users.setPassword(name, password, admin, &error) || !users.save(&error))
         return refuse(_err, error);
     std::fprintf(_out, "user %s added (%s)\n", qPrintable(name), admin ? "admin" : "viewer");
+    logChange(_command, QStringLiteral("user %1 added (%2)").arg(name, roleText(admin)));
     return 0;
 }
