@@ -2,6 +2,10 @@
 
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+
 #include "app/clogfile.h"
 #include "modbus/cacceptwatcher.h"
 #include "modbus/cconnectionhandler.h"
@@ -36,6 +40,13 @@ bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
     if (isListening())
         return true;
     if (listen(_address, port)) {
+        // Qt listens with a backlog of 50: a burst of SCADA clients connecting at once would
+        // overflow it and wait a second for the kernel to retry. Linux takes a new backlog
+        // from a second listen() on the same socket.
+        if (::listen(int(socketDescriptor()), SOMAXCONN) != 0)
+            CLogFile::addLog(QStringLiteral("WARNING: [CDeviceHandler] Port [%1] keeps a listen backlog of 50: %2")
+                                 .arg(port)
+                                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
         if (watcher)
             watcher->watch(this);
         return true;

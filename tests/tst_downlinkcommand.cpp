@@ -29,6 +29,26 @@ class TestDownlinkCommand : public QObject
         return json;
     }
 
+private:
+    // The current row of a registerWrite table, written to a device of that word order.
+    void checkRegisterWrite(EWordOrder _wordOrder)
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QVector<uint16_t>, words);
+        QFETCH(bool, fits);
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, valueText);
+        QList<SCommandProblem> problems;
+        const SDownlinkCommand parsed = readDownlinkCommand(QJsonDocument::fromJson(command).object(), 0, problems);
+        QCOMPARE(problems, QList<SCommandProblem>());
+        const SCommandValue value = encodeRegisterWrite(parsed, words, _wordOrder);
+        QCOMPARE(value.fits, fits);
+        if (fits) {
+            QCOMPARE(value.payload.toHex(), payload);
+            QCOMPARE(value.valueText, valueText);
+        }
+    }
+
 private slots:
     void initTestCase()
     {
@@ -93,20 +113,7 @@ private slots:
 
     void registerWrite()
     {
-        QFETCH(QByteArray, command);
-        QFETCH(QVector<uint16_t>, words);
-        QFETCH(bool, fits);
-        QFETCH(QByteArray, payload);
-        QFETCH(QString, valueText);
-        QList<SCommandProblem> problems;
-        const SDownlinkCommand parsed = readDownlinkCommand(QJsonDocument::fromJson(command).object(), 0, problems);
-        QCOMPARE(problems, QList<SCommandProblem>());
-        const SCommandValue value = encodeRegisterWrite(parsed, words, EWordOrder::Big);
-        QCOMPARE(value.fits, fits);
-        if (fits) {
-            QCOMPARE(value.payload.toHex(), payload);
-            QCOMPARE(value.valueText, valueText);
-        }
+        checkRegisterWrite(EWordOrder::Big);
     }
 
     // A device of little word order is written as it is read: least significant word first.
@@ -114,40 +121,28 @@ private slots:
     {
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QVector<uint16_t>>("words");
+        QTest::addColumn<bool>("fits");
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<QString>("valueText");
         // 12.5 is 0x41480000.
         QTest::newRow("float 12.5, payload big") << QByteArray(
             R"({"data_name": "Set", "reg_map_bias": 0, "reg_bit_size": 32, "f_port": 2, "prefix": "0b",
                  "data_type": "float", "data_bit_size": 32, "byte_order": "big"})")
-            << QVector<uint16_t> { 0x0000, 0x4148 } << QByteArray("0b41480000") << "12.5";
+            << QVector<uint16_t> { 0x0000, 0x4148 } << true << QByteArray("0b41480000") << "12.5";
         QTest::newRow("uint32 65538, payload little") << QByteArray(
             R"({"data_name": "Count", "reg_map_bias": 0, "reg_bit_size": 32, "f_port": 1,
                  "data_type": "uinteger", "data_bit_size": 32})")
-            << QVector<uint16_t> { 0x0002, 0x0001 } << QByteArray("02000100") << "65538";
+            << QVector<uint16_t> { 0x0002, 0x0001 } << true << QByteArray("02000100") << "65538";
         QTest::newRow("int32 -2, payload big") << QByteArray(
             R"({"data_name": "Offset", "reg_map_bias": 0, "reg_bit_size": 32, "f_port": 1,
                  "data_type": "integer", "data_bit_size": 32, "byte_order": "big"})")
-            << QVector<uint16_t> { 0xfffe, 0xffff } << QByteArray("fffffffe") << "-2";
+            << QVector<uint16_t> { 0xfffe, 0xffff } << true << QByteArray("fffffffe") << "-2";
         QTest::newRow("uint16: one word, no order") << QByteArray(
             R"({"data_name": "W", "reg_map_bias": 0, "reg_bit_size": 16, "f_port": 1,
                  "data_type": "uinteger", "data_bit_size": 16, "byte_order": "big"})")
-            << QVector<uint16_t> { 0x1234 } << QByteArray("1234") << "4660";
+            << QVector<uint16_t> { 0x1234 } << true << QByteArray("1234") << "4660";
     }
-    void registerWriteInDeviceWordOrder()
-    {
-        QFETCH(QByteArray, command);
-        QFETCH(QVector<uint16_t>, words);
-        QFETCH(QByteArray, payload);
-        QFETCH(QString, valueText);
-        QList<SCommandProblem> problems;
-        const SDownlinkCommand parsed = readDownlinkCommand(QJsonDocument::fromJson(command).object(), 0, problems);
-        QCOMPARE(problems, QList<SCommandProblem>());
-        const SCommandValue value = encodeRegisterWrite(parsed, words, EWordOrder::Little);
-        QVERIFY(value.fits);
-        QCOMPARE(value.payload.toHex(), payload);
-        QCOMPARE(value.valueText, valueText);
-    }
+    void registerWriteInDeviceWordOrder() { checkRegisterWrite(EWordOrder::Little); }
 
     void coilBytes()
     {

@@ -11,8 +11,10 @@
 
 #include "app/cclock.h"
 #include "app/clogfile.h"
+#include "app/csettings.h"
 #include "brokertestsupport.h"
 #include "gateway/cgateway.h"
+#include "gateway/startupconfig.h"
 #include "gatewaytestsupport.h"
 #include "peertestsupport.h"
 #include "testworkdir.h"
@@ -460,15 +462,19 @@ private slots:
         QCOMPARE(gateway.registerWords(port, START, 1).value(START), uint16_t(2));
     }
 
-    // A client outside [modbus] write_allow gets 01 and a log line; nothing is sent.
+    // A client outside [modbus] write_allow gets 01 and a log line; nothing is sent. The list is
+    // the README's, unquoted, as an operator writes it.
     void writeFromElsewhereIsRefused()
     {
         const QString dir = makeFolder(QStringLiteral("allow"));
         QVERIFY(!dir.isEmpty());
+        const QString settings = QDir(dir).filePath(QStringLiteral("settings.conf"));
+        QVERIFY(writeFile(settings, "[modbus]\nwrite_allow=10.0.0.5, 192.168.1.0/24\n"));
         SGatewayConfig config;
         config.workDir = dir;
         QString error;
-        QVERIFY(MODBUS::parseWriteAllow(QStringLiteral("10.0.0.5, 192.168.1.0/24"), &config.writeAllow, &error));
+        QVERIFY2(readGatewayConfig(QSettings(settings, CSettings::iniFormat()), &config, &error), qPrintable(error));
+        QCOMPARE(config.writeAllow.size(), 2);
         CGateway gateway(config);
         QVERIFY2(gateway.start(&error), qPrintable(error));
         const quint16 port = freePort();

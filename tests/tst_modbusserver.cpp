@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/socket.h>
+
 #include <memory>
 
 #include <sys/resource.h>
@@ -284,6 +286,23 @@ private slots:
         QVERIFY(client.write(hex("000b 0000 00ff 01 03")) == 8);
         QVERIFY(closed.wait(5000));
         QCOMPARE(client.readAll(), QByteArray());
+    }
+
+    // A burst of clients connecting at once waits in the listen queue instead of overflowing
+    // Qt's 50 and waiting a second for the SYN to be sent again. ss shows a listening
+    // socket's backlog as its Send-Q.
+    void listenBacklogHoldsABurst()
+    {
+        const QString ss = PeerTest::missingProgram(QStringLiteral("ss"), QStringLiteral("iproute2"));
+        QVERIFY2(ss.isEmpty(), qPrintable(ss));
+        QFile limit(QStringLiteral("/proc/sys/net/core/somaxconn"));
+        QVERIFY(limit.open(QIODevice::ReadOnly));
+        const int expected = qMin(int(SOMAXCONN), limit.readAll().trimmed().toInt());
+        const QStringList fields = QString::fromLatin1(runClient("ss", {"-ltnH", QStringLiteral("sport = :%1").arg(port)}))
+                                       .simplified()
+                                       .split(QLatin1Char(' '));
+        QVERIFY2(fields.size() >= 4 && fields.at(0) == QLatin1String("LISTEN"), qPrintable(fields.join(' ')));
+        QCOMPARE(fields.at(2).toInt(), expected);
     }
 
     void connectionSetsNoDelayAndEndsWithPeer()

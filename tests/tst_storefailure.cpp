@@ -414,6 +414,28 @@ private slots:
             _process.start(_program, _arguments);
     }
 
+    // Runs the statements on a connection of the test's own; the first value the last one gives
+    // (true when it gives none), invalid on any failure.
+    static QVariant runSql(const QString &_path, const QStringList &_statements)
+    {
+        QVariant result;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peer"));
+            db.setDatabaseName(_path);
+            if (db.open()) {
+                QSqlQuery query(db);
+                bool ok = true;
+                for (const QString &statement : _statements)
+                    ok = ok && query.exec(statement);
+                if (ok)
+                    result = query.next() ? query.value(0) : QVariant(true);
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("peer"));
+        return result;
+    }
+
     static bool setTreePermissions(const QString &_folder, QFile::Permissions _folderPermissions,
                                    QFile::Permissions _filePermissions)
     {
@@ -466,17 +488,11 @@ private slots:
             QCOMPARE(add.exitCode(), 0);
         }
         // A value stored before the folder turned read-only: battery 3012.
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("before"));
-            db.setDatabaseName(QDir(folder).filePath(QStringLiteral("server.db")));
-            QVERIFY(db.open());
-            QSqlQuery update(db);
-            QVERIFY(update.exec(QStringLiteral("UPDATE dev_data SET value='0bc4' WHERE reg_addr=8 AND device="
-                                               "(SELECT device FROM devices WHERE dev_eui='%1');").arg(stored)));
-            QVERIFY(update.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE);")));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("before"));
+        const QString storePath = QDir(folder).filePath(QStringLiteral("server.db"));
+        QVERIFY(runSql(storePath, { QStringLiteral("UPDATE dev_data SET value='0bc4' WHERE reg_addr=8 AND device="
+                                                   "(SELECT device FROM devices WHERE dev_eui='%1');").arg(stored),
+                                    QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE);") })
+                    .isValid());
         QFile::remove(QDir(folder).filePath(QStringLiteral("server.db-wal")));
         QFile::remove(QDir(folder).filePath(QStringLiteral("server.db-shm")));
         const QFile::Permissions read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
@@ -519,18 +535,10 @@ private slots:
         ::kill(pid_t(gateway.processId()), SIGTERM);
         QVERIFY(gateway.waitForFinished(5000));
         QCOMPARE(gateway.exitCode(), 0);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("after"));
-            db.setDatabaseName(QDir(folder).filePath(QStringLiteral("server.db")));
-            QVERIFY(db.open());
-            QSqlQuery value(db);
-            QVERIFY(value.exec(QStringLiteral("SELECT value FROM dev_data WHERE reg_addr=6 AND device="
-                                              "(SELECT device FROM devices WHERE dev_eui='%1');").arg(heard)));
-            QVERIFY(value.next());
-            QCOMPARE(value.value(0).toString(), QStringLiteral("00e1"));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("after"));
+        QCOMPARE(runSql(storePath, { QStringLiteral("SELECT value FROM dev_data WHERE reg_addr=6 AND device="
+                                                    "(SELECT device FROM devices WHERE dev_eui='%1');").arg(heard) })
+                     .toString(),
+                 QStringLiteral("00e1"));
     }
 
     // A window module that is there but cannot be read says so, with its path and why.
