@@ -210,6 +210,17 @@ private:
     double seconds = 0;
 };
 
+// "ports: P1 P2 ...", in one write: the script reads the line as soon as it sees its start.
+void printPorts(const std::vector<uint16_t> &_ports)
+{
+    QByteArray line("ports:");
+    for (uint16_t port : _ports)
+        line += ' ' + QByteArray::number(port);
+    line += '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
 // Live pages of the console: each asks for the change counter and the device list twice a second.
 class CLivePages
 {
@@ -291,12 +302,7 @@ int serveThroughGateway(QCoreApplication &_app, int _seconds, const StoredDevice
     }
     std::printf("start: %d devices on %zu ports served by the gateway%s %.2f s after start\n", int(_devices.size()),
         _ports.size(), _webClients > 0 ? " and its web console" : " (web console off)", start.nsecsElapsed() / 1e9);
-    QByteArray line("ports:");
-    for (uint16_t port : _ports)
-        line += ' ' + QByteArray::number(port);
-    line += '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fflush(stdout);
+    printPorts(_ports);
     std::unique_ptr<CLivePages> pages;
     if (_webClients > 0)
         pages = std::make_unique<CLivePages>(_webClients, gateway.webPort(), token.toStdString());
@@ -392,13 +398,7 @@ int main(int argc, char **argv)
         deviceCount, REGISTERS_PER_DEVICE, portCount, startSeconds, storeSeconds, resident / 1024,
         residentBefore / 1024);
     std::fflush(stdout);
-    // One write: the script reads the line as soon as it sees its start.
-    QByteArray line("ports:");
-    for (uint16_t port : ports)
-        line += ' ' + QByteArray::number(port);
-    line += '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fflush(stdout);
+    printPorts(ports);
 
     QStringList devEuis;
     QStringList payloads;
