@@ -11,7 +11,7 @@ const QStringList QT_OPTIONS_WITH_VALUE { "-platform", "-platformpluginpath", "-
     "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet", "-display", "-geometry" };
 const QStringList QT_FLAGS { "-reverse", "-widgetcount", "-nograb", "-dograb", "-sync" };
 // Commands that change or show the working directory's devices and templates.
-const QStringList COMMANDS { "devices", "templates" };
+const QStringList COMMANDS { "devices", "templates", "web" };
 
 } // namespace
 
@@ -103,6 +103,11 @@ QString commandLineUsage()
         "  templates list\n"
         "  templates check [FILE...]\n"
         "  templates try FILE --payload HEX [--f-port N]\n"
+        "  web user add NAME [--admin] [--password-stdin]\n"
+        "  web user remove NAME\n"
+        "  web user list\n"
+        "  web token add NAME [--admin]\n"
+        "  web token remove NAME\n"
         "\n"
         "Qt's own options (-platform NAME, -style NAME, ...) are passed to Qt.\n");
 }

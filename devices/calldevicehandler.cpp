@@ -15,6 +15,7 @@
 #include "devices/uplinkdecoder.h"
 #include "modbus/cdevicehandler.h"
 #include "store/cdatabasehandler.h"
+#include "store/cgatewaycounters.h"
 
 CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_templateDir, CClock *_clock,
                                      const SModbusLimits &_limits, const STemplateContext &_templates,
@@ -61,6 +62,34 @@ void CAllDeviceHandler::setWriteTarget(CModbusWriteTarget *_target)
         modbusConnections.setWriteTarget(relay.get());
         std::swap(writeRelay, relay);
     });
+}
+
+void CAllDeviceHandler::setCounters(CGatewayCounters *_counters)
+{
+    counters = _counters;
+    onModbusThread([this, _counters] { modbusConnections.setCounters(_counters); });
+}
+
+void CAllDeviceHandler::noteUplink(const API::SApiDeviceData &_uplink, const SDecodedUplink &_decoded)
+{
+    CGatewayCounters::SUplink entry;
+    entry.epochMs = clock->epochMs();
+    entry.fcnt = _uplink.fcnt;
+    entry.rssi = _uplink.rssi;
+    entry.snr = _uplink.snr;
+    entry.payload = _uplink.data;
+    entry.accepted = _decoded.accepted;
+    if (_decoded.accepted) {
+        entry.values = _decoded.data.registers;
+    } else {
+        counters->countRefusal(_uplink.refusal.isEmpty() ? CGatewayCounters::eRefusedUndecodable
+                                                         : CGatewayCounters::eRefusedMalformed);
+        // A codec's refusal has its own text; a payload's is its last log line.
+        entry.refusal = !_uplink.refusal.isEmpty() ? _uplink.refusal
+            : !_decoded.refusal.isEmpty()           ? _decoded.refusal
+                                                    : _decoded.logLines.value(_decoded.logLines.size() - 1);
+    }
+    counters->noteUplink(_uplink.devEui, entry);
 }
 
 void CAllDeviceHandler::setIdentities(const CDeviceIdentities *_identities)
@@ -461,8 +490,11 @@ void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
 {
     {
         QMutexLocker locker(&mutex);
-        if (!devices.contains(CEui(_devData.devEui)))
+        if (!devices.contains(CEui(_devData.devEui))) {
+            if (counters)
+                counters->countRefusal(CGatewayCounters::eRefusedUnknownDevice);
             return;
+        }
     }
     processDataSlot(_devData);
 }
@@ -543,6 +575,8 @@ void CAllDeviceHandler::storeDecoded(const API::SApiDeviceData &_devData, const 
     for (const QString &line : _decoded.logLines)
         CLogFile::addLog(line);
     store->saveDeviceCounters(_devData.devEui, _decoded.counters);
+    if (counters)
+        noteUplink(_devData, _decoded);
     // A dropped uplink still moves the device's error count in its registers.
     if (_decoded.data.registers.isEmpty())
         return;

@@ -29,6 +29,8 @@ class CCodecRunner;
 class CDataBaseHandler;
 class CDeviceIdentities;
 class CDeviceHandler;
+class CGatewayCounters;
+struct SDecodedUplink;
 
 // The gateway's device side: the loaded device templates, the served devices with one
 // Modbus server per port in use, and the decoding of their uplinks into the store.
@@ -60,6 +62,9 @@ public:
     // Who carries out the Modbus writes of connections accepted from now on; it must outlive
     // the registry.
     void setWriteTarget(CModbusWriteTarget *_target);
+    // Where uplinks and Modbus requests are counted, for connections accepted from now on too;
+    // it must outlive the registry.
+    void setCounters(CGatewayCounters *_counters);
     // Who the devices are, for Modbus function 43/14; must outlive the registry.
     void setIdentities(const CDeviceIdentities *_identities);
     ~CAllDeviceHandler() override;
@@ -78,6 +83,8 @@ public:
     // being served; ports left without a device close, the others stay up. Logs each change.
     void serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored);
 
+    // Open Modbus client connections over every port; safe from any thread.
+    int modbusConnectionCount() const { return modbusConnections.openCount(); }
     // Ports whose Modbus server is listening, ascending.
     QList<uint16_t> getPortList() const;
     // True when a device is served on the port, whether or not it could be opened yet (or is only recorded).
@@ -133,6 +140,8 @@ private:
     void storeObjectUplink(const API::SApiDeviceData &_devData, const SCodecResult &_decoded);
     // Counters, registers and log lines of one decoded uplink into the store.
     void storeDecoded(const API::SApiDeviceData &_devData, const SDecodedUplink &_decoded);
+    // Counts the uplink and keeps it in the device's journal.
+    void noteUplink(const API::SApiDeviceData &_uplink, const SDecodedUplink &_decoded);
     // Hands the waiting batch to the store's writer; with _wait, returns once it is written.
     void commitPending(bool _wait);
     // Tells of the devices whose uplinks are written, every ticket up to _ticket.
@@ -150,6 +159,7 @@ private:
 
 protected:
     CDataBaseHandler *store;
+    CGatewayCounters *counters = nullptr;
     QString templateDir;
     STemplateContext templateContext;
     // A device whose decoder refuses its uplinks is told of once a minute, with a count.

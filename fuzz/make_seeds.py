@@ -183,10 +183,39 @@ def codecyaml_seeds():
     write("codecyaml", "broken", b"uplinkDecoder: [\n")
 
 
+ADMIN = "Authorization: Bearer " + "a" * 64
+VIEWER = "Authorization: Bearer " + "b" * 64
+
+
+def http(line, headers=(), body=""):
+    return ("%s HTTP/1.1\r\n%s\r\n%s" % (line, "".join(h + "\r\n" for h in headers), body)).encode()
+
+
+def web_seeds():
+    write("web", "status", http("GET /api/v1/status", [VIEWER]))
+    write("web", "add", http("POST /api/v1/devices", [ADMIN, "Content-Type: application/json"],
+                             '{"devEui":"4B454C5600000002","template":"TH sensor","port":1502,"startAddress":0}'))
+    write("web", "edit", http("PATCH /api/v1/devices/4B454C5600000001", [ADMIN],
+                              '{"registers":[{"address":6,"multiplier":0.1}]}'))
+    write("web", "viewer-delete", http("DELETE /api/v1/devices/4B454C5600000001", [VIEWER]))
+    write("web", "login", http("POST /login", ["Content-Type: application/x-www-form-urlencoded"],
+                               "user=boss&password=pw"))
+    write("web", "login-wrong", http("POST /login", [], "user=boss&password=wrong%2C"))
+    write("web", "traversal", http("GET /../settings.conf"))
+    write("web", "traversal-encoded", http("GET /static/%2e%2e%2fweb-users"))
+    write("web", "log", http("GET /api/v1/log?lines=5", [VIEWER]))
+    write("web", "map", http("GET /api/v1/map?format=md", [VIEWER]))
+    write("web", "metrics", http("GET /metrics", [VIEWER]))
+    write("web", "cookie", http("POST /api/v1/devices", ["Cookie: kelvara_session=00", "X-CSRF-Token: 00"], "{}"))
+    write("web", "page", http("GET /device?eui=4B454C5600000001"))
+    write("web", "export", http("GET /api/v1/export?format=json", [VIEWER]))
+
+
 if __name__ == "__main__":
     modbus_seeds()
     template_seeds()
     uplink_seeds()
+    web_seeds()
     mqttuplink_seeds()
     decodedpath_seeds()
     codecyaml_seeds()

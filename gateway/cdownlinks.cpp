@@ -9,6 +9,7 @@
 #include "server/cmqttlink.h"
 #include "server/cserverhandler.h"
 #include "store/cdatabasehandler.h"
+#include "store/cgatewaycounters.h"
 
 namespace {
 
@@ -102,6 +103,12 @@ void CDownlinks::refuse(const SModbusWrite &_write, const QString &_device, cons
                          .arg(_write.port)
                          .arg(int(_exception), 2, 10, QLatin1Char('0'))
                          .arg(_device, _command, _value, _reason));
+    if (counters) {
+        counters->countDownlink(CGatewayCounters::eDownlinkRefused);
+        if (!_device.isEmpty())
+            counters->noteDownlink(_device, clock->epochMs(),
+                QStringLiteral("%1 = %2 refused: %3").arg(_command, _value, _reason));
+    }
     _done(_exception);
 }
 
@@ -280,6 +287,12 @@ void CDownlinks::doneSlot(quint64 _id, bool _accepted, const QString &_reason)
                          .arg(item.devEui, item.command.dataName, item.valueText,
                              _accepted ? QStringLiteral("accepted by the server") : _reason));
     setCode(item.devEui, item.appEui, item.startAddr, _accepted ? eAccepted : eFailed);
+    if (counters) {
+        counters->countDownlink(_accepted ? CGatewayCounters::eDownlinkAccepted : CGatewayCounters::eDownlinkFailed);
+        counters->noteDownlink(item.devEui, clock->epochMs(),
+            QStringLiteral("%1 = %2 %3").arg(item.command.dataName, item.valueText,
+                _accepted ? QStringLiteral("accepted by the server") : QStringLiteral("failed: ") + _reason));
+    }
     // Never handed to the server: the client learns it failed.
     if (item.done)
         item.done(MODBUS::SERVER_DEVICE_FAILURE);

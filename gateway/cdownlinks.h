@@ -16,6 +16,8 @@
 #include "server/mqttsettings.h"
 #include "store/storerecords.h"
 
+class CGatewayCounters;
+
 class CAllDeviceHandler;
 class CCodecRunner;
 class CDataBaseHandler;
@@ -47,6 +49,8 @@ public:
     // The codecs whose encoders make the payloads of commands with "encode".
     void setCodecs(CCodecRunner *_codecs) { codecs = _codecs; }
     void setWriteAllow(const MODBUS::WriteAllowList &_allow) { writeAllow = _allow; }
+    // Where each downlink's result is counted; it must outlive this.
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
 
     void write(const SModbusWrite &_write, Done _done) override;
     MODBUS::EException coils(uint16_t _port, uint16_t _first, uint16_t _count, QVector<bool> *_states) const override;
@@ -107,6 +111,7 @@ private:
     CCodecRunner *codecs = nullptr;
     EServerKind serverKind = EServerKind::eWebSocket;
     MODBUS::WriteAllowList writeAllow;
+    CGatewayCounters *counters = nullptr;
 
     quint64 nextId = 1;
     QMap<quint64, SPending> pending;

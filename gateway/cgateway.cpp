@@ -14,6 +14,7 @@
 #include "devices/ccodecrunner.h"
 #include "store/cdatabasehandler.h"
 #include "store/storecolumns.h"
+#include "web/cwebconsole.h"
 
 namespace {
 
@@ -96,10 +97,17 @@ CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
         },
         Qt::QueuedConnection);
     connect(&mqtt, &CMqttLink::deviceHeard, &heardDevices, &CHeardDevices::deviceHeardSlot);
+    downlinks.setCounters(&counted);
+    // Counted on the link's thread as each arrives, decoded or not.
+    connect(&server, &CServerHandler::newPacketReceived, this, [this] { counted.countUplink(false); },
+            Qt::DirectConnection);
+    connect(&mqtt, &CMqttLink::newPacketReceived, this, [this] { counted.countUplink(true); }, Qt::DirectConnection);
 }
 
 CGateway::~CGateway()
 {
+    // The console asks the rest; it stops first.
+    console.reset();
     // Ports close before the store they answer from goes.
     registry.reset();
     if (storeWorker) {
@@ -142,6 +150,8 @@ bool CGateway::start(QString *_error)
             Qt::QueuedConnection);
     connect(registry.get(), &CAllDeviceHandler::newDataForDevice, this, &CGateway::newDataForDevice);
     store->setClock(config.clock);
+    store->setCounters(&counted);
+    registry->setCounters(&counted);
     for (const auto &device : storedDevices())
         registry->addNewDevice(device.first, device.second);
     publishAgeRegisters();
@@ -150,7 +160,23 @@ bool CGateway::start(QString *_error)
     registry->setIdentities(&identities);
     publishIdentities();
     connect(this, &CGateway::devicesChanged, this, &CGateway::publishIdentities);
+    if (config.web.enabled && config.serveDevices) {
+        // Without an account or its address the gateway serves Modbus all the same; the log says why.
+        console = std::make_unique<CWebConsole>(this, &counted, config.web, config.workDir, config.clock);
+        if (!console->start())
+            console.reset();
+    }
     return true;
+}
+
+int CGateway::modbusConnectionCount() const
+{
+    return registry ? registry->modbusConnectionCount() : 0;
+}
+
+int CGateway::webPort() const
+{
+    return console ? console->port() : 0;
 }
 
 void CGateway::publishIdentities()
@@ -366,6 +392,7 @@ SGatewayResult CGateway::removeDevice(uint32_t _deviceId, const QString &_devEui
         return refused(EGatewayError::STORE_FAILED, tr("Device is not deleted! See LOG-file for more details"));
     }
     registry->removeDevice(_devEui, _port);
+    counted.forgetDevice(_devEui);
     emit devicesChanged();
     return SGatewayResult();
 }

@@ -14,18 +14,21 @@
 #include "gateway/cdownlinks.h"
 #include "modbus/deviceidentification.h"
 #include "modbus/modbuslimits.h"
-#include "store/registerdescription.h"
 #include "server/apitypes.h"
 #include "server/cheardevices.h"
 #include "server/cmqttlink.h"
 #include "server/cserverhandler.h"
 #include "server/mqttsettings.h"
 #include "server/serverstatus.h"
+#include "store/cgatewaycounters.h"
+#include "store/registerdescription.h"
 #include "store/storerecords.h"
+#include "web/websettings.h"
 
 class CAllDeviceHandler;
 class CCodecRunner;
 class CDataBaseHandler;
+class CWebConsole;
 class QThread;
 
 // Where the gateway keeps its files and how long it waits for what.
@@ -54,6 +57,8 @@ struct SGatewayConfig
     int mqttFirstRetryMs = CReconnectBackoff::FIRST_DELAY_MS;
     // Modbus clients that may write ([modbus] write_allow); empty: any.
     MODBUS::WriteAllowList writeAllow;
+    // The web console ([web] group); off unless listen is set.
+    SWebSettings web;
 };
 
 // One network-server log-in: where and as whom.
@@ -178,6 +183,13 @@ public:
     QList<uint16_t> openPorts() const;
     // The words a Modbus client reads at those addresses of the port.
     QMap<uint16_t, uint16_t> registerWords(uint16_t _port, int _first, int _count) const;
+    // What the gateway has counted since start; safe to read from any thread.
+    CGatewayCounters *counters() { return &counted; }
+    // Open Modbus client connections, from any thread.
+    int modbusConnectionCount() const;
+    CClock *clock() const { return config.clock; }
+    // The port the web console listens on; 0 when it does not run.
+    int webPort() const;
     // The thread the store lives on; none before start().
     QThread *storeThread() const { return storeWorker; }
 
@@ -207,6 +219,8 @@ private:
     QString templateOfHeard(const API::SHeardDevice &_device) const;
 
     SGatewayConfig config;
+    // Before everything that counts into it, so it goes last.
+    CGatewayCounters counted;
     CServerHandler server;
     CMqttLink mqtt;
     CHeardDevices heardDevices;
@@ -222,4 +236,5 @@ private:
     // The operator's log-in or broker settings, kept until the server accepts them.
     bool saveLoginOnSuccess = false;
     SServerLogin pendingLogin;
+    std::unique_ptr<CWebConsole> console;
 };

@@ -24,6 +24,7 @@
 #include "devices/devicetemplate.h"
 #include "devices/uplinkdecoder.h"
 #include "gateway/cgateway.h"
+#include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
 #include "store/storecolumns.h"
 
@@ -100,55 +101,6 @@ bool readOptions(const QStringList &_arguments, const QStringList &_withValue, c
             *_error = QStringLiteral("unknown option %1").arg(argument);
             return false;
         }
-    }
-    return true;
-}
-
-bool isDevEui(const QString &_text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{16}$"));
-    return pattern.match(_text).hasMatch();
-}
-
-// A whole decimal number in [_min, _max].
-bool readNumber(const QString &_text, int _min, int _max, int *_value)
-{
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
-    bool ok = false;
-    const qlonglong value = _text.toLongLong(&ok);
-    if (!digits.match(_text).hasMatch() || !ok || value < _min || value > _max)
-        return false;
-    *_value = int(value);
-    return true;
-}
-
-// The optional settings of a device as text (empty: the default); false with *_error when one is wrong.
-bool readSettings(const QString &_unitId, const QString &_wordOrder, const QString &_staleAfter,
-                  const QString &_stalePolicy, const QString &_writable, DB::SDeviceRegMapDescription *_device,
-                  QString *_error)
-{
-    if (!_writable.isEmpty() && _writable != QLatin1String("true") && _writable != QLatin1String("false")) {
-        *_error = QStringLiteral("writable %1 is not true or false").arg(_writable);
-        return false;
-    }
-    _device->writable = _writable == QLatin1String("true");
-    int unitId = 0;
-    if (!_unitId.isEmpty() && !readNumber(_unitId, 0, MAX_UNIT_ID, &unitId)) {
-        *_error = QStringLiteral("unit ID %1 is not 0-247").arg(_unitId);
-        return false;
-    }
-    _device->unitId = quint8(unitId);
-    if (!_wordOrder.isEmpty() && !wordOrderFromName(_wordOrder, &_device->wordOrder)) {
-        *_error = QStringLiteral("word order %1 is not big or little").arg(_wordOrder);
-        return false;
-    }
-    if (!_staleAfter.isEmpty() && !readNumber(_staleAfter, 0, 100000000, &_device->staleAfter)) {
-        *_error = QStringLiteral("stale time %1 is not a number of seconds").arg(_staleAfter);
-        return false;
-    }
-    if (!_stalePolicy.isEmpty() && !stalePolicyFromName(_stalePolicy, &_device->stalePolicy)) {
-        *_error = QStringLiteral("stale policy %1 is not keep or exception").arg(_stalePolicy);
-        return false;
     }
     return true;
 }
@@ -389,22 +341,8 @@ int CProvisioning::removeDevice(CGateway &_gateway, const QStringList &_argument
     return refuse(QStringLiteral("no device %1 is registered").arg(options.value("--dev-eui")));
 }
 
-int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_arguments)
+QString exportedDevices(const CGateway &_gateway, bool _json)
 {
-    QMap<QString, QString> options;
-    QStringList positional;
-    QString problem;
-    if (!readOptions(_arguments, { "--format" }, { "--map" }, &options, &positional, &problem))
-        return usage(problem);
-    const bool map = options.contains("--map");
-    const QString format = options.value("--format", QStringLiteral("csv"));
-    if (map && format != QLatin1String("csv") && format != QLatin1String("md"))
-        return usage(QStringLiteral("--format of --map is csv or md"));
-    if (!map && format != QLatin1String("csv") && format != QLatin1String("json"))
-        return usage(QStringLiteral("--format is csv or json"));
-    if (positional.size() > 1)
-        return usage(QStringLiteral("devices export writes one file"));
-
     QString text;
     const QList<SDeviceRow> rows = storedRows(_gateway);
     QMap<CEui, DB::SDeviceRegMapDescription> settings;
@@ -419,10 +357,7 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
                              QString::number(device.staleAfter), stalePolicyName(device.stalePolicy),
                              device.writable ? QStringLiteral("true") : QStringLiteral("false") };
     };
-    if (map) {
-        const QList<SRegisterMapRow> values = registerMap(_gateway);
-        text = format == QLatin1String("md") ? registerMapMarkdown(values) : registerMapCsv(values);
-    } else if (format == QLatin1String("csv")) {
+    if (!_json) {
         // Devices with default settings export as they always have.
         text = (allDefault ? CSV_COLUMNS : CSV_COLUMNS + CSV_SETTINGS_COLUMNS).join(QLatin1Char(',')) + QLatin1Char('\n');
         for (const SDeviceRow &row : rows)
@@ -454,6 +389,33 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
         }
         text = QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Indented));
     }
+    return text;
+}
+
+int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_arguments)
+{
+    QMap<QString, QString> options;
+    QStringList positional;
+    QString problem;
+    if (!readOptions(_arguments, { "--format" }, { "--map" }, &options, &positional, &problem))
+        return usage(problem);
+    const bool map = options.contains("--map");
+    const QString format = options.value("--format", QStringLiteral("csv"));
+    if (map && format != QLatin1String("csv") && format != QLatin1String("md"))
+        return usage(QStringLiteral("--format of --map is csv or md"));
+    if (!map && format != QLatin1String("csv") && format != QLatin1String("json"))
+        return usage(QStringLiteral("--format is csv or json"));
+    if (positional.size() > 1)
+        return usage(QStringLiteral("devices export writes one file"));
+
+    QString text;
+    if (map) {
+        const QList<SRegisterMapRow> values = registerMap(_gateway);
+        text = format == QLatin1String("md") ? registerMapMarkdown(values) : registerMapCsv(values);
+    } else {
+        text = exportedDevices(_gateway, format == QLatin1String("json"));
+    }
+    const int count = storedRows(_gateway).size();
     if (positional.isEmpty()) {
         out << text;
         return 0;
@@ -462,9 +424,9 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0 || !file.commit())
         return refuse(QStringLiteral("%1 cannot be written: %2").arg(positional.first(), file.errorString()));
     if (map)
-        out << "exported the register map of " << rows.size() << " devices to " << positional.first() << "\n";
+        out << "exported the register map of " << count << " devices to " << positional.first() << "\n";
     else
-        out << "exported " << rows.size() << " devices to " << positional.first() << "\n";
+        out << "exported " << count << " devices to " << positional.first() << "\n";
     return 0;
 }
 

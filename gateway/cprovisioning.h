@@ -5,6 +5,9 @@
 
 class CGateway;
 
+// The stored devices as "devices export" writes them: CSV, or JSON with each register's scaling.
+QString exportedDevices(const CGateway &_gateway, bool _json);
+
 // The command line's "devices" and "templates" commands on the working directory. They
 // change server.db directly, whether or not a gateway is running there, and then tell a
 // running one (SIGHUP to the pid in its lock) so the change applies at once. Wrong input

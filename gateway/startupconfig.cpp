@@ -54,6 +54,11 @@ bool readGatewayConfig(const QSettings &_settings, SGatewayConfig *_config, QStr
                       .arg(SETTINGS_FILE_NAME, badEntry);
         return false;
     }
+    QString webProblem;
+    if (!readWebSettings(_settings, &_config->web, &webProblem)) {
+        *_error = QStringLiteral("%1 in %2").arg(webProblem, SETTINGS_FILE_NAME);
+        return false;
+    }
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include "app/clogfile.h"
 #include "modbus/deviceidentification.h"
 #include "store/cdatabasehandler.h"
+#include "store/cgatewaycounters.h"
 
 // One line per answered poll is too much for a console at thousands of polls a
 // second: shown only when asked for, with
@@ -101,6 +102,8 @@ void CConnectionHandler::idleTimeoutSlot()
 void CConnectionHandler::answerRequests()
 {
     const auto answerOne = [this](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {
+        if (counters)
+            counters->countModbusRequest(_header.functionCode);
         if (_header.functionCode == MODBUS::READ_COILS || MODBUS::isWriteFunction(_header.functionCode)) {
             answerWrite(_mbap, _header, requests.currentFrame());
             return;
@@ -216,6 +219,9 @@ void CConnectionHandler::writeDone(quint64 _id, const QByteArray &_answer)
 
 bool CConnectionHandler::sendAnswer(const QByteArray &_bytes)
 {
+    // MBAP (7 bytes), then the function with its high bit set and the exception code.
+    if (counters && _bytes.size() >= 9 && (quint8(_bytes.at(7)) & 0x80))
+        counters->countModbusException(quint8(_bytes.at(8)));
     qint64 sent = 0;
     if (bytesToWrite() == 0) {
         const ssize_t taken = ::send(int(socketDescriptor()), _bytes.constData(), size_t(_bytes.size()),

@@ -14,6 +14,7 @@
 #include "modbus/modbuswrite.h"
 
 class CDataBaseHandler;
+class CGatewayCounters;
 class CDeviceIdentities;
 
 // One Modbus TCP client connection: reassembles request frames from the stream,
@@ -38,6 +39,7 @@ public:
     // The peer's address and port, for log lines.
     QString getPeerText() const;
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
     // Who the port's devices are, for function 43/14; without it the gateway names itself.
     void setIdentities(const CDeviceIdentities *_identities) { identities = _identities; }
 
@@ -79,6 +81,7 @@ private:
     bool holding = false;
 
     QPointer<CModbusWriteTarget> writeTarget;
+    CGatewayCounters *counters = nullptr;
     const CDeviceIdentities *identities = nullptr;
     // Answers in request order; a write's stays empty until it is done.
     struct SAnswer

@@ -84,6 +84,7 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
         return;
     }
     connection->setWriteTarget(connections.getWriteTarget());
+    connection->setCounters(connections.getCounters());
     connection->setIdentities(connections.getIdentities());
     connections.admit(connection);
     if (watcher)

@@ -57,6 +57,7 @@ void CModbusConnections::admit(CConnectionHandler *_connection)
                           .arg(peer));
     }
     connections.append(_connection);
+    open = connections.size();
     connect(_connection, &QTcpSocket::disconnected, this, [this, _connection] { forget(_connection); });
     connect(_connection, &QObject::destroyed, this, [this, _connection] { forget(_connection); });
 }
@@ -95,4 +96,5 @@ void CModbusConnections::reportAcceptError(uint16_t _port, QAbstractSocket::Sock
 void CModbusConnections::forget(CConnectionHandler *_connection)
 {
     connections.removeOne(_connection);
+    open = connections.size();
 }

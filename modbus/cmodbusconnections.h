@@ -5,11 +5,14 @@
 #include <QPointer>
 #include <QVector>
 
+#include <atomic>
+
 #include "modbus/clogthrottle.h"
 #include "modbus/modbuslimits.h"
 #include "modbus/modbuswrite.h"
 
 class CConnectionHandler;
+class CGatewayCounters;
 class CDeviceIdentities;
 
 // The client connections of every Modbus port together, so that one cap holds over all
@@ -28,6 +31,11 @@ public:
     // Who carries out the writes of new connections; without one every write gets exception 01.
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
     CModbusWriteTarget *getWriteTarget() const { return writeTarget; }
+    // Where new connections count their requests and exceptions; none counts nothing.
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
+    CGatewayCounters *getCounters() const { return counters; }
+    // Open client connections, readable from any thread.
+    int openCount() const { return open; }
     // Who each port's devices are, for new connections; outlives them.
     void setIdentities(const CDeviceIdentities *_identities) { identities = _identities; }
     const CDeviceIdentities *getIdentities() const { return identities; }
@@ -51,5 +59,7 @@ private:
     CLogThrottle capLog;
     CLogThrottle acceptLog;
     QPointer<CModbusWriteTarget> writeTarget;
+    CGatewayCounters *counters = nullptr;
+    std::atomic<int> open { 0 };
     const CDeviceIdentities *identities = nullptr;
 };

@@ -16,6 +16,7 @@
 #include "gateway/cheadlessservice.h"
 #include "gateway/cprovisioning.h"
 #include "gateway/startupconfig.h"
+#include "web/cwebusers.h"
 
 namespace {
 
@@ -61,6 +62,8 @@ int main(int argc, char *argv[])
     if (commandLine.action == SCommandLine::eCommand) {
         QCoreApplication application(argc, argv);
         openWorkingDirectory(ERun::eCommand);
+        if (commandLine.command.value(0) == QLatin1String("web"))
+            return runWebCommand(commandLine.command, stdin, stdout, stderr);
         QTextStream out(stdout);
         QTextStream err(stderr);
         return CProvisioning(out, err).run(commandLine.command);

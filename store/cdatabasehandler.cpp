@@ -23,6 +23,7 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
+#include "store/cgatewaycounters.h"
 #include "store/csqltransaction.h"
 #include "store/registerword.h"
 #include "store/storecolumns.h"
@@ -838,6 +839,8 @@ void CDataBaseHandler::writeStaged()
                 error = readOnlyReason;
         }
         // A write that waited long for another process's lock does not make the next wait as long.
+        if (CGatewayCounters *counting = counters)
+            counting->countStoreWrite(double(writing.nsecsElapsed()) / 1e9);
         rested = QDeadlineTimer(std::chrono::nanoseconds(
             std::min(WRITER_REST_FACTOR * writing.nsecsElapsed(), MAX_WRITER_REST_NS)));
         bool statusChanged = false;

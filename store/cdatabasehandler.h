@@ -19,6 +19,8 @@
 #include "store/cregisterwriter.h"
 #include "store/storerecords.h"
 
+class CGatewayCounters;
+
 // The register store: the devices and one row per 16-bit register in "server.db".
 // Every operation runs on the caller's thread, one at a time under the mutex, except
 // uplink values: they are staged and written by a thread of the store's own, so that
@@ -102,6 +104,8 @@ public:
     // The clock ages, stale times and the reports of a failing save are read on; the one given
     // at construction unless set.
     void setClock(CClock *_clock);
+    // Where each write's time is counted; it must outlive the store.
+    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
     // Every column of every device, the settings and counters included, by name.
     QVector<QSqlRecord> getDeviceRows();
     // What a Modbus request of unit _unit reads from the port now: the words, or why none.
@@ -123,6 +127,7 @@ signals:
     void registersWritten(quint64 _ticket);
 
 private:
+    std::atomic<CGatewayCounters *> counters { nullptr };
     bool openTables();
     // Opens the connection: the file read-write, or (_readOnly) the file as it is, or an empty
     // store in memory when there is no file.

@@ -58,7 +58,8 @@ echo "files: $(grep -vc '/$' "$work/files") and $(grep -vc '/$' "$work/window-fi
 # Shared libraries found by dpkg-shlibdeps, and the SQLite driver loaded as a plugin. A headless
 # server installing kelvara gets no GUI library, hence no desktop.
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt5core5a libqt5websockets5 libqt5sql5-sqlite; do
+for package in libqt5core5a libqt5websockets5 libqt5sql5-sqlite libcpp-httplib0.11 libsodium23 libprometheus-cpp-core1.0 \
+    libjs-chart.js; do
     case "$depends" in *"$package"*) ;; *) fail "kelvara's Depends lacks $package: $depends" ;; esac
 done
 for package in libqt5gui5 libqt5widgets5 libgl libx11 systemd; do

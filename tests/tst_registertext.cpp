@@ -2,7 +2,7 @@
 #include <QLocale>
 #include <QtTest>
 
-#include "ui/registertext.h"
+#include "app/registertext.h"
 
 class TestRegisterText : public QObject
 {

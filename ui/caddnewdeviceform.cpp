@@ -14,7 +14,7 @@
 #include "devices/devicetemplate.h"
 #include "ui/cusernotice.h"
 #include "store/storecolumns.h"
-#include "ui/registertext.h"
+#include "app/registertext.h"
 
 namespace {
 

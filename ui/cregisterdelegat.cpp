@@ -9,7 +9,7 @@
 #include "ui/palette.h"
 #include "ui/cardpainting.h"
 #include "store/storecolumns.h"
-#include "ui/registertext.h"
+#include "app/registertext.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "ui/cardpainting.h"
 #include "store/storecolumns.h"
 #include "ui/csimpleregistereditwidget.h"
-#include "ui/registertext.h"
+#include "app/registertext.h"
 
 namespace {
 

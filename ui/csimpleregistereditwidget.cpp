@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "ui/cardpainting.h"
-#include "ui/registertext.h"
+#include "app/registertext.h"
 
 namespace {
 const int EDIT_ROW_HEIGHT = 17;

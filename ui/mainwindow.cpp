@@ -43,8 +43,6 @@ namespace {
 const QString GOOD_CONNECTION_ICON = QStringLiteral(":/connectionGoodIco.png");
 const QString FAIL_CONNECTION_ICON = QStringLiteral(":/connectionFailIco.png");
 
-QString settingsKey(const QString &_key) { return SETTINGS_GROUP_SERVER + _key; }
-
 QHBoxLayout *row(std::initializer_list<QWidget *> _widgets)
 {
     auto *layout = new QHBoxLayout();
@@ -328,10 +326,11 @@ void MainWindow::debugSlot(QString str)
 
 void MainWindow::readSettings()
 {
-    ipEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_IP), QString()).toString());
-    portEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_PORT), QString()).toString());
-    loginEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_LOGIN), QString()).toString());
-    passwordEdit->setText(CSettings::readValue(settingsKey(SETTINGS_KEY_PASSWORD), QString()).toString());
+    const SServerLogin login = SServerLogin::fromSettings();
+    ipEdit->setText(login.host);
+    portEdit->setText(login.port);
+    loginEdit->setText(login.login);
+    passwordEdit->setText(login.password);
     const CSettings *settings = CSettings::getInstance(QString());
     if (!settings)
         return;

@@ -5,7 +5,11 @@
 // uplinks arrive meanwhile through the registry's uplink path at that rate, each carrying
 // its device's expected values again, so every answer stays checkable.
 //
-// usage: bench_modbus SECONDS [DEVICES PORTS [UPLINKS_PER_SECOND]]
+// With WEB_CLIENTS the devices are served by the gateway itself (no uplinks then), and with
+// WEB_CLIENTS > 0 also by its web console, polled meanwhile by that many live pages: each asks
+// for the change counter and the whole device list twice a second, as the devices page at most does.
+//
+// usage: bench_modbus SECONDS [DEVICES PORTS [UPLINKS_PER_SECOND [WEB_CLIENTS]]]
 // Prints "start: ..." and "ports: P1 P2 ..." once every port listens (the port at position i
 // holds the values of port index i), serves for SECONDS, then the store line, the uplink
 // figures and the check of every served register.
@@ -22,8 +26,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <httplib.h>
 #include <malloc.h>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -36,6 +46,7 @@
 #include "devices/devicetemplate.h"
 #include "gateway/cgateway.h"
 #include "store/cdatabasehandler.h"
+#include "web/cwebusers.h"
 
 namespace {
 
@@ -199,21 +210,134 @@ private:
     double seconds = 0;
 };
 
+// "ports: P1 P2 ...", in one write: the script reads the line as soon as it sees its start.
+void printPorts(const std::vector<uint16_t> &_ports)
+{
+    QByteArray line("ports:");
+    for (uint16_t port : _ports)
+        line += ' ' + QByteArray::number(port);
+    line += '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+// Live pages of the console: each asks for the change counter and the device list twice a second.
+class CLivePages
+{
+public:
+    CLivePages(int _clients, int _port, const std::string &_token)
+    {
+        for (int c = 0; c < _clients; ++c)
+            pollers.emplace_back([this, _port, _token] { poll(_port, _token); });
+    }
+
+    // Stops the pages and prints what the device list took.
+    void report(int _devices)
+    {
+        stopping = true;
+        for (std::thread &poller : pollers)
+            poller.join();
+        std::sort(timesMs.begin(), timesMs.end());
+        const auto at = [this](double _share) {
+            return timesMs.empty() ? 0.0 : timesMs.at(std::min(timesMs.size() - 1, size_t(_share * timesMs.size())));
+        };
+        std::printf("web: %zu live pages, GET /api/v1/devices of %d devices (%.1f MB) answered %zu times: p50_ms=%.1f "
+                    "p99_ms=%.1f max_ms=%.1f failed=%d\n",
+            pollers.size(), _devices, double(bytes) / std::max<size_t>(1, timesMs.size()) / 1e6, timesMs.size(),
+            at(0.5), at(0.99), timesMs.empty() ? 0.0 : timesMs.back(), int(failed));
+    }
+
+private:
+    void poll(int _port, const std::string &_token)
+    {
+        httplib::Client client("127.0.0.1", _port);
+        client.set_default_headers({ { "Authorization", "Bearer " + _token } });
+        while (!stopping) {
+            const auto begin = std::chrono::steady_clock::now();
+            const auto changes = client.Get("/api/v1/changes");
+            const auto asked = std::chrono::steady_clock::now();
+            const auto list = client.Get("/api/v1/devices");
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - asked).count();
+            {
+                std::lock_guard<std::mutex> locker(mutex);
+                if (!changes || !list || list->status != 200) {
+                    ++failed;
+                } else {
+                    timesMs.push_back(ms);
+                    bytes += list->body.size();
+                }
+            }
+            std::this_thread::sleep_until(begin + std::chrono::milliseconds(500));
+        }
+    }
+
+    std::vector<std::thread> pollers;
+    std::atomic<bool> stopping { false };
+    std::mutex mutex;
+    std::vector<double> timesMs;
+    size_t bytes = 0;
+    int failed = 0;
+};
+
+// The stored devices served by the gateway as the program serves them, with the console on
+// when _webClients > 0; checks every device's words at the end like the registry's run.
+int serveThroughGateway(QCoreApplication &_app, int _seconds, const StoredDevices &_devices, int _devicesPerPort,
+                        const std::vector<uint16_t> &_ports, int _webClients)
+{
+    CWebUsers users(QDir::current().filePath(CWebUsers::FILE_NAME));
+    QString error;
+    const QString token = users.addToken(QStringLiteral("bench"), false, &error);
+    if (token.isEmpty() || !users.save(&error))
+        return 1;
+    SGatewayConfig config;
+    config.workDir = QDir::currentPath();
+    config.web.enabled = _webClients > 0;
+    config.web.host = QStringLiteral("127.0.0.1");
+    QElapsedTimer start;
+    start.start();
+    CGateway gateway(config);
+    if (!gateway.start(&error) || gateway.openPorts().size() != int(_ports.size())) {
+        std::fprintf(stderr, "bench_modbus: %s\n", qPrintable(error));
+        return 1;
+    }
+    std::printf("start: %d devices on %zu ports served by the gateway%s %.2f s after start\n", int(_devices.size()),
+        _ports.size(), _webClients > 0 ? " and its web console" : " (web console off)", start.nsecsElapsed() / 1e9);
+    printPorts(_ports);
+    std::unique_ptr<CLivePages> pages;
+    if (_webClients > 0)
+        pages = std::make_unique<CLivePages>(_webClients, gateway.webPort(), token.toStdString());
+    QTimer::singleShot(_seconds * 1000, &_app, &QCoreApplication::quit);
+    _app.exec();
+    if (pages)
+        pages->report(int(_devices.size()));
+    int wrongDevices = 0;
+    for (int d = 0; d < _devices.size(); ++d) {
+        const DB::SDeviceRegMapDescription &device = _devices.at(d).first;
+        const QList<uint16_t> served
+            = gateway.registerWords(_devices.at(d).second, device.startAddr, REGISTERS_PER_DEVICE).values();
+        wrongDevices += served == expectedWords(d / _devicesPerPort, device.startAddr) ? 0 : 1;
+    }
+    std::printf("check: %d of %d devices serve other words than expected\n", wrongDevices, int(_devices.size()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2 && argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: %s SECONDS [DEVICES PORTS [UPLINKS_PER_SECOND]]\n", argv[0]);
+    if (argc != 2 && argc != 4 && argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: %s SECONDS [DEVICES PORTS [UPLINKS_PER_SECOND [WEB_CLIENTS]]]\n", argv[0]);
         return 2;
     }
     const int seconds = QString::fromLatin1(argv[1]).toInt();
     const int deviceCount = argc > 2 ? QString::fromLatin1(argv[2]).toInt() : 1000;
     const int portCount = argc > 3 ? QString::fromLatin1(argv[3]).toInt() : 50;
     const int uplinksPerSecond = argc > 4 ? QString::fromLatin1(argv[4]).toInt() : 0;
+    const int webClients = argc > 5 ? QString::fromLatin1(argv[5]).toInt() : -1;
     if (seconds <= 0 || portCount <= 0 || deviceCount <= 0 || deviceCount % portCount != 0
-        || deviceCount / portCount * REGISTERS_PER_DEVICE > 65536 || uplinksPerSecond < 0) {
+        || deviceCount / portCount * REGISTERS_PER_DEVICE > 65536 || uplinksPerSecond < 0
+        || (argc > 5 && (webClients < 0 || uplinksPerSecond > 0))) {
         std::fprintf(
             stderr, "bench_modbus: DEVICES must be a multiple of PORTS, with at most 65,536 registers a port\n");
         return 2;
@@ -244,6 +368,8 @@ int main(int argc, char **argv)
 
     // What writing the store took goes back to the system, so the resident figure is the gateway's.
     malloc_trim(0);
+    if (webClients >= 0)
+        return serveThroughGateway(app, seconds, devices, devicesPerPort, ports, webClients);
     // From here on as the gateway starts: open the store file, read the templates, serve every
     // stored device (without its register map, which comes from the template).
     const long residentBefore = residentKb();
@@ -272,13 +398,7 @@ int main(int argc, char **argv)
         deviceCount, REGISTERS_PER_DEVICE, portCount, startSeconds, storeSeconds, resident / 1024,
         residentBefore / 1024);
     std::fflush(stdout);
-    // One write: the script reads the line as soon as it sees its start.
-    QByteArray line("ports:");
-    for (uint16_t port : ports)
-        line += ' ' + QByteArray::number(port);
-    line += '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fflush(stdout);
+    printPorts(ports);
 
     QStringList devEuis;
     QStringList payloads;

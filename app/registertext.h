@@ -8,8 +8,6 @@
 // Shown for a value or a time that has not arrived (or cannot be shown).
 extern const QString NEVER_RECEIVING_TEXT;
 
-// Number of 16-bit registers a value of _bitSize bits occupies (rounded up).
-int registerCount(int _bitSize);
 
 // "ModBUS register[100]" or "ModBUS register[100..103]".
 QString registerAddressText(int _regAddr, int _bitSize);

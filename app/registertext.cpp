@@ -1,4 +1,4 @@
-#include "ui/registertext.h"
+#include "app/registertext.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -50,16 +50,11 @@ QString withUnit(const QString &_number, const QString &_unit)
 
 } // namespace
 
-int registerCount(int _bitSize)
-{
-    return (_bitSize + 15) / 16;
-}
-
 QString registerAddressText(int _regAddr, int _bitSize)
 {
     if (_bitSize <= 16)
         return QStringLiteral("ModBUS register[%1]").arg(_regAddr);
-    return QStringLiteral("ModBUS register[%1..%2]").arg(_regAddr).arg(_regAddr + registerCount(_bitSize) - 1);
+    return QStringLiteral("ModBUS register[%1..%2]").arg(_regAddr).arg(_regAddr + registersOfBits(_bitSize) - 1);
 }
 
 QString registerTimeText(const QVariant &_timeMs)

@@ -1,0 +1,706 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+#include "app/clogfile.h"
+#include "app/constants.h"
+#include "app/csettings.h"
+#include "gateway/cgateway.h"
+#include "gateway/startupconfig.h"
+#include "gatewaytestsupport.h"
+#include "testworkdir.h"
+#include "web/cwebusers.h"
+#include "web/websettings.h"
+
+using namespace GatewayTest;
+
+namespace {
+
+const QString DEVICE = QStringLiteral("4B454C5600000001");
+const QString ADMIN_PASSWORD = QStringLiteral("b0iler,room");
+const QString VIEWER_PASSWORD = QStringLiteral("look only");
+// The console's read time-out in this test: a trickled request is closed after it.
+const int READ_TIMEOUT_MS = 300;
+
+struct SReply
+{
+    int status = 0;
+    QMap<QByteArray, QByteArray> headers;
+    QByteArray body;
+    QJsonDocument json() const { return QJsonDocument::fromJson(body); }
+};
+
+// One HTTP/1.1 request over a socket of its own; the event loop runs while it waits, as the
+// console's workers need the gateway's thread (this one) for some answers.
+SReply request(quint16 _port, const QByteArray &_method, const QByteArray &_path,
+               const QList<QPair<QByteArray, QByteArray>> &_headers = {}, const QByteArray &_body = QByteArray(),
+               bool _tls = false)
+{
+    QSslSocket socket;
+    if (_tls) {
+        // The test's own self-signed certificate.
+        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), _port);
+        if (!QTest::qWaitFor([&] { return socket.isEncrypted(); }, 5000))
+            return {};
+    } else {
+        socket.connectToHost(QHostAddress::LocalHost, _port);
+        if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+            return {};
+    }
+    QByteArray text = _method + ' ' + _path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    for (const auto &header : _headers)
+        text += header.first + ": " + header.second + "\r\n";
+    if (!_body.isEmpty() || _method == "POST")
+        text += "Content-Length: " + QByteArray::number(_body.size()) + "\r\n";
+    text += "\r\n" + _body;
+    socket.write(text);
+    QByteArray received;
+    QTest::qWaitFor([&] {
+        received += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }, 10000);
+    received += socket.readAll();
+    SReply reply;
+    const int end = received.indexOf("\r\n\r\n");
+    if (end < 0)
+        return reply;
+    const QList<QByteArray> lines = received.left(end).split('\n');
+    reply.status = lines.value(0).split(' ').value(1).toInt();
+    for (int i = 1; i < lines.size(); ++i) {
+        const int colon = lines.at(i).indexOf(':');
+        reply.headers.insertMulti(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
+    }
+    reply.body = received.mid(end + 4);
+    return reply;
+}
+
+} // namespace
+
+// The console over real HTTP on loopback: who may do what, the API's answers and refusals,
+// sessions on the test clock, and requests meant to hurt it.
+class TestWebConsole : public QObject
+{
+    Q_OBJECT
+
+private:
+    CTestWorkDir workDir;
+    CManualClock clock;
+    std::unique_ptr<CGateway> gateway;
+    quint16 webPort = 0;
+    quint16 modbusPort = 0;
+    QString adminToken;
+    QString viewerToken;
+
+    QByteArray bearer(const QString &_token) const { return "Bearer " + _token.toLatin1(); }
+
+    SReply withToken(const QString &_token, const QByteArray &_method, const QByteArray &_path,
+                     const QByteArray &_body = QByteArray())
+    {
+        return request(webPort, _method, _path, { { "Authorization", bearer(_token) } }, _body);
+    }
+
+    // A session's cookie ("kelvara_session=...") and its CSRF token.
+    bool logIn(const QString &_user, const QString &_password, QByteArray *_cookie, QByteArray *_csrf)
+    {
+        const SReply reply = request(webPort, "POST", "/login", { { "Content-Type", "application/x-www-form-urlencoded" } },
+                                     "user=" + QUrl::toPercentEncoding(_user) + "&password="
+                                         + QUrl::toPercentEncoding(_password));
+        if (reply.status != 303)
+            return false;
+        *_cookie = reply.headers.value("set-cookie").split(';').first();
+        const SReply session = request(webPort, "GET", "/api/v1/session", { { "Cookie", *_cookie } });
+        *_csrf = session.json().object().value(QStringLiteral("csrf")).toString().toLatin1();
+        return session.status == 200 && !_csrf->isEmpty();
+    }
+
+    static QByteArray deviceBody(const QString &_devEui, quint16 _port, const QString &_template = "TH sensor")
+    {
+        return QJsonDocument(QJsonObject { { "devEui", _devEui }, { "template", _template }, { "name", "pump" },
+                                           { "port", _port }, { "startAddress", 0 } })
+            .toJson();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(workDir.enter());
+        CSettings::getInstance(SETTINGS_FILE_NAME);
+        QVERIFY(installTemplates(QDir(workDir.path())));
+        CWebUsers users(workDir.filePath(CWebUsers::FILE_NAME));
+        QString error;
+        QVERIFY2(users.setPassword(QStringLiteral("boss"), ADMIN_PASSWORD, true, &error), qPrintable(error));
+        QVERIFY2(users.setPassword(QStringLiteral("guest"), VIEWER_PASSWORD, false, &error), qPrintable(error));
+        adminToken = users.addToken(QStringLiteral("script"), true, &error);
+        viewerToken = users.addToken(QStringLiteral("dashboard"), false, &error);
+        QVERIFY(users.save(&error));
+
+        SGatewayConfig config;
+        config.workDir = workDir.path();
+        config.clock = &clock;
+        config.modbusBind = QHostAddress::LocalHost;
+        config.web.enabled = true;
+        config.web.host = QStringLiteral("127.0.0.1");
+        config.web.port = 0;
+        config.web.readTimeoutMs = READ_TIMEOUT_MS;
+        config.web.metricsPerDevice = true;
+        gateway = std::make_unique<CGateway>(config);
+        QVERIFY2(gateway->start(&error), qPrintable(error));
+        webPort = quint16(gateway->webPort());
+        QVERIFY(webPort > 0);
+        modbusPort = freePort();
+        DB::SDeviceRegMapDescription device;
+        device.devEui = DEVICE;
+        device.appEui = TH_APP_EUI;
+        device.name = QStringLiteral("boiler room");
+        device.registers = gateway->regMap(TH_APP_EUI).registers;
+        QVERIFY(gateway->addDevice(device, modbusPort).ok());
+    }
+
+    void cleanupTestCase() { gateway.reset(); }
+
+    void apiAnswers_data()
+    {
+        QTest::addColumn<QString>("who");
+        QTest::addColumn<QByteArray>("method");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("contains");
+        const QByteArray none;
+        QTest::newRow("status needs a log-in") << "" << QByteArray("GET") << QByteArray("/api/v1/status") << none << 401
+                                               << "\"error\"";
+        QTest::newRow("unknown token") << "nobody" << QByteArray("GET") << QByteArray("/api/v1/status") << none << 401
+                                       << "token is not known";
+        QTest::newRow("status") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/status") << none << 200
+                                << "\"serverKind\":\"websocket\"";
+        QTest::newRow("devices") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/devices") << none << 200
+                                 << "\"devEui\":\"4B454C5600000001\"";
+        QTest::newRow("a device") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/devices/4b454c5600000001")
+                                  << none << 200 << "\"name\":\"boiler room\"";
+        QTest::newRow("its registers") << "viewer" << QByteArray("GET")
+                                       << QByteArray("/api/v1/devices/4B454C5600000001/registers") << none << 200
+                                       << "\"register\":\"40007\"";
+        QTest::newRow("its uplinks") << "viewer" << QByteArray("GET")
+                                     << QByteArray("/api/v1/devices/4B454C5600000001/uplinks") << none << 200 << "[]";
+        QTest::newRow("unknown device") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/devices/0000000000000009")
+                                        << none << 404 << "no device";
+        QTest::newRow("not a DevEUI") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/devices/abc") << none
+                                      << 404 << "\"error\"";
+        QTest::newRow("map as CSV") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/map?format=csv") << none
+                                    << 200 << "4B454C5600000001";
+        QTest::newRow("map as Markdown") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/map?format=md") << none
+                                         << 200 << "| port |";
+        QTest::newRow("map in another format") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/map?format=xml")
+                                               << none << 400 << "not csv or md";
+        QTest::newRow("export as CSV") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/export?format=csv")
+                                       << none << 200 << "dev_eui,name,template,port,start_address\n4B454C5600000001,";
+        QTest::newRow("export as JSON") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/export?format=json")
+                                        << none << 200 << "\"dev_eui\": \"4B454C5600000001\"";
+        QTest::newRow("export in another format") << "viewer" << QByteArray("GET")
+                                                  << QByteArray("/api/v1/export?format=md") << none << 400 << "csv or json";
+        QTest::newRow("log lines") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/log?lines=2") << none << 200
+                                   << "[";
+        QTest::newRow("log lines not a number") << "viewer" << QByteArray("GET") << QByteArray("/api/v1/log?lines=x")
+                                                << none << 400 << "lines=x";
+        QTest::newRow("viewer may not delete") << "viewer" << QByteArray("DELETE")
+                                               << QByteArray("/api/v1/devices/4B454C5600000001") << none << 403
+                                               << "may look but not change";
+        QTest::newRow("viewer may not add") << "viewer" << QByteArray("POST") << QByteArray("/api/v1/devices")
+                                            << deviceBody("4B454C5600000005", 1) << 403 << "may look";
+        QTest::newRow("body is no JSON") << "admin" << QByteArray("POST") << QByteArray("/api/v1/devices")
+                                         << QByteArray("{\"devEui\":") << 400 << "not JSON";
+        QTest::newRow("already registered") << "admin" << QByteArray("POST") << QByteArray("/api/v1/devices")
+                                            << deviceBody(DEVICE, 1) << 409 << "already registered";
+        QTest::newRow("unknown template") << "admin" << QByteArray("POST") << QByteArray("/api/v1/devices")
+                                          << deviceBody("4B454C5600000005", 1, "kettle") << 400 << "no template";
+        QTest::newRow("port out of range") << "admin" << QByteArray("POST") << QByteArray("/api/v1/devices")
+                                           << deviceBody("4B454C5600000005", 0) << 400 << "not a TCP port";
+        QTest::newRow("edit a name it cannot change") << "admin" << QByteArray("PATCH")
+                                                      << QByteArray("/api/v1/devices/4B454C5600000001")
+                                                      << QByteArray("{\"port\":9}") << 400 << "cannot be changed";
+        QTest::newRow("edit a register it lacks") << "admin" << QByteArray("PATCH")
+                                                  << QByteArray("/api/v1/devices/4B454C5600000001")
+                                                  << QByteArray("{\"registers\":[{\"address\":99,\"multiplier\":2}]}")
+                                                  << 400 << "no register at address 99";
+        QTest::newRow("delete an unknown device") << "admin" << QByteArray("DELETE")
+                                                  << QByteArray("/api/v1/devices/0000000000000009") << none << 404
+                                                  << "no device";
+        QTest::newRow("metrics need a token") << "" << QByteArray("GET") << QByteArray("/metrics") << none << 401
+                                              << "Bearer";
+        QTest::newRow("a page without a session") << "" << QByteArray("GET") << QByteArray("/devices") << none << 303
+                                                  << "";
+        QTest::newRow("log-in page") << "" << QByteArray("GET") << QByteArray("/login") << none << 200
+                                     << "name=\"password\"";
+        QTest::newRow("leaving the web root") << "admin" << QByteArray("GET") << QByteArray("/../settings.conf") << none
+                                              << 404 << "\"error\"";
+        QTest::newRow("leaving it encoded") << "admin" << QByteArray("GET") << QByteArray("/%2e%2e/settings.conf")
+                                            << none << 404 << "\"error\"";
+        QTest::newRow("leaving it from the assets") << "admin" << QByteArray("GET")
+                                                    << QByteArray("/static/..%2f..%2fweb-users") << none << 404
+                                                    << "\"error\"";
+        QTest::newRow("an asset") << "" << QByteArray("GET") << QByteArray("/static/app.js") << none << 200 << "live(";
+    }
+
+    void apiAnswers()
+    {
+        QFETCH(QString, who);
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QString, contains);
+        QList<QPair<QByteArray, QByteArray>> headers;
+        if (who == QLatin1String("admin"))
+            headers.append({ "Authorization", bearer(adminToken) });
+        else if (who == QLatin1String("viewer"))
+            headers.append({ "Authorization", bearer(viewerToken) });
+        else if (!who.isEmpty())
+            headers.append({ "Authorization", QByteArray("Bearer 00ff") });
+        const SReply reply = request(webPort, method, path, headers, body);
+        QCOMPARE(reply.status, status);
+        QVERIFY2(reply.body.contains(contains.toUtf8()), reply.body.constData());
+        if (status >= 400)
+            QVERIFY2(reply.json().object().contains(QStringLiteral("error")), reply.body.constData());
+    }
+
+    void devicesAreAddedEditedAndRemovedThroughTheApi()
+    {
+        const QString added = QStringLiteral("4B454C5600000002");
+        const quint16 port = freePort();
+        SReply reply = withToken(adminToken, "POST", "/api/v1/devices", deviceBody(added, port));
+        QCOMPARE(reply.status, 201);
+        QVERIFY(gateway->registeredDevices().contains(added));
+        QVERIFY(gateway->openPorts().contains(port));
+        reply = withToken(adminToken, "PATCH", "/api/v1/devices/" + added.toLatin1(),
+                          "{\"unitId\":7,\"wordOrder\":\"little\",\"writable\":true,"
+                          "\"registers\":[{\"address\":6,\"multiplier\":0.5,\"added\":-40,\"unit\":\"C\"}]}");
+        QCOMPARE(reply.status, 200);
+        reply = withToken(viewerToken, "GET", "/api/v1/devices/" + added.toLatin1());
+        const QJsonObject device = reply.json().object();
+        QCOMPARE(device.value("unitId").toInt(), 7);
+        QCOMPARE(device.value("wordOrder").toString(), QStringLiteral("little"));
+        QCOMPARE(device.value("writable").toBool(), true);
+        QVERIFY(gateway->isWritable(added));
+        reply = withToken(viewerToken, "GET", "/api/v1/devices/" + added.toLatin1() + "/registers");
+        bool scaled = false;
+        for (const QJsonValue &reg : reply.json().array()) {
+            if (reg.toObject().value("address").toInt() == 6)
+                scaled = reg.toObject().value("multiplier").toDouble() == 0.5
+                    && reg.toObject().value("added").toDouble() == -40 && reg.toObject().value("unit") == "C";
+        }
+        QVERIFY2(scaled, reply.body.constData());
+        reply = withToken(adminToken, "DELETE", "/api/v1/devices/" + added.toLatin1());
+        QCOMPARE(reply.status, 200);
+        QVERIFY(!gateway->registeredDevices().contains(added));
+        QVERIFY(!gateway->openPorts().contains(port));
+    }
+
+    void deviceListAgreesWithEachDevice()
+    {
+        const QString odd = QStringLiteral("4B454C5600000004");
+        const QJsonObject body { { "devEui", odd }, { "template", "TH sensor" },
+                                 { "name", QStringLiteral("\"Kühl\" \\ raum\t2 ✓") }, { "port", freePort() },
+                                 { "startAddress", 100 }, { "unitId", 9 }, { "stalePolicy", "exception" },
+                                 { "staleAfter", 60 } };
+        QCOMPARE(withToken(adminToken, "POST", "/api/v1/devices", QJsonDocument(body).toJson()).status, 201);
+        const SReply list = withToken(viewerToken, "GET", "/api/v1/devices");
+        QJsonParseError error {};
+        const QJsonArray devices = QJsonDocument::fromJson(list.body, &error).array();
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+        QCOMPARE(devices.size(), gateway->registeredDevices().size());
+        for (const QJsonValue &listed : devices) {
+            const QByteArray devEui = listed.toObject().value("devEui").toString().toLatin1();
+            const QJsonObject alone = withToken(viewerToken, "GET", "/api/v1/devices/" + devEui).json().object();
+            for (const QString &key : listed.toObject().keys())
+                QVERIFY2(alone.value(key) == listed.toObject().value(key), qPrintable(devEui + ' ' + key));
+            QCOMPARE(listed.toObject().keys().size(), alone.keys().size() - int(alone.contains("lastDownlink")));
+        }
+        const QJsonObject written = withToken(viewerToken, "GET", "/api/v1/devices/" + odd.toLatin1()).json().object();
+        QCOMPARE(written.value("name").toString(), body.value("name").toString());
+        QCOMPARE(written.value("startAddress").toInt(), 100);
+        QCOMPARE(written.value("stalePolicy").toString(), QStringLiteral("exception"));
+        QCOMPARE(withToken(adminToken, "DELETE", "/api/v1/devices/" + odd.toLatin1()).status, 200);
+    }
+
+    void sessionCookieAndCsrfGuardChanges()
+    {
+        QByteArray cookie;
+        QByteArray csrf;
+        const SReply login = request(webPort, "POST", "/login", {}, "user=boss&password=b0iler%2Croom");
+        QCOMPARE(login.status, 303);
+        const QByteArray setCookie = login.headers.value("set-cookie");
+        QVERIFY2(setCookie.contains("HttpOnly") && setCookie.contains("SameSite=Strict"), setCookie.constData());
+        QVERIFY2(!setCookie.contains("Secure"), "Secure on a plain HTTP console");
+        QVERIFY(logIn(QStringLiteral("boss"), ADMIN_PASSWORD, &cookie, &csrf));
+        const QByteArray added = "4B454C5600000003";
+        const QByteArray body = deviceBody(QString::fromLatin1(added), freePort());
+        SReply reply = request(webPort, "POST", "/api/v1/devices", { { "Cookie", cookie } }, body);
+        QCOMPARE(reply.status, 403);
+        reply = request(webPort, "POST", "/api/v1/devices", { { "Cookie", cookie }, { "X-CSRF-Token", "0" + csrf.mid(1) } },
+                        body);
+        QCOMPARE(reply.status, 403);
+        QVERIFY(!gateway->registeredDevices().contains(QString::fromLatin1(added)));
+        reply = request(webPort, "POST", "/api/v1/devices", { { "Cookie", cookie }, { "X-CSRF-Token", csrf } }, body);
+        QCOMPARE(reply.status, 201);
+        reply = request(webPort, "DELETE", "/api/v1/devices/" + added, { { "Cookie", cookie }, { "X-CSRF-Token", csrf } });
+        QCOMPARE(reply.status, 200);
+        // Log-out needs the token too, and ends the session.
+        reply = request(webPort, "POST", "/logout", { { "Cookie", cookie } }, "csrf=wrong");
+        QCOMPARE(reply.status, 403);
+        reply = request(webPort, "POST", "/logout", { { "Cookie", cookie } }, "csrf=" + csrf);
+        QCOMPARE(reply.status, 303);
+        QCOMPARE(request(webPort, "GET", "/api/v1/status", { { "Cookie", cookie } }).status, 401);
+        QCOMPARE(request(webPort, "GET", "/overview", { { "Cookie", cookie } }).headers.value("location"),
+                 QByteArray("/login"));
+    }
+
+    void viewerPagesHaveNoChangingControls()
+    {
+        QByteArray cookie;
+        QByteArray csrf;
+        QVERIFY(logIn(QStringLiteral("guest"), VIEWER_PASSWORD, &cookie, &csrf));
+        const SReply page = request(webPort, "GET", "/device?eui=" + DEVICE.toLatin1(), { { "Cookie", cookie } });
+        QCOMPARE(page.status, 200);
+        QVERIFY(!page.body.contains("remove-device"));
+        QVERIFY(!page.body.contains("edit-form"));
+        QVERIFY(!page.body.contains("/add"));
+        QVERIFY(logIn(QStringLiteral("boss"), ADMIN_PASSWORD, &cookie, &csrf));
+        const SReply adminPage = request(webPort, "GET", "/device?eui=" + DEVICE.toLatin1(), { { "Cookie", cookie } });
+        QVERIFY(adminPage.body.contains("remove-device"));
+    }
+
+    void sessionEndsAfterTwelveIdleHours()
+    {
+        QByteArray cookie;
+        QByteArray csrf;
+        QVERIFY(logIn(QStringLiteral("guest"), VIEWER_PASSWORD, &cookie, &csrf));
+        clock.advance(12 * 3600 * 1000 - 1);
+        QCOMPARE(request(webPort, "GET", "/api/v1/status", { { "Cookie", cookie } }).status, 200);
+        // Each use starts the twelve hours again.
+        clock.advance(12 * 3600 * 1000 - 1);
+        QCOMPARE(request(webPort, "GET", "/api/v1/status", { { "Cookie", cookie } }).status, 200);
+        clock.advance(12 * 3600 * 1000);
+        QCOMPARE(request(webPort, "GET", "/api/v1/status", { { "Cookie", cookie } }).status, 401);
+    }
+
+    void fiveFailedLogInsMakeTheAddressWait()
+    {
+        const QByteArray wrong = "user=boss&password=nope";
+        const QByteArray right = "user=boss&password=b0iler%2Croom";
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(request(webPort, "POST", "/login", {}, wrong).status, 401);
+        // Failures older than a minute do not count.
+        clock.advance(60 * 1000);
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(request(webPort, "POST", "/login", {}, wrong).status, 401);
+        const SReply fifth = request(webPort, "POST", "/login", {}, wrong);
+        QCOMPARE(fifth.status, 429);
+        const SReply locked = request(webPort, "POST", "/login", {}, right);
+        QCOMPARE(locked.status, 429);
+        QVERIFY(locked.headers.contains("retry-after"));
+        clock.advance(59 * 1000);
+        QCOMPARE(request(webPort, "POST", "/login", {}, right).status, 429);
+        clock.advance(1000);
+        QCOMPARE(request(webPort, "POST", "/login", {}, right).status, 303);
+    }
+
+    void bodyOverOneMebibyteIsRefused()
+    {
+        const SReply reply = withToken(adminToken, "POST", "/api/v1/devices", QByteArray(2 * 1024 * 1024, '{'));
+        QCOMPARE(reply.status, 413);
+        QVERIFY2(reply.json().object().contains(QStringLiteral("error")), reply.body.left(200).constData());
+        QVERIFY(!gateway->registeredDevices().isEmpty());
+    }
+
+    void trickledRequestIsClosedByTheTimeOut()
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, webPort);
+        QVERIFY(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000));
+        const QByteArray text = "GET /api/v1/status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        QElapsedTimer elapsed;
+        elapsed.start();
+        int sent = 0;
+        // One byte a second, until the server hangs up (it should after the first pause).
+        while (sent < text.size() && socket.state() == QAbstractSocket::ConnectedState && elapsed.elapsed() < 5000) {
+            socket.write(text.mid(sent++, 1));
+            socket.flush();
+            QTest::qWaitFor([&] { return socket.state() != QAbstractSocket::ConnectedState; }, 1000);
+        }
+        QCOMPARE(socket.state(), QAbstractSocket::UnconnectedState);
+        QVERIFY2(sent < 4, qPrintable(QString::number(sent)));
+        QVERIFY(!socket.readAll().contains("200 OK"));
+    }
+
+    void manyLiveClientsAtOnceLeaveRoomForOthers()
+    {
+        const int clients = 200;
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        const QByteArray poll = "GET /api/v1/changes HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + bearer(viewerToken)
+            + "\r\n\r\n";
+        for (int i = 0; i < clients; ++i) {
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            sockets.back()->connectToHost(QHostAddress::LocalHost, webPort);
+        }
+        QVERIFY(QTest::qWaitFor([&] {
+            return std::all_of(sockets.begin(), sockets.end(), [](const auto &_socket) {
+                return _socket->state() == QAbstractSocket::ConnectedState;
+            });
+        }, 10000));
+        for (auto &socket : sockets)
+            socket->write(poll);
+        // Another operator's request is answered meanwhile.
+        QCOMPARE(withToken(viewerToken, "GET", "/api/v1/status").status, 200);
+        std::vector<QByteArray> answers(clients);
+        const bool allDone = QTest::qWaitFor([&] {
+            bool all = true;
+            for (int i = 0; i < clients; ++i) {
+                answers[i] += sockets[i]->readAll();
+                all = all && sockets[i]->state() == QAbstractSocket::UnconnectedState;
+            }
+            return all;
+        }, 20000);
+        int open = 0, answered = 0;
+        for (int i = 0; i < clients; ++i) {
+            open += sockets[i]->state() != QAbstractSocket::UnconnectedState;
+            answered += answers[i].startsWith("HTTP/1.1 200");
+        }
+        QVERIFY2(allDone, qPrintable(QStringLiteral("%1 still open, %2 answered").arg(open).arg(answered)));
+        for (const QByteArray &answer : answers)
+            QVERIFY2(answer.startsWith("HTTP/1.1 200") && answer.contains("\"devices\""), answer.left(100).constData());
+    }
+
+    void metricsPassPromtool()
+    {
+        const SReply reply = withToken(viewerToken, "GET", "/metrics");
+        QCOMPARE(reply.status, 200);
+        for (const char *name : { "kelvara_build_info", "kelvara_uplinks_received_total",
+                 "kelvara_uplinks_refused_total", "kelvara_downlinks_total", "kelvara_modbus_connections",
+                 "kelvara_network_server_connected", "kelvara_store_write_seconds_bucket", "kelvara_devices 1",
+                 "kelvara_devices_stale 0" })
+            QVERIFY2(reply.body.contains(name), name);
+        QProcess promtool;
+        promtool.start(QStringLiteral("promtool"), { QStringLiteral("check"), QStringLiteral("metrics") });
+        QVERIFY2(promtool.waitForStarted(5000), "promtool is missing: install the Debian package prometheus");
+        promtool.write(reply.body);
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(20000));
+        QVERIFY2(promtool.exitCode() == 0, promtool.readAllStandardError().constData());
+    }
+
+    void metricsCountModbusRequestsAndExceptions()
+    {
+        QVERIFY(!readWithMbpoll(modbusPort, 6, 3).isEmpty());
+        QVERIFY(!readWithMbpoll(modbusPort, 7, 1).isEmpty());
+        // Function 07, which the gateway does not serve: exception 01.
+        QTcpSocket modbus;
+        modbus.connectToHost(QHostAddress::LocalHost, modbusPort);
+        QVERIFY(QTest::qWaitFor([&] { return modbus.state() == QAbstractSocket::ConnectedState; }, 5000));
+        modbus.write(QByteArray::fromHex("000100000002" "0107"));
+        QByteArray answer;
+        QVERIFY(QTest::qWaitFor([&] {
+            answer += modbus.readAll();
+            return answer.size() >= 9;
+        }, 5000));
+        QCOMPARE(answer.mid(7, 2), QByteArray::fromHex("8701"));
+        QByteArray metrics;
+        const auto value = [&metrics](const QString &_series) {
+            const QRegularExpressionMatch match
+                = QRegularExpression(QStringLiteral("^%1 (\\S+)$").arg(QRegularExpression::escape(_series)),
+                                     QRegularExpression::MultilineOption)
+                      .match(QString::fromUtf8(metrics));
+            return match.hasMatch() ? match.captured(1).toDouble() : -1.0;
+        };
+        // The mbpoll connections are gone once the Modbus thread has seen them close; this one stays.
+        QVERIFY(QTest::qWaitFor([&] {
+            metrics = withToken(viewerToken, "GET", "/metrics").body;
+            return value(QStringLiteral("kelvara_modbus_connections")) == 1.0;
+        }, 5000));
+        QCOMPARE(value(QStringLiteral("kelvara_modbus_requests_total{function=\"3\"}")), 2.0);
+        QCOMPARE(value(QStringLiteral("kelvara_modbus_requests_total{function=\"7\"}")), 1.0);
+        QCOMPARE(value(QStringLiteral("kelvara_modbus_exceptions_total{code=\"1\"}")), 1.0);
+        QCOMPARE(value(QStringLiteral("kelvara_uplinks_received_total{source=\"websocket\"}")), 0.0);
+        QCOMPARE(value(QStringLiteral("kelvara_devices")), 1.0);
+    }
+
+    void webSettingsAreChecked_data()
+    {
+        QTest::addColumn<QString>("lines");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("no [web]") << "" << false << "";
+        QTest::newRow("loopback") << "listen=127.0.0.1:8080" << true << "";
+        QTest::newRow("IPv6 loopback") << "listen=[::1]:8080" << true << "";
+        QTest::newRow("any address, plain") << "listen=0.0.0.0:8080" << false << "allow_plain_http=true";
+        QTest::newRow("IPv6 any, plain") << "listen=[::]:8443" << false << "allow_plain_http=true";
+        QTest::newRow("any address, plain allowed") << "listen=0.0.0.0:8080\nallow_plain_http=true" << true << "";
+        QTest::newRow("IPv6 any with TLS") << "listen=[::]:8443\ncert_file=cert.pem\nkey_file=key.pem" << true << "";
+        QTest::newRow("host name") << "listen=localhost:8080" << false << "[web] listen=localhost:8080";
+        QTest::newRow("no port") << "listen=127.0.0.1" << false << "[web] listen=127.0.0.1";
+        QTest::newRow("port 0") << "listen=127.0.0.1:0" << false << "[web] listen=127.0.0.1:0";
+        QTest::newRow("port too high") << "listen=127.0.0.1:70000" << false << "[web] listen";
+        QTest::newRow("IPv6 without brackets") << "listen=:::8080" << false << "[web] listen";
+        QTest::newRow("certificate without key") << "listen=[::]:8443\ncert_file=cert.pem" << false
+                                                 << "cert_file is set without key_file";
+        QTest::newRow("missing certificate") << "listen=[::]:8443\ncert_file=none.pem\nkey_file=key.pem" << false
+                                             << "cert_file=none.pem is not a readable file";
+        QTest::newRow("flag not true or false") << "listen=127.0.0.1:8080\nmetrics_public=yes" << false
+                                                << "[web] metrics_public=yes";
+        QTest::newRow("time-out not a number") << "listen=127.0.0.1:8080\nread_timeout_ms=soon" << false
+                                               << "[web] read_timeout_ms=soon";
+    }
+
+    void webSettingsAreChecked()
+    {
+        QFETCH(QString, lines);
+        QFETCH(bool, enabled);
+        QFETCH(QString, problem);
+        QVERIFY(writeFile(workDir.filePath("cert.pem"), "pem"));
+        QVERIFY(writeFile(workDir.filePath("key.pem"), "pem"));
+        const QString file = workDir.filePath(QStringLiteral("web.conf"));
+        QVERIFY(writeFile(file, ("[web]\n" + lines + "\n").toUtf8()));
+        QSettings settings(file, CSettings::iniFormat());
+        SWebSettings web;
+        QString error;
+        QDir::setCurrent(workDir.path());
+        const bool read = readWebSettings(settings, &web, &error);
+        QCOMPARE(read, problem.isEmpty());
+        QVERIFY2(error.contains(problem), qPrintable(error));
+        QCOMPARE(web.enabled, enabled);
+    }
+
+    void badWebSettingStopsTheGatewayNamingTheKey()
+    {
+        const QString folder = workDir.filePath(QStringLiteral("badweb"));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(writeFile(folder + QStringLiteral("/settings.conf"), "[web]\nlisten=0.0.0.0:8080\n"));
+        QProcess gatewayRun;
+        gatewayRun.start(gatewayProgram(), { QStringLiteral("--headless"), QStringLiteral("--workdir"), folder });
+        QVERIFY(gatewayRun.waitForFinished(10000));
+        QCOMPARE(gatewayRun.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(gatewayRun.readAllStandardError()).contains(QLatin1String("[web] listen=0.0.0.0:8080")));
+    }
+
+    void accountsKeepOnlyHashes()
+    {
+        const QString folder = workDir.filePath(QStringLiteral("accounts"));
+        QVERIFY(QDir().mkpath(folder));
+        const auto run = [&folder](const QStringList &_arguments, const QByteArray &_input, QByteArray *_out) {
+            QProcess command;
+            command.start(gatewayProgram(), _arguments + QStringList { QStringLiteral("--workdir"), folder });
+            command.write(_input);
+            command.closeWriteChannel();
+            command.waitForFinished(20000);
+            *_out = command.readAllStandardOutput();
+            return command.exitCode();
+        };
+        QByteArray out;
+        QCOMPARE(run({ "web", "user", "add", "anna", "--admin", "--password-stdin" }, "pa ss,word\n", &out), 0);
+        QCOMPARE(run({ "web", "user", "add", "ben", "--password-stdin" }, "other\n", &out), 0);
+        QCOMPARE(run({ "web", "token", "add", "grafana" }, QByteArray(), &out), 0);
+        const QString token = QString::fromLatin1(out.trimmed());
+        QVERIFY2(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(token).hasMatch(), out.constData());
+        // Without a terminal and without --password-stdin nothing is asked nor added.
+        QCOMPARE(run({ "web", "user", "add", "carl" }, "x\n", &out), 1);
+        QCOMPARE(run({ "web", "user", "list" }, QByteArray(), &out), 0);
+        QCOMPARE(out, QByteArray("user anna admin\nuser ben viewer\ntoken grafana viewer\n"));
+        const QString path = folder + QStringLiteral("/web-users");
+        QCOMPARE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray kept = file.readAll();
+        QVERIFY(!kept.contains("pa ss,word") && !kept.contains(token.toLatin1()));
+        QCOMPARE(kept.count("$argon2id$"), 2);
+        CWebUsers users(path);
+        QString error;
+        QVERIFY(users.load(&error));
+        bool admin = false;
+        QVERIFY(users.checkPassword(QStringLiteral("anna"), QStringLiteral("pa ss,word"), &admin));
+        QVERIFY(admin);
+        QVERIFY(!users.checkPassword(QStringLiteral("anna"), QStringLiteral("pa ss,wordx"), &admin));
+        QVERIFY(!users.checkPassword(QStringLiteral("ben"), QStringLiteral("pa ss,word"), &admin));
+        QString name;
+        QVERIFY(users.checkToken(token, &name, &admin));
+        QCOMPARE(name, QStringLiteral("grafana"));
+        QVERIFY(!admin);
+        QVERIFY(!users.checkToken(token.left(63) + QLatin1Char(token.endsWith('0') ? '1' : '0'), &name, &admin));
+        QCOMPARE(run({ "web", "token", "remove", "grafana" }, QByteArray(), &out), 0);
+        QCOMPARE(run({ "web", "user", "remove", "nobody" }, QByteArray(), &out), 1);
+        // Each change is one line of the log, without the secret; what changed nothing logs nothing.
+        QFile log(folder + QStringLiteral("/history.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray logged = log.readAll();
+        QCOMPARE(logged.count('\n'), 4);
+        QVERIFY(logged.contains("[kelvara web user add] user anna added (admin)"));
+        QVERIFY(logged.contains("[kelvara web token remove] token grafana removed"));
+        QVERIFY(!logged.contains("pa ss,word") && !logged.contains(token.toLatin1()) && !logged.contains("carl"));
+    }
+
+    void httpsServesWithASecureCookie()
+    {
+        const QString folder = workDir.filePath(QStringLiteral("tls"));
+        QVERIFY(QDir().mkpath(folder));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=kelvara", "-keyout",
+                        folder + "/web.key", "-out", folder + "/web.pem" });
+        QVERIFY2(openssl.waitForStarted(5000), "openssl is missing: install the Debian package openssl");
+        QVERIFY(openssl.waitForFinished(30000));
+        QCOMPARE(openssl.exitCode(), 0);
+        QVERIFY(QFile::copy(workDir.filePath(CWebUsers::FILE_NAME), folder + QStringLiteral("/web-users")));
+        SGatewayConfig config;
+        config.workDir = folder;
+        config.web.enabled = true;
+        config.web.host = QStringLiteral("127.0.0.1");
+        config.web.certFile = folder + QStringLiteral("/web.pem");
+        config.web.keyFile = folder + QStringLiteral("/web.key");
+        CGateway secure(config);
+        QString error;
+        QVERIFY(secure.start(&error));
+        const quint16 port = quint16(secure.webPort());
+        QVERIFY(port > 0);
+        const SReply login = request(port, "POST", "/login", {}, "user=guest&password=look%20only", true);
+        QCOMPARE(login.status, 303);
+        QVERIFY2(login.headers.value("set-cookie").contains("; Secure"), login.headers.value("set-cookie").constData());
+        const SReply status = request(port, "GET", "/api/v1/status", { { "Authorization", bearer(viewerToken) } },
+                                      QByteArray(), true);
+        QCOMPARE(status.status, 200);
+        // Plain HTTP on the HTTPS port gets no answer.
+        QCOMPARE(request(port, "GET", "/login").status, 0);
+    }
+
+    void consoleWithoutAccountsSaysHowToAddOne()
+    {
+        const QString folder = workDir.filePath(QStringLiteral("noaccounts"));
+        QVERIFY(QDir().mkpath(folder));
+        QSignalSpy lines(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        SGatewayConfig config;
+        config.workDir = folder;
+        config.web.enabled = true;
+        config.web.host = QStringLiteral("127.0.0.1");
+        CGateway lonely(config);
+        QString error;
+        QVERIFY(lonely.start(&error));
+        QCOMPARE(lonely.webPort(), 0);
+        bool told = false;
+        for (const QList<QVariant> &line : lines)
+            told = told || line.at(0).toString().contains(QLatin1String("kelvara web user add NAME --admin"));
+        QVERIFY(told);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWebConsole)
+#include "tst_webconsole.moc"
