@@ -114,6 +114,16 @@ class Gateway:
         with urllib.request.urlopen(request, timeout=5) as response:
             return json.load(response)
 
+    def api_once_there(self, path):
+        """None while the resource answers 404: a device just added reaches the console's
+        snapshot of the devices a moment after the page moved on to it."""
+        try:
+            return self.api(path)
+        except urllib.error.HTTPError as error:
+            if error.code == 404:
+                return None
+            raise
+
     def stop(self):
         for process in (self.process, self.netsim):
             process.terminate()
@@ -197,10 +207,10 @@ def check(driver, gateway, shots):
     driver.find_element(By.ID, "add-port").send_keys(str(gateway.added_port))
     driver.find_element(By.ID, "add-button").click()
     wait_for("the added device's page", lambda: ("eui=" + ADDED) in driver.current_url, 5)
-    wait_for("an uplink of the added device", lambda: gateway.api("devices/%s/uplinks" % ADDED), 10)
+    wait_for("an uplink of the added device", lambda: gateway.api_once_there("devices/%s/uplinks" % ADDED), 10)
     expected = wait_for("the added device's battery", lambda: next(
-        (r["raw"] for r in gateway.api("devices/%s/registers" % ADDED) if r["name"] == "Battery" and r["timeMs"]),
-        None), 5)
+        (r["raw"] for r in gateway.api_once_there("devices/%s/registers" % ADDED) or [] if r["name"] == "Battery"
+         and r["timeMs"]), None), 5)
     polled = subprocess.run(["mbpoll", "-m", "tcp", "-p", str(gateway.added_port), "-a", "1", "-0", "-r", "8", "-c",
                              "1", "-t", "4:hex", "-1", "127.0.0.1"], capture_output=True, text=True, timeout=10)
     if ("[8]: \t0x%s" % expected) not in polled.stdout:
