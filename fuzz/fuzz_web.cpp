@@ -48,6 +48,7 @@ public:
     SWebResult candidates() override { return SWebResult(); }
     QString registerMap(bool) override { return QStringLiteral("port\n"); }
     QString exportDevices(bool) override { return QStringLiteral("dev_eui\n"); }
+    SWebResult importDevices(const QByteArray &) override { return SWebResult(); }
     QStringList logLines(int _count) override { return QStringList { QString::number(_count) }; }
     std::string metrics(bool) override { return "kelvara_devices 1\n"; }
 

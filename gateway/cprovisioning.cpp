@@ -430,16 +430,14 @@ int CProvisioning::exportDevices(CGateway &_gateway, const QStringList &_argumen
     return 0;
 }
 
-int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_arguments)
+bool importDeviceFile(CGateway &_gateway, const QByteArray &_bytes, const QString &_name, int *_imported,
+                      QString *_problem)
 {
-    if (_arguments.size() != 1 || _arguments.first().startsWith(QLatin1String("--")))
-        return usage(QStringLiteral("devices import needs one FILE"));
-    const QString path = _arguments.first();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
-
+    const auto fail = [_problem](const QString &_reason) {
+        *_problem = _reason;
+        return false;
+    };
+    const QByteArray &bytes = _bytes;
     // One entry per device as the file gives it: the fields, and the registers' scaling (JSON).
     struct SImportRow
     {
@@ -453,7 +451,7 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
         if (!document.isArray())
-            return refuse(QStringLiteral("%1 is not a JSON list of devices: %2").arg(path, parseError.errorString()));
+            return fail(QStringLiteral("%1 is not a JSON list of devices: %2").arg(_name, parseError.errorString()));
         int index = 0;
         for (const QJsonValue &value : document.array()) {
             const QJsonObject object = value.toObject();
@@ -472,17 +470,17 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         QString problem;
         const QList<QStringList> rows = parseCsv(QString::fromUtf8(bytes), &problem);
         if (!problem.isEmpty())
-            return refuse(QStringLiteral("%1: %2").arg(path, problem));
+            return fail(QStringLiteral("%1: %2").arg(_name, problem));
         const QStringList withSettings = CSV_COLUMNS + CSV_SETTINGS_COLUMNS;
         const QStringList withOlderSettings = CSV_COLUMNS + CSV_SETTINGS_COLUMNS.mid(0, CSV_SETTINGS_BEFORE_WRITABLE);
         if (rows.isEmpty()
             || (rows.first() != CSV_COLUMNS && rows.first() != withSettings && rows.first() != withOlderSettings))
-            return refuse(QStringLiteral("%1: the first row must be %2").arg(path, CSV_COLUMNS.join(QLatin1Char(','))));
+            return fail(QStringLiteral("%1: the first row must be %2").arg(_name, CSV_COLUMNS.join(QLatin1Char(','))));
         const int columns = rows.first().size();
         for (int i = 1; i < rows.size(); ++i) {
             const QStringList &row = rows.at(i);
             if (row.size() != columns)
-                return refuse(QStringLiteral("%1 row %2: %3 fields, not %4").arg(path).arg(i + 1).arg(row.size()).arg(columns));
+                return fail(QStringLiteral("%1 row %2: %3 fields, not %4").arg(_name).arg(i + 1).arg(row.size()).arg(columns));
             entries.append({ i + 1, row.at(0), row.at(1), row.at(2), row.at(3), row.at(4), QJsonArray(), row.value(5),
                              row.value(6), row.value(7), row.value(8), row.value(9) });
         }
@@ -493,19 +491,19 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         appEuiByType.insert(info.devType.toLower(), info.appEui);
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
     for (const SImportRow &entry : entries) {
-        const QString where = QStringLiteral("%1 row %2 (%3)").arg(path).arg(entry.line).arg(entry.devEui);
+        const QString where = QStringLiteral("%1 row %2 (%3)").arg(_name).arg(entry.line).arg(entry.devEui);
         if (!isDevEui(entry.devEui))
-            return refuse(QStringLiteral("%1: dev_eui is not 16 hex digits; nothing imported").arg(where));
+            return fail(QStringLiteral("%1: dev_eui is not 16 hex digits; nothing imported").arg(where));
         const QString appEui = appEuiByType.value(entry.templateName.toLower());
         if (appEui.isEmpty())
-            return refuse(QStringLiteral("%1: no template has dev_type \"%2\"; nothing imported")
+            return fail(QStringLiteral("%1: no template has dev_type \"%2\"; nothing imported")
                               .arg(where, entry.templateName));
         int port = 0;
         int start = 0;
         if (!readNumber(entry.port, 1, 65535, &port))
-            return refuse(QStringLiteral("%1: port %2 is not 1-65535; nothing imported").arg(where, entry.port));
+            return fail(QStringLiteral("%1: port %2 is not 1-65535; nothing imported").arg(where, entry.port));
         if (!readNumber(entry.start, 0, 65535, &start))
-            return refuse(QStringLiteral("%1: start_address %2 is not 0-65535; nothing imported").arg(where, entry.start));
+            return fail(QStringLiteral("%1: start_address %2 is not 0-65535; nothing imported").arg(where, entry.start));
         DB::SDeviceRegMapDescription device;
         device.devEui = entry.devEui;
         device.appEui = appEui;
@@ -515,7 +513,7 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
         QString wrongSetting;
         if (!readSettings(entry.unitId, entry.wordOrder, entry.staleAfter, entry.stalePolicy, entry.writable, &device,
                           &wrongSetting))
-            return refuse(QStringLiteral("%1: %2; nothing imported").arg(where, wrongSetting));
+            return fail(QStringLiteral("%1: %2; nothing imported").arg(where, wrongSetting));
         for (const QJsonValue &value : entry.registers) {
             const QJsonObject scaling = value.toObject();
             // A scaling that names no register of the template would be dropped in silence.
@@ -525,13 +523,13 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
             const auto atOffset = [&](const SRegisterDescription &_reg) { return _reg.offset == offset; };
             if (!offsetValue.isDouble() || offset != std::trunc(offset)
                 || std::none_of(device.registers.cbegin(), device.registers.cend(), atOffset))
-                return refuse(QStringLiteral("%1: registers: offset %2 names no register of template \"%3\"; "
+                return fail(QStringLiteral("%1: registers: offset %2 names no register of template \"%3\"; "
                                              "nothing imported")
                                   .arg(where, offsetText(offsetValue), entry.templateName));
             if (scaling.contains(QStringLiteral("name"))
                 && std::none_of(device.registers.cbegin(), device.registers.cend(),
                                 [&](const SRegisterDescription &_reg) { return atOffset(_reg) && _reg.name == name; }))
-                return refuse(QStringLiteral("%1: registers: name \"%2\" and offset %3 disagree: the register at "
+                return fail(QStringLiteral("%1: registers: name \"%2\" and offset %3 disagree: the register at "
                                              "offset %3 is not \"%2\"; nothing imported")
                                   .arg(where, name)
                                   .arg(offset));
@@ -543,7 +541,7 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
                 // Only a float32 register can store a scaled value with decimals.
                 if (reg.format != REG_FORMAT_FLOAT32
                     && (reg.gratingPeriod != std::trunc(reg.gratingPeriod) || reg.startValue != std::trunc(reg.startValue)))
-                    return refuse(QStringLiteral("%1: register %2 is not float32, its multiplier and added value must "
+                    return fail(QStringLiteral("%1: register %2 is not float32, its multiplier and added value must "
                                                  "be whole numbers; nothing imported")
                                       .arg(where, reg.name));
                 reg.unit = scaling.value(QStringLiteral("unit")).toString();
@@ -555,14 +553,30 @@ int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_argumen
     const SGatewayResult result = _gateway.addDevices(devices, &failedAt);
     if (!result.ok()) {
         const QString where = failedAt >= 0 ? QStringLiteral("%1 row %2 (%3): ")
-                                                  .arg(path)
+                                                  .arg(_name)
                                                   .arg(entries.at(failedAt).line)
                                                   .arg(entries.at(failedAt).devEui)
                                             : QString();
-        return refuse(where + result.message + QStringLiteral("; nothing imported"));
+        return fail(where + result.message + QStringLiteral("; nothing imported"));
     }
-    const QString change = QStringLiteral("imported %1 devices from %2").arg(devices.size()).arg(path);
-    out << "imported " << devices.size() << " devices\n";
+    *_imported = devices.size();
+    return true;
+}
+
+int CProvisioning::importDevices(CGateway &_gateway, const QStringList &_arguments)
+{
+    if (_arguments.size() != 1 || _arguments.first().startsWith(QLatin1String("--")))
+        return usage(QStringLiteral("devices import needs one FILE"));
+    const QString path = _arguments.first();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(QStringLiteral("%1 cannot be read: %2").arg(path, file.errorString()));
+    int imported = 0;
+    QString problem;
+    if (!importDeviceFile(_gateway, file.readAll(), path, &imported, &problem))
+        return refuse(problem);
+    const QString change = QStringLiteral("imported %1 devices from %2").arg(imported).arg(path);
+    out << "imported " << imported << " devices\n";
     notifyRunningGateway(change);
     return 0;
 }

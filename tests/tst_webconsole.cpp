@@ -252,6 +252,13 @@ private slots:
                                                     << QByteArray("/static/..%2f..%2fweb-users") << none << 404
                                                     << "\"error\"";
         QTest::newRow("an asset") << "" << QByteArray("GET") << QByteArray("/static/app.js") << none << 200 << "live(";
+        const QByteArray importFile = "dev_eui,name,template,port,start_address\n4B454C5600000077,x,Toaster,15601,0\n";
+        QTest::newRow("import by a viewer") << "viewer" << QByteArray("POST") << QByteArray("/api/v1/import")
+                                            << importFile << 403 << "may look but not change";
+        QTest::newRow("import of a bad row") << "admin" << QByteArray("POST") << QByteArray("/api/v1/import")
+                                             << importFile << 400 << "row 2 (4B454C5600000077): no template has dev_type";
+        QTest::newRow("import with GET") << "admin" << QByteArray("GET") << QByteArray("/api/v1/import") << none << 405
+                                         << "import takes POST";
     }
 
     void apiAnswers()
@@ -274,6 +281,26 @@ private slots:
         QVERIFY2(reply.body.contains(contains.toUtf8()), reply.body.constData());
         if (status >= 400)
             QVERIFY2(reply.json().object().contains(QStringLiteral("error")), reply.body.constData());
+    }
+
+    // The add page's import: an export file, every device or none.
+    void devicesAreImportedThroughTheApi()
+    {
+        const QString imported = QStringLiteral("4B454C5600000078");
+        const quint16 port = freePort();
+        const QByteArray file = QStringLiteral("dev_eui,name,template,port,start_address\n%1,imported,TH sensor,%2,0\n")
+                                    .arg(imported)
+                                    .arg(port)
+                                    .toUtf8();
+        const SReply reply = withToken(adminToken, "POST", "/api/v1/import", file);
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.json().object().value(QStringLiteral("imported")).toInt(), 1);
+        QVERIFY(gateway->registeredDevices().contains(imported));
+        QVERIFY(gateway->openPorts().contains(port));
+        // The same again: already registered, nothing added.
+        QCOMPARE(withToken(adminToken, "POST", "/api/v1/import", file).status, 400);
+        QCOMPARE(withToken(adminToken, "DELETE", "/api/v1/devices/" + imported.toLatin1(), QByteArray()).status, 200);
+        QVERIFY(!gateway->registeredDevices().contains(imported));
     }
 
     void devicesAreAddedEditedAndRemovedThroughTheApi()

@@ -665,6 +665,24 @@ QString CGatewayBackend::exportDevices(bool _json)
     return text;
 }
 
+SWebResult CGatewayBackend::importDevices(const QByteArray &_file)
+{
+    SWebResult result;
+    const bool ran = onGateway([&] {
+        int imported = 0;
+        QString problem;
+        if (importDeviceFile(*gateway, _file, QStringLiteral("the file"), &imported, &problem)) {
+            result.body = QJsonObject { { "imported", imported } };
+            CLogFile::addLog(QStringLiteral("INFO: [CWebConsole] imported %1 devices").arg(imported));
+        } else {
+            result = refused(400, problem);
+        }
+    });
+    if (ran)
+        rowsStale = true;
+    return ran ? result : refused(503, QStringLiteral("the gateway is busy; try again"));
+}
+
 QStringList CGatewayBackend::logLines(int _count)
 {
     QFile file(logFile);

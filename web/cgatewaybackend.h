@@ -47,6 +47,7 @@ public:
     SWebResult candidates() override;
     QString registerMap(bool _markdown) override;
     QString exportDevices(bool _json) override;
+    SWebResult importDevices(const QByteArray &_file) override;
     QStringList logLines(int _count) override;
     std::string metrics(bool _perDevice) override;
 

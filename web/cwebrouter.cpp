@@ -311,6 +311,13 @@ SWebResponse CWebRouter::api(const SWebRequest &_request, const SPrincipal &_who
         response.body = backend->exportDevices(format == QLatin1String("json")).toUtf8();
         return response;
     }
+    // An export file, as `devices import` takes it: every device or none.
+    if (count == 1 && first == QLatin1String("import")) {
+        if (method != QLatin1String("POST"))
+            return error(405, QStringLiteral("import takes POST"));
+        const SWebResult result = backend->importDevices(_request.body);
+        return result.error.isEmpty() ? json(result.status, result.body) : error(result.status, result.error);
+    }
     if (first != QLatin1String("devices"))
         return error(404, QStringLiteral("no such resource"));
     if (count == 1) {

@@ -45,6 +45,8 @@ public:
     virtual QString registerMap(bool _markdown) = 0;
     // The devices as the command line exports them.
     virtual QString exportDevices(bool _json) = 0;
+    // Adds every device of such an export, all or nothing; 400 with the row and the reason.
+    virtual SWebResult importDevices(const QByteArray &_file) = 0;
     // The last lines of history.log, oldest first.
     virtual QStringList logLines(int _count) = 0;
     // The Prometheus text of every metric.

@@ -13,12 +13,13 @@ function escaped(text) {
     .replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
 }
 
-async function api(method, path, body) {
+// _raw sends _body as it is (a file's text) instead of as JSON.
+async function api(method, path, body, raw) {
   const response = await fetch('/api/v1/' + path, {
     method: method,
     credentials: 'same-origin',
-    headers: { 'Content-Type': 'application/json', 'X-CSRF-Token': csrf },
-    body: body === undefined ? undefined : JSON.stringify(body),
+    headers: { 'Content-Type': raw ? 'text/plain' : 'application/json', 'X-CSRF-Token': csrf },
+    body: body === undefined ? undefined : (raw ? body : JSON.stringify(body)),
   });
   if (response.status === 401) {
     window.location = '/login';
@@ -215,6 +216,19 @@ async function addPage() {
   const templates = await api('GET', 'templates');
   document.getElementById('add-template').innerHTML = templates.map(t =>
     '<option value="' + escaped(t.template) + '">' + escaped(t.template) + '</option>').join('');
+  document.getElementById('import-form').addEventListener('submit', async (event) => {
+    event.preventDefault();
+    const note = document.getElementById('import-message');
+    const file = document.getElementById('import-file').files[0];
+    if (!file)
+      return;
+    try {
+      const answer = await api('POST', 'import', await file.text(), true);
+      note.textContent = 'imported ' + answer.imported + ' devices';
+    } catch (e) {
+      note.textContent = e.message;
+    }
+  });
   document.getElementById('ask-server').addEventListener('click', async () => {
     const note = document.getElementById('ask-message');
     note.textContent = 'waiting…';
