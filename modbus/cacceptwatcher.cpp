@@ -49,7 +49,7 @@ CAcceptWatcher::~CAcceptWatcher()
         close(pollFd);
 }
 
-bool CAcceptWatcher::watch(QTcpServer *_server)
+bool CAcceptWatcher::watch(QTcpServer *_server, std::function<void()> _accept)
 {
     const int fd = int(_server->socketDescriptor());
     if (!thread.joinable() || fd < 0)
@@ -57,7 +57,7 @@ bool CAcceptWatcher::watch(QTcpServer *_server)
     QMutexLocker locker(&mutex);
     if (!control(pollFd, EPOLL_CTL_ADD, fd))
         return false;
-    servers.insert(fd, _server);
+    servers.insert(fd, SWatched { _server, std::move(_accept) });
     _server->pauseAccepting();
     return true;
 }
@@ -66,9 +66,8 @@ void CAcceptWatcher::rearm(QTcpServer *_server)
 {
     const int fd = int(_server->socketDescriptor());
     QMutexLocker locker(&mutex);
-    if (servers.value(fd) != _server)
+    if (servers.value(fd).server != _server)
         return;
-    _server->pauseAccepting();
     control(pollFd, EPOLL_CTL_MOD, fd);
 }
 
@@ -76,7 +75,7 @@ void CAcceptWatcher::forget(QTcpServer *_server)
 {
     QMutexLocker locker(&mutex);
     for (auto it = servers.begin(); it != servers.end(); ++it) {
-        if (it.value() == _server) {
+        if (it.value().server == _server) {
             epoll_ctl(pollFd, EPOLL_CTL_DEL, it.key(), nullptr);
             servers.erase(it);
             return;
@@ -98,14 +97,17 @@ void CAcceptWatcher::run()
         for (int i = 0; i < ready; ++i) {
             if (events[i].data.fd == stopFd)
                 return;
-            QTcpServer *server = servers.value(events[i].data.fd);
+            const auto watched = servers.constFind(events[i].data.fd);
             // Posted under the lock: a server forgotten and deleted afterwards takes the call with it;
-            // one only closed meanwhile has nothing to resume.
-            if (server)
-                QMetaObject::invokeMethod(server, [server] {
+            // one only closed meanwhile has nothing to accept.
+            if (watched != servers.constEnd()) {
+                QTcpServer *server = watched->server;
+                const std::function<void()> accept = watched->accept;
+                QMetaObject::invokeMethod(server, [server, accept] {
                     if (server->isListening())
-                        server->resumeAccepting();
+                        accept();
                 }, Qt::QueuedConnection);
+            }
         }
     }
 }

@@ -47,8 +47,7 @@ bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
             CLogFile::addLog(QStringLiteral("WARNING: [CDeviceHandler] Port [%1] keeps a listen backlog of 50: %2")
                                  .arg(port)
                                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        if (watcher)
-            watcher->watch(this);
+        watched = watcher && watcher->watch(this, [this] { acceptWaiting(); });
         return true;
     }
     if (_logFailure)
@@ -56,6 +55,36 @@ bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
                              .arg(port)
                              .arg(errorString()));
     return false;
+}
+
+void CDeviceHandler::acceptWaiting()
+{
+    const int listening = int(socketDescriptor());
+    for (;;) {
+        const int fd = accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            incomingConnection(fd);
+            continue;
+        }
+        // The client gave up before it was taken: the next one may still wait.
+        if (errno == EINTR || errno == ECONNABORTED || errno == EPROTO || errno == EPERM)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            break;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            connections.reportAcceptError(port, QAbstractSocket::SocketResourceError);
+            // The connection closed for room goes on the next round of the loop; accept after it.
+            const int delayMs = connections.closeLongestIdle().isEmpty() ? ACCEPT_RETRY_MS : 0;
+            QTimer::singleShot(delayMs, this, [this] {
+                if (isListening())
+                    acceptWaiting();
+            });
+            return;
+        }
+        // The socket is closing: nothing more to accept.
+        return;
+    }
+    watcher->rearm(this);
 }
 
 void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError _error)
@@ -87,6 +116,4 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     connection->setCounters(connections.getCounters());
     connection->setIdentities(connections.getIdentities());
     connections.admit(connection);
-    if (watcher)
-        watcher->rearm(this);
 }

@@ -35,8 +35,14 @@ private slots:
     void acceptErrorSlot(QAbstractSocket::SocketError _error);
 
 private:
+    // Watched by the accept watcher: takes every client the listen queue holds, then has the
+    // socket watched again, so a burst of clients costs one wake-up.
+    void acceptWaiting();
+
     uint16_t port;
     CDataBaseHandler *store;
     CModbusConnections &connections;
     CAcceptWatcher *watcher;
+    // The watcher took the listening socket over.
+    bool watched = false;
 };

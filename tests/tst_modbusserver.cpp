@@ -7,15 +7,19 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <memory>
+#include <vector>
 
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include "app/clogfile.h"
 #include "app/globaltables.h"
+#include "modbus/cacceptwatcher.h"
 #include "modbus/cconnectionhandler.h"
 #include "modbus/cdevicehandler.h"
 #include "modbus/cmodbusconnections.h"
@@ -303,6 +307,65 @@ private slots:
                                        .split(QLatin1Char(' '));
         QVERIFY2(fields.size() >= 4 && fields.at(0) == QLatin1String("LISTEN"), qPrintable(fields.join(' ')));
         QCOMPARE(fields.at(2).toInt(), expected);
+    }
+
+    void burstIsAcceptedInOneWakeUp()
+    {
+        CAcceptWatcher watcher;
+        CModbusConnections burst{unlimitedLog()};
+        std::unique_ptr<CDeviceHandler> own;
+        for (int attempt = 0; attempt < 5 && !(own && own->isListening()); ++attempt) {
+            own.reset(new CDeviceHandler(freePort(), CDataBaseHandler::getInstance(), burst, &watcher));
+            own->open(QHostAddress::LocalHost, false);
+        }
+        QVERIFY(own && own->isListening());
+        // Six times Qt's own backlog. The kernel completes each handshake into the listen queue
+        // while this thread, the server's, does not run its event loop.
+        const int CLIENTS = 300;
+        std::vector<int> clients;
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(own->getPort());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < CLIENTS; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            QVERIFY(fd >= 0);
+            clients.push_back(fd);
+            QVERIFY2(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0, strerror(errno));
+        }
+        // The watcher posts one call; delivering posted calls alone, with no socket notifier looked
+        // at, takes the whole queue at once.
+        QElapsedTimer waited;
+        waited.start();
+        while (burst.openCount() == 0 && waited.elapsed() < 5000) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+            QThread::msleep(1);
+        }
+        QCOMPARE(burst.openCount(), CLIENTS);
+
+        // Every one of them is answered: nothing is stored on this port, a zero.
+        const QByteArray request = hex("0060 0000 0006 01 03 000a 0001");
+        for (int fd : clients)
+            QCOMPARE(int(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL)), int(request.size()));
+        std::vector<QByteArray> answers(clients.size());
+        int complete = 0;
+        waited.restart();
+        while (complete < CLIENTS && waited.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            complete = 0;
+            for (size_t i = 0; i < clients.size(); ++i) {
+                char buffer[32];
+                const ssize_t got = ::recv(clients[i], buffer, sizeof buffer, MSG_DONTWAIT);
+                if (got > 0)
+                    answers[i].append(buffer, int(got));
+                complete += answers[i].size() >= 11 ? 1 : 0;
+            }
+        }
+        for (const QByteArray &answer : answers)
+            QCOMPARE(answer.toHex(), hex("0060 0000 0005 01 03 02 0000").toHex());
+        for (int fd : clients)
+            ::close(fd);
+        QTRY_COMPARE(burst.openCount(), 0);
     }
 
     void connectionSetsNoDelayAndEndsWithPeer()

@@ -382,7 +382,10 @@ int main(int argc, char **argv)
         return 1;
     }
     const double storeSeconds = start.nsecsElapsed() / 1e9;
-    CAllDeviceHandler registry(&store, QDir::current().filePath(DEVICE_FOLDER));
+    // Room for the burst of 2,000 clients connecting at once that scripts/bench sends.
+    SModbusLimits limits;
+    limits.maxConnections = 4096;
+    CAllDeviceHandler registry(&store, QDir::current().filePath(DEVICE_FOLDER), CClock::system(), limits);
     const SGatewayConfig gatewayDefaults;
     registry.setBatching(gatewayDefaults.uplinkBatchMs, gatewayDefaults.uplinkBatchMax);
     for (const auto &device : devices) {
