@@ -58,6 +58,7 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
         ages.insert(device.devEui.toUpper(), device.ageRegisters);
     deviceIds.clear();
     devices.clear();
+    portDevices.clear();
     params.clear();
     wordsByPort.clear();
     wordsByUnit.clear();
@@ -120,12 +121,8 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
     }
     if (rows.lastError().isValid())
         return failed(rows, _error);
-    // Each port once: a port's information looks at every device.
-    QSet<uint16_t> ports;
-    for (const SDeviceState &device : devices)
-        ports.insert(device.port);
-    for (uint16_t port : ports)
-        rebuildPortInfo(port);
+    for (auto it = portDevices.constBegin(); it != portDevices.constEnd(); ++it)
+        rebuildPortInfo(it.key());
     return true;
 }
 
@@ -153,7 +150,8 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
         if (devices.contains(deviceId)) {
             addRegister(deviceId, regAddr, params.value(registerKey(deviceId, regAddr)));
             setDeviceWord(deviceId, regAddr, word);
-            devices[deviceId].written[regAddr] = !rows.value(1).isNull();
+            SDeviceState &device = devices[deviceId];
+            device.written[addAddress(device, regAddr)] = !rows.value(1).isNull();
         } else {
             setWord(uint16_t(_port), regAddr, word);
         }
@@ -269,15 +267,16 @@ bool CRegisterImage::refusesRead(const SDeviceState &_device, qint64 _first, qin
 {
     if (_device.stalePolicy != EStalePolicy::Exception)
         return false;
-    auto it = _device.written.lowerBound(_first);
-    if (it == _device.written.constEnd() || it.key() >= _first + _count)
+    int at = int(std::lower_bound(_device.addresses.constBegin(), _device.addresses.constEnd(), _first)
+                 - _device.addresses.constBegin());
+    if (at == _device.addresses.size() || _device.addresses.at(at) >= _first + _count)
         return false; // the read does not touch the device
     const bool stale = _device.counters.lastUplinkMs < 0
         || (_device.staleAfter > 0 && _nowMs - _device.counters.lastUplinkMs > qint64(_device.staleAfter) * 1000);
     if (stale)
         return true;
-    for (; it != _device.written.constEnd() && it.key() < _first + _count; ++it) {
-        if (!it.value())
+    for (; at < _device.addresses.size() && _device.addresses.at(at) < _first + _count; ++at) {
+        if (!_device.written.at(at))
             return true;
     }
     return false;
@@ -307,7 +306,12 @@ void CRegisterImage::addDevice(uint32_t _deviceId, const QString &_devEui, uint1
                                const DB::SDeviceRegMapDescription &_settings, bool _rebuildPort)
 {
     deviceIds.insert(_devEui.toUpper(), _deviceId);
+    const bool known = devices.contains(_deviceId);
     SDeviceState &device = devices[_deviceId];
+    if (known && device.port != _port)
+        portDevices[device.port].removeOne(_deviceId);
+    if (!known || device.port != _port)
+        portDevices[_port].append(_deviceId);
     device.devEui = _devEui;
     device.port = _port;
     device.unit = _settings.unitId;
@@ -324,8 +328,7 @@ void CRegisterImage::addRegister(uint32_t _deviceId, qint64 _regAddr, const SReg
     const auto device = devices.find(_deviceId);
     if (device == devices.end())
         return;
-    if (!device->written.contains(_regAddr))
-        device->written.insert(_regAddr, false);
+    addAddress(*device, _regAddr);
     if (device->unit != 0 && isModbusAddress(_regAddr)) {
         SUnitWords &unitWords = wordsByUnit[unitKey(device->port, device->unit)];
         if (_regAddr >= unitWords.owned.size()) {
@@ -341,7 +344,7 @@ void CRegisterImage::setDeviceWord(uint32_t _deviceId, qint64 _regAddr, uint16_t
     const auto device = devices.find(_deviceId);
     if (device == devices.end() || !isModbusAddress(_regAddr))
         return;
-    device->written[_regAddr] = true;
+    device->written[addAddress(*device, _regAddr)] = true;
     if (device->unit == 0) {
         setWord(device->port, _regAddr, _word);
         return;
@@ -390,18 +393,36 @@ void CRegisterImage::setCounters(uint32_t _deviceId, const SDeviceCounters &_cou
 void CRegisterImage::setAgeRegisters(uint32_t _deviceId, const QList<QPair<qint64, int>> &_registers)
 {
     const auto device = devices.find(_deviceId);
-    if (device == devices.end())
+    if (device == devices.end() || device->ageRegisters == _registers)
         return;
     device->ageRegisters = _registers;
     rebuildPortInfo(device->port);
+}
+
+int CRegisterImage::addAddress(SDeviceState &_device, qint64 _regAddr)
+{
+    // Rows come in the order of their addresses, mostly: the end is the usual place.
+    if (_device.addresses.isEmpty() || _device.addresses.last() < _regAddr) {
+        _device.addresses.append(_regAddr);
+        _device.written.append(false);
+        return _device.addresses.size() - 1;
+    }
+    const auto found = std::lower_bound(_device.addresses.begin(), _device.addresses.end(), _regAddr);
+    const int at = int(found - _device.addresses.begin());
+    if (found == _device.addresses.end() || *found != _regAddr) {
+        _device.addresses.insert(at, _regAddr);
+        _device.written.insert(at, false);
+    }
+    return at;
 }
 
 void CRegisterImage::rebuildPortInfo(uint16_t _port)
 {
     SPortInfo info;
     bool plain = true;
-    for (auto it = devices.constBegin(); it != devices.constEnd(); ++it) {
-        if (it->port != _port)
+    for (uint32_t id : portDevices.value(_port)) {
+        const auto it = devices.constFind(id);
+        if (it == devices.constEnd())
             continue;
         info.devicesByUnit[it->unit] += 1;
         const bool computed = it->stalePolicy == EStalePolicy::Exception || !it->ageRegisters.isEmpty();
@@ -421,19 +442,15 @@ bool CRegisterImage::removeDevice(const QSqlDatabase &_db, uint32_t _deviceId)
     if (device == devices.constEnd())
         return true;
     const uint16_t devicePort = device->port;
+    const QString key = device->devEui.toUpper();
+    if (deviceIds.value(key) == _deviceId)
+        deviceIds.remove(key);
+    for (qint64 regAddr : device->addresses)
+        params.remove(registerKey(_deviceId, regAddr));
     devices.remove(_deviceId);
-    for (auto it = deviceIds.begin(); it != deviceIds.end();) {
-        if (it.value() == _deviceId)
-            it = deviceIds.erase(it);
-        else
-            ++it;
-    }
-    for (auto it = params.begin(); it != params.end();) {
-        if ((it.key() >> 32) == _deviceId)
-            it = params.erase(it);
-        else
-            ++it;
-    }
+    portDevices[devicePort].removeOne(_deviceId);
+    if (portDevices.value(devicePort).isEmpty())
+        portDevices.remove(devicePort);
     rebuildPortInfo(devicePort);
     return loadWords(_db, devicePort);
 }

@@ -65,8 +65,10 @@ private:
         qint32 staleAfter = 0;
         EStalePolicy stalePolicy = EStalePolicy::Keep;
         SDeviceCounters counters;
-        // Address of every register row, true once it holds a value.
-        QMap<qint64, bool> written;
+        // Address of every register row, ascending, and whether it holds a value yet: two flat
+        // vectors, since a large store holds millions of registers.
+        QVector<qint64> addresses;
+        QVector<bool> written;
         QList<QPair<qint64, int>> ageRegisters;
     };
     // Words of the devices of one non-zero unit on a port, and which addresses they own.
@@ -86,6 +88,8 @@ private:
     static quint64 registerKey(uint32_t _deviceId, qint64 _regAddr);
     static quint32 unitKey(uint16_t _port, uint8_t _unit) { return (quint32(_port) << 8) | _unit; }
     bool loadWords(const QSqlDatabase &_db, int _port);
+    // Notes the register row of the device (unwritten when new); its index in the device's vectors.
+    static int addAddress(SDeviceState &_device, qint64 _regAddr);
     void rebuildPortInfo(uint16_t _port);
     // True when a read of [_first, _first + _count) gets exception 0x0B for the device.
     bool refusesRead(const SDeviceState &_device, qint64 _first, qint64 _count, qint64 _nowMs) const;
@@ -94,6 +98,8 @@ private:
 
     QHash<QString, uint32_t> deviceIds; // upper-case DevEUI
     QHash<uint32_t, SDeviceState> devices;
+    // The devices of each port, so that a port's information looks at its own devices only.
+    QHash<uint16_t, QVector<uint32_t>> portDevices;
     QHash<quint64, SRegisterParam> params;
     // Per port, the word of every address up to the highest one in use (absent ones read 0):
     // a poll reads its range without a search. At most 128 KiB a port. Devices of unit 0 only.
