@@ -187,14 +187,26 @@ void CAllDeviceHandler::loadTemplates()
             continue;
         }
         CLogFile::addLog(QStringLiteral("Device [%1] inited SUCCESSULLY").arg(deviceTemplate.appEui));
-        templates.insert(deviceTemplate.appEui, deviceTemplate);
+        SLoadedTemplate loaded;
+        loaded.parsed = std::make_shared<const SDeviceTemplate>(deviceTemplate);
+        loaded.regMap = regMapOfTemplate(deviceTemplate);
+        DB::SDeviceRegMapDescription atZero;
+        atZero.registers = loaded.regMap.registers;
+        loaded.ranges = addressRanges(atZero);
+        templates.insert(deviceTemplate.appEui, loaded);
     }
+}
+
+std::shared_ptr<const SDeviceTemplate> CAllDeviceHandler::templateOf(const QString &_appEui) const
+{
+    const auto found = templates.constFind(CEui(_appEui).text());
+    return found == templates.constEnd() ? nullptr : found->parsed;
 }
 
 SDeviceTemplateInfo CAllDeviceHandler::getTemplateInfo(const QString &appEui) const
 {
-    const auto found = templates.constFind(CEui(appEui).text());
-    if (found == templates.constEnd())
+    const std::shared_ptr<const SDeviceTemplate> found = templateOf(appEui);
+    if (!found)
         return SDeviceTemplateInfo { QString(), QString(), QString() };
     return SDeviceTemplateInfo { found->appEui, found->devType, found->color };
 }
@@ -202,16 +214,16 @@ SDeviceTemplateInfo CAllDeviceHandler::getTemplateInfo(const QString &appEui) co
 QList<SDeviceTemplateInfo> CAllDeviceHandler::getTemplateList() const
 {
     QList<SDeviceTemplateInfo> list;
-    for (const SDeviceTemplate &deviceTemplate : templates)
-        list.append(SDeviceTemplateInfo { deviceTemplate.appEui, deviceTemplate.devType, deviceTemplate.color });
+    for (const SLoadedTemplate &loaded : templates)
+        list.append(SDeviceTemplateInfo { loaded.parsed->appEui, loaded.parsed->devType, loaded.parsed->color });
     return list;
 }
 
 QString CAllDeviceHandler::templateOfDeviceProfile(const QString &_profile) const
 {
-    for (const SDeviceTemplate &deviceTemplate : templates) {
-        if (!deviceTemplate.deviceProfile.isEmpty() && deviceTemplate.deviceProfile == _profile)
-            return deviceTemplate.appEui;
+    for (const SLoadedTemplate &loaded : templates) {
+        if (!loaded.parsed->deviceProfile.isEmpty() && loaded.parsed->deviceProfile == _profile)
+            return loaded.parsed->appEui;
     }
     return QString();
 }
@@ -219,27 +231,42 @@ QString CAllDeviceHandler::templateOfDeviceProfile(const QString &_profile) cons
 SDeviceRegMap CAllDeviceHandler::getRegMapDescription(const QString &appEui) const
 {
     const auto found = templates.constFind(CEui(appEui).text());
-    if (found == templates.constEnd())
-        return SDeviceRegMap();
-    return regMapOfTemplate(*found);
+    return found == templates.constEnd() ? SDeviceRegMap() : found->regMap;
 }
 
 QList<SDownlinkCommand> CAllDeviceHandler::getDownlinkCommands(const QString &appEui) const
 {
-    return templates.value(CEui(appEui).text()).downlinks;
+    const std::shared_ptr<const SDeviceTemplate> found = templateOf(appEui);
+    return found ? found->downlinks : QList<SDownlinkCommand>();
 }
 
 qint32 CAllDeviceHandler::downlinkCodeRegister(const QString &appEui) const
 {
-    const SDeviceTemplate found = templates.value(CEui(appEui).text());
-    const auto code = found.serverData.constFind(SERVER_KEYWORD_DOWNLINK);
-    return code == found.serverData.constEnd() ? -1 : code->regMapBias;
+    const std::shared_ptr<const SDeviceTemplate> found = templateOf(appEui);
+    if (!found)
+        return -1;
+    const auto code = found->serverData.constFind(SERVER_KEYWORD_DOWNLINK);
+    return code == found->serverData.constEnd() ? -1 : code->regMapBias;
 }
 
 DB::SDeviceRegMapDescription CAllDeviceHandler::getServedDevice(const QString &_devEui) const
 {
     QMutexLocker locker(&mutex);
-    return devices.value(CEui(_devEui));
+    return devices.value(CEui(_devEui)).device;
+}
+
+SDeviceDecoding CAllDeviceHandler::decodingOf(const QString &_devEui) const
+{
+    QMutexLocker locker(&mutex);
+    return devices.value(CEui(_devEui)).decoding;
+}
+
+void CAllDeviceHandler::setScaling(const QString &_devEui, const QVector<SRegisterScale> &_changed)
+{
+    QMutexLocker locker(&mutex);
+    const auto served = devices.find(CEui(_devEui));
+    if (served != devices.end())
+        served->decoding.scaling = served->decoding.scaling.with(_changed);
 }
 
 QList<uint16_t> CAllDeviceHandler::getPortList() const
@@ -267,8 +294,10 @@ void CAllDeviceHandler::reloadTemplates()
     templates.clear();
     loadTemplates();
     QMutexLocker locker(&mutex);
-    for (auto it = devices.constBegin(); it != devices.constEnd(); ++it)
-        deviceRanges.insert(it.key(), addressRanges(it.value()));
+    for (SServed &served : devices) {
+        served.ranges = addressRanges(served.device);
+        served.decoding.deviceTemplate = templateOf(served.device.appEui);
+    }
 }
 
 void CAllDeviceHandler::setServerDecodes(bool _decodes)
@@ -281,21 +310,107 @@ void CAllDeviceHandler::setServerDecodes(bool _decodes)
 
 QString CAllDeviceHandler::codecOfTemplate(const QString &_appEui) const
 {
-    const auto found = templates.constFind(CEui(_appEui).text());
-    return found == templates.constEnd() ? QString() : found->decoder.codecPath;
+    const std::shared_ptr<const SDeviceTemplate> found = templateOf(_appEui);
+    return found ? found->decoder.codecPath : QString();
 }
 
-void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored)
+void CAllDeviceHandler::serveStored(const QList<SStoredDevice> &_stored)
 {
-    QMap<CEui, QPair<DB::SDeviceRegMapDescription, uint16_t>> wanted;
-    for (const auto &device : _stored)
-        wanted.insert(CEui(device.first.devEui), device);
+    logOverlaps(_stored);
+    QMap<uint16_t, int> perPort;
+    QList<CDeviceHandler *> opening;
+    {
+        QMutexLocker locker(&mutex);
+        for (const SStoredDevice &stored : _stored) {
+            detachFromOtherPorts(CEui(stored.device.devEui), stored.port);
+            if (!ports.contains(stored.port))
+                opening.append(serverOfPort(stored.port, false));
+            SDeviceDecoding decoding;
+            decoding.deviceTemplate = templateOf(stored.device.appEui);
+            decoding.scaling = CRegisterScaling(stored.scaled);
+            decoding.counters = stored.counters;
+            record(stored.device, stored.port, decoding);
+            ++perPort[stored.port];
+        }
+        // Every new port in one trip to the Modbus thread.
+        QList<uint16_t> opened;
+        if (serving && !opening.isEmpty()) {
+            onModbusThread([this, &opening, &opened] {
+                for (CDeviceHandler *server : qAsConst(opening)) {
+                    if (server->open(bindAddress, true))
+                        opened.append(server->getPort());
+                }
+            });
+        }
+        for (uint16_t port : qAsConst(opened))
+            listeningPorts.insert(port);
+        if (serving && opened.size() < opening.size() && !portRetryTimer.isActive())
+            portRetryTimer.start(PORT_RETRY_MS);
+    }
+    for (auto it = perPort.constBegin(); it != perPort.constEnd(); ++it)
+        CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::serveStored] Port [%1] serves %2 stored devices")
+                             .arg(it.key())
+                             .arg(it.value()));
+}
+
+void CAllDeviceHandler::logOverlaps(const QList<SStoredDevice> &_devices) const
+{
+    // Port by port, for each unit the first device at every Modbus address (its index + 1): a
+    // stored device is checked against those before it without looking at each of them.
+    QMap<uint16_t, QVector<int>> byPort;
+    for (int i = 0; i < _devices.size(); ++i)
+        byPort[_devices.at(i).port].append(i);
+    const qint64 LAST_ADDRESS = 65535;
+    for (auto port = byPort.constBegin(); port != byPort.constEnd(); ++port) {
+        QMap<quint8, QVector<int>> owners;
+        for (int index : port.value()) {
+            const DB::SDeviceRegMapDescription &device = _devices.at(index).device;
+            const QVector<QPair<qint64, qint64>> ranges = addressRanges(device);
+            int other = 0;
+            for (auto unit = owners.constBegin(); other == 0 && unit != owners.constEnd(); ++unit) {
+                if (device.unitId != 0 && unit.key() != 0 && unit.key() != device.unitId)
+                    continue;
+                for (const auto &range : ranges) {
+                    const qint64 first = std::max<qint64>(0, device.startAddr + range.first);
+                    const qint64 last = std::min(LAST_ADDRESS, device.startAddr + range.second);
+                    for (qint64 addr = first; other == 0 && addr <= last; ++addr)
+                        other = unit->at(int(addr));
+                }
+            }
+            if (other != 0) {
+                const DB::SDeviceRegMapDescription &earlier = _devices.at(other - 1).device;
+                CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::serveStored] Registers of device [%1] on "
+                                                "port [%2] overlap those of %3 [%4]")
+                                     .arg(device.devEui)
+                                     .arg(port.key())
+                                     .arg(earlier.name, earlier.devEui));
+            }
+            QVector<int> &mine = owners[device.unitId];
+            if (mine.isEmpty())
+                mine.resize(int(LAST_ADDRESS) + 1);
+            for (const auto &range : ranges) {
+                const qint64 first = std::max<qint64>(0, device.startAddr + range.first);
+                const qint64 last = std::min(LAST_ADDRESS, device.startAddr + range.second);
+                for (qint64 addr = first; addr <= last; ++addr) {
+                    if (mine.at(int(addr)) == 0)
+                        mine[int(addr)] = index + 1;
+                }
+            }
+        }
+    }
+}
+
+void CAllDeviceHandler::serveExactly(const QList<SStoredDevice> &_stored)
+{
+    QMap<CEui, const SStoredDevice *> wanted;
+    for (const SStoredDevice &device : _stored)
+        wanted.insert(CEui(device.device.devEui), &device);
     QList<QPair<QString, uint16_t>> gone;
     {
         QMutexLocker locker(&mutex);
-        for (auto it = devicePorts.constBegin(); it != devicePorts.constEnd(); ++it) {
+        for (auto it = devices.constBegin(); it != devices.constEnd(); ++it) {
             if (!wanted.contains(it.key()))
-                gone.append({ devices.value(it.key()).devEui, it.value() });
+                gone.append({ it->device.devEui, it->port });
         }
     }
     for (const auto &device : gone) {
@@ -305,28 +420,46 @@ void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescript
                              .arg(device.first)
                              .arg(device.second));
     }
-    for (const auto &device : wanted) {
-        const CEui devEui(device.first.devEui);
+    for (const SStoredDevice *device : qAsConst(wanted)) {
+        const CEui devEui(device->device.devEui);
         uint16_t servedPort = 0;
+        bool known = false;
         {
             QMutexLocker locker(&mutex);
-            if (devicePorts.contains(devEui) && devices.value(devEui).startAddr == device.first.startAddr)
-                servedPort = devicePorts.value(devEui);
+            const auto served = devices.find(devEui);
+            known = served != devices.end();
+            if (known) {
+                // The file's scaling may have been edited by another program; the counters are ours.
+                served->decoding.scaling = CRegisterScaling(device->scaled);
+                if (served->device.startAddr == device->device.startAddr)
+                    servedPort = served->port;
+            }
+            if (known && servedPort == device->port) {
+                // Same place: the settings (unit, word order, stale time) may still have changed.
+                served->device = device->device;
+                served->ranges = addressRanges(device->device);
+                continue;
+            }
         }
-        if (servedPort == device.second) {
-            // Same place: the settings (unit, word order, stale time) may still have changed.
-            QMutexLocker locker(&mutex);
-            devices.insert(devEui, device.first);
+        if (known) {
+            addNewDevice(device->device, device->port);
             continue;
         }
-        addNewDevice(device.first, device.second);
+        SDeviceDecoding decoding;
+        decoding.scaling = CRegisterScaling(device->scaled);
+        decoding.counters = device->counters;
+        placeDevice(device->device, device->port, &decoding);
     }
 }
 
 QList<uint16_t> CAllDeviceHandler::servedPorts() const
 {
     QMutexLocker locker(&mutex);
-    QList<uint16_t> served = QSet<uint16_t>(devicePorts.cbegin(), devicePorts.cend()).values();
+    QList<uint16_t> served;
+    for (auto it = portMembers.constBegin(); it != portMembers.constEnd(); ++it) {
+        if (!it->isEmpty())
+            served.append(it.key());
+    }
     std::sort(served.begin(), served.end());
     return served;
 }
@@ -334,22 +467,25 @@ QList<uint16_t> CAllDeviceHandler::servedPorts() const
 QStringList CAllDeviceHandler::devicesOnPort(uint16_t _port) const
 {
     QMutexLocker locker(&mutex);
+    QList<CEui> members = portMembers.value(_port).values();
+    std::sort(members.begin(), members.end());
     QStringList served;
-    for (auto it = devicePorts.constBegin(); it != devicePorts.constEnd(); ++it) {
-        if (it.value() == _port)
-            served.append(devices.value(it.key()).devEui);
-    }
+    for (const CEui &member : qAsConst(members))
+        served.append(devices.value(member).device.devEui);
     return served;
 }
 
-QList<QPair<qint64, qint64>> CAllDeviceHandler::addressRanges(const DB::SDeviceRegMapDescription &_device) const
+QVector<QPair<qint64, qint64>> CAllDeviceHandler::addressRanges(const DB::SDeviceRegMapDescription &_device) const
 {
     // Stored devices come back without their map: their template has it.
-    const QList<SRegisterDescription> registers
-        = _device.registers.isEmpty() ? getRegMapDescription(_device.appEui).registers : _device.registers;
-    QList<QPair<qint64, qint64>> ranges;
-    for (const SRegisterDescription &reg : registers) {
-        const qint64 first = qint64(_device.startAddr) + reg.offset;
+    if (_device.registers.isEmpty()) {
+        const auto found = templates.constFind(CEui(_device.appEui).text());
+        return found == templates.constEnd() ? QVector<QPair<qint64, qint64>>() : found->ranges;
+    }
+    QVector<QPair<qint64, qint64>> ranges;
+    ranges.reserve(_device.registers.size());
+    for (const SRegisterDescription &reg : _device.registers) {
+        const qint64 first = reg.offset;
         const qint64 count = registersOfBits(reg.bitSize);
         ranges.append({ first, first + count - 1 });
     }
@@ -361,64 +497,111 @@ QString CAllDeviceHandler::overlappingDevice(uint16_t _port, qint64 _startAddr,
                                              quint8 _unitId) const
 {
     DB::SDeviceRegMapDescription candidate;
-    candidate.startAddr = qint32(_startAddr);
     candidate.registers = _registers;
-    return deviceOverlapping(_port, addressRanges(candidate), _except, _unitId);
+    return deviceOverlapping(_port, _startAddr, addressRanges(candidate), _except, _unitId);
 }
 
-QString CAllDeviceHandler::deviceOverlapping(uint16_t _port, const QList<QPair<qint64, qint64>> &_wanted,
-                                             const CEui &_except, quint8 _unitId) const
+QString CAllDeviceHandler::deviceOverlapping(uint16_t _port, qint64 _startAddr,
+                                             const QVector<QPair<qint64, qint64>> &_wanted, const CEui &_except,
+                                             quint8 _unitId) const
 {
     QMutexLocker locker(&mutex);
     for (const CEui &member : portMembers.value(_port)) {
         if (member == _except)
             continue;
-        const DB::SDeviceRegMapDescription &other = devices.value(member);
-        if (_unitId != 0 && other.unitId != 0 && other.unitId != _unitId)
+        const SServed &other = devices.value(member);
+        if (_unitId != 0 && other.device.unitId != 0 && other.device.unitId != _unitId)
             continue;
-        for (const auto &taken : deviceRanges.value(member)) {
+        const qint64 shift = qint64(other.device.startAddr) - _startAddr;
+        for (const auto &taken : other.ranges) {
             for (const auto &range : _wanted) {
-                if (range.first <= taken.second && taken.first <= range.second)
-                    return QStringLiteral("%1 [%2]").arg(other.name, other.devEui);
+                if (range.first <= taken.second + shift && taken.first + shift <= range.second)
+                    return QStringLiteral("%1 [%2]").arg(other.device.name, other.device.devEui);
             }
         }
     }
     return QString();
 }
 
+CDeviceHandler *CAllDeviceHandler::serverOfPort(uint16_t _port, bool _open)
+{
+    CDeviceHandler *server = ports.value(_port);
+    if (server)
+        return server;
+    server = new CDeviceHandler(_port, store, modbusConnections, &acceptWatcher);
+    server->moveToThread(&modbusThread);
+    ports.insert(_port, server);
+    if (!_open)
+        return server;
+    bool opened = false;
+    if (serving)
+        onModbusThread([this, server, &opened] { opened = server->open(bindAddress, true); });
+    if (opened)
+        listeningPorts.insert(_port);
+    else if (serving && !portRetryTimer.isActive())
+        portRetryTimer.start(PORT_RETRY_MS);
+    return server;
+}
+
+void CAllDeviceHandler::record(const DB::SDeviceRegMapDescription &_device, uint16_t _port,
+                               const SDeviceDecoding &_decoding)
+{
+    const CEui devEui(_device.devEui);
+    SServed &served = devices[devEui];
+    served.device = _device;
+    served.port = _port;
+    served.ranges = addressRanges(_device);
+    served.decoding = _decoding;
+    portMembers[_port].insert(devEui);
+}
+
 bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint16_t _port)
 {
+    return placeDevice(_devInfo, _port, nullptr);
+}
+
+bool CAllDeviceHandler::placeDevice(const DB::SDeviceRegMapDescription &_devInfo, uint16_t _port,
+                                    const SDeviceDecoding *_decoding)
+{
     const CEui devEui(_devInfo.devEui);
-    const QList<QPair<qint64, qint64>> ranges = addressRanges(_devInfo);
-    const QString overlap = deviceOverlapping(_port, ranges, devEui, _devInfo.unitId);
+    const QString overlap = deviceOverlapping(_port, _devInfo.startAddr, addressRanges(_devInfo), devEui,
+                                              _devInfo.unitId);
     if (!overlap.isEmpty())
         CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
                                         "[%2] overlap those of %3")
                              .arg(_devInfo.devEui)
                              .arg(_port)
                              .arg(overlap));
+    SDeviceDecoding decoding;
+    bool known = _decoding != nullptr;
+    if (_decoding) {
+        decoding = *_decoding;
+    } else {
+        QMutexLocker locker(&mutex);
+        const auto served = devices.constFind(devEui);
+        known = served != devices.constEnd();
+        if (known)
+            decoding = served->decoding;
+    }
+    if (!known) {
+        // New here: a device brought with its map is scaled as the map says; one from the store
+        // as the store says, read once: from then on the registry keeps both.
+        if (!_devInfo.registers.isEmpty())
+            decoding.scaling = CRegisterScaling::ofMap(_devInfo.startAddr, _devInfo.registers);
+        else if (store)
+            decoding.scaling = CRegisterScaling(store->getScaledRegisters(_devInfo.devEui).value(devEui.text()));
+        if (store)
+            decoding.counters = store->getDeviceCounters(_devInfo.devEui);
+    }
+    decoding.deviceTemplate = templateOf(_devInfo.appEui);
     QMutexLocker locker(&mutex);
     detachFromOtherPorts(devEui, _port);
-    CDeviceHandler *server = ports.value(_port);
-    if (server) {
+    if (ports.contains(_port))
         CLogFile::addLog(
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
-    } else {
-        server = new CDeviceHandler(_port, store, modbusConnections, &acceptWatcher);
-        server->moveToThread(&modbusThread);
-        ports.insert(_port, server);
-        bool opened = false;
-        if (serving)
-            onModbusThread([this, server, &opened] { opened = server->open(bindAddress, true); });
-        if (opened)
-            listeningPorts.insert(_port);
-        else if (serving && !portRetryTimer.isActive())
-            portRetryTimer.start(PORT_RETRY_MS);
-    }
-    devices.insert(devEui, _devInfo);
-    deviceRanges.insert(devEui, ranges);
-    devicePorts.insert(devEui, _port);
-    portMembers[_port].insert(devEui);
+    else
+        serverOfPort(_port, true);
+    record(_devInfo, _port, decoding);
     CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                          .arg(_devInfo.devEui)
                          .arg(_port));
@@ -452,11 +635,11 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     const CEui devEui(_devEui);
     if (!ports.contains(_port))
         CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
-    devices.remove(devEui);
-    deviceRanges.remove(devEui);
-    if (devicePorts.contains(devEui))
-        portMembers[devicePorts.value(devEui)].remove(devEui);
-    devicePorts.remove(devEui);
+    const auto served = devices.constFind(devEui);
+    if (served != devices.constEnd()) {
+        portMembers[served->port].remove(devEui);
+        devices.erase(served);
+    }
     if (ports.contains(_port) && portMembers.value(_port).isEmpty())
         closePort(_port);
     qDebug().noquote() << QStringLiteral("[CAllDeviceHandler::removeDevice] Delete device: DevEUI[%1], port[%2]")
@@ -466,11 +649,10 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
 
 void CAllDeviceHandler::detachFromOtherPorts(const CEui &_devEui, uint16_t _keepPort)
 {
-    const auto served = devicePorts.constFind(_devEui);
-    if (served == devicePorts.constEnd() || served.value() == _keepPort)
+    const auto served = devices.find(_devEui);
+    if (served == devices.end() || served->port == _keepPort)
         return;
-    const uint16_t oldPort = served.value();
-    devicePorts.remove(_devEui);
+    const uint16_t oldPort = served->port;
     portMembers[oldPort].remove(_devEui);
     if (portMembers.value(oldPort).isEmpty())
         closePort(oldPort);
@@ -501,10 +683,10 @@ void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
 
 void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
 {
-    DB::SDeviceRegMapDescription device;
+    SServed served;
     {
         QMutexLocker locker(&mutex);
-        device = devices.value(CEui(_devData.devEui));
+        served = devices.value(CEui(_devData.devEui));
     }
     if (!store) {
         CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
@@ -512,7 +694,9 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
                              .arg(_devData.devEui));
         return;
     }
-    const SDeviceTemplate &deviceTemplate = templates.value(CEui(device.appEui).text());
+    static const SDeviceTemplate NO_TEMPLATE;
+    const SDeviceTemplate &deviceTemplate = served.decoding.deviceTemplate ? *served.decoding.deviceTemplate
+                                                                           : NO_TEMPLATE;
     if (deviceTemplate.hasDecoder) {
         if (deviceTemplate.decoder.network) {
             SCodecResult decoded;
@@ -532,32 +716,26 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
             [this, _devData](const SCodecResult &_decoded) { storeObjectUplink(_devData, _decoded); });
         return;
     }
-    CDataBaseHandler *registerStore = store;
     storeDecoded(_devData,
-        decodeUplink(_devData, deviceTemplate, device,
-            [registerStore](const QString &_devEui, uint32_t _regAddr) {
-                return registerStore->getRegisterParam(_devEui, _regAddr);
-            },
-            store->getDeviceCounters(_devData.devEui), clock->epochMs()));
+        decodeUplink(_devData, deviceTemplate, served.device, served.decoding.scaling, served.decoding.counters,
+            clock->epochMs()));
 }
 
 void CAllDeviceHandler::storeObjectUplink(const API::SApiDeviceData &_devData, const SCodecResult &_decoded)
 {
-    DB::SDeviceRegMapDescription device;
+    SServed served;
     {
         QMutexLocker locker(&mutex);
-        const auto served = devices.constFind(CEui(_devData.devEui));
+        const auto found = devices.constFind(CEui(_devData.devEui));
         // Removed while its codec ran.
-        if (served == devices.constEnd())
+        if (found == devices.constEnd())
             return;
-        device = served.value();
+        served = found.value();
     }
-    CDataBaseHandler *registerStore = store;
-    const SDecodedUplink decoded = decodeObjectUplink(_devData, templates.value(CEui(device.appEui).text()), device,
-        [registerStore](const QString &_devEui, uint32_t _regAddr) {
-            return registerStore->getRegisterParam(_devEui, _regAddr);
-        },
-        _decoded, store->getDeviceCounters(_devData.devEui), clock->epochMs());
+    static const SDeviceTemplate NO_TEMPLATE;
+    const SDecodedUplink decoded = decodeObjectUplink(_devData,
+        served.decoding.deviceTemplate ? *served.decoding.deviceTemplate : NO_TEMPLATE, served.device,
+        served.decoding.scaling, _decoded, served.decoding.counters, clock->epochMs());
     if (!decoded.refusal.isEmpty()) {
         const int count = refusalLog.record(CEui(_devData.devEui).text());
         if (count > 0)
@@ -574,6 +752,13 @@ void CAllDeviceHandler::storeDecoded(const API::SApiDeviceData &_devData, const 
 {
     for (const QString &line : _decoded.logLines)
         CLogFile::addLog(line);
+    {
+        QMutexLocker locker(&mutex);
+        const auto served = devices.find(CEui(_devData.devEui));
+        if (served != devices.end())
+            served->decoding.counters = _decoded.counters;
+    }
+    // The store keeps them with the device: staged, written with the next write.
     store->saveDeviceCounters(_devData.devEui, _decoded.counters);
     if (counters)
         noteUplink(_devData, _decoded);

@@ -25,6 +25,27 @@
 #include "server/cloglimiter.h"
 #include "store/storerecords.h"
 
+// A stored device as the registry takes it at start: where it is served, and what decoding its
+// uplinks goes on from.
+struct SStoredDevice
+{
+    DB::SDeviceRegMapDescription device;
+    uint16_t port = 0;
+    SDeviceCounters counters;
+    // Its registers whose scaling is not the plain one.
+    QVector<SRegisterScale> scaled;
+};
+
+// What the registry keeps of a served device for decoding: the template it is decoded with,
+// its registers' scaling and its counters, as add, edit and remove left them.
+struct SDeviceDecoding
+{
+    // Null when no loaded template has the device's AppEUI.
+    std::shared_ptr<const SDeviceTemplate> deviceTemplate;
+    CRegisterScaling scaling;
+    SDeviceCounters counters;
+};
+
 class CCodecRunner;
 class CDataBaseHandler;
 class CDeviceIdentities;
@@ -79,9 +100,18 @@ public:
     CCodecRunner *codecs() const { return templateContext.codecs; }
     // The codec file of a template, empty when its values are not decoded by a codec of ours.
     QString codecOfTemplate(const QString &_appEui) const;
+    // Serves the stored devices of a gateway starting, each with its counters and scaling: every
+    // port opens in one go on the Modbus thread, and the log gets a line a port, not a device.
+    // Devices whose registers overlap are logged as addNewDevice logs them.
+    void serveStored(const QList<SStoredDevice> &_stored);
     // Serves exactly _stored: new devices are added, moved ones change port, others stop
     // being served; ports left without a device close, the others stay up. Logs each change.
-    void serveExactly(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_stored);
+    // Devices served already keep their counters; every device takes the stored scaling.
+    void serveExactly(const QList<SStoredDevice> &_stored);
+    // The device's registers are scaled so from now on (the edited ones; others keep theirs).
+    void setScaling(const QString &_devEui, const QVector<SRegisterScale> &_changed);
+    // What decoding the device's uplinks goes on from; no template when it is not served.
+    SDeviceDecoding decodingOf(const QString &_devEui) const;
 
     // Open Modbus client connections over every port; safe from any thread.
     int modbusConnectionCount() const { return modbusConnections.openCount(); }
@@ -148,14 +178,27 @@ private:
     void announceWritten(quint64 _ticket);
     // Runs _work on the Modbus thread and returns once it is done.
     void onModbusThread(const std::function<void()> &_work) const;
+    // A server for the port, listening when it can be opened; the retry timer takes the others.
+    // Under mutex. _open false leaves the opening to the caller.
+    CDeviceHandler *serverOfPort(uint16_t _port, bool _open);
+    // addNewDevice, with what decoding goes on from when given; otherwise a device served already
+    // keeps its own, a new one takes its map's scaling (or the store's) and the store's counters.
+    bool placeDevice(const DB::SDeviceRegMapDescription &_devInfo, uint16_t _port, const SDeviceDecoding *_decoding);
+    // Records the device as served on the port, with what decoding it needs. Under mutex.
+    void record(const DB::SDeviceRegMapDescription &_device, uint16_t _port, const SDeviceDecoding &_decoding);
+    // The loaded template of an AppEUI in any case; null when none.
+    std::shared_ptr<const SDeviceTemplate> templateOf(const QString &_appEui) const;
     // Takes the DevEUI off every server but the one on _keepPort.
     void detachFromOtherPorts(const CEui &_devEui, uint16_t _keepPort);
     void closePort(uint16_t _port);
-    // Register addresses a device's map takes, each value with all its registers.
-    QList<QPair<qint64, qint64>> addressRanges(const DB::SDeviceRegMapDescription &_device) const;
-    // The device of the port whose ranges meet _wanted, as overlappingDevice says it.
-    QString deviceOverlapping(uint16_t _port, const QList<QPair<qint64, qint64>> &_wanted, const CEui &_except,
-                              quint8 _unitId) const;
+    // Register addresses a device's map takes from its start address, each value with all its
+    // registers: the template's own list (shared, not copied) unless the device brings a map.
+    QVector<QPair<qint64, qint64>> addressRanges(const DB::SDeviceRegMapDescription &_device) const;
+    // The device of the port whose ranges meet _wanted (from _startAddr on), as overlappingDevice says it.
+    QString deviceOverlapping(uint16_t _port, qint64 _startAddr, const QVector<QPair<qint64, qint64>> &_wanted,
+                              const CEui &_except, quint8 _unitId) const;
+    // Logs each device of _devices whose registers share an address with one before it on its port.
+    void logOverlaps(const QList<SStoredDevice> &_devices) const;
 
 protected:
     CDataBaseHandler *store;
@@ -186,14 +229,28 @@ protected:
     QSet<uint16_t> listeningPorts;
     QHostAddress bindAddress = QHostAddress::Any;
     bool serving = true;
-    QMap<QString, SDeviceTemplate> templates; // by upper-case AppEUI
+    // A loaded template with what every device of it shares: its register map and the address
+    // ranges of that map from offset 0.
+    struct SLoadedTemplate
+    {
+        std::shared_ptr<const SDeviceTemplate> parsed;
+        SDeviceRegMap regMap;
+        QVector<QPair<qint64, qint64>> ranges;
+    };
+    // One served device: where, the register ranges of its map (from its start address; worked
+    // out once, so the overlap check of a port with many devices builds no neighbour's map again),
+    // and what decoding its uplinks needs.
+    struct SServed
+    {
+        DB::SDeviceRegMapDescription device;
+        uint16_t port = 0;
+        QVector<QPair<qint64, qint64>> ranges;
+        SDeviceDecoding decoding;
+    };
+    QMap<QString, SLoadedTemplate> templates; // by upper-case AppEUI
     QMap<uint16_t, CDeviceHandler *> ports;
-    QMap<CEui, DB::SDeviceRegMapDescription> devices;
-    // The register ranges of each served device, worked out once: the overlap check of a port
-    // with many devices would otherwise build every neighbour's map again.
-    QHash<CEui, QList<QPair<qint64, qint64>>> deviceRanges;
+    QHash<CEui, SServed> devices;
     // The devices of each port, so a port's questions need not look at every device.
     QHash<uint16_t, QSet<CEui>> portMembers;
-    QMap<CEui, uint16_t> devicePorts;
     mutable QMutex mutex;
 };

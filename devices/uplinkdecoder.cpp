@@ -6,6 +6,7 @@
 #include <limits>
 
 #include <QJsonDocument>
+#include <QMap>
 
 #include "app/constants.h"
 #include "app/globaltables.h"
@@ -287,7 +288,7 @@ QString formattedText(const SDevicePacketField &_field, const SFieldValue &_raw,
 
 // Adds one payload field's registers, or a log line when the field is skipped.
 void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, const API::SApiDeviceData &_uplink,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, SDecodedUplink &_result)
+    const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling, SDecodedUplink &_result)
 {
     const SFieldValue raw = readFieldValue(_field, _payload);
     if (!raw.problem.isEmpty()) {
@@ -301,7 +302,7 @@ void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, c
             _field.regMapBias, _field.dataName);
         return;
     }
-    const SRegisterParam param = _params(_uplink.devEui, uint32_t(qint64(_device.startAddr) + _field.regMapBias));
+    const SRegisterParam param = _scaling.at(qint64(_device.startAddr) + _field.regMapBias);
     QString text;
     if (_field.regFormat.isEmpty() && _field.dataType != DATA_TYPE_FLOAT) {
         text = scaledText(raw.bits, size, param);
@@ -343,7 +344,7 @@ void addServerValues(SDecodedUplink &_result, const API::SApiDeviceData &_uplink
 // Adds the registers of one decoded value; a value the path does not find leaves its
 // registers as they were.
 void decodeObjectField(const SDecodedField &_field, const QJsonObject &_data, const API::SApiDeviceData &_uplink,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, SDecodedUplink &_result)
+    const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling, SDecodedUplink &_result)
 {
     const QJsonValue value = valueAtPath(_data, _field.path);
     if (value.isUndefined() || value.isNull())
@@ -382,7 +383,7 @@ void decodeObjectField(const SDecodedField &_field, const QJsonObject &_data, co
     if (_field.regFormat == REG_FORMAT_BOOL) {
         text = hexText(number != 0 ? 1 : 0, 4);
     } else {
-        const SRegisterParam param = _params(_uplink.devEui, uint32_t(qint64(_device.startAddr) + _field.regMapBias));
+        const SRegisterParam param = _scaling.at(qint64(_device.startAddr) + _field.regMapBias);
         text = doubleInFormat(number * param.gratingPeriod + param.startValue, _field.regFormat);
         if (text.isEmpty()) {
             _result.logLines << WARNING_PREFIX + QStringLiteral("Value [%1] is not a number").arg(_field.dataName);
@@ -393,6 +394,56 @@ void decodeObjectField(const SDecodedField &_field, const QJsonObject &_data, co
 }
 
 } // namespace
+
+CRegisterScaling::CRegisterScaling(const QVector<SRegisterScale> &_registers)
+{
+    *this = CRegisterScaling().with(_registers);
+}
+
+CRegisterScaling CRegisterScaling::ofMap(qint64 _startAddr, const QList<SRegisterDescription> &_registers)
+{
+    QVector<SRegisterScale> scales;
+    for (const SRegisterDescription &reg : _registers)
+        scales.append(SRegisterScale { _startAddr + reg.offset, reg.startValue, reg.gratingPeriod });
+    return CRegisterScaling(scales);
+}
+
+SRegisterParam CRegisterScaling::at(qint64 _regAddr) const
+{
+    SRegisterParam param;
+    param.regAddr = qint32(_regAddr);
+    const auto found = std::lower_bound(registers.constBegin(), registers.constEnd(), _regAddr,
+        [](const SRegisterScale &_scale, qint64 _addr) { return _scale.regAddr < _addr; });
+    if (found != registers.constEnd() && found->regAddr == _regAddr) {
+        param.startValue = found->startValue;
+        param.gratingPeriod = found->gratingPeriod;
+    }
+    return param;
+}
+
+CRegisterScaling CRegisterScaling::with(const QVector<SRegisterScale> &_changed) const
+{
+    QMap<qint64, SRegisterScale> byAddress;
+    for (const SRegisterScale &scale : registers)
+        byAddress.insert(scale.regAddr, scale);
+    for (const SRegisterScale &scale : _changed)
+        byAddress.insert(scale.regAddr, scale);
+    CRegisterScaling result;
+    for (const SRegisterScale &scale : byAddress) {
+        if (scale.startValue != 0 || scale.gratingPeriod != 1)
+            result.registers.append(scale);
+    }
+    return result;
+}
+
+bool CRegisterScaling::operator==(const CRegisterScaling &_other) const
+{
+    return std::equal(registers.constBegin(), registers.constEnd(), _other.registers.constBegin(),
+               _other.registers.constEnd(), [](const SRegisterScale &_a, const SRegisterScale &_b) {
+                   return _a.regAddr == _b.regAddr && _a.startValue == _b.startValue
+                       && _a.gratingPeriod == _b.gratingPeriod;
+               });
+}
 
 SFieldValue readFieldValue(const SDevicePacketField &_field, const QByteArray &_payload)
 {
@@ -454,7 +505,7 @@ SDeviceCounters nextCounters(const SDeviceCounters &_previous, quint32 _fcnt, bo
 }
 
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params,
+    const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling,
     const SDeviceCounters &_previous, qint64 _nowMs)
 {
     SDecodedUplink result;
@@ -487,13 +538,13 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
     }
 
     for (const SDevicePacketField &field : packet->fields)
-        decodeField(field, payload, _uplink, _device, _params, result);
+        decodeField(field, payload, _uplink, _device, _scaling, result);
     result.accepted = true;
     return result;
 }
 
 SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, const SCodecResult &_decoded,
+    const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling, const SCodecResult &_decoded,
     const SDeviceCounters &_previous, qint64 _nowMs)
 {
     SDecodedUplink result;
@@ -507,7 +558,7 @@ SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDev
         return result;
     }
     for (const SDecodedField &field : _template.decodedFields)
-        decodeObjectField(field, _decoded.data, _uplink, _device, _params, result);
+        decodeObjectField(field, _decoded.data, _uplink, _device, _scaling, result);
     result.accepted = true;
     return result;
 }
@@ -523,10 +574,7 @@ QList<STryField> tryDecodedFields(const SDeviceTemplate &_template, const QJsonO
         SCodecResult decoded;
         decoded.data = _data;
         const SDecodedUplink result = decodeObjectUplink(uplink, one, device,
-            [&field](const QString &, uint32_t _regAddr) {
-                return SRegisterParam { qint32(_regAddr), field.addedValue, field.multiplier, QString() };
-            },
-            decoded);
+            CRegisterScaling({ SRegisterScale { field.regMapBias, field.addedValue, field.multiplier } }), decoded);
         STryField tried;
         const QString name = QStringLiteral("%1 [%2]").arg(field.pathText, field.dataName);
         if (!result.logLines.isEmpty()) {

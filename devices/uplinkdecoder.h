@@ -3,15 +3,34 @@
 #include <QString>
 #include <QStringList>
 
-#include <functional>
-
 #include "devices/codecengine.h"
 #include "devices/devicetemplate.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
 
-// Scaling parameters of one register, looked up by DevEUI and register address.
-using RegisterParamSource = std::function<SRegisterParam(const QString &_devEui, uint32_t _regAddr)>;
+// How one device's registers are scaled, by register address (start address plus offset): only
+// the registers whose multiplier is not 1 or whose added value is not 0 are listed, so the many
+// devices that scale nothing cost nothing. The registry keeps one per served device.
+class CRegisterScaling
+{
+public:
+    CRegisterScaling() = default;
+    // Any order; plain entries are left out, a later entry of an address wins.
+    explicit CRegisterScaling(const QVector<SRegisterScale> &_registers);
+    // The map's own scaling: each register's multiplier and added value at _startAddr + offset.
+    static CRegisterScaling ofMap(qint64 _startAddr, const QList<SRegisterDescription> &_registers);
+
+    // Multiplier and added value of the register; 1 and 0 when it is not listed.
+    SRegisterParam at(qint64 _regAddr) const;
+    // A copy with the registers of _changed set to their new scaling.
+    CRegisterScaling with(const QVector<SRegisterScale> &_changed) const;
+    const QVector<SRegisterScale> &scaled() const { return registers; }
+    bool operator==(const CRegisterScaling &_other) const;
+
+private:
+    // Ascending address, one entry an address.
+    QVector<SRegisterScale> registers;
+};
 
 // What one uplink turns into: the registers to store, or a rejection. logLines are the
 // lines for the log file in the order they arose, the rejection's reason included.
@@ -42,21 +61,22 @@ struct SFieldValue
 // (not byte-aligned, unsupported size or type, bytes outside the payload) give a problem.
 SFieldValue readFieldValue(const SDevicePacketField &_field, const QByteArray &_payload);
 
-// Decodes one uplink of a served device with its template: server values, packet type
-// from the first payload byte, size check, then every field of the packet. Reads nothing
+// Decodes one uplink of a served device with its template and its registers' scaling: server
+// values, packet type from the first payload byte, size check, then every field of the packet.
+// A pure function of its arguments: nothing is looked up elsewhere. Reads nothing
 // outside the payload and writes no register beyond each value's own ones. 32- and 64-bit
 // numbers are written in the device's word order.
 // _previous are the device's counters before this uplink and _nowMs the time of reception
 // (ms since 1970), which a decoded uplink makes the device's last.
 SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params,
+    const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling,
     const SDeviceCounters &_previous = SDeviceCounters(), qint64 _nowMs = 0);
 
 // Decodes one uplink of a decoder template from the object its codec or the network server
 // decoded: server values, then each decoded field found in the object, in the device's word
 // order and scaling. A refused object (_decoded.error) counts an error and stores only the counters.
 SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDeviceTemplate &_template,
-    const DB::SDeviceRegMapDescription &_device, const RegisterParamSource &_params, const SCodecResult &_decoded,
+    const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling, const SCodecResult &_decoded,
     const SDeviceCounters &_previous = SDeviceCounters(), qint64 _nowMs = 0);
 
 // What one decoded field of a template makes of a decoded object, as a line for the

@@ -66,10 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *_data, size_t _size)
         decoded.error = QStringLiteral("no object");
     const SDecodedUplink result = decodeObjectUplink(
         uplink.data, decodedTemplate(), device,
-        [](const QString &, uint32_t _regAddr) {
-            return SRegisterParam { qint32(_regAddr), 0, 1, QString() };
-        },
-        decoded);
+        CRegisterScaling(), decoded);
     FUZZ_CHECK(result.accepted == uplink.data.hasDecoded);
     FUZZ_CHECK(result.counters.errors == (uplink.data.hasDecoded ? 0u : 1u));
     // Every register belongs to one value and lies within its registers: 0 errors, 1 T, 2-3 CO2,

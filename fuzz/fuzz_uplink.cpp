@@ -154,9 +154,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *_data, size_t _size)
     device.devEui = uplink.devEui;
     device.appEui = deviceTemplate.appEui;
     device.startAddr = startAddressOf((selector >> 5) & 7);
+    // One scaling for every field's register.
     const SRegisterParam param = paramsOf((selector >> 2) & 7);
-    const SDecodedUplink decoded
-        = decodeUplink(uplink, deviceTemplate, device, [param](const QString &, uint32_t) { return param; });
+    QVector<SRegisterScale> scales;
+    for (const SDevicePacket &packet : deviceTemplate.packets) {
+        for (const SDevicePacketField &field : packet.fields)
+            scales.append(SRegisterScale { qint64(device.startAddr) + field.regMapBias, param.startValue,
+                                           param.gratingPeriod });
+    }
+    const SDecodedUplink decoded = decodeUplink(uplink, deviceTemplate, device, CRegisterScaling(scales));
     checkDecoded(decoded, uplink, deviceTemplate, device);
     return 0;
 }

@@ -51,6 +51,19 @@ QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlRecord &_row
     return { device, static_cast<uint16_t>(_row.value(DEV_COL_PORT).toUInt()) };
 }
 
+// A device's counters as its row keeps them.
+SDeviceCounters countersOfRow(const QSqlRecord &_row)
+{
+    SDeviceCounters counters;
+    counters.uplinks = _row.value(DEV_COL_UPLINKS).toULongLong();
+    counters.lost = _row.value(DEV_COL_LOST).toULongLong();
+    counters.errors = _row.value(DEV_COL_ERRORS).toULongLong();
+    counters.hasFcnt = !_row.value(DEV_COL_LAST_FCNT).isNull();
+    counters.lastFcnt = quint32(_row.value(DEV_COL_LAST_FCNT).toULongLong());
+    counters.lastUplinkMs = _row.value(DEV_COL_LAST_UPLINK).isNull() ? -1 : _row.value(DEV_COL_LAST_UPLINK).toLongLong();
+    return counters;
+}
+
 SGatewayResult refused(EGatewayError _error, const QString &_message)
 {
     return SGatewayResult { _error, _message };
@@ -153,14 +166,19 @@ bool CGateway::start(QString *_error)
     store->setClock(config.clock);
     store->setCounters(&counted);
     registry->setCounters(&counted);
-    for (const auto &device : storedDevices())
-        registry->addNewDevice(device.first, device.second);
-    publishAgeRegisters();
+    // The device list is read once: serving it comes first, then what else needs it.
+    const QList<SStoredDevice> stored = storedRecords();
+    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> placed;
+    placed.reserve(stored.size());
+    for (const SStoredDevice &device : stored)
+        placed.append({ device.device, device.port });
+    publishAgeRegisters(placed);
+    registry->serveStored(stored);
     downlinks.refreshCoils();
     connect(this, &CGateway::devicesChanged, &downlinks, &CDownlinks::refreshCoils);
     registry->setIdentities(&identities);
-    publishIdentities();
-    connect(this, &CGateway::devicesChanged, this, &CGateway::publishIdentities);
+    publishIdentities(placed);
+    connect(this, &CGateway::devicesChanged, this, QOverload<>::of(&CGateway::publishIdentities));
     if (config.web.enabled && config.serveDevices) {
         // Without an account or its address the gateway serves Modbus all the same; the log says why.
         console = std::make_unique<CWebConsole>(this, &counted, config.web, config.workDir, config.clock);
@@ -182,8 +200,13 @@ int CGateway::webPort() const
 
 void CGateway::publishIdentities()
 {
+    publishIdentities(storedDevices());
+}
+
+void CGateway::publishIdentities(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices)
+{
     QHash<uint16_t, QList<CDeviceIdentities::SEntry>> ports;
-    for (const auto &device : storedDevices()) {
+    for (const auto &device : _devices) {
         CDeviceIdentities::SEntry entry;
         entry.unitId = device.first.unitId;
         entry.identity.productCode = registry->getTemplateInfo(device.first.appEui).devType;
@@ -195,7 +218,12 @@ void CGateway::publishIdentities()
 
 void CGateway::publishAgeRegisters()
 {
-    for (const auto &device : storedDevices()) {
+    publishAgeRegisters(storedDevices());
+}
+
+void CGateway::publishAgeRegisters(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices)
+{
+    for (const auto &device : _devices) {
         QList<QPair<qint64, int>> ages;
         for (const SRegisterDescription &reg : registry->getRegMapDescription(device.first.appEui).registers) {
             if (reg.keyword == SERVER_KEYWORD_AGE)
@@ -223,6 +251,22 @@ QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() c
     return devices;
 }
 
+QList<SStoredDevice> CGateway::storedRecords() const
+{
+    const QHash<QString, QVector<SRegisterScale>> scaled = store->getScaledRegisters();
+    QList<SStoredDevice> devices;
+    for (const QSqlRecord &row : store->getDeviceRows()) {
+        SStoredDevice device;
+        const auto placed = deviceOfRow(row);
+        device.device = placed.first;
+        device.port = placed.second;
+        device.counters = countersOfRow(row);
+        device.scaled = scaled.value(CEui(device.device.devEui).text());
+        devices.append(device);
+    }
+    return devices;
+}
+
 void CGateway::flushUplinks()
 {
     if (registry)
@@ -235,7 +279,7 @@ bool CGateway::reload()
     registry->reloadTemplates();
     if (!store->reload())
         return false;
-    registry->serveExactly(storedDevices());
+    registry->serveExactly(storedRecords());
     publishAgeRegisters();
     emit devicesChanged();
     return true;
@@ -337,17 +381,17 @@ SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
 {
     DB::SDeviceRegMapDescription edited;
     uint16_t port = 0;
+    bool found = false;
+    for (const QSqlRecord &row : store->getDeviceRows()) {
+        if (row.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
+            continue;
+        const auto device = deviceOfRow(row);
+        edited = device.first;
+        port = device.second;
+        found = true;
+        break;
+    }
     if (_update.hasSettings) {
-        bool found = false;
-        for (const QSqlRecord &row : store->getDeviceRows()) {
-            if (row.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
-                continue;
-            const auto device = deviceOfRow(row);
-            edited = device.first;
-            port = device.second;
-            found = true;
-            break;
-        }
         if (!found)
             return refused(EGatewayError::STORE_FAILED, tr("Device is not edited! See LOG-file for more details"));
         const SGatewayResult placement = checkPlacement(registry->getRegMapDescription(edited.appEui).registers, port,
@@ -364,7 +408,12 @@ SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
                              .arg(_update.deviceId));
         return refused(EGatewayError::STORE_FAILED, tr("Device is not edited! See LOG-file for more details"));
     }
-    // The registry decodes with the new word order and places by the new unit from now on.
+    // The registry decodes with the new scaling and word order and places by the new unit from now on.
+    QVector<SRegisterScale> scaling;
+    for (const SRegisterUpdate &reg : _update.registers)
+        scaling.append(SRegisterScale { qint64(reg.regAddr), reg.startValue, reg.gratingPeriod });
+    if (found)
+        registry->setScaling(edited.devEui, scaling);
     if (_update.hasSettings)
         registry->addNewDevice(edited, port);
     emit devicesChanged();

@@ -26,6 +26,7 @@
 #include "web/websettings.h"
 
 class CAllDeviceHandler;
+struct SStoredDevice;
 class CCodecRunner;
 class CDataBaseHandler;
 class CLogSink;
@@ -215,9 +216,14 @@ private:
     void logNoServerConfigured() const;
     // Tells the store which registers of each device read its age: they come from the templates.
     void publishAgeRegisters();
+    void publishAgeRegisters(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices);
     bool portFreeForUs(uint16_t _port) const;
     // Tells function 43/14 who each port's devices are.
     void publishIdentities();
+    void publishIdentities(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices);
+    // Every stored device with what the registry decodes its uplinks with: its counters and
+    // scaled registers (one query for all).
+    QList<SStoredDevice> storedRecords() const;
 
     // The heard device's template: by JoinEUI = app_eui, or by ChirpStack's device profile.
     QString templateOfHeard(const API::SHeardDevice &_device) const;

@@ -363,6 +363,12 @@ QVector<QSqlRecord> CDataBaseHandler::getDeviceRows()
     return CDeviceTable(db, log).deviceRows();
 }
 
+QHash<QString, QVector<SRegisterScale>> CDataBaseHandler::getScaledRegisters(const QString &_devEui)
+{
+    QMutexLocker locker(&mutex);
+    return CDeviceTable(db, log).scaledRegisters(_devEui);
+}
+
 QStringList CDataBaseHandler::getRegisteredDevices()
 {
     QMutexLocker locker(&mutex);

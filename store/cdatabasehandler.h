@@ -99,6 +99,9 @@ public:
     void setCounters(CGatewayCounters *_counters) { writer->setCounters(_counters); }
     // Every column of every device, the settings and counters included, by name.
     QVector<QSqlRecord> getDeviceRows();
+    // The registers whose multiplier is not 1 or added value not 0, by upper-case DevEUI: of
+    // every device (one query for a gateway's start), or of _devEui alone.
+    QHash<QString, QVector<SRegisterScale>> getScaledRegisters(const QString &_devEui = QString());
     // What a Modbus request of unit _unit reads from the port now: the words, or why none.
     SRegisterRead readRegisters(uint16_t _port, uint8_t _unit, int32_t _first, int32_t _count);
     // The device's counters as last saved; zero for an unknown device.

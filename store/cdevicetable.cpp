@@ -204,6 +204,33 @@ QVector<QSqlRecord> CDeviceTable::deviceRows()
     return allRecords(query);
 }
 
+QHash<QString, QVector<SRegisterScale>> CDeviceTable::scaledRegisters(const QString &_devEui)
+{
+    QHash<QString, QVector<SRegisterScale>> scaled;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // Most registers are plain: only the others come back, so a large store answers quickly.
+    QString text = sqlText(QStringLiteral("SELECT d.%3, r.%4, r.%5, r.%6 FROM %1 r JOIN %2 d ON r.%7=d.%8 "
+                                          "WHERE r.%9=1 AND (r.%5<>0 OR r.%6<>1)"),
+        { DB_TABLE_DEV_DATA, DB_TABLE_DEVICES, deviceColumn(DEV_COL_DEV_EUI), registerColumn(REG_COL_REG_ADDR),
+          registerColumn(REG_COL_START_VALUE), registerColumn(REG_COL_GRATING_PERIOD), registerColumn(REG_COL_DEVICE),
+          deviceColumn(DEV_COL_DEVICE), registerColumn(REG_COL_PARENT) });
+    if (!_devEui.isEmpty())
+        text += QStringLiteral(" AND d.%1=:eui COLLATE NOCASE").arg(deviceColumn(DEV_COL_DEV_EUI));
+    query.prepare(text + QLatin1Char(';'));
+    if (!_devEui.isEmpty())
+        query.bindValue(QStringLiteral(":eui"), _devEui);
+    if (!query.exec()) {
+        log->addLine(QStringLiteral("[CDataBaseHandler::getScaledRegisters] Invalid SQL request [1]: %1")
+                         .arg(sqliteText(query.lastError())));
+        return scaled;
+    }
+    while (query.next())
+        scaled[query.value(0).toString().toUpper()].append(
+            SRegisterScale { query.value(1).toLongLong(), query.value(2).toDouble(), query.value(3).toDouble() });
+    return scaled;
+}
+
 QStringList CDeviceTable::registeredDevices()
 {
     QStringList result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QSqlDatabase>
@@ -32,6 +33,9 @@ public:
     QVector<QSqlRecord> registers(uint32_t _deviceId);
     // Every column of every device, by name.
     QVector<QSqlRecord> deviceRows();
+    // The registers whose multiplier is not 1 or added value not 0, by upper-case DevEUI: of
+    // every device, or of _devEui alone.
+    QHash<QString, QVector<SRegisterScale>> scaledRegisters(const QString &_devEui);
     QStringList registeredDevices();
 
     // False when unknown or unreadable.

@@ -67,6 +67,13 @@ struct SRegisterParam {
     QString unit;
 };
 
+// A register whose scaling is not the plain one (multiplier 1, nothing added), by its address.
+struct SRegisterScale {
+    qint64 regAddr = 0;
+    double startValue = 0;
+    double gratingPeriod = 1;
+};
+
 struct SRegisterUpdate {
     quint32 regAddr = 0;
     double startValue = 0;

@@ -232,11 +232,7 @@ private slots:
         decoded.data = object(data);
         const SDecodedUplink result = decodeObjectUplink(
             uplink(QStringLiteral("0000000000000002"), 1, "", 1), parsed, described,
-            [&map](const QString &, uint32_t _regAddr) {
-                return SRegisterParam { qint32(_regAddr), map.registers.first().startValue,
-                    map.registers.first().gratingPeriod, QString() };
-            },
-            decoded);
+            CRegisterScaling::ofMap(0, map.registers), decoded);
         QVERIFY(result.accepted);
         QList<uint16_t> words;
         for (const SRegisterValue &reg : result.data.registers)
@@ -255,7 +251,7 @@ private slots:
         decoded.data = object(R"({"fw": "1.4.2-beta"})");
         const SDecodedUplink result = decodeObjectUplink(
             uplink(QStringLiteral("0000000000000002"), 1, "", 1), parsed, DB::SDeviceRegMapDescription(),
-            [](const QString &, uint32_t) { return SRegisterParam(); }, decoded);
+            CRegisterScaling(), decoded);
         QStringList parts;
         for (const SRegisterValue &reg : result.data.registers)
             parts << reg.value;

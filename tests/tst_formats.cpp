@@ -160,14 +160,8 @@ private slots:
         const SDeviceTemplate probeType(QJsonDocument::fromJson(probeTemplate).object());
         DB::SDeviceRegMapDescription device;
         const SDecodedUplink decoded = decodeUplink(
-            uplink(QStringLiteral("AA00000000000001"), 1), probeType, device, [&](const QString &, uint32_t _regAddr) {
-                SRegisterParam param;
-                if (_regAddr == 4) {
-                    param.gratingPeriod = multiplier;
-                    param.startValue = added;
-                }
-                return param;
-            });
+            uplink(QStringLiteral("AA00000000000001"), 1), probeType, device,
+            CRegisterScaling({ SRegisterScale { 4, added, multiplier } }));
         QVERIFY(decoded.accepted);
         QString level;
         for (const SRegisterValue &reg : decoded.data.registers) {

@@ -315,7 +315,7 @@ private slots:
         CModbusConnections burst{unlimitedLog()};
         std::unique_ptr<CDeviceHandler> own;
         for (int attempt = 0; attempt < 5 && !(own && own->isListening()); ++attempt) {
-            own.reset(new CDeviceHandler(freePort(), CDataBaseHandler::getInstance(), burst, &watcher));
+            own.reset(new CDeviceHandler(freePort(), StoreTest::workingDirectoryStore(), burst, &watcher));
             own->open(QHostAddress::LocalHost, false);
         }
         QVERIFY(own && own->isListening());

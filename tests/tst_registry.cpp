@@ -36,11 +36,17 @@ public:
     {
     }
     const QMap<uint16_t, CDeviceHandler *> &servers() const { return ports; }
-    const QMap<CEui, DB::SDeviceRegMapDescription> &served() const { return devices; }
+    QMap<CEui, DB::SDeviceRegMapDescription> served() const
+    {
+        QMap<CEui, DB::SDeviceRegMapDescription> byEui;
+        for (auto it = devices.constBegin(); it != devices.constEnd(); ++it)
+            byEui.insert(it.key(), it->device);
+        return byEui;
+    }
     QStringList servedDevEuis() const
     {
         QStringList keys;
-        for (const CEui &eui : devices.keys())
+        for (const CEui &eui : served().keys())
             keys << eui.text();
         return keys;
     }
@@ -357,7 +363,9 @@ private slots:
     void scalingComesFromTheStore()
     {
         const uint16_t port = freePort();
-        QVERIFY(addStoredDevice("E000000000000003", METER_APP_EUI, 100, port));
+        DB::SDeviceRegMapDescription stored = description("E000000000000003", METER_APP_EUI, 100);
+        stored.registers = handler->getRegMapDescription(METER_APP_EUI).registers;
+        QVERIFY(store->registerNewDevice(stored, port));
         // Named after its DevEUI, so the name search finds it.
         const QVector<QSqlRecord> devices = store->getDevices(QStringLiteral("E000000000000003"));
         QVERIFY(!devices.isEmpty());
@@ -366,8 +374,56 @@ private slots:
         update.port = port;
         update.registers << SRegisterUpdate { 102, 5, 10, QString() };
         QVERIFY(store->updateRegInfo(update));
+        // Served as stored, without its map: its scaling is read with it, once.
+        handler->addNewDevice(description("E000000000000003", METER_APP_EUI, 100), port);
         handler->newPacketReceivedSlot(uplink("E000000000000003", "0145230100"));
         QCOMPARE(words(port, 102, 2), QList<uint16_t>({ 0x000b, 0x60b7 }));
+    }
+
+    void decodingFollowsAddEditAndRemove()
+    {
+        const uint16_t port = freePort();
+        const QString devEui = QStringLiteral("E0000000000000C4");
+        QVERIFY(addStoredDevice(devEui, METER_APP_EUI, 100, port));
+        SDeviceDecoding decoding = handler->decodingOf(devEui.toLower());
+        QVERIFY(decoding.deviceTemplate);
+        QCOMPARE(decoding.deviceTemplate->appEui, METER_APP_EUI);
+        QVERIFY(decoding.scaling.scaled().isEmpty());
+        QCOMPARE(decoding.counters.uplinks, 0u);
+
+        API::SApiDeviceData first = uplink(devEui, "0145230100");
+        first.fcnt = 7;
+        handler->newPacketReceivedSlot(first);
+        QCOMPARE(words(port, 102, 2), QList<uint16_t>({ 0x0001, 0x2345 }));
+        decoding = handler->decodingOf(devEui);
+        QCOMPARE(decoding.counters.uplinks, 1u);
+        QCOMPARE(decoding.counters.lastFcnt, 7u);
+
+        // Edited: the next uplink is scaled so, 74565 * 10 + 5 = 745655 = 0xb60b7.
+        handler->setScaling(devEui, { SRegisterScale { 102, 5, 10 } });
+        API::SApiDeviceData second = uplink(devEui, "0145230100");
+        second.fcnt = 9;
+        handler->newPacketReceivedSlot(second);
+        QCOMPARE(words(port, 102, 2), QList<uint16_t>({ 0x000b, 0x60b7 }));
+        decoding = handler->decodingOf(devEui);
+        QCOMPARE(decoding.counters.uplinks, 2u);
+        QCOMPARE(decoding.counters.lost, 1u);
+
+        // New settings keep what decoding goes on from.
+        DB::SDeviceRegMapDescription little = description(devEui, METER_APP_EUI, 100);
+        little.wordOrder = EWordOrder::Little;
+        handler->addNewDevice(little, port);
+        decoding = handler->decodingOf(devEui);
+        QCOMPARE(decoding.counters.uplinks, 2u);
+        QCOMPARE(decoding.scaling.at(102).gratingPeriod, 10.0);
+        QCOMPARE(decoding.scaling.at(102).startValue, 5.0);
+
+        // Removed, nothing is kept; served again, the counters come back from the store.
+        handler->removeDevice(devEui, port);
+        QVERIFY(!handler->decodingOf(devEui).deviceTemplate);
+        handler->addNewDevice(description(devEui, METER_APP_EUI, 100), port);
+        QCOMPARE(handler->decodingOf(devEui).counters.uplinks, 2u);
+        QCOMPARE(handler->decodingOf(devEui).counters.lastFcnt, 9u);
     }
 
     void unknownPacketTypeStoresNothing()

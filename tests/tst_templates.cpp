@@ -25,7 +25,7 @@ public:
     {
     }
     void rescan() { loadTemplates(); }
-    const QMap<QString, SDeviceTemplate> &loaded() const { return templates; }
+    const QMap<QString, SLoadedTemplate> &loaded() const { return templates; }
 };
 
 static QJsonObject parse(const QByteArray &json)
@@ -702,14 +702,14 @@ private slots:
             templateOverriding(QJsonObject { { "data_type", "float" }, { "data_bit_size", 32 }, { "packet_bias", 3 },
                 { "byte_order", "big" }, { "reg_format", "int32" }, { "reg_bit_size", 32 } })));
         TestHandler handler;
-        const SDevicePacketField field = handler.loaded().value("AA00000000000001").packets.value(1).fields.value(0);
+        const SDevicePacketField field = handler.loaded().value("AA00000000000001").parsed->packets.value(1).fields.value(0);
         QCOMPARE(field.dataType, QString("float"));
         QCOMPARE(field.byteOrder, QString("big"));
         QCOMPARE(field.regFormat, QString("int32"));
         // Without the keys: little-endian, the data type's own format.
         QVERIFY(writeFile("plain.json", workedExampleTemplate));
         handler.rescan();
-        const SDevicePacketField plain = handler.loaded().value("0A0B0C0D01020304").packets.value(1).fields.value(0);
+        const SDevicePacketField plain = handler.loaded().value("0A0B0C0D01020304").parsed->packets.value(1).fields.value(0);
         QCOMPARE(plain.byteOrder, QString("little"));
         QVERIFY(plain.regFormat.isEmpty());
     }

@@ -83,18 +83,17 @@ static QString registersText(const QVector<SRegisterValue> &registers)
     return parts.join(QLatin1Char(' '));
 }
 
-// Register parameters kept by address; every lookup is recorded.
+// Register parameters kept by address, as the registry hands them to decoding.
 struct FakeParams
 {
-    QMap<uint32_t, SRegisterParam> params;
-    QList<uint32_t> asked;
+    QMap<qint64, SRegisterParam> params;
 
-    RegisterParamSource source()
+    CRegisterScaling source() const
     {
-        return [this](const QString &_devEui, uint32_t _regAddr) {
-            asked << _regAddr;
-            return _devEui == DEV_EUI ? params.value(_regAddr) : SRegisterParam();
-        };
+        QVector<SRegisterScale> scales;
+        for (auto it = params.constBegin(); it != params.constEnd(); ++it)
+            scales.append(SRegisterScale { it.key(), it->startValue, it->gratingPeriod });
+        return CRegisterScaling(scales);
     }
 };
 
@@ -106,12 +105,43 @@ static SRegisterParam param(qint32 gratingPeriod, qint32 startValue)
     return p;
 }
 
+Q_DECLARE_METATYPE(QVector<SRegisterScale>)
+
 class TestUplinkDecoder : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase() { fillGlobalTables(); }
+
+    void scalingByAddress_data()
+    {
+        QTest::addColumn<QVector<SRegisterScale>>("registers");
+        QTest::addColumn<qint64>("address");
+        QTest::addColumn<double>("multiplier");
+        QTest::addColumn<double>("added");
+        const QVector<SRegisterScale> some { { 12, 5, 10 }, { 3, -1, 0.5 }, { 7, 0, 1 } };
+        QTest::newRow("nothing listed") << QVector<SRegisterScale>() << qint64(3) << 1.0 << 0.0;
+        QTest::newRow("listed") << some << qint64(12) << 10.0 << 5.0;
+        QTest::newRow("listed out of order") << some << qint64(3) << 0.5 << -1.0;
+        QTest::newRow("plain entry") << some << qint64(7) << 1.0 << 0.0;
+        QTest::newRow("between two") << some << qint64(8) << 1.0 << 0.0;
+        QTest::newRow("past the last") << some << qint64(13) << 1.0 << 0.0;
+        QTest::newRow("later entry wins") << QVector<SRegisterScale> { { 4, 1, 2 }, { 4, 3, 4 } } << qint64(4) << 4.0
+                                          << 3.0;
+        QTest::newRow("beyond 32 bits") << QVector<SRegisterScale> { { 0x100000004LL, 1, 2 } } << qint64(4) << 1.0
+                                        << 0.0;
+    }
+    void scalingByAddress()
+    {
+        QFETCH(QVector<SRegisterScale>, registers);
+        QFETCH(qint64, address);
+        QFETCH(double, multiplier);
+        QFETCH(double, added);
+        const SRegisterParam param = CRegisterScaling(registers).at(address);
+        QCOMPARE(param.gratingPeriod, multiplier);
+        QCOMPARE(param.startValue, added);
+    }
 
     void workedExample_data()
     {
@@ -138,6 +168,8 @@ private slots:
         QVERIFY(t.valid);
         FakeParams fake;
         fake.params.insert(102, param(gratingPeriod, startValue));
+        // At the field's offset, not its address: it must not count.
+        fake.params.insert(2, param(1000, 1000));
 
         const SDecodedUplink decoded = decodeUplink(uplinkWith("0145230100"), t, deviceAt(100), fake.source());
         QVERIFY(decoded.accepted);
@@ -145,7 +177,6 @@ private slots:
         QCOMPARE(decoded.data.devEui, DEV_EUI);
         QCOMPARE(decoded.data.startAddr, 100);
         QCOMPARE(registersText(decoded.data.registers), registers);
-        QCOMPARE(fake.asked, QList<uint32_t>({ 102 }));
     }
 
     void fields_data()
@@ -224,8 +255,14 @@ private slots:
         QVERIFY(decoded.accepted);
         QCOMPARE(decoded.logLines, QStringList());
         QCOMPARE(registersText(decoded.data.registers), registers);
-        // Texts are never scaled, so their parameters are not even read.
-        QCOMPARE(fake.asked, type == "text" ? QList<uint32_t>() : QList<uint32_t>({ 52 }));
+        // Texts are never scaled.
+        if (type == "text") {
+            fake.params.insert(52, param(3, 1));
+            QCOMPARE(registersText(
+                         decodeUplink(uplinkWith(payload.toHex().constData()), t, deviceAt(50), fake.source())
+                             .data.registers),
+                registers);
+        }
     }
 
     void formats_data()
@@ -423,12 +460,12 @@ private slots:
         addServerValue(t, keyword, 4, width);
         API::SApiDeviceData uplink = uplinkWith("01");
         uplink.snr = snr;
+        // Server values are stored as received: a scaling at their address does not count.
         FakeParams fake;
+        fake.params.insert(4, param(3, 1));
         const SDecodedUplink decoded = decodeUplink(uplink, t, deviceAt(0), fake.source());
         QVERIFY(decoded.accepted);
         QCOMPARE(registersText(decoded.data.registers), registers);
-        // Server values are stored as received, without parameters.
-        QVERIFY(fake.asked.isEmpty());
     }
 
     void serverValuesOutOfRange_data()
@@ -494,7 +531,6 @@ private slots:
         QCOMPARE(decoded.logLines, logLines);
         // Dropped whole: not even the time stamp.
         QVERIFY(decoded.data.registers.isEmpty());
-        QVERIFY(fake.asked.isEmpty());
     }
 
     void skippedFields_data()
@@ -531,7 +567,6 @@ private slots:
         QVERIFY(decoded.accepted);
         QCOMPARE(decoded.logLines, QStringList { logLine });
         QCOMPARE(registersText(decoded.data.registers), QStringLiteral("0:1234:1234 1:7856:7856"));
-        QCOMPARE(fake.asked, QList<uint32_t>({ 10, 11 }));
     }
 
     void offsetsAtTheTopOfTheRange()
@@ -541,14 +576,15 @@ private slots:
         const int top = std::numeric_limits<qint32>::max();
         const SDeviceTemplate t
             = templateOf(1, 9, { field(1, 32, "uinteger", 32, "A", top - 1), field(5, 32, "uinteger", 32, "B", top) });
+        // Doubled there, by hand: 0x12345678 * 2 = 0x2468acf0.
         FakeParams fake;
+        fake.params.insert(65535LL + top - 1, param(2, 0));
         const SDecodedUplink decoded
             = decodeUplink(uplinkWith("017856341204030201"), t, deviceAt(65535), fake.source());
         QVERIFY(decoded.accepted);
-        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("2147483646:1234:12345678 2147483647:5678:"));
+        QCOMPARE(registersText(decoded.data.registers), QStringLiteral("2147483646:2468:2468acf0 2147483647:acf0:"));
         QCOMPARE(
             decoded.logLines, QStringList { WARNING + "Value [B] lies outside the register map: offset [2147483647]" });
-        QCOMPARE(fake.asked, QList<uint32_t>({ 2147549181u, 2147549182u }));
     }
 
     void unknownServerKeywordIsSkipped()
