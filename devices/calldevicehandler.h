@@ -25,17 +25,6 @@
 #include "server/cloglimiter.h"
 #include "store/storerecords.h"
 
-// A stored device as the registry takes it at start: where it is served, and what decoding its
-// uplinks goes on from.
-struct SStoredDevice
-{
-    DB::SDeviceRegMapDescription device;
-    uint16_t port = 0;
-    SDeviceCounters counters;
-    // Its registers whose scaling is not the plain one.
-    QVector<SRegisterScale> scaled;
-};
-
 // What the registry keeps of a served device for decoding: the template it is decoded with,
 // its registers' scaling and its counters, as add, edit and remove left them.
 struct SDeviceDecoding

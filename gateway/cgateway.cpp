@@ -51,19 +51,6 @@ QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlRecord &_row
     return { device, static_cast<uint16_t>(_row.value(DEV_COL_PORT).toUInt()) };
 }
 
-// A device's counters as its row keeps them.
-SDeviceCounters countersOfRow(const QSqlRecord &_row)
-{
-    SDeviceCounters counters;
-    counters.uplinks = _row.value(DEV_COL_UPLINKS).toULongLong();
-    counters.lost = _row.value(DEV_COL_LOST).toULongLong();
-    counters.errors = _row.value(DEV_COL_ERRORS).toULongLong();
-    counters.hasFcnt = !_row.value(DEV_COL_LAST_FCNT).isNull();
-    counters.lastFcnt = quint32(_row.value(DEV_COL_LAST_FCNT).toULongLong());
-    counters.lastUplinkMs = _row.value(DEV_COL_LAST_UPLINK).isNull() ? -1 : _row.value(DEV_COL_LAST_UPLINK).toLongLong();
-    return counters;
-}
-
 SGatewayResult refused(EGatewayError _error, const QString &_message)
 {
     return SGatewayResult { _error, _message };
@@ -225,7 +212,9 @@ void CGateway::publishAgeRegisters(const QList<QPair<DB::SDeviceRegMapDescriptio
 {
     for (const auto &device : _devices) {
         QList<QPair<qint64, int>> ages;
-        for (const SRegisterDescription &reg : registry->getRegMapDescription(device.first.appEui).registers) {
+        // A const copy: iterating it copies no register.
+        const QList<SRegisterDescription> registers = registry->getRegMapDescription(device.first.appEui).registers;
+        for (const SRegisterDescription &reg : registers) {
             if (reg.keyword == SERVER_KEYWORD_AGE)
                 ages.append({ qint64(device.first.startAddr) + reg.offset, reg.bitSize });
         }
@@ -246,25 +235,14 @@ SDeviceCounters CGateway::deviceCounters(const QString &_devEui) const
 QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() const
 {
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
-    for (const QSqlRecord &row : store->getDeviceRows())
-        devices.append(deviceOfRow(row));
+    for (const SStoredDevice &stored : store->getStoredDevices(false))
+        devices.append({ stored.device, stored.port });
     return devices;
 }
 
 QList<SStoredDevice> CGateway::storedRecords() const
 {
-    const QHash<QString, QVector<SRegisterScale>> scaled = store->getScaledRegisters();
-    QList<SStoredDevice> devices;
-    for (const QSqlRecord &row : store->getDeviceRows()) {
-        SStoredDevice device;
-        const auto placed = deviceOfRow(row);
-        device.device = placed.first;
-        device.port = placed.second;
-        device.counters = countersOfRow(row);
-        device.scaled = scaled.value(CEui(device.device.devEui).text());
-        devices.append(device);
-    }
-    return devices;
+    return store->getStoredDevices(true);
 }
 
 void CGateway::flushUplinks()

@@ -23,10 +23,10 @@
 #include "store/cgatewaycounters.h"
 #include "store/registerdescription.h"
 #include "store/storerecords.h"
+#include "store/storerecords.h"
 #include "web/websettings.h"
 
 class CAllDeviceHandler;
-struct SStoredDevice;
 class CCodecRunner;
 class CDataBaseHandler;
 class CLogSink;

@@ -242,7 +242,7 @@ void CDataBaseHandler::addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDes
     QMutexLocker imageLocker(&imageMutex);
     image.addDevice(_deviceId, _info.devEui, _port, _info);
     for (const auto &row : _rows) {
-        image.addRegister(_deviceId, row.first, row.second);
+        image.addRegister(_deviceId, row.first);
         image.setDeviceWord(_deviceId, row.first, 0);
     }
 }
@@ -301,17 +301,14 @@ void CDataBaseHandler::retryWriting()
 
 SRegisterParam CDataBaseHandler::getRegisterParam(const QString &_devEui, const uint32_t &_regAddr)
 {
-    QMutexLocker locker(&imageMutex);
-    uint32_t deviceId = 0;
-    const SRegisterParam *found = image.findDevice(_devEui, &deviceId) ? image.param(deviceId, _regAddr) : nullptr;
-    if (!found) {
+    QMutexLocker locker(&mutex);
+    SRegisterParam found;
+    if (!CDeviceTable(db, log).registerParam(_devEui, _regAddr, &found)) {
         log->addLine(QStringLiteral("ERROR: [CDataBaseHandler::getRegisterParam] Register is not exist!"));
         log->addLine(QStringLiteral("    DevEUI [%1], regAddr [%2]").arg(_devEui).arg(_regAddr));
         return SRegisterParam();
     }
-    SRegisterParam result = *found;
-    result.regAddr = qint32(_regAddr);
-    return result;
+    return found;
 }
 
 QMap<uint16_t, uint16_t> CDataBaseHandler::getRegisterData(const int32_t &_port, const int32_t &_startAddr,
@@ -363,6 +360,21 @@ QVector<QSqlRecord> CDataBaseHandler::getDeviceRows()
     return CDeviceTable(db, log).deviceRows();
 }
 
+QList<SStoredDevice> CDataBaseHandler::getStoredDevices(bool _scaling)
+{
+    QMutexLocker locker(&mutex);
+    CDeviceTable table(db, log);
+    QList<SStoredDevice> devices = table.storedDevices();
+    if (_scaling) {
+        const QHash<QString, QVector<SRegisterScale>> scaled = table.scaledRegisters(QString());
+        if (!scaled.isEmpty()) {
+            for (SStoredDevice &device : devices)
+                device.scaled = scaled.value(device.device.devEui.toUpper());
+        }
+    }
+    return devices;
+}
+
 QHash<QString, QVector<SRegisterScale>> CDataBaseHandler::getScaledRegisters(const QString &_devEui)
 {
     QMutexLocker locker(&mutex);
@@ -395,8 +407,6 @@ bool CDataBaseHandler::updateRegInfo(const SDeviceRegUpdate &_update)
     if (!transaction.begin(origin) || !CDeviceTable(db, log).updateRegisters(_update) || !transaction.commit(origin))
         return false;
     QMutexLocker imageLocker(&imageMutex);
-    for (const SRegisterUpdate &reg : _update.registers)
-        image.setParam(_update.deviceId, reg.regAddr, reg.startValue, reg.gratingPeriod, textOrEmpty(reg.unit));
     // New settings are read back whole: a new unit moves the device's words to that unit's.
     QString reloadError;
     if (_update.hasSettings && !image.load(db, &reloadError))

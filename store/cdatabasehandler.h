@@ -70,6 +70,7 @@ public:
     quint64 stageRegisterBatch(const QList<SDeviceRegData> &_batch);
     // Blocks until the write that took ticket _ticket along is over; whether it was saved.
     bool waitForWrite(quint64 _ticket);
+    // The scaling and unit of one register as the file keeps them (decoding has its own copy, in the registry).
     SRegisterParam getRegisterParam(const QString &_devEui, const uint32_t &_regAddr);
     // One entry per address of the range, 0 where nothing is stored. Answered from
     // memory: a poll never waits for the disk or for another process's lock.
@@ -99,6 +100,9 @@ public:
     void setCounters(CGatewayCounters *_counters) { writer->setCounters(_counters); }
     // Every column of every device, the settings and counters included, by name.
     QVector<QSqlRecord> getDeviceRows();
+    // Every device with its settings, port and counters, by name; with _scaling, its scaled
+    // registers as well (one more query for all).
+    QList<SStoredDevice> getStoredDevices(bool _scaling);
     // The registers whose multiplier is not 1 or added value not 0, by upper-case DevEUI: of
     // every device (one query for a gateway's start), or of _devEui alone.
     QHash<QString, QVector<SRegisterScale>> getScaledRegisters(const QString &_devEui = QString());

@@ -231,6 +231,66 @@ QHash<QString, QVector<SRegisterScale>> CDeviceTable::scaledRegisters(const QStr
     return scaled;
 }
 
+bool CDeviceTable::registerParam(const QString &_devEui, qint64 _regAddr, SRegisterParam *_param)
+{
+    QSqlQuery query(db);
+    query.prepare(sqlText(QStringLiteral("SELECT r.%4, r.%5, r.%6 FROM %1 r JOIN %2 d ON r.%7=d.%8 "
+                                         "WHERE d.%3=:eui COLLATE NOCASE AND r.%9=:addr;"),
+        { DB_TABLE_DEV_DATA, DB_TABLE_DEVICES, deviceColumn(DEV_COL_DEV_EUI), registerColumn(REG_COL_START_VALUE),
+          registerColumn(REG_COL_GRATING_PERIOD), registerColumn(REG_COL_UNIT), registerColumn(REG_COL_DEVICE),
+          deviceColumn(DEV_COL_DEVICE), registerColumn(REG_COL_REG_ADDR) }));
+    query.bindValue(QStringLiteral(":eui"), _devEui);
+    query.bindValue(QStringLiteral(":addr"), _regAddr);
+    if (!query.exec() || !query.next())
+        return false;
+    _param->regAddr = qint32(_regAddr);
+    _param->startValue = query.value(0).toDouble();
+    _param->gratingPeriod = query.value(1).toDouble();
+    _param->unit = query.value(2).toString();
+    return true;
+}
+
+QList<SStoredDevice> CDeviceTable::storedDevices()
+{
+    QList<SStoredDevice> devices;
+    QStringList columns { deviceColumn(DEV_COL_NAME), deviceColumn(DEV_COL_APP_EUI), deviceColumn(DEV_COL_DEV_EUI),
+                          deviceColumn(DEV_COL_PORT), deviceColumn(DEV_COL_START_ADDR), writableColumn() };
+    for (int column = DEV_COL_UNIT_ID; column < DEV_ALL_COLUMN_COUNT; ++column)
+        columns << addedColumn(column);
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT %1 FROM %2 ORDER BY %3 ASC;")
+                        .arg(columns.join(QStringLiteral(", ")), DB_TABLE_DEVICES, deviceColumn(DEV_COL_NAME)))) {
+        log->addLine(QStringLiteral("[CDataBaseHandler::getStoredDevices] Invalid SQL request [1]: %1")
+                         .arg(sqliteText(query.lastError())));
+        return devices;
+    }
+    while (query.next()) {
+        const auto added = [&query](int _column) { return query.value(6 + _column - DEV_COL_UNIT_ID); };
+        SStoredDevice stored;
+        DB::SDeviceRegMapDescription &device = stored.device;
+        device.name = query.value(0).toString();
+        device.appEui = query.value(1).toString();
+        device.devEui = query.value(2).toString();
+        stored.port = uint16_t(query.value(3).toUInt());
+        device.startAddr = query.value(4).toInt();
+        device.writable = query.value(5).toInt() != 0;
+        device.unitId = quint8(added(DEV_COL_UNIT_ID).toUInt());
+        wordOrderFromName(added(DEV_COL_WORD_ORDER).toString(), &device.wordOrder);
+        device.staleAfter = added(DEV_COL_STALE_AFTER).toInt();
+        stalePolicyFromName(added(DEV_COL_STALE_POLICY).toString(), &device.stalePolicy);
+        stored.counters.uplinks = added(DEV_COL_UPLINKS).toULongLong();
+        stored.counters.lost = added(DEV_COL_LOST).toULongLong();
+        stored.counters.errors = added(DEV_COL_ERRORS).toULongLong();
+        stored.counters.hasFcnt = !added(DEV_COL_LAST_FCNT).isNull();
+        stored.counters.lastFcnt = quint32(added(DEV_COL_LAST_FCNT).toULongLong());
+        stored.counters.lastUplinkMs
+            = added(DEV_COL_LAST_UPLINK).isNull() ? -1 : added(DEV_COL_LAST_UPLINK).toLongLong();
+        devices.append(stored);
+    }
+    return devices;
+}
+
 QStringList CDeviceTable::registeredDevices()
 {
     QStringList result;

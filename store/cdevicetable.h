@@ -33,9 +33,14 @@ public:
     QVector<QSqlRecord> registers(uint32_t _deviceId);
     // Every column of every device, by name.
     QVector<QSqlRecord> deviceRows();
+    // Every device as a gateway starts from, by name, without the scaled registers: read
+    // straight into records, since a large store has a hundred thousand of them.
+    QList<SStoredDevice> storedDevices();
     // The registers whose multiplier is not 1 or added value not 0, by upper-case DevEUI: of
     // every device, or of _devEui alone.
     QHash<QString, QVector<SRegisterScale>> scaledRegisters(const QString &_devEui);
+    // Start value, multiplier and unit of one register of the device; false when it has no such register.
+    bool registerParam(const QString &_devEui, qint64 _regAddr, SRegisterParam *_param);
     QStringList registeredDevices();
 
     // False when unknown or unreadable.

@@ -46,11 +46,6 @@ bool failed(const QSqlQuery &_query, QString *_error)
 
 } // namespace
 
-quint64 CRegisterImage::registerKey(uint32_t _deviceId, qint64 _regAddr)
-{
-    return (quint64(_deviceId) << 32) ^ quint64(quint32(_regAddr));
-}
-
 bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
 {
     QHash<QString, QList<QPair<qint64, int>>> ages;
@@ -59,7 +54,6 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
     deviceIds.clear();
     devices.clear();
     portDevices.clear();
-    params.clear();
     wordsByPort.clear();
     wordsByUnit.clear();
     portInfo.clear();
@@ -96,27 +90,24 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
     if (rowsOfDevices.lastError().isValid())
         return failed(rowsOfDevices, _error);
 
-    // device, port, reg_addr, start_value, grating_period, value, unit
+    // device, port, reg_addr, value; each device's rows come together, in the order they were written.
     QSqlQuery rows(_db);
     rows.setForwardOnly(true);
-    if (!rows.exec(QStringLiteral("SELECT %1, %2, %3, %4, %5, %6, %7 FROM %8;")
+    if (!rows.exec(QStringLiteral("SELECT %1, %2, %3, %4 FROM %5;")
                        .arg(devDataColumns.at(REG_COL_DEVICE), devDataColumns.at(REG_COL_PORT),
-                           devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_START_VALUE),
-                           devDataColumns.at(REG_COL_GRATING_PERIOD), devDataColumns.at(REG_COL_VALUE),
-                           devDataColumns.at(REG_COL_UNIT), DB_TABLE_DEV_DATA)))
+                           devDataColumns.at(REG_COL_REG_ADDR), devDataColumns.at(REG_COL_VALUE), DB_TABLE_DEV_DATA)))
         return failed(rows, _error);
     while (rows.next()) {
         const qint64 regAddr = rows.value(2).toLongLong();
         const uint32_t deviceId = rows.value(0).toUInt();
-        addRegister(deviceId, regAddr,
-            SRegisterParam {
-                qint32(regAddr), rows.value(3).toDouble(), rows.value(4).toDouble(), rows.value(6).toString() });
+        const QVariant value = rows.value(3);
         if (devices.contains(deviceId)) {
-            if (!rows.value(5).isNull())
-                setDeviceWord(deviceId, regAddr, registerWord(rows.value(5).toString()));
+            addRegister(deviceId, regAddr);
+            if (!value.isNull())
+                setDeviceWord(deviceId, regAddr, registerWord(value.toString()));
         } else {
             // Rows of no device still answer on their port, as they always have.
-            setWord(uint16_t(rows.value(1).toUInt()), regAddr, registerWord(rows.value(5).toString()));
+            setWord(uint16_t(rows.value(1).toUInt()), regAddr, registerWord(value.toString()));
         }
     }
     if (rows.lastError().isValid())
@@ -148,7 +139,7 @@ bool CRegisterImage::loadWords(const QSqlDatabase &_db, int _port)
         const qint64 regAddr = rows.value(0).toLongLong();
         const uint16_t word = registerWord(rows.value(1).toString());
         if (devices.contains(deviceId)) {
-            addRegister(deviceId, regAddr, params.value(registerKey(deviceId, regAddr)));
+            addRegister(deviceId, regAddr);
             setDeviceWord(deviceId, regAddr, word);
             SDeviceState &device = devices[deviceId];
             device.written[addAddress(device, regAddr)] = !rows.value(1).isNull();
@@ -176,10 +167,11 @@ uint16_t CRegisterImage::devicePort(uint32_t _deviceId) const
     return devices.value(_deviceId).port;
 }
 
-const SRegisterParam *CRegisterImage::param(uint32_t _deviceId, qint64 _regAddr) const
+bool CRegisterImage::hasRegister(uint32_t _deviceId, qint64 _regAddr) const
 {
-    const auto found = params.constFind(registerKey(_deviceId, _regAddr));
-    return found == params.constEnd() ? nullptr : &found.value();
+    const auto device = devices.constFind(_deviceId);
+    return device != devices.constEnd()
+        && std::binary_search(device->addresses.constBegin(), device->addresses.constEnd(), _regAddr);
 }
 
 QMap<uint16_t, uint16_t> CRegisterImage::words(uint16_t _port, int32_t _first, int32_t _count) const
@@ -322,9 +314,8 @@ void CRegisterImage::addDevice(uint32_t _deviceId, const QString &_devEui, uint1
         rebuildPortInfo(_port);
 }
 
-void CRegisterImage::addRegister(uint32_t _deviceId, qint64 _regAddr, const SRegisterParam &_param)
+void CRegisterImage::addRegister(uint32_t _deviceId, qint64 _regAddr)
 {
-    params.insert(registerKey(_deviceId, _regAddr), _param);
     const auto device = devices.find(_deviceId);
     if (device == devices.end())
         return;
@@ -365,17 +356,6 @@ void CRegisterImage::setWord(uint16_t _port, qint64 _regAddr, uint16_t _word)
     if (_regAddr >= portWords.size())
         portWords.resize(int(_regAddr) + 1);
     portWords[int(_regAddr)] = _word;
-}
-
-void CRegisterImage::setParam(
-    uint32_t _deviceId, qint64 _regAddr, double _startValue, double _gratingPeriod, const QString &_unit)
-{
-    const auto found = params.find(registerKey(_deviceId, _regAddr));
-    if (found == params.end())
-        return;
-    found->startValue = _startValue;
-    found->gratingPeriod = _gratingPeriod;
-    found->unit = _unit;
 }
 
 SDeviceCounters CRegisterImage::counters(uint32_t _deviceId) const
@@ -445,8 +425,6 @@ bool CRegisterImage::removeDevice(const QSqlDatabase &_db, uint32_t _deviceId)
     const QString key = device->devEui.toUpper();
     if (deviceIds.value(key) == _deviceId)
         deviceIds.remove(key);
-    for (qint64 regAddr : device->addresses)
-        params.remove(registerKey(_deviceId, regAddr));
     devices.remove(_deviceId);
     portDevices[devicePort].removeOne(_deviceId);
     if (portDevices.value(devicePort).isEmpty())

@@ -10,10 +10,10 @@
 
 #include "store/storerecords.h"
 
-// The part of the register store that every Modbus poll and every decoded
-// uplink reads: register words by port, unit and address, and scaling parameters by
-// device and address. Kept in memory so a poll never waits for SQLite. The
-// store changes it only after its own transaction has committed.
+// The part of the register store that every Modbus poll reads: register words by port, unit
+// and address, and which registers each device has. Kept in memory so a poll never waits for
+// SQLite. The store changes it only after its own transaction has committed. Scaling is not
+// here: the registry keeps it with the devices it decodes for.
 class CRegisterImage
 {
 public:
@@ -25,8 +25,8 @@ public:
     // The id of the device with that DevEUI (any case); false when there is none.
     bool findDevice(const QString &_devEui, uint32_t *_deviceId) const;
     uint16_t devicePort(uint32_t _deviceId) const;
-    // Null when the register does not exist.
-    const SRegisterParam *param(uint32_t _deviceId, qint64 _regAddr) const;
+    // True when the device has a row for the register.
+    bool hasRegister(uint32_t _deviceId, qint64 _regAddr) const;
     // The word at each address of the range, 0 where nothing is stored, as devices of unit 0 give them.
     QMap<uint16_t, uint16_t> words(uint16_t _port, int32_t _first, int32_t _count) const;
     // What a request of unit _unit reads at _nowMs (ms since 1970): the words of the port's devices
@@ -40,12 +40,11 @@ public:
 
     void addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port,
                    const DB::SDeviceRegMapDescription &_settings = DB::SDeviceRegMapDescription(), bool _rebuildPort = true);
-    void addRegister(uint32_t _deviceId, qint64 _regAddr, const SRegisterParam &_param);
+    void addRegister(uint32_t _deviceId, qint64 _regAddr);
     // A word of the port as devices of unit 0 give it.
     void setWord(uint16_t _port, qint64 _regAddr, uint16_t _word);
     // The word of a device's register, in its unit's words.
     void setDeviceWord(uint32_t _deviceId, qint64 _regAddr, uint16_t _word);
-    void setParam(uint32_t _deviceId, qint64 _regAddr, double _startValue, double _gratingPeriod, const QString &_unit);
     SDeviceCounters counters(uint32_t _deviceId) const;
     void setCounters(uint32_t _deviceId, const SDeviceCounters &_counters);
     // Registers holding the seconds since the device's last uplink: first address and width in bits.
@@ -85,7 +84,6 @@ private:
         QList<uint32_t> computed;
     };
 
-    static quint64 registerKey(uint32_t _deviceId, qint64 _regAddr);
     static quint32 unitKey(uint16_t _port, uint8_t _unit) { return (quint32(_port) << 8) | _unit; }
     bool loadWords(const QSqlDatabase &_db, int _port);
     // Notes the register row of the device (unwritten when new); its index in the device's vectors.
@@ -100,7 +98,6 @@ private:
     QHash<uint32_t, SDeviceState> devices;
     // The devices of each port, so that a port's information looks at its own devices only.
     QHash<uint16_t, QVector<uint32_t>> portDevices;
-    QHash<quint64, SRegisterParam> params;
     // Per port, the word of every address up to the highest one in use (absent ones read 0):
     // a poll reads its range without a search. At most 128 KiB a port. Devices of unit 0 only.
     QHash<uint16_t, QVector<uint16_t>> wordsByPort;

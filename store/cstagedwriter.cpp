@@ -67,7 +67,7 @@ quint64 CStagedWriter::stage(const QList<SDeviceRegData> &_batch)
         // Only registers that have a row take a value.
         for (const SRegisterValue &reg : data.registers) {
             const qint64 regAddr = qint64(data.startAddr) + reg.regOffset;
-            if (!image.param(deviceId, regAddr))
+            if (!image.hasRegister(deviceId, regAddr))
                 continue;
             staged.insert({ deviceId, regAddr },
                           SStagedRegister { deviceId, regAddr, StoreSql::textOrEmpty(reg.value), reg.fullValue,

@@ -74,6 +74,15 @@ struct SRegisterScale {
     double gratingPeriod = 1;
 };
 
+// A stored device as a gateway starts from: its settings (no register map), port and counters,
+// and the registers whose scaling is not the plain one.
+struct SStoredDevice {
+    DB::SDeviceRegMapDescription device;
+    uint16_t port = 0;
+    SDeviceCounters counters;
+    QVector<SRegisterScale> scaled;
+};
+
 struct SRegisterUpdate {
     quint32 regAddr = 0;
     double startValue = 0;

@@ -317,12 +317,18 @@ private slots:
         QString error;
         QVERIFY2(reloaded.load(peer(), &error), qPrintable(error));
         QCOMPARE(reloaded.words(1504, 10, 4), store->getRegisterData(1504, 10, 4));
-        const SRegisterParam *param = reloaded.param(idOf("F1"), 12);
-        QVERIFY(param);
-        QCOMPARE(param->startValue, 7);
-        QCOMPARE(param->gratingPeriod, 3);
-        QCOMPARE(param->unit, QStringLiteral("V"));
-        QCOMPARE(store->getRegisterParam("F1", 12).gratingPeriod, 3);
+        QVERIFY(reloaded.hasRegister(idOf("F1"), 12));
+        QVERIFY(!reloaded.hasRegister(idOf("F1"), 13));
+        // The scaling a restarted registry decodes with: only the edited register is listed.
+        const auto f1 = store->getScaledRegisters(QStringLiteral("f1")).value(QStringLiteral("F1"));
+        QCOMPARE(f1.size(), 1);
+        QCOMPARE(f1.first().regAddr, 12);
+        QCOMPARE(f1.first().startValue, 7);
+        QCOMPARE(f1.first().gratingPeriod, 3);
+        const SRegisterParam param = store->getRegisterParam("F1", 12);
+        QCOMPARE(param.startValue, 7);
+        QCOMPARE(param.gratingPeriod, 3);
+        QCOMPARE(param.unit, QStringLiteral("V"));
     }
 
     void readsAnswerFromMemory()
