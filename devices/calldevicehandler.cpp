@@ -11,6 +11,7 @@
 
 #include "app/clogfile.h"
 #include "app/constants.h"
+#include "app/threadpriority.h"
 #include "devices/ccodecrunner.h"
 #include "devices/uplinkdecoder.h"
 #include "modbus/cdevicehandler.h"
@@ -36,6 +37,15 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
     modbusThread.setObjectName(QStringLiteral("modbus"));
     modbusConnections.moveToThread(&modbusThread);
     modbusThread.start();
+    // Answers first: the Modbus thread runs ahead of decoding and the store's writer.
+    bool raised = false;
+    QString refusal;
+    onModbusThread([&raised, &refusal] {
+        raised = ThreadPriority::raiseThisThread(ThreadPriority::MODBUS_NICE, &refusal);
+    });
+    if (!raised)
+        CLogFile::addLog(
+            QStringLiteral("INFO: [CAllDeviceHandler] The Modbus thread keeps the normal priority: %1").arg(refusal));
     connect(&portRetryTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::retryClosedPorts);
     connect(&batchTimer, &CClockTimer::timeout, this, [this] { commitPending(false); });
     if (store)

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/logsink.h"
+#include "app/threadpriority.h"
 #include "store/cgatewaycounters.h"
 #include "store/cregisterimage.h"
 #include "store/storesql.h"
@@ -79,7 +80,10 @@ quint64 CStagedWriter::stage(const QList<SDeviceRegData> &_batch)
     }
     if (!any)
         return 0;
-    stagedMore.wakeOne();
+    // A resting writer takes it when its rest is over: waking it for each batch would only
+    // send it back to sleep.
+    if (idle)
+        stagedMore.wakeOne();
     return ++stagedTicket;
 }
 
@@ -135,6 +139,11 @@ void CStagedWriter::stop()
 
 void CStagedWriter::writeStaged()
 {
+    // A commit takes long; its wake-up need not cut into a Modbus answer's turn.
+    QString refusal;
+    if (!ThreadPriority::batchThisThread(&refusal))
+        log->addLine(QStringLiteral("INFO: [CDataBaseHandler] The store's writer keeps the normal scheduling: %1")
+                         .arg(refusal));
     QMutexLocker stageLocker(&stageMutex);
     // After each write the writer rests three times as long as the write took: under a heavy
     // load it gathers more into each write instead of taking a whole core from decoding and
@@ -143,12 +152,16 @@ void CStagedWriter::writeStaged()
     QDeadlineTimer rested;
     for (;;) {
         while (!stopping && writtenTicket == stagedTicket) {
+            idle = true;
             if (!target.savesNothing()) {
                 stagedMore.wait(&stageMutex);
+                idle = false;
                 continue;
             }
             // Nothing to write, but the operator hears once a minute that nothing could be.
-            if (stagedMore.wait(&stageMutex, SAVE_FAILURE_REPORT_MS))
+            const bool woken = stagedMore.wait(&stageMutex, SAVE_FAILURE_REPORT_MS);
+            idle = false;
+            if (woken)
                 continue;
             stageLocker.unlock();
             target.retryWriting();

@@ -101,6 +101,8 @@ private:
     quint64 savedTicket = 0;
     // Callers blocked in waitForWrite.
     int waiters = 0;
+    // The writer waits for something to write (not resting after a write): staging wakes it.
+    bool idle = false;
     bool stopping = false;
     std::thread writer;
     bool savingFails = false;

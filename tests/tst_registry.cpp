@@ -9,12 +9,17 @@
 #include <QWebSocketServer>
 #include <QtTest>
 
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <memory>
 #include <thread>
 
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
+#include "app/threadpriority.h"
 #include "devices/calldevicehandler.h"
 #include "modbus/cdevicehandler.h"
 #include "modbustestsupport.h"
@@ -83,6 +88,36 @@ static const QByteArray highTypeTemplate = R"({
         { "packet_bias": 1, "data_bit_bias": 0, "data_bit_size": 16, "data_type": "integer",
           "reg_map_bias": 0, "reg_bit_bias": 0, "reg_bit_size": 16, "data_name": "Level" } ] } ]
 })";
+
+// Takes CAP_SYS_NICE from the calling thread alone, as an unprivileged gateway runs; the
+// threads it starts afterwards lack it too. True when it was held and is gone, or never was.
+static bool dropNiceCapability()
+{
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct data[2] {};
+    if (syscall(SYS_capget, &header, data) != 0)
+        return false;
+    data[CAP_SYS_NICE / 32].effective &= ~(1u << (CAP_SYS_NICE % 32));
+    return syscall(SYS_capset, &header, data) == 0;
+}
+
+// The nice values of this process's threads of that name.
+static QList<int> niceOfThreads(const QString &name)
+{
+    QList<int> values;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name.toLatin1()
+            || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // Past the name in parentheses: state is field 3, nice field 19.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        values << fields.value(16).toInt();
+    }
+    return values;
+}
 
 static API::SApiDeviceData uplink(const QString &devEui, const char *payloadHex)
 {
@@ -180,6 +215,46 @@ private slots:
         dataSpy.reset();
         logSpy.reset();
         handler.reset();
+    }
+
+    void modbusThreadRunsAheadOrSaysWhyNot()
+    {
+        // Built the way an unprivileged gateway is: raising the Modbus thread is refused, the log
+        // says why once, and the thread serves at the normal priority.
+        QSignalSpy lines(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
+        bool dropped = false;
+        bool refused = false;
+        QString why;
+        QList<int> nice;
+        std::thread unprivileged([&] {
+            dropped = dropNiceCapability();
+            refused = !ThreadPriority::raiseThisThread(ThreadPriority::MODBUS_NICE, &why);
+            TestHandler registry(store);
+            nice = niceOfThreads(QStringLiteral("modbus"));
+        });
+        unprivileged.join();
+        QVERIFY(dropped);
+        QVERIFY(refused);
+        QVERIFY2(why.contains(QStringLiteral("CAP_SYS_NICE")), qPrintable(why));
+        int told = 0;
+        for (const QList<QVariant> &line : lines)
+            told += line.at(0).toString().contains(QStringLiteral("The Modbus thread keeps the normal priority: "))
+                ? 1
+                : 0;
+        QCOMPARE(told, 1);
+        // This case's registry and the one of init(), which kept what this process may do.
+        QVERIFY2(nice.contains(0), qPrintable(QString::number(nice.size())));
+
+        // Where raising is allowed (root here, or a nice limit), init()'s registry was raised.
+        QString allowed;
+        std::thread probe([&allowed] {
+            if (!ThreadPriority::raiseThisThread(ThreadPriority::MODBUS_NICE, &allowed))
+                return;
+            allowed.clear();
+        });
+        probe.join();
+        if (allowed.isEmpty())
+            QCOMPARE(niceOfThreads(QStringLiteral("modbus")), QList<int>({ ThreadPriority::MODBUS_NICE }));
     }
 
     void twoDevicesShareOnePort()
