@@ -5,32 +5,9 @@
 
 #include "devices/codecengine.h"
 #include "devices/devicetemplate.h"
+#include "devices/registerscaling.h"
 #include "server/apitypes.h"
 #include "store/storerecords.h"
-
-// How one device's registers are scaled, by register address (start address plus offset): only
-// the registers whose multiplier is not 1 or whose added value is not 0 are listed, so the many
-// devices that scale nothing cost nothing. The registry keeps one per served device.
-class CRegisterScaling
-{
-public:
-    CRegisterScaling() = default;
-    // Any order; plain entries are left out, a later entry of an address wins.
-    explicit CRegisterScaling(const QVector<SRegisterScale> &_registers);
-    // The map's own scaling: each register's multiplier and added value at _startAddr + offset.
-    static CRegisterScaling ofMap(qint64 _startAddr, const QList<SRegisterDescription> &_registers);
-
-    // Multiplier and added value of the register; 1 and 0 when it is not listed.
-    SRegisterParam at(qint64 _regAddr) const;
-    // A copy with the registers of _changed set to their new scaling.
-    CRegisterScaling with(const QVector<SRegisterScale> &_changed) const;
-    const QVector<SRegisterScale> &scaled() const { return registers; }
-    bool operator==(const CRegisterScaling &_other) const;
-
-private:
-    // Ascending address, one entry an address.
-    QVector<SRegisterScale> registers;
-};
 
 // What one uplink turns into: the registers to store, or a rejection. logLines are the
 // lines for the log file in the order they arose, the rejection's reason included.
