@@ -12,6 +12,7 @@
 #include "app/csettings.h"
 #include "devices/calldevicehandler.h"
 #include "devices/ccodecrunner.h"
+#include "gateway/settingsfile.h"
 #include "store/cdatabasehandler.h"
 #include "store/storecolumns.h"
 #include "web/cwebconsole.h"
@@ -67,8 +68,9 @@ CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
     : QObject(_parent)
     , config(_config)
     , log(_config.log ? _config.log : CLogFile::getInstance(QString()))
-    , server(_config.clock, _config.serverTimings)
-    , mqtt(_config.mqttFirstRetryMs)
+    , server(_config.clock, _config.serverTimings, log)
+    , mqtt(_config.clock, _config.mqttFirstRetryMs, log)
+    , heardDevices(log)
     , downlinks(server, mqtt, heardDevices, _config.clock, _config.serverTimings.responseTimeoutMs)
 {
     downlinks.setServerKind(config.serverKind);
