@@ -139,6 +139,7 @@ bool CGateway::start(QString *_error)
     codecs = std::make_unique<CCodecRunner>();
     STemplateContext templates;
     templates.codecs = codecs.get();
+    templates.log = log;
     templates.serverDecodes = config.serverKind != EServerKind::eWebSocket;
     registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock,
                                                    config.modbusLimits, templates);
