@@ -20,7 +20,7 @@
 #include "app/globaltables.h"
 #include "app/registertext.h"
 #include "gateway/cgateway.h"
-#include "gateway/cprovisioning.h"
+#include "gateway/devicefiles.h"
 #include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
 #include "store/cgatewaycounters.h"
