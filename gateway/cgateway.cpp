@@ -12,6 +12,7 @@
 #include "app/csettings.h"
 #include "devices/calldevicehandler.h"
 #include "devices/ccodecrunner.h"
+#include "gateway/settingsfile.h"
 #include "store/cdatabasehandler.h"
 #include "store/storecolumns.h"
 #include "web/cwebconsole.h"
@@ -47,7 +48,7 @@ QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlRecord &_row
     wordOrderFromName(_row.value(DEV_COL_WORD_ORDER).toString(), &device.wordOrder);
     device.staleAfter = _row.value(DEV_COL_STALE_AFTER).toInt();
     stalePolicyFromName(_row.value(DEV_COL_STALE_POLICY).toString(), &device.stalePolicy);
-    device.writable = _row.value(QStringLiteral("writable")).toInt() != 0;
+    device.writable = _row.value(QString::fromLatin1(DEVICE_WRITABLE_COLUMN)).toInt() != 0;
     return { device, static_cast<uint16_t>(_row.value(DEV_COL_PORT).toUInt()) };
 }
 
@@ -67,8 +68,9 @@ CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
     : QObject(_parent)
     , config(_config)
     , log(_config.log ? _config.log : CLogFile::getInstance(QString()))
-    , server(_config.clock, _config.serverTimings)
-    , mqtt(_config.mqttFirstRetryMs)
+    , server(_config.clock, _config.serverTimings, log)
+    , mqtt(_config.clock, _config.mqttFirstRetryMs, log)
+    , heardDevices(log)
     , downlinks(server, mqtt, heardDevices, _config.clock, _config.serverTimings.responseTimeoutMs)
 {
     downlinks.setServerKind(config.serverKind);
@@ -137,6 +139,7 @@ bool CGateway::start(QString *_error)
     codecs = std::make_unique<CCodecRunner>();
     STemplateContext templates;
     templates.codecs = codecs.get();
+    templates.log = log;
     templates.serverDecodes = config.serverKind != EServerKind::eWebSocket;
     registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock,
                                                    config.modbusLimits, templates);

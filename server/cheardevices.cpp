@@ -1,9 +1,11 @@
 #include "server/cheardevices.h"
 
-#include "app/clogfile.h"
+#include "app/ceui.h"
+#include "app/logsink.h"
 
-CHeardDevices::CHeardDevices(QObject *_parent)
+CHeardDevices::CHeardDevices(CLogSink *_log, QObject *_parent)
     : QAbstractTableModel(_parent)
+    , log(_log ? _log : CLogSink::discard())
 { }
 
 int CHeardDevices::rowCount(const QModelIndex &_parent) const
@@ -55,7 +57,7 @@ QVariant CHeardDevices::headerData(int _section, Qt::Orientation _orientation, i
 
 API::SHeardDevice CHeardDevices::device(const QString &_devEui) const
 {
-    const auto it = rowOfDevEui.constFind(_devEui.toUpper());
+    const auto it = rowOfDevEui.constFind(CEui(_devEui).text());
     return it == rowOfDevEui.constEnd() ? API::SHeardDevice() : devices.at(*it);
 }
 
@@ -71,7 +73,7 @@ void CHeardDevices::deviceHeardSlot(API::SHeardDevice _device)
     }
     if (devices.size() >= MAX_DEVICES) {
         if (!fullReported)
-            CLogFile::addLog(QStringLiteral("[CHeardDevices::deviceHeardSlot] %1 devices heard, no more are listed")
+            log->addLine(QStringLiteral("[CHeardDevices::deviceHeardSlot] %1 devices heard, no more are listed")
                                  .arg(MAX_DEVICES));
         fullReported = true;
         return;

@@ -11,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include "app/ceui.h"
 #include "app/constants.h"
 #include "app/logsink.h"
 #include "store/cdevicetable.h"
@@ -369,7 +370,7 @@ QList<SStoredDevice> CDataBaseHandler::getStoredDevices(bool _scaling)
         const QHash<QString, QVector<SRegisterScale>> scaled = table.scaledRegisters(QString());
         if (!scaled.isEmpty()) {
             for (SStoredDevice &device : devices)
-                device.scaled = scaled.value(device.device.devEui.toUpper());
+                device.scaled = scaled.value(CEui(device.device.devEui).text());
         }
     }
     return devices;

@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "app/ceui.h"
 #include "app/constants.h"
 #include "app/logsink.h"
 #include "store/storesql.h"
@@ -226,7 +227,7 @@ QHash<QString, QVector<SRegisterScale>> CDeviceTable::scaledRegisters(const QStr
         return scaled;
     }
     while (query.next())
-        scaled[query.value(0).toString().toUpper()].append(
+        scaled[CEui(query.value(0).toString()).text()].append(
             SRegisterScale { query.value(1).toLongLong(), query.value(2).toDouble(), query.value(3).toDouble() });
     return scaled;
 }
@@ -300,7 +301,7 @@ QStringList CDeviceTable::registeredDevices()
         return result;
     }
     while (query.next())
-        result << query.value(0).toString().toUpper();
+        result << CEui(query.value(0).toString()).text();
     return result;
 }
 

@@ -20,7 +20,7 @@
 #include "app/globaltables.h"
 #include "app/registertext.h"
 #include "gateway/cgateway.h"
-#include "gateway/cprovisioning.h"
+#include "gateway/devicefiles.h"
 #include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
 #include "store/cgatewaycounters.h"
@@ -460,7 +460,7 @@ SWebResult CGatewayBackend::addDevice(const QJsonObject &_device)
     const QString name = memberText(_device, QStringLiteral("name")).trimmed();
     int port = 0;
     int start = 0;
-    if (!isDevEui(devEui))
+    if (!CEui::isWellFormed(devEui))
         return refused(400, QStringLiteral("devEui %1 is not 16 hex digits").arg(devEui));
     if (name.isEmpty())
         return refused(400, QStringLiteral("name is empty"));
@@ -470,7 +470,7 @@ SWebResult CGatewayBackend::addDevice(const QJsonObject &_device)
         return refused(400, QStringLiteral("startAddress %1 is not a register address (0-65535)")
                                 .arg(memberText(_device, "startAddress")));
     DB::SDeviceRegMapDescription device;
-    device.devEui = devEui.toUpper();
+    device.devEui = CEui(devEui).text();
     device.name = name;
     device.startAddr = start;
     QString problem;

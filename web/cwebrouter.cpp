@@ -8,6 +8,7 @@
 
 #include <sodium.h>
 
+#include "app/ceui.h"
 #include "gateway/deviceinput.h"
 #include "web/csessions.h"
 #include "web/cwebusers.h"
@@ -336,7 +337,7 @@ SWebResponse CWebRouter::api(const SWebRequest &_request, const SPrincipal &_who
         return result.error.isEmpty() ? json(result.status, result.body) : error(result.status, result.error);
     }
     const QString devEui = _parts.at(1);
-    if (!isDevEui(devEui) || count > 3)
+    if (!CEui::isWellFormed(devEui) || count > 3)
         return error(404, QStringLiteral("no such resource"));
     if (count == 3) {
         QJsonArray rows;
