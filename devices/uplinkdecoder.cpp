@@ -286,7 +286,7 @@ QString formattedText(const SDevicePacketField &_field, const SFieldValue &_raw,
 }
 
 // Adds one payload field's registers, or a log line when the field is skipped.
-void decodeField(const SDevicePacketField &_field, const QByteArray &_payload, const API::SApiDeviceData &_uplink,
+void decodeField(const SDevicePacketField &_field, const QByteArray &_payload,
     const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling, SDecodedUplink &_result)
 {
     const SFieldValue raw = readFieldValue(_field, _payload);
@@ -342,7 +342,7 @@ void addServerValues(SDecodedUplink &_result, const API::SApiDeviceData &_uplink
 
 // Adds the registers of one decoded value; a value the path does not find leaves its
 // registers as they were.
-void decodeObjectField(const SDecodedField &_field, const QJsonObject &_data, const API::SApiDeviceData &_uplink,
+void decodeObjectField(const SDecodedField &_field, const QJsonObject &_data,
     const DB::SDeviceRegMapDescription &_device, const CRegisterScaling &_scaling, SDecodedUplink &_result)
 {
     const QJsonValue value = valueAtPath(_data, _field.path);
@@ -487,7 +487,7 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
     }
 
     for (const SDevicePacketField &field : packet->fields)
-        decodeField(field, payload, _uplink, _device, _scaling, result);
+        decodeField(field, payload, _device, _scaling, result);
     result.accepted = true;
     return result;
 }
@@ -507,7 +507,7 @@ SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDev
         return result;
     }
     for (const SDecodedField &field : _template.decodedFields)
-        decodeObjectField(field, _decoded.data, _uplink, _device, _scaling, result);
+        decodeObjectField(field, _decoded.data, _device, _scaling, result);
     result.accepted = true;
     return result;
 }

@@ -36,22 +36,6 @@ QPair<qint64, qint64> registerSpan(qint64 _startAddr, const QList<SRegisterDescr
     return { lowest, highest };
 }
 
-// A device and its port from a row of every devices column.
-QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlRecord &_row)
-{
-    DB::SDeviceRegMapDescription device;
-    device.devEui = _row.value(DEV_COL_DEV_EUI).toString();
-    device.appEui = _row.value(DEV_COL_APP_EUI).toString();
-    device.name = _row.value(DEV_COL_NAME).toString();
-    device.startAddr = _row.value(DEV_COL_START_ADDR).toInt();
-    device.unitId = quint8(_row.value(DEV_COL_UNIT_ID).toUInt());
-    wordOrderFromName(_row.value(DEV_COL_WORD_ORDER).toString(), &device.wordOrder);
-    device.staleAfter = _row.value(DEV_COL_STALE_AFTER).toInt();
-    stalePolicyFromName(_row.value(DEV_COL_STALE_POLICY).toString(), &device.stalePolicy);
-    device.writable = _row.value(QString::fromLatin1(DEVICE_WRITABLE_COLUMN)).toInt() != 0;
-    return { device, static_cast<uint16_t>(_row.value(DEV_COL_PORT).toUInt()) };
-}
-
 SGatewayResult refused(EGatewayError _error, const QString &_message)
 {
     return SGatewayResult { _error, _message };
@@ -168,7 +152,7 @@ bool CGateway::start(QString *_error)
     connect(this, &CGateway::devicesChanged, &downlinks, &CDownlinks::refreshCoils);
     registry->setIdentities(&identities);
     publishIdentities(placed);
-    connect(this, &CGateway::devicesChanged, this, QOverload<>::of(&CGateway::publishIdentities));
+    connect(this, &CGateway::devicesChanged, this, [this] { publishIdentities(storedDevices()); });
     if (config.web.enabled && config.serveDevices) {
         // Without an account or its address the gateway serves Modbus all the same; the log says why.
         console = std::make_unique<CWebConsole>(this, &counted, config.web, config.workDir, config.clock);
@@ -188,11 +172,6 @@ int CGateway::webPort() const
     return console ? console->port() : 0;
 }
 
-void CGateway::publishIdentities()
-{
-    publishIdentities(storedDevices());
-}
-
 void CGateway::publishIdentities(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices)
 {
     QHash<uint16_t, QList<CDeviceIdentities::SEntry>> ports;
@@ -204,11 +183,6 @@ void CGateway::publishIdentities(const QList<QPair<DB::SDeviceRegMapDescription,
         ports[device.second].append(entry);
     }
     identities.replace(ports);
-}
-
-void CGateway::publishAgeRegisters()
-{
-    publishAgeRegisters(storedDevices());
 }
 
 void CGateway::publishAgeRegisters(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices)
@@ -261,7 +235,7 @@ bool CGateway::reload()
     if (!store->reload())
         return false;
     registry->serveExactly(storedRecords());
-    publishAgeRegisters();
+    publishAgeRegisters(storedDevices());
     emit devicesChanged();
     return true;
 }
@@ -318,7 +292,7 @@ SGatewayResult CGateway::addDevice(const DB::SDeviceRegMapDescription &_device, 
         return refused(EGatewayError::STORE_FAILED, tr("Device is not added! See LOG-file for more details"));
     }
     registry->addNewDevice(_device, _port);
-    publishAgeRegisters();
+    publishAgeRegisters(storedDevices());
     CLogFile::addLog(QStringLiteral("INFO: [CGateway::addDevice] device created successfully"));
     emit devicesChanged();
     return SGatewayResult();
@@ -353,7 +327,7 @@ SGatewayResult CGateway::addDevices(const QList<QPair<DB::SDeviceRegMapDescripti
         takeBack();
         return refused(EGatewayError::STORE_FAILED, tr("Devices are not added! See LOG-file for more details"));
     }
-    publishAgeRegisters();
+    publishAgeRegisters(storedDevices());
     emit devicesChanged();
     return SGatewayResult();
 }
@@ -363,12 +337,11 @@ SGatewayResult CGateway::editDevice(const SDeviceRegUpdate &_update)
     DB::SDeviceRegMapDescription edited;
     uint16_t port = 0;
     bool found = false;
-    for (const QSqlRecord &row : store->getDeviceRows()) {
-        if (row.value(DEV_COL_DEVICE).toUInt() != _update.deviceId)
+    for (const SStoredDevice &stored : store->getStoredDevices(false)) {
+        if (stored.deviceId != _update.deviceId)
             continue;
-        const auto device = deviceOfRow(row);
-        edited = device.first;
-        port = device.second;
+        edited = stored.device;
+        port = stored.port;
         found = true;
         break;
     }

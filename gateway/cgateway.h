@@ -215,11 +215,9 @@ private:
     // Says where a first-time operator sets up the network server.
     void logNoServerConfigured() const;
     // Tells the store which registers of each device read its age: they come from the templates.
-    void publishAgeRegisters();
     void publishAgeRegisters(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices);
     bool portFreeForUs(uint16_t _port) const;
     // Tells function 43/14 who each port's devices are.
-    void publishIdentities();
     void publishIdentities(const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> &_devices);
     // Every stored device with what the registry decodes its uplinks with: its counters and
     // scaled registers (one query for all).

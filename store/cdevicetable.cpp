@@ -255,7 +255,8 @@ QList<SStoredDevice> CDeviceTable::storedDevices()
 {
     QList<SStoredDevice> devices;
     QStringList columns { deviceColumn(DEV_COL_NAME), deviceColumn(DEV_COL_APP_EUI), deviceColumn(DEV_COL_DEV_EUI),
-                          deviceColumn(DEV_COL_PORT), deviceColumn(DEV_COL_START_ADDR), writableColumn() };
+                          deviceColumn(DEV_COL_PORT), deviceColumn(DEV_COL_START_ADDR), writableColumn(),
+                          deviceColumn(DEV_COL_DEVICE) };
     for (int column = DEV_COL_UNIT_ID; column < DEV_ALL_COLUMN_COUNT; ++column)
         columns << addedColumn(column);
     QSqlQuery query(db);
@@ -267,8 +268,9 @@ QList<SStoredDevice> CDeviceTable::storedDevices()
         return devices;
     }
     while (query.next()) {
-        const auto added = [&query](int _column) { return query.value(6 + _column - DEV_COL_UNIT_ID); };
+        const auto added = [&query](int _column) { return query.value(7 + _column - DEV_COL_UNIT_ID); };
         SStoredDevice stored;
+        stored.deviceId = query.value(6).toUInt();
         DB::SDeviceRegMapDescription &device = stored.device;
         device.name = query.value(0).toString();
         device.appEui = query.value(1).toString();

@@ -77,6 +77,7 @@ struct SRegisterScale {
 // A stored device as a gateway starts from: its settings (no register map), port and counters,
 // and the registers whose scaling is not the plain one.
 struct SStoredDevice {
+    quint32 deviceId = 0;
     DB::SDeviceRegMapDescription device;
     uint16_t port = 0;
     SDeviceCounters counters;
