@@ -46,10 +46,4 @@ bool batchThisThread(QString *_why)
     return false;
 }
 
-int niceOfThisThread()
-{
-    errno = 0;
-    return getpriority(PRIO_PROCESS, id_t(gettid()));
-}
-
 } // namespace ThreadPriority
