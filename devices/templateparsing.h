@@ -16,8 +16,8 @@
 #include <cmath>
 #include <limits>
 
-#include "app/constants.h"
 #include "devices/devicetemplate.h"
+#include "devices/templatekeys.h"
 
 namespace TemplateParsing {
 

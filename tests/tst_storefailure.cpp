@@ -20,6 +20,7 @@
 #include "gatewaytestsupport.h"
 #include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
+#include "store/storecolumns.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
 #include "ui/mainwindow.h"

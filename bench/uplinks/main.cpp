@@ -37,6 +37,7 @@
 #include "devices/ccodecrunner.h"
 #include "devices/uplinkdecoder.h"
 #include "store/cdatabasehandler.h"
+#include "store/storecolumns.h"
 
 namespace {
 
