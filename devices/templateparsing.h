@@ -16,6 +16,7 @@
 #include <cmath>
 #include <limits>
 
+#include "app/constants.h"
 #include "devices/devicetemplate.h"
 #include "devices/templatekeys.h"
 
