@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "app/constants.h"
 #include "devices/ccodecrunner.h"
 #include "devices/uplinkdecoder.h"
@@ -24,11 +24,12 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
     , store(_store)
     , templateDir(_templateDir)
     , templateContext(_templates)
+    , log(_templates.log ? _templates.log : CLogSink::discard())
     , refusalLog([_clock] { return _clock->nowMs(); })
     , clock(_clock)
     , portRetryTimer(_clock)
     , batchTimer(_clock)
-    , modbusConnections(_limits, [_clock] { return _clock->nowMs(); })
+    , modbusConnections(_limits, _clock, _templates.log)
 {
     // Queued connections from the window and the dialogs carry these.
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
@@ -165,14 +166,14 @@ void CAllDeviceHandler::loadTemplates()
     if (!dir.exists()) {
         const QString message
             = QStringLiteral("[CAllDeviceHandler::init] Dirrectory with device signature is not existed");
-        CLogFile::addLog(message);
+        log->addLine(message);
         qDebug().noquote() << message;
         return;
     }
     const QStringList names = dir.entryList({ QStringLiteral("*.json") }, QDir::Files, QDir::Name);
     if (names.isEmpty()) {
         const QString message = QStringLiteral("[CAllDeviceHandler::init] Dirrectory with device signature is empty");
-        CLogFile::addLog(message);
+        log->addLine(message);
         qDebug().noquote() << message;
         return;
     }
@@ -183,10 +184,10 @@ void CAllDeviceHandler::loadTemplates()
         if (!deviceTemplate.valid)
             continue;
         if (templates.contains(deviceTemplate.appEui)) {
-            CLogFile::addLog(QStringLiteral("Device [%1] already inited. Skip").arg(deviceTemplate.appEui));
+            log->addLine(QStringLiteral("Device [%1] already inited. Skip").arg(deviceTemplate.appEui));
             continue;
         }
-        CLogFile::addLog(QStringLiteral("Device [%1] inited SUCCESSULLY").arg(deviceTemplate.appEui));
+        log->addLine(QStringLiteral("Device [%1] inited SUCCESSULLY").arg(deviceTemplate.appEui));
         templates.insert(deviceTemplate.appEui, deviceTemplate);
     }
 }
@@ -300,7 +301,7 @@ void CAllDeviceHandler::serveExactly(const QList<QPair<DB::SDeviceRegMapDescript
     }
     for (const auto &device : gone) {
         removeDevice(device.first, device.second);
-        CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::serveExactly] Device [%1] is no longer served on "
+        log->addLine(QStringLiteral("INFO: [CAllDeviceHandler::serveExactly] Device [%1] is no longer served on "
                                         "port [%2]")
                              .arg(device.first)
                              .arg(device.second));
@@ -392,7 +393,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     const QList<QPair<qint64, qint64>> ranges = addressRanges(_devInfo);
     const QString overlap = deviceOverlapping(_port, ranges, devEui, _devInfo.unitId);
     if (!overlap.isEmpty())
-        CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
+        log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
                                         "[%2] overlap those of %3")
                              .arg(_devInfo.devEui)
                              .arg(_port)
@@ -401,7 +402,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     detachFromOtherPorts(devEui, _port);
     CDeviceHandler *server = ports.value(_port);
     if (server) {
-        CLogFile::addLog(
+        log->addLine(
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     } else {
         server = new CDeviceHandler(_port, store, modbusConnections, &acceptWatcher);
@@ -419,7 +420,7 @@ bool CAllDeviceHandler::addNewDevice(DB::SDeviceRegMapDescription _devInfo, uint
     deviceRanges.insert(devEui, ranges);
     devicePorts.insert(devEui, _port);
     portMembers[_port].insert(devEui);
-    CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
+    log->addLine(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                          .arg(_devInfo.devEui)
                          .arg(_port));
     return listeningPorts.contains(_port);
@@ -435,7 +436,7 @@ void CAllDeviceHandler::retryClosedPorts()
                 continue;
             if (server->open(bindAddress, false)) {
                 listeningPorts.insert(server->getPort());
-                CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
+                log->addLine(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
                                      .arg(server->getPort()));
             } else {
                 stillClosed = true;
@@ -451,7 +452,7 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     QMutexLocker locker(&mutex);
     const CEui devEui(_devEui);
     if (!ports.contains(_port))
-        CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
+        log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
     devices.remove(devEui);
     deviceRanges.remove(devEui);
     if (devicePorts.contains(devEui))
@@ -507,7 +508,7 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
         device = devices.value(CEui(_devData.devEui));
     }
     if (!store) {
-        CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
+        log->addLine(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
                                         "uplink of [%1] dropped")
                              .arg(_devData.devEui));
         return;
@@ -561,7 +562,7 @@ void CAllDeviceHandler::storeObjectUplink(const API::SApiDeviceData &_devData, c
     if (!decoded.refusal.isEmpty()) {
         const int count = refusalLog.record(CEui(_devData.devEui).text());
         if (count > 0)
-            CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler] Uplink of device [%1] refused (%2 since the "
+            log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler] Uplink of device [%1] refused (%2 since the "
                                             "last report): %3")
                                  .arg(_devData.devEui)
                                  .arg(count)
@@ -573,7 +574,7 @@ void CAllDeviceHandler::storeObjectUplink(const API::SApiDeviceData &_devData, c
 void CAllDeviceHandler::storeDecoded(const API::SApiDeviceData &_devData, const SDecodedUplink &_decoded)
 {
     for (const QString &line : _decoded.logLines)
-        CLogFile::addLog(line);
+        log->addLine(line);
     store->saveDeviceCounters(_devData.devEui, _decoded.counters);
     if (counters)
         noteUplink(_devData, _decoded);

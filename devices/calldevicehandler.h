@@ -27,6 +27,7 @@
 
 class CCodecRunner;
 class CDataBaseHandler;
+class CLogSink;
 class CDeviceIdentities;
 class CDeviceHandler;
 class CGatewayCounters;
@@ -162,6 +163,8 @@ protected:
     CGatewayCounters *counters = nullptr;
     QString templateDir;
     STemplateContext templateContext;
+    // The registry's own lines and its Modbus servers' go where its templates' do.
+    CLogSink *log;
     // A device whose decoder refuses its uplinks is told of once a minute, with a count.
     CLogLimiter refusalLog;
     // Uplinks are timed on it: the age and staleness of a device's values.

@@ -4,6 +4,7 @@
 #include <QTcpServer>
 
 class CAcceptWatcher;
+class CLogSink;
 class CRegisterReader;
 class CModbusConnections;
 
@@ -35,6 +36,8 @@ private slots:
     void acceptErrorSlot(QAbstractSocket::SocketError _error);
 
 private:
+    CLogSink *log() const;
+
     uint16_t port;
     CRegisterReader *store;
     CModbusConnections &connections;
