@@ -21,6 +21,7 @@
 #include "server/mqttsettings.h"
 #include "server/serverstatus.h"
 #include "store/cgatewaycounters.h"
+#include "store/historysettings.h"
 #include "store/registerdescription.h"
 #include "store/storerecords.h"
 #include "web/websettings.h"
@@ -59,6 +60,8 @@ struct SGatewayConfig
     MODBUS::WriteAllowList writeAllow;
     // The web console ([web] group); off unless listen is set.
     SWebSettings web;
+    // How much of the decoded values history.db keeps ([history] group).
+    SHistorySettings history;
 };
 
 // One network-server log-in: where and as whom.
