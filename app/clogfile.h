@@ -4,11 +4,13 @@
 #include <QMutex>
 #include <QObject>
 
+#include "app/logsink.h"
+
 // The application log: one time-stamped line per call, ending in its newline, flushed at
 // once, appended across runs, and offered to the window as a signal. A file that would
 // grow past the rotation size becomes <name>.1 (the older ones move up to .5, the
 // oldest goes) and a new one is begun.
-class CLogFile : public QObject
+class CLogFile : public QObject, public CLogSink
 {
     Q_OBJECT
 
@@ -24,6 +26,9 @@ public:
     void startSession();
     // For a command: lines reach the file only through addChangeLog (they are still emitted).
     void setChangesOnly(bool _changesOnly);
+
+    // What the parts below the gateway write through, handed down by whoever built them.
+    void addLine(const QString &_line) override { writeEntry(_line, false); }
 
 signals:
     // The entry as written, without line breaks.

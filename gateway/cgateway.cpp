@@ -66,6 +66,7 @@ QString settingsKey(const QString &_key)
 CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
     : QObject(_parent)
     , config(_config)
+    , log(_config.log ? _config.log : CLogFile::getInstance(QString()))
     , server(_config.clock, _config.serverTimings)
     , mqtt(_config.mqttFirstRetryMs)
     , downlinks(server, mqtt, heardDevices, _config.clock, _config.serverTimings.responseTimeoutMs)
@@ -121,7 +122,7 @@ bool CGateway::start(QString *_error)
 {
     const QDir workDir(config.workDir);
     auto opened = std::make_unique<CDataBaseHandler>(workDir.filePath(DB_FILE_NAME), config.storeBusyTimeoutMs,
-                                                     config.clock);
+                                                     config.clock, log);
     // The gateway serves what it has where it cannot write; a command, which could change nothing, refuses.
     opened->setReadOnlyFallback(config.serveDevices);
     if (!opened->open(_error))

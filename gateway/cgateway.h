@@ -29,6 +29,7 @@
 class CAllDeviceHandler;
 class CCodecRunner;
 class CDataBaseHandler;
+class CLogSink;
 class CWebConsole;
 class QThread;
 
@@ -38,6 +39,8 @@ struct SGatewayConfig
     // Holds "server.db" and "deviceFolder".
     QString workDir;
     CClock *clock = CClock::system();
+    // Where every part of the gateway writes its log lines; the program's log file when none.
+    CLogSink *log = nullptr;
     SServerTimings serverTimings;
     int storeBusyTimeoutMs = 5000;
     // Idle time-out, connection cap and the other bounds of the Modbus clients.
@@ -191,6 +194,7 @@ public:
     // Open Modbus client connections, from any thread.
     int modbusConnectionCount() const;
     CClock *clock() const { return config.clock; }
+    CLogSink *logSink() const { return log; }
     // The port the web console listens on; 0 when it does not run.
     int webPort() const;
     // The thread the store lives on; none before start().
@@ -222,6 +226,8 @@ private:
     QString templateOfHeard(const API::SHeardDevice &_device) const;
 
     SGatewayConfig config;
+    // Handed to every part below; built before them.
+    CLogSink *log;
     // Before everything that counts into it, so it goes last.
     CGatewayCounters counted;
     CServerHandler server;

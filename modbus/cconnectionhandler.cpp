@@ -10,7 +10,7 @@
 
 #include "app/clogfile.h"
 #include "modbus/deviceidentification.h"
-#include "store/cdatabasehandler.h"
+#include "store/registerreader.h"
 #include "store/cgatewaycounters.h"
 
 // One line per answered poll is too much for a console at thousands of polls a
@@ -18,7 +18,7 @@
 // QT_LOGGING_RULES="kelvara.modbus.requests.debug=true".
 Q_LOGGING_CATEGORY(modbusRequests, "kelvara.modbus.requests", QtInfoMsg)
 
-CConnectionHandler::CConnectionHandler(uint16_t _port, CDataBaseHandler *_store, const SModbusLimits &limits,
+CConnectionHandler::CConnectionHandler(uint16_t _port, CRegisterReader *_store, const SModbusLimits &limits,
                                        MODBUS::Clock clock)
     : port(_port)
     , store(_store)

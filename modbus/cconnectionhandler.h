@@ -13,7 +13,7 @@
 #include "modbus/modbuslimits.h"
 #include "modbus/modbuswrite.h"
 
-class CDataBaseHandler;
+class CRegisterReader;
 class CGatewayCounters;
 class CDeviceIdentities;
 
@@ -28,7 +28,7 @@ class CConnectionHandler : public QTcpSocket
 
 public:
     // Answers from _store; without one every read gets exception 04.
-    CConnectionHandler(uint16_t _port, CDataBaseHandler *_store, const SModbusLimits &limits = SModbusLimits(),
+    CConnectionHandler(uint16_t _port, CRegisterReader *_store, const SModbusLimits &limits = SModbusLimits(),
                        MODBUS::Clock clock = MODBUS::steadyClock());
 
     bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
@@ -68,7 +68,7 @@ private:
     bool sendAnswer(const QByteArray &_bytes);
 
     uint16_t port;
-    CDataBaseHandler *store;
+    CRegisterReader *store;
     SModbusLimits limits;
     MODBUS::Clock clock;
     qint64 lastActivity;

@@ -17,7 +17,7 @@ const int ACCEPT_RETRY_MS = 1000;
 
 } // namespace
 
-CDeviceHandler::CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections,
+CDeviceHandler::CDeviceHandler(uint16_t _port, CRegisterReader *_store, CModbusConnections &_connections,
                                CAcceptWatcher *_watcher)
     : port(_port)
     , store(_store)

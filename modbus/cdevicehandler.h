@@ -4,7 +4,7 @@
 #include <QTcpServer>
 
 class CAcceptWatcher;
-class CDataBaseHandler;
+class CRegisterReader;
 class CModbusConnections;
 
 // The Modbus TCP server of one port: one CConnectionHandler per accepted client, each
@@ -17,7 +17,7 @@ class CDeviceHandler : public QTcpServer
 public:
     // _connections must outlive the server, and so must _watcher, which (when given) watches
     // the listening socket instead of the event loop.
-    CDeviceHandler(uint16_t _port, CDataBaseHandler *_store, CModbusConnections &_connections,
+    CDeviceHandler(uint16_t _port, CRegisterReader *_store, CModbusConnections &_connections,
                    CAcceptWatcher *_watcher = nullptr);
     // Frees the port.
     ~CDeviceHandler() override;
@@ -36,7 +36,7 @@ private slots:
 
 private:
     uint16_t port;
-    CDataBaseHandler *store;
+    CRegisterReader *store;
     CModbusConnections &connections;
     CAcceptWatcher *watcher;
 };

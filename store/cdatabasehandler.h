@@ -1,53 +1,46 @@
 #pragma once
 
-#include <QHash>
-#include <QMap>
 #include <QMutex>
 #include <QObject>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QSqlRecord>
-#include <QVector>
 #include <QStringList>
-#include <QWaitCondition>
+#include <QVector>
 
 #include <atomic>
-#include <thread>
+#include <memory>
 
 #include "app/cclock.h"
 #include "store/cregisterimage.h"
 #include "store/cregisterwriter.h"
+#include "store/cstagedwriter.h"
+#include "store/registerreader.h"
 #include "store/storerecords.h"
 
 class CGatewayCounters;
+class CLogSink;
 
-// The register store: the devices and one row per 16-bit register in "server.db".
-// Every operation runs on the caller's thread, one at a time under the mutex, except
-// uplink values: they are staged and written by a thread of the store's own, so that
-// neither a Modbus poll nor the next uplink waits for a commit.
-class CDataBaseHandler : public QObject
+// The register store: the devices and one row per 16-bit register in "server.db", fronting
+// the register image every poll reads. Opening and the read-only fallback are its own; the
+// schema (CStoreSchema), the device table's SQL (CDeviceTable) and the writing of uplinks
+// (CStagedWriter, on a thread of its own) are its parts. Every other operation runs on the
+// caller's thread, one at a time under the connection's lock.
+class CDataBaseHandler : public QObject, public CRegisterReader, private CStagedWriteTarget
 {
     Q_OBJECT
 
 public:
     static constexpr int DEFAULT_BUSY_TIMEOUT_MS = 5000;
     // While saving fails, how often the log is told again.
-    static constexpr qint64 SAVE_FAILURE_REPORT_MS = 60000;
+    static constexpr qint64 SAVE_FAILURE_REPORT_MS = CStagedWriter::SAVE_FAILURE_REPORT_MS;
     // How often a store that cannot write looks whether its folder takes writes again.
     static constexpr qint64 REGAIN_INTERVAL_MS = 2000;
-    // The write-ahead log shrinks back to this after a checkpoint, so it never keeps
-    // the space of a burst of writes on a disk that is almost full.
-    static constexpr int JOURNAL_SIZE_LIMIT_BYTES = 1024 * 1024;
-
-    // The process-wide store on "server.db" in the working directory. None when the
-    // database could not be opened; the next call tries again.
-    static CDataBaseHandler *getInstance();
 
     // A store on _fileName; nothing is opened before open(). Each object has a
     // connection of its own, so a test can build as many as it likes.
-    // _clock paces the reports of a failing save.
+    // _clock paces the reports of a failing save; _log hears every failure.
     explicit CDataBaseHandler(const QString &_fileName, int _busyTimeoutMs = DEFAULT_BUSY_TIMEOUT_MS,
-                              CClock *_clock = CClock::system());
+                              CClock *_clock = CClock::system(), CLogSink *_log = nullptr);
     ~CDataBaseHandler() override;
 
     // Opens or creates the tables and loads the register image; false with the
@@ -73,9 +66,7 @@ public:
     // a register wins. The image takes them all at once after the transaction.
     bool saveRegisterBatch(const QList<SDeviceRegData> &_batch);
     // Hands the registers of several uplinks to the writing thread and returns at once with a
-    // ticket (0 when none had a register to write). Whatever is staged while a write runs goes
-    // into the next one, a later value of a register replacing an earlier: the busier the
-    // gateway, the larger its transactions. Modbus serves the values once their write is over.
+    // ticket (0 when none had a register to write). Modbus serves the values once their write is over.
     quint64 stageRegisterBatch(const QList<SDeviceRegData> &_batch);
     // Blocks until the write that took ticket _ticket along is over; whether it was saved.
     bool waitForWrite(quint64 _ticket);
@@ -85,7 +76,7 @@ public:
     QMap<uint16_t, uint16_t> getRegisterData(const int32_t &_port, const int32_t &_startAddr, const int32_t &_count);
     // What a Modbus poll of unit _unit reads, into _words[0.._count) for a range within 0-65535;
     // or why it reads nothing. Locks the image alone.
-    EReadStatus readRegisters(uint16_t _port, uint8_t _unit, int _first, int _count, uint16_t *_words);
+    EReadStatus readRegisters(uint16_t _port, uint8_t _unit, int _first, int _count, uint16_t *_words) override;
     // The rows are read whole under the store's lock: no query stays open on its connection.
     QVector<QSqlRecord> getDevices(const QString &_search);
     QVector<QSqlRecord> getRegisters(const uint32_t &_deviceId);
@@ -105,7 +96,7 @@ public:
     // at construction unless set.
     void setClock(CClock *_clock);
     // Where each write's time is counted; it must outlive the store.
-    void setCounters(CGatewayCounters *_counters) { counters = _counters; }
+    void setCounters(CGatewayCounters *_counters) { writer->setCounters(_counters); }
     // Every column of every device, the settings and counters included, by name.
     QVector<QSqlRecord> getDeviceRows();
     // What a Modbus request of unit _unit reads from the port now: the words, or why none.
@@ -127,7 +118,6 @@ signals:
     void registersWritten(quint64 _ticket);
 
 private:
-    std::atomic<CGatewayCounters *> counters { nullptr };
     bool openTables();
     // Opens the connection: the file read-write, or (_readOnly) the file as it is, or an empty
     // store in memory when there is no file.
@@ -135,49 +125,29 @@ private:
     // Read-only: whether the folder takes writes again; if so, the file is reopened for writing.
     // Under mutex.
     bool regainWriting();
-    // Creates what is missing of the schema and turns the write-ahead log on.
-    bool createTables();
     // Read-only: tries to regain writing at most once a REGAIN_INTERVAL_MS; true when writing
     // works. Under mutex.
     bool writingWorks();
-    // Adds the writable column to a file made before it existed.
-    bool addWritableColumn();
-    // The inserts of one device inside the caller's transaction; the rows to add to the image on commit.
-    bool insertDevice(const DB::SDeviceRegMapDescription &_info, uint16_t _port,
-                      QList<QPair<qint64, SRegisterParam>> *_rows, uint32_t *_deviceId);
+    bool prepareRegisterWriter(QString *_error);
     void addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDescription &_info, uint16_t _port,
                     const QList<QPair<qint64, SRegisterParam>> &_rows);
-    // False with the reason in *_reason when nothing could be saved in the folder or file.
-    bool checkWritable(QString *_reason) const;
-    // Both log why they refuse the file. The schema check lets through an empty file,
-    // and our tables (one may be missing) with exactly our columns.
-    bool checkIntact();
-    bool checkSchema();
-    void useWriteAheadLog();
-    bool createTable(const QString &_table, const QStringList &_columns, int _expected, const QString &_format);
-    // Adds the devices columns a server.db of an older version lacks, with their defaults.
-    bool addDeviceColumns();
-    bool updateDeviceSettings(const SDeviceRegUpdate &_update);
-    // _columns as the index lists them, e.g. "port, reg_addr".
-    bool createIndex(const QString &_name, const QString &_table, const QString &_columns);
-    // Id of the device with that DevEUI (any case): 0 with *_found false when absent.
-    bool findDeviceId(const QString &_devEui, uint32_t *_id, bool *_found);
-    bool prepareRegisterWriter(QString *_error);
-    // The writing thread: writes what is staged, one transaction at a time, until stopped.
-    void writeStaged();
-    void startWriting();
-    void stopWriting();
-    // Logs the first failure, then a count once a report interval, then the recovery;
-    // true when the status changed. Under stageMutex.
-    bool noteSaveResult(bool _saved, const QString &_error, int _uplinks);
+    void logBoth(const QString &_message);
+
+    // What the staged writer asks of the store.
+    bool commitWrite(const SStagedWrite &_write, QString *_error) override;
+    bool savesNothing() const override { return readOnly; }
+    void retryWriting() override;
+    void reportSavingStatus(bool _saving, const QString &_reason) override { emit savingStatusChanged(_saving, _reason); }
+    void reportWritten(quint64 _ticket) override { emit registersWritten(_ticket); }
 
     QString fileName;
     bool readOnlyFallback = false;
     int busyTimeoutMs;
     CClock *clock;
+    CLogSink *log;
     QString connectionName;
     QSqlDatabase db;
-    // Locks, always taken in this order: mutex, imageMutex, stageMutex.
+    // Locks, always taken in this order: mutex, imageMutex, then the writer's own.
     // Held for every use of the database connection, by the writing thread too.
     QMutex mutex;
     // Held for every use of the image, so a poll, which takes it alone, never waits for the disk.
@@ -185,34 +155,10 @@ private:
     CRegisterImage image;
     // Prepared once: every uplink runs it for each of its registers.
     CRegisterWriter registerWriter;
-    // What waits for the writing thread, and that thread's state.
-    QMutex stageMutex;
-    QWaitCondition stagedMore;
-    QWaitCondition writeOver;
-    // The newest value of each register not in the file yet, one entry a register at most:
-    // staged since the last write, or left by a write that failed.
-    QHash<QPair<uint32_t, qint64>, SStagedRegister> staged;
-    // The newest counters of devices whose counters changed since the last save.
-    QHash<uint32_t, SDeviceCounters> stagedCounters;
-    int stagedUplinks = 0;
-    // Tickets: each staging takes the next; a write takes all staged up to its ticket along.
-    quint64 stagedTicket = 0;
-    quint64 writtenTicket = 0;
-    // Every ticket up to it is in the file.
-    quint64 savedTicket = 0;
-    // Callers blocked in waitForWrite.
-    int waiters = 0;
-    bool stopping = false;
-    std::thread writer;
+    std::unique_ptr<CStagedWriter> writer;
     // Started where nothing can be written: serving the stored values, saving nothing until
     // the folder takes writes again. Under mutex.
     std::atomic<bool> readOnly { false };
     QString readOnlyReason;
     qint64 lastRegainMs = 0;
-    bool savingFails = false;
-    int failedUplinks = 0;
-    int failedSinceReport = 0;
-    qint64 lastReportMs = 0;
-
-    static CDataBaseHandler *instance;
 };

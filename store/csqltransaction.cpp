@@ -3,11 +3,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 
-CSqlTransaction::CSqlTransaction(const QSqlDatabase &_db, bool _quiet)
+CSqlTransaction::CSqlTransaction(const QSqlDatabase &_db, CLogSink *_log)
     : db(_db)
-    , quiet(_quiet)
+    , log(_log)
 {
 }
 
@@ -38,8 +38,8 @@ bool CSqlTransaction::run(const QString &_statement, const QString &_origin)
         return true;
     lastErrorText = query.lastError().databaseText();
     lastErrorCode = query.lastError().nativeErrorCode();
-    if (!quiet)
-        CLogFile::addLog(QStringLiteral("ERROR: %1 Transaction failed [%2] Error_text[%3]")
-                             .arg(_origin, _statement, query.lastError().text()));
+    if (log)
+        log->addLine(QStringLiteral("ERROR: %1 Transaction failed [%2] Error_text[%3]")
+                         .arg(_origin, _statement, query.lastError().text()));
     return false;
 }

@@ -3,14 +3,16 @@
 #include <QSqlDatabase>
 #include <QString>
 
+class CLogSink;
+
 // One write transaction on a connection: started with BEGIN IMMEDIATE so that a
 // second writer waits on the busy time-out at the start, not halfway through;
 // rolled back on destruction unless committed.
 class CSqlTransaction
 {
 public:
-    // A quiet transaction logs nothing: its caller reports errorText() its own way.
-    explicit CSqlTransaction(const QSqlDatabase &_db, bool _quiet = false);
+    // Failures go to _log; without one the caller reports errorText() its own way.
+    CSqlTransaction(const QSqlDatabase &_db, CLogSink *_log);
     ~CSqlTransaction();
     CSqlTransaction(const CSqlTransaction &) = delete;
     CSqlTransaction &operator=(const CSqlTransaction &) = delete;
@@ -26,7 +28,7 @@ private:
     bool run(const QString &_statement, const QString &_origin);
 
     QSqlDatabase db;
-    bool quiet;
+    CLogSink *log;
     bool open = false;
     QString lastErrorText;
     QString lastErrorCode;

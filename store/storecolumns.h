@@ -24,6 +24,9 @@ enum EDeviceColumn {
     DEV_ALL_COLUMN_COUNT = 15
 };
 
+// Kept apart from the column list: files of earlier versions get it added at open.
+inline constexpr const char DEVICE_WRITABLE_COLUMN[] = "writable";
+
 // Name and declaration of each added devices column, in position order from DEV_COL_UNIT_ID.
 // Their defaults are what a device of an older server.db has always behaved as.
 struct SAddedColumn {

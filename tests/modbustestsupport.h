@@ -11,6 +11,7 @@
 
 #include "modbus/cdevicehandler.h"
 #include "modbus/cmodbusconnections.h"
+#include "store/cdatabasehandler.h"
 
 namespace ModbusTest {
 

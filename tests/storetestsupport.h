@@ -10,10 +10,29 @@
 #include <QVariant>
 
 #include "app/clogfile.h"
+#include "app/constants.h"
+#include "store/cdatabasehandler.h"
 #include "store/registerword.h"
 #include "store/storerecords.h"
 
 namespace StoreTest {
+
+// The one store of the test's working directory, on "server.db", logging to the process's log;
+// null when it cannot be opened (the next call tries again).
+inline CDataBaseHandler *workingDirectoryStore()
+{
+    static CDataBaseHandler *store = nullptr;
+    if (!store) {
+        auto *created = new CDataBaseHandler(DB_FILE_NAME, CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, CClock::system(),
+                                             CLogFile::getInstance(QString()));
+        if (!created->open()) {
+            delete created;
+            return nullptr;
+        }
+        store = created;
+    }
+    return store;
+}
 
 inline SRegisterDescription reg(const QString &name, qint32 offset, qint32 bitSize,
                                 const QString &dataType = QStringLiteral("uinteger"), const QString &unit = QString())

@@ -12,6 +12,7 @@
 #include "gatewaytestsupport.h"
 #include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
+#include "storetestsupport.h"
 
 using namespace GatewayTest;
 
@@ -56,7 +57,7 @@ private slots:
         // Two stored devices sharing one port: the sensor from 100, the counter from 200.
         const quint16 modbusPort = freePort();
         QVERIFY(modbusPort);
-        CDataBaseHandler *store = CDataBaseHandler::getInstance();
+        CDataBaseHandler *store = StoreTest::workingDirectoryStore();
         QVERIFY(store);
         const CAllDeviceHandler registry(store, dir.filePath(DEVICE_FOLDER));
         DB::SDeviceRegMapDescription sensor { SENSOR, TH_APP_EUI, QStringLiteral("boiler TH"), 100,

@@ -41,7 +41,7 @@ public:
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        auto *connection = new CConnectionHandler(serverPort(), CDataBaseHandler::getInstance());
+        auto *connection = new CConnectionHandler(serverPort(), StoreTest::workingDirectoryStore());
         if (connection->setSocketDescriptor(descriptor))
             last = connection;
     }
@@ -114,7 +114,7 @@ private slots:
     {
         QVERIFY(dir.enter());
         qRegisterMetaType<QProcess::ExitStatus>();
-        CDataBaseHandler *store = CDataBaseHandler::getInstance();
+        CDataBaseHandler *store = StoreTest::workingDirectoryStore();
         QVERIFY(store);
 
         server = startServer(store, connections);
@@ -240,7 +240,7 @@ private slots:
     void badFramesLoggedOncePerSecondPerClient()
     {
         CModbusConnections limited{SModbusLimits(), [this] { return fakeNow; }};
-        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), limited);
+        std::unique_ptr<CDeviceHandler> own = startServer(StoreTest::workingDirectoryStore(), limited);
         QVERIFY(own->isListening());
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
         const QByteArray bad = hex("0008 0000 0001 01");
@@ -332,7 +332,7 @@ private slots:
         SModbusLimits limits;
         limits.idleTimeoutMs = 100;
         CModbusConnections short_{limits};
-        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), short_);
+        std::unique_ptr<CDeviceHandler> own = startServer(StoreTest::workingDirectoryStore(), short_);
         QVERIFY(own->isListening());
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
 
@@ -369,8 +369,8 @@ private slots:
         limits.maxConnections = 3;
         limits.idleTimeoutMs = 0;
         CModbusConnections capped{limits, [this] { return fakeNow; }};
-        std::unique_ptr<CDeviceHandler> first = startServer(CDataBaseHandler::getInstance(), capped);
-        std::unique_ptr<CDeviceHandler> second = startServer(CDataBaseHandler::getInstance(), capped);
+        std::unique_ptr<CDeviceHandler> first = startServer(StoreTest::workingDirectoryStore(), capped);
+        std::unique_ptr<CDeviceHandler> second = startServer(StoreTest::workingDirectoryStore(), capped);
         QVERIFY(first->isListening() && second->isListening());
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
         const auto limitLines = [&log] {
@@ -442,7 +442,7 @@ private slots:
     // The descriptor limit is reached before the connection cap: the port must go on accepting.
     void outOfDescriptorsClosesLongestIdle()
     {
-        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), connections);
+        std::unique_ptr<CDeviceHandler> own = startServer(StoreTest::workingDirectoryStore(), connections);
         QVERIFY(own->isListening());
         const QString script = QStringLiteral(
             "import socket, sys\n"
@@ -520,7 +520,7 @@ private slots:
 
     void connectionOutlivesItsServer()
     {
-        std::unique_ptr<CDeviceHandler> own = startServer(CDataBaseHandler::getInstance(), connections);
+        std::unique_ptr<CDeviceHandler> own = startServer(StoreTest::workingDirectoryStore(), connections);
         QVERIFY(own->isListening());
         const uint16_t ownPort = own->getPort();
         QTcpSocket early;

@@ -158,7 +158,7 @@ private slots:
         QVERIFY(QDir().mkpath(DEVICE_FOLDER));
         QVERIFY(writeFile(QStringLiteral("meter.json"), workedExampleTemplate));
         QVERIFY(writeFile(QStringLiteral("alarm.json"), highTypeTemplate));
-        store = CDataBaseHandler::getInstance();
+        store = StoreTest::workingDirectoryStore();
         QVERIFY(store);
     }
 

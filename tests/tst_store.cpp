@@ -77,9 +77,9 @@ private slots:
         QVERIFY(peerExec(QStringLiteral("INSERT INTO dev_data VALUES (1, 4000, 7, 0, 1, 16, 'uinteger', '0042', "
                                          "'0042', 0, 'Level', 'mm', 1, 1);")));
 
-        store = CDataBaseHandler::getInstance();
+        store = StoreTest::workingDirectoryStore();
         QVERIFY(store);
-        QCOMPARE(CDataBaseHandler::getInstance(), store);
+        QCOMPARE(StoreTest::workingDirectoryStore(), store);
     }
 
     void cleanupTestCase()
@@ -509,7 +509,8 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg,
                              QRegularExpression("^CRITICAL_ERROR! Data base hasn't been created/opened! Error_text\\[.*"
                                                 "\\]. DataBaseHandler is not running!$"));
-        CDataBaseHandler broken(QStringLiteral("broken/server.db"));
+        CDataBaseHandler broken(QStringLiteral("broken/server.db"), CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS,
+                                CClock::system(), CLogFile::getInstance(QString()));
         QString reason;
         QVERIFY(!broken.open(&reason));
         QVERIFY(reason.contains("CRITICAL_ERROR! Data base hasn't been created/opened!"));

@@ -259,7 +259,7 @@ private slots:
         QVERIFY(QDir().mkpath(QStringLiteral("failing")));
         const QString path = QStringLiteral("failing/server.db");
         CManualClock clock;
-        CDataBaseHandler store(path, CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, &clock);
+        CDataBaseHandler store(path, CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, &clock, CLogFile::getInstance(QString()));
         QVERIFY(store.open());
         QVERIFY(store.registerNewDevice(device("A1", "Meter", 10, { reg("Level", 0, 16) }), 502));
         QVERIFY(store.registerNewDevice(device("B1", "Meter", 20, { reg("Level", 0, 16) }), 502));

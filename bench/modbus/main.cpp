@@ -131,7 +131,8 @@ QString payloadHex(const QList<uint16_t> &words)
 // The store file as an earlier run of the gateway left it: every device with its values.
 bool writeStore(const StoredDevices &devices, int devicesPerPort, const QList<SRegisterDescription> &registers)
 {
-    CDataBaseHandler store(DB_FILE_NAME);
+    CDataBaseHandler store(DB_FILE_NAME, CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, CClock::system(),
+                           CLogFile::getInstance(QString()));
     if (!store.open())
         return false;
     StoredDevices withRegisters = devices;
@@ -376,7 +377,8 @@ int main(int argc, char **argv)
     QElapsedTimer start;
     start.start();
     QString error;
-    CDataBaseHandler store(DB_FILE_NAME);
+    CDataBaseHandler store(DB_FILE_NAME, CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, CClock::system(),
+                           CLogFile::getInstance(QString()));
     if (!store.open(&error)) {
         std::fprintf(stderr, "bench_modbus: %s\n", qPrintable(error));
         return 1;

@@ -69,7 +69,8 @@ int main(int argc, char **argv)
         }
     }
     {
-        CDataBaseHandler store(QStringLiteral("server.db"));
+        CDataBaseHandler store(QStringLiteral("server.db"), CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, CClock::system(),
+                               CLogFile::getInstance(QString()));
         if (!store.open())
             return 1;
         QList<SRegisterDescription> registers;

@@ -100,9 +100,11 @@ bool setUp(const QString &_templatePath, const std::vector<uint16_t> &_ports)
     if (!deviceTemplate.valid || !matchesLayout(regMap))
         return fail(QStringLiteral("the template does not give the register layout the checker expects"));
 
-    CDataBaseHandler *store = CDataBaseHandler::getInstance();
-    if (!store)
+    CDataBaseHandler opened(DB_FILE_NAME, CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, CClock::system(),
+                            CLogFile::getInstance(QString()));
+    if (!opened.open())
         return fail(QStringLiteral("cannot open the store"));
+    CDataBaseHandler *store = &opened;
     QJsonArray simulated;
     for (int d = 0; d < soak::DEVICES; ++d) {
         DB::SDeviceRegMapDescription device;

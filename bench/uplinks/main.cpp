@@ -313,7 +313,8 @@ SRunFigures runUplinks(CCodecRunner *_codecs, int uplinkCount, int pollerCount)
     if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !(_codecs ? writeCodecTemplate() : writeTemplate()))
         return figures;
     CLogFile::getInstance(QStringLiteral("history.log"));
-    CDataBaseHandler *store = new CDataBaseHandler(DB_FILE_NAME);
+    CDataBaseHandler *store = new CDataBaseHandler(DB_FILE_NAME, CDataBaseHandler::DEFAULT_BUSY_TIMEOUT_MS, CClock::system(),
+                                                   CLogFile::getInstance(QString()));
     if (!store->open())
         return figures;
     STemplateContext context;
