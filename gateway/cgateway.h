@@ -29,6 +29,7 @@
 class CAllDeviceHandler;
 class CCodecRunner;
 class CDataBaseHandler;
+class CHistoryStore;
 class CLogSink;
 class CWebConsole;
 class QThread;
@@ -197,6 +198,8 @@ public:
     CLogSink *logSink() const { return log; }
     // The port the web console listens on; 0 when it does not run.
     int webPort() const;
+    // Where history.db lies; it may not exist (history off, nothing decoded yet).
+    QString historyFile() const;
     // The thread the store lives on; none before start().
     QThread *storeThread() const { return storeWorker; }
 
@@ -235,6 +238,8 @@ private:
     CHeardDevices heardDevices;
     CDownlinks downlinks;
     COMM::EServerStatus status = COMM::eDisconnected;
+    // Written by the store's writer: goes after the store.
+    std::unique_ptr<CHistoryStore> history;
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;
     // The templates' JavaScript codecs on their own thread; outlives the registry.

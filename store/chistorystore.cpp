@@ -8,7 +8,7 @@
 
 #include <sqlite3.h>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "store/historyformat.h"
 
 namespace {
@@ -53,10 +53,12 @@ QString layoutKey(const QVector<SHistoryValue> &_values)
 
 } // namespace
 
-CHistoryStore::CHistoryStore(const QString &_fileName, const SHistorySettings &_settings, CClock *_clock)
+CHistoryStore::CHistoryStore(const QString &_fileName, const SHistorySettings &_settings, CClock *_clock,
+                             CLogSink *_log)
     : fileName(_fileName)
     , settings(_settings)
     , clock(_clock)
+    , log(_log)
 {
 }
 
@@ -491,7 +493,7 @@ void CHistoryStore::pause(const QString &_reason)
 
 void CHistoryStore::report(const QString &_line)
 {
-    CLogFile::addLog(_line);
+    log->addLine(_line);
 }
 
 int CHistoryStore::errorCode() const

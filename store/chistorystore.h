@@ -11,6 +11,7 @@
 #include "store/historysettings.h"
 #include "store/storerecords.h"
 
+class CLogSink;
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -30,7 +31,8 @@ public:
     static constexpr qint64 PRUNE_BUDGET_MS = 3;
     static constexpr int PRUNE_STEP_ROWS = 500;
 
-    CHistoryStore(const QString &_fileName, const SHistorySettings &_settings, CClock *_clock);
+    // _log hears when history pauses, resumes, falls behind or moves a file aside.
+    CHistoryStore(const QString &_fileName, const SHistorySettings &_settings, CClock *_clock, CLogSink *_log);
     ~CHistoryStore();
     CHistoryStore(const CHistoryStore &) = delete;
     CHistoryStore &operator=(const CHistoryStore &) = delete;
@@ -73,12 +75,13 @@ private:
     int errorCode() const;
     void pause(const QString &_reason);
     // The one place history speaks to the log.
-    static void report(const QString &_line);
+    void report(const QString &_line);
     QString lastError() const;
 
     const QString fileName;
     const SHistorySettings settings;
     CClock *clock;
+    CLogSink *log;
 
     // The uplinks waiting for the next write.
     QMutex stageMutex;

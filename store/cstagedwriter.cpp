@@ -9,6 +9,7 @@
 
 #include "app/logsink.h"
 #include "store/cgatewaycounters.h"
+#include "store/chistorystore.h"
 #include "store/cregisterimage.h"
 #include "store/storesql.h"
 
@@ -77,6 +78,8 @@ quint64 CStagedWriter::stage(const QList<SDeviceRegData> &_batch)
         stagedUplinks += uplinkStaged ? 1 : 0;
         any = any || uplinkStaged;
     }
+    if (CHistoryStore *values = history)
+        values->stage(_batch);
     if (!any)
         return 0;
     stagedMore.wakeOne();
@@ -206,6 +209,9 @@ void CStagedWriter::writeStaged()
         if (statusChanged)
             target.reportSavingStatus(saved, saved ? QString() : error);
         target.reportWritten(ticket);
+        // The registers are saved and served; their values' history comes after them.
+        if (CHistoryStore *values = history)
+            values->writeStaged();
         stageLocker.relock();
         writtenTicket = ticket;
         // A failed write's values go along with the next: once one is saved, so are they.

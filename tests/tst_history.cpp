@@ -127,7 +127,7 @@ private slots:
               << decodeUplink(second, sensor, device, params, SDeviceCounters(), base + 3000).data;
 
         CManualClock clock;
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock);
+        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         history.stage(batch);
         history.writeStaged();
@@ -170,7 +170,7 @@ private slots:
         CManualClock clock;
         SHistorySettings settings;
         settings.keepDays = 3650;
-        CHistoryStore history(QStringLiteral("history.db"), settings, &clock);
+        CHistoryStore history(QStringLiteral("history.db"), settings, &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         const qint64 start = clock.epochMs() - 8 * DAY_MS;
         QList<SDeviceRegData> batch;
@@ -202,7 +202,7 @@ private slots:
         CManualClock clock;
         SHistorySettings settings;
         settings.keepDays = 2;
-        CHistoryStore history(QStringLiteral("history.db"), settings, &clock);
+        CHistoryStore history(QStringLiteral("history.db"), settings, &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         const qint64 now = clock.epochMs();
         QList<SDeviceRegData> batch;
@@ -232,7 +232,7 @@ private slots:
         CManualClock clock;
         SHistorySettings settings;
         settings.maxMb = 1;
-        CHistoryStore history(QStringLiteral("history.db"), settings, &clock);
+        CHistoryStore history(QStringLiteral("history.db"), settings, &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         const qint64 now = clock.epochMs();
         QVector<SHistoryValue> values;
@@ -260,12 +260,12 @@ private slots:
     {
         CManualClock clock;
         {
-            CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock);
+            CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
             QVERIFY(history.open());
             history.stage({ uplinkAt(DEV_EUI, clock.epochMs() - 5000, { { QStringLiteral("Level"), 4.5, "m" } }) });
             history.writeStaged();
         }
-        CHistoryStore again(QStringLiteral("history.db"), SHistorySettings(), &clock);
+        CHistoryStore again(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(again.open());
         again.stage({ uplinkAt(DEV_EUI, clock.epochMs(), { { QStringLiteral("Level"), 4.75, "m" } }) });
         again.writeStaged();
@@ -296,7 +296,7 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         }
         CManualClock clock;
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock);
+        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         // 2023-11-14 22:13:20 UTC, the manual clock's start.
         const QString aside = QStringLiteral("history.db.damaged-20231114-221320");
@@ -314,7 +314,7 @@ private slots:
     void removedDeviceKeepsNoHistory()
     {
         CManualClock clock;
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock);
+        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         const QString other = QStringLiteral("70B3D5E75E00A002");
         QList<SDeviceRegData> batch;
@@ -340,7 +340,7 @@ private slots:
         CManualClock clock;
         SHistorySettings off;
         off.keepDays = 0;
-        CHistoryStore history(QStringLiteral("history.db"), off, &clock);
+        CHistoryStore history(QStringLiteral("history.db"), off, &clock, CLogFile::getInstance(QString()));
         QVERIFY(!history.open());
         history.stage({ uplinkAt(DEV_EUI, clock.epochMs(), { { QStringLiteral("Level"), 1.0, "" } }) });
         history.writeStaged();
