@@ -10,6 +10,10 @@
 #include "devices/uplinkdecoder.h"
 #include "store/chistoryreader.h"
 #include "store/chistorystore.h"
+#include "store/storecolumns.h"
+#include "gateway/cgateway.h"
+#include "gatewaytestsupport.h"
+#include "peertestsupport.h"
 #include "testworkdir.h"
 
 // The history file on its own: what the decoder hands it, what it keeps, what it prunes,
@@ -333,6 +337,63 @@ private slots:
         history.stage({ uplinkAt(DEV_EUI, clock.epochMs(), { { QStringLiteral("Level"), 3.0, "" } }) });
         history.writeStaged();
         QCOMPARE(readBack(QStringLiteral("history.db"), DEV_EUI).size(), 1);
+    }
+
+    // The whole road: a gateway started on a damaged history.db moves it aside, serves Modbus
+    // from the start, and keeps every value of the uplinks it decodes in the new file.
+    void gatewayMovesDamagedFileAsideAndKeepsServing()
+    {
+        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
+        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+        const QDir folder(workDir.filePath(QStringLiteral("gateway")));
+        QVERIFY(QDir().mkpath(folder.path()) && GatewayTest::installTemplates(folder));
+        QVERIFY(GatewayTest::writeFile(folder.filePath(QStringLiteral("history.db")), QByteArray(4096, 'x')));
+        QVERIFY(GatewayTest::writeFile(folder.filePath(QStringLiteral("devices.json")),
+            QStringLiteral(R"([{"devEui":"%1","devName":"th","appEui":"%2","payload":"01d700c401c40b"}])")
+                .arg(DEV_EUI, GatewayTest::TH_APP_EUI)
+                .toUtf8()));
+        QProcess simulator;
+        const quint16 serverPort = GatewayTest::startSimulator(simulator,
+            { "--devices", folder.filePath(QStringLiteral("devices.json")), "--rate", "50", "--duration", "30" });
+        QVERIFY(serverPort);
+        SGatewayConfig config;
+        config.workDir = folder.path();
+        config.modbusBind = QHostAddress::LocalHost;
+        CGateway gateway(config);
+        QString error;
+        QVERIFY2(gateway.start(&error), qPrintable(error));
+        QCOMPARE(logLines(QStringLiteral("moved aside as ")).size(), 1);
+        const quint16 port = GatewayTest::freePort();
+        DB::SDeviceRegMapDescription device;
+        device.devEui = DEV_EUI;
+        device.appEui = GatewayTest::TH_APP_EUI;
+        device.name = QStringLiteral("th");
+        device.registers = gateway.regMap(GatewayTest::TH_APP_EUI).registers;
+        QVERIFY(gateway.addDevice(device, port).ok());
+        QSignalSpy decoded(&gateway, &CGateway::newDataForDevice);
+        SServerLogin login;
+        login.host = QStringLiteral("127.0.0.1");
+        login.port = QString::number(serverPort);
+        login.login = GatewayTest::LOGIN;
+        login.password = GatewayTest::PASSWORD;
+        gateway.connectToServer(login, false);
+        QVERIFY(QTest::qWaitFor([&] { return decoded.size() >= 3; }, 15000));
+        gateway.flushUplinks();
+        QCOMPARE(GatewayTest::readWithMbpoll(port, 6, 3), (QMap<int, int> { { 6, 215 }, { 7, 452 }, { 8, 3012 } }));
+        const QVector<SHistorySample> samples = readBack(gateway.historyFile(), DEV_EUI);
+        QVERIFY(samples.size() >= 9 && samples.size() % 3 == 0);
+        for (int i = 0; i < samples.size(); i += 3) {
+            QCOMPARE(samples.at(i).name, QStringLiteral("Temperature x0.1"));
+            QCOMPARE(samples.at(i).value, 215.0);
+            QCOMPARE(samples.at(i + 1).value, 452.0);
+            QCOMPARE(samples.at(i + 2).value, 3012.0);
+        }
+        GatewayTest::stopProcess(simulator);
+        // Removed, the device's values are gone from the history.
+        const QVector<QSqlRecord> rows = gateway.devices(QString());
+        QCOMPARE(rows.size(), 1);
+        QVERIFY(gateway.removeDevice(rows.first().value(DEV_COL_DEVICE).toUInt(), DEV_EUI, port).ok());
+        QVERIFY(readBack(gateway.historyFile(), DEV_EUI).isEmpty());
     }
 
     void offWritesNoFile()
