@@ -396,6 +396,78 @@ private slots:
         QVERIFY(readBack(gateway.historyFile(), DEV_EUI).isEmpty());
     }
 
+    // The command line's rows, with a gateway's history store writing the file meanwhile and
+    // after it is gone.
+    void commandLineWritesRows_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output");
+        const QString eui = DEV_EUI.toLower();
+        // 2023-11-14 22:13:20 UTC is the manual clock's start: 1700000000 s.
+        QTest::newRow("range, every value")
+            << QStringList { "--dev-eui", eui, "--from", "2023-11-14T22:00:00Z", "--to", "1700000000" } << 0
+            << "time,value_name,value,unit\n"
+               "2023-11-14T22:03:20.000Z,Level,1.5,m\n"
+               "2023-11-14T22:03:20.000Z,\"Flow, in\",-20,\"l/h \"\"A\"\"\"\n"
+               "2023-11-14T22:13:20.000Z,Level,2.25,m\n"
+               "2023-11-14T22:13:20.000Z,\"Flow, in\",0,\"l/h \"\"A\"\"\"\n";
+        QTest::newRow("one value, a zone") << QStringList { "--dev-eui", eui, "--value", "Level", "--from",
+                                                            "2023-11-14T23:05:00+01:00", "--to", "1700000000" }
+                                           << 0
+                                           << "time,value_name,value,unit\n"
+                                              "2023-11-14T22:13:20.000Z,Level,2.25,m\n";
+        QTest::newRow("a day back from --to") << QStringList { "--dev-eui", eui, "--value", "Level", "--to", "1699999800" }
+                                           << 0
+                                           << "time,value_name,value,unit\n"
+                                              "2023-11-14T21:13:20.000Z,Level,1,m\n"
+                                              "2023-11-14T22:03:20.000Z,Level,1.5,m\n";
+        QTest::newRow("json") << QStringList { "--dev-eui", eui, "--value", "Level", "--from", "1700000000", "--to",
+                                               "1700000000", "--format", "json" }
+                              << 0
+                              << "[\n    {\n        \"time\": \"2023-11-14T22:13:20.000Z\",\n        \"unit\": \"m\",\n"
+                                 "        \"value\": 2.25,\n        \"value_name\": \"Level\"\n    }\n]\n";
+        QTest::newRow("unknown value") << QStringList { "--dev-eui", eui, "--value", "Depth" } << 1 << "";
+        QTest::newRow("unknown device") << QStringList { "--dev-eui", "70B3D5E75E00FFFF" } << 1 << "";
+        QTest::newRow("since and from") << QStringList { "--dev-eui", eui, "--since", "1h", "--from", "0" } << 2 << "";
+        QTest::newRow("bad time") << QStringList { "--dev-eui", eui, "--from", "yesterday" } << 2 << "";
+    }
+    void commandLineWritesRows()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        const QDir folder(workDir.filePath(QStringLiteral("command")));
+        QVERIFY(QDir().mkpath(folder.path()));
+        QFile::remove(folder.filePath(QStringLiteral("history.db")));
+        CManualClock clock;
+        auto writer = std::make_unique<CHistoryStore>(folder.filePath(QStringLiteral("history.db")), SHistorySettings(),
+                                                      &clock, CLogFile::getInstance(QString()));
+        QVERIFY(writer->open());
+        const qint64 now = clock.epochMs();
+        const QString flow = QStringLiteral("Flow, in");
+        const QString flowUnit = QStringLiteral("l/h \"A\"");
+        writer->stage({ uplinkAt(DEV_EUI, now - 3600000, { { QStringLiteral("Level"), 1.0, "m" } }),
+                        uplinkAt(DEV_EUI, now - 600000, { { QStringLiteral("Level"), 1.5, "m" }, { flow, -20, flowUnit } }),
+                        uplinkAt(DEV_EUI, now, { { QStringLiteral("Level"), 2.25, "m" }, { flow, 0, flowUnit } }),
+                        uplinkAt(QStringLiteral("70B3D5E75E00A0FF"), now, { { QStringLiteral("Level"), 9.0, "m" } }) });
+        writer->writeStaged();
+        for (int run = 0; run < 2; ++run) {
+            // The second time no gateway has the file open.
+            if (run == 1)
+                writer.reset();
+            QProcess command;
+            command.start(GatewayTest::gatewayProgram(),
+                          QStringList { "history" } + arguments + QStringList { "--workdir", folder.path() });
+            QVERIFY(command.waitForFinished(10000));
+            const QString errors = QString::fromUtf8(command.readAllStandardError());
+            QVERIFY2(command.exitCode() == exitCode, qPrintable(errors));
+            QCOMPARE(QString::fromUtf8(command.readAllStandardOutput()), output);
+            if (exitCode != 0)
+                QVERIFY(errors.startsWith(QStringLiteral("kelvara history: ")));
+        }
+    }
+
     void offWritesNoFile()
     {
         CManualClock clock;
