@@ -35,6 +35,7 @@
 #include "ui/crecordmodel.h"
 #include "ui/cregisterdelegat.h"
 #include "ui/csearcheditwidget.h"
+#include "ui/ctrendwindow.h"
 #include "ui/cusernotice.h"
 #include "store/storecolumns.h"
 
@@ -77,6 +78,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     , editButton(
           listButton(QStringLiteral(":/editIco.png"), QStringLiteral("greenBtn"), tr("Edit device parametrs"), this))
     , deleteButton(listButton(QStringLiteral(":/delete2Ico.png"), QStringLiteral("redBtn"), tr("Delete device"), this))
+    , trendButton(new QPushButton(tr("Trend"), this))
     , exportMapButton(new QPushButton(tr("Export register map…"), this))
     , staleRepaintTimer(new QTimer(this))
     , registerView(new QListView(this))
@@ -149,6 +151,7 @@ MainWindow::MainWindow(CGateway *_gateway, QWidget *parent)
     connect(addButton, &QPushButton::clicked, this, &MainWindow::addNewItemSlot);
     connect(editButton, &QPushButton::clicked, this, &MainWindow::editItemSlot);
     connect(deleteButton, &QPushButton::clicked, this, &MainWindow::deleteItemSlot);
+    connect(trendButton, &QPushButton::clicked, this, &MainWindow::trendSlot);
     connect(exportMapButton, &QPushButton::clicked, this, &MainWindow::exportRegisterMapSlot);
     connect(staleRepaintTimer, &QTimer::timeout, deviceView->viewport(), QOverload<>::of(&QWidget::update));
     staleRepaintTimer->start(STALE_REPAINT_MS);
@@ -279,6 +282,7 @@ QLayout *MainWindow::buildDeviceColumn()
     buttons->addWidget(addButton);
     buttons->addWidget(editButton);
     buttons->addWidget(deleteButton);
+    buttons->addWidget(trendButton);
     buttons->addStretch(10);
     buttons->addWidget(exportMapButton);
     layout->addLayout(buttons);
@@ -391,6 +395,7 @@ void MainWindow::showNoDevice()
     registerModel->setRecords({});
     editButton->setEnabled(false);
     deleteButton->setEnabled(false);
+    trendButton->setEnabled(false);
 }
 
 void MainWindow::refreshDevicesSlot(QString _search)
@@ -415,6 +420,7 @@ void MainWindow::deviceSelectSlot(QItemSelection, QItemSelection)
     beginRegisterValueLabel->setText(QString::number(currentDevice(DEV_COL_START_ADDR).toUInt()));
     editButton->setEnabled(true);
     deleteButton->setEnabled(true);
+    trendButton->setEnabled(true);
     refreshRegisterSlot();
 }
 
@@ -429,6 +435,28 @@ void MainWindow::newDataForDeviceSlot(QString _devEui)
 {
     if (deviceView->currentIndex().isValid() && CEui(_devEui) == CEui(currentDevice(DEV_COL_DEV_EUI).toString()))
         refreshRegisterSlot();
+    for (const QPointer<CTrendWindow> &trend : qAsConst(trends)) {
+        if (trend && CEui(trend->devEui()) == CEui(_devEui))
+            trend->refresh();
+    }
+}
+
+void MainWindow::trendSlot()
+{
+    const QString devEui = currentDevice(DEV_COL_DEV_EUI).toString();
+    trends.removeAll(nullptr);
+    for (const QPointer<CTrendWindow> &trend : qAsConst(trends)) {
+        if (CEui(trend->devEui()) == CEui(devEui)) {
+            trend->raise();
+            trend->activateWindow();
+            return;
+        }
+    }
+    auto *trend = new CTrendWindow(gateway->historyFile(), gateway->clock(), devEui,
+                                   currentDevice(DEV_COL_NAME).toString(), this);
+    trend->setAttribute(Qt::WA_DeleteOnClose);
+    trends.append(trend);
+    trend->show();
 }
 
 void MainWindow::addNewItemSlot()

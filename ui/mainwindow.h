@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPointer>
+
 #include <QIcon>
 #include <QItemSelection>
 #include <QList>
@@ -13,6 +15,7 @@
 
 class CAddNewDeviceForm;
 class CEditDeviceForm;
+class CTrendWindow;
 class CGateway;
 class CSearchEditWidget;
 class QCheckBox;
@@ -56,6 +59,8 @@ private slots:
     void addNewItemSlot();
     void editItemSlot();
     void deleteItemSlot();
+    // Opens the selected device's trend, or raises the one open.
+    void trendSlot();
     // Writes every device's register map as CSV, or Markdown for a name ending in .md.
     void exportRegisterMapSlot();
     void connectButtonSlot();
@@ -94,6 +99,9 @@ private:
     QPushButton *addButton;
     QPushButton *editButton;
     QPushButton *deleteButton;
+    QPushButton *trendButton;
+    // The trend windows open, each drawn again as its device's uplinks arrive.
+    QList<QPointer<CTrendWindow>> trends;
     QPushButton *exportMapButton;
     // Repaints the device cards so a device turning stale is marked without an uplink.
     QTimer *staleRepaintTimer;
