@@ -525,6 +525,7 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
         return result;
     }
 
+    result.data.values.reserve(packet->fields.size());
     for (const SDevicePacketField &field : packet->fields)
         decodeField(field, payload, _uplink, _device, _params, result);
     result.accepted = true;
@@ -546,6 +547,7 @@ SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDev
         result.refusal = _decoded.error;
         return result;
     }
+    result.data.values.reserve(_template.decodedFields.size());
     for (const SDecodedField &field : _template.decodedFields)
         decodeObjectField(field, _decoded.data, _uplink, _device, _params, result);
     result.accepted = true;

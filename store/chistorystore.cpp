@@ -6,6 +6,8 @@
 #include <QMutexLocker>
 #include <QSet>
 
+#include <algorithm>
+
 #include <sqlite3.h>
 
 #include "app/logsink.h"
@@ -149,6 +151,7 @@ void CHistoryStore::writeStaged()
         // Ids written in the transaction are gone with it.
         deviceIds.clear();
         layoutIds.clear();
+        lastLayouts.clear();
         missed += batch.size();
         failed(QStringLiteral("writing (%1)").arg(reason), code);
         return;
@@ -206,6 +209,7 @@ void CHistoryStore::forgetRemoved()
     }
     deviceIds.clear();
     layoutIds.clear();
+    lastLayouts.clear();
 }
 
 bool CHistoryStore::isWriting()
@@ -295,6 +299,7 @@ void CHistoryStore::closeFile()
     db = nullptr;
     deviceIds.clear();
     layoutIds.clear();
+    lastLayouts.clear();
     if (state == EState::eWriting)
         state = EState::eClosed;
 }
@@ -336,8 +341,24 @@ bool CHistoryStore::insertUplink(const SDeviceRegData &_uplink)
         return true;
     qint64 device = 0;
     qint64 layout = 0;
-    if (!deviceId(_uplink.devEui, &device) || !layoutId(device, _uplink.values, &layout))
+    if (!deviceId(_uplink.devEui, &device))
         return false;
+    // A device sends the same values uplink after uplink: its last layout is compared first,
+    // name by name, without building a key.
+    SLastLayout &last = lastLayouts[device];
+    const bool same = last.id != 0 && last.values.size() == _uplink.values.size()
+        && std::equal(last.values.cbegin(), last.values.cend(), _uplink.values.cbegin(),
+                      [](const SHistoryValue &_a, const SHistoryValue &_b) {
+                          return _a.name == _b.name && _a.unit == _b.unit;
+                      });
+    if (same) {
+        layout = last.id;
+    } else {
+        if (!layoutId(device, _uplink.values, &layout))
+            return false;
+        last.id = layout;
+        last.values = _uplink.values;
+    }
     const QByteArray blob = HISTORY::valuesBlob(_uplink.values);
     sqlite3_bind_int64(insertStatement, 1, device);
     sqlite3_bind_int64(insertStatement, 2, _uplink.receivedMs);
@@ -350,8 +371,14 @@ bool CHistoryStore::insertUplink(const SDeviceRegData &_uplink)
 
 bool CHistoryStore::deviceId(const QString &_devEui, qint64 *_id)
 {
+    // The registry hands DevEUIs over in upper case already: looked up as they come first.
+    auto cached = deviceIds.constFind(_devEui);
+    if (cached != deviceIds.constEnd()) {
+        *_id = cached.value();
+        return true;
+    }
     const QString devEui = _devEui.toUpper();
-    const auto cached = deviceIds.constFind(devEui);
+    cached = deviceIds.constFind(devEui);
     if (cached != deviceIds.constEnd()) {
         *_id = cached.value();
         return true;

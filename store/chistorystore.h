@@ -103,4 +103,11 @@ private:
     // Ids of the rows written, cached: upper-case DevEUI, then device id and layout text.
     QHash<QString, qint64> deviceIds;
     QHash<QPair<qint64, QString>, qint64> layoutIds;
+    struct SLastLayout
+    {
+        qint64 id = 0;
+        QVector<SHistoryValue> values;
+    };
+    // By device id: the layout of its last uplink.
+    QHash<qint64, SLastLayout> lastLayouts;
 };
