@@ -208,10 +208,11 @@ void CStagedWriter::writeStaged()
         }
         if (statusChanged)
             target.reportSavingStatus(saved, saved ? QString() : error);
-        target.reportWritten(ticket);
-        // The registers are saved and served; their values' history comes after them.
+        // The registers are saved and served; their values' history comes after them, and before the
+        // devices are announced, so that a trend drawn on the announcement has the newest row.
         if (CHistoryStore *values = history)
             values->writeStaged();
+        target.reportWritten(ticket);
         stageLocker.relock();
         writtenTicket = ticket;
         // A failed write's values go along with the next: once one is saved, so are they.
