@@ -138,6 +138,8 @@ struct SDeviceTemplate {
     // Numbers out of range, bad optional keys and examples that do not decode to what
     // they expect; any of them leaves the template invalid.
     QList<STemplateProblem> problems;
+    // Log lines about what was left out without refusing the template (an unknown server value).
+    QStringList notes;
 
     SDeviceTemplate() = default;
     explicit SDeviceTemplate(const QJsonObject &_json);
@@ -166,6 +168,7 @@ SDeviceRegMap regMapOfTemplate(const SDeviceTemplate &_template);
 constexpr qint64 MAX_TEMPLATE_FILE_SIZE = 1024 * 1024;
 
 class CCodecRunner;
+class CLogSink;
 
 // What loading a template may use beyond its file: the codecs, and whether the network
 // server decodes payloads (ChirpStack and The Things Stack do, the WebSocket server not).
@@ -173,6 +176,8 @@ struct STemplateContext
 {
     CCodecRunner *codecs = nullptr;
     bool serverDecodes = true;
+    // Where loading a template logs why it refused or skipped it; nowhere when none.
+    CLogSink *log = nullptr;
 };
 
 // One example of a decoder template and how it went: empty problem when it passed.

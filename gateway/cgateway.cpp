@@ -12,6 +12,7 @@
 #include "app/csettings.h"
 #include "devices/calldevicehandler.h"
 #include "devices/ccodecrunner.h"
+#include "gateway/settingsfile.h"
 #include "store/cdatabasehandler.h"
 #include "store/chistorystore.h"
 #include "store/historyformat.h"
@@ -69,8 +70,9 @@ CGateway::CGateway(const SGatewayConfig &_config, QObject *_parent)
     : QObject(_parent)
     , config(_config)
     , log(_config.log ? _config.log : CLogFile::getInstance(QString()))
-    , server(_config.clock, _config.serverTimings)
-    , mqtt(_config.mqttFirstRetryMs)
+    , server(_config.clock, _config.serverTimings, log)
+    , mqtt(_config.clock, _config.mqttFirstRetryMs, log)
+    , heardDevices(log)
     , downlinks(server, mqtt, heardDevices, _config.clock, _config.serverTimings.responseTimeoutMs)
 {
     downlinks.setServerKind(config.serverKind);
@@ -146,6 +148,7 @@ bool CGateway::start(QString *_error)
     codecs = std::make_unique<CCodecRunner>();
     STemplateContext templates;
     templates.codecs = codecs.get();
+    templates.log = log;
     templates.serverDecodes = config.serverKind != EServerKind::eWebSocket;
     registry = std::make_unique<CAllDeviceHandler>(store.get(), workDir.filePath(DEVICE_FOLDER), config.clock,
                                                    config.modbusLimits, templates);

@@ -26,6 +26,7 @@
 #include "gateway/cgateway.h"
 #include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
+#include "gateway/settingsfile.h"
 #include "store/storecolumns.h"
 
 namespace {

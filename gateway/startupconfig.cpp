@@ -11,6 +11,7 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/globaltables.h"
+#include "gateway/settingsfile.h"
 #include "modbus/modbuslimits.h"
 #include "modbus/modbuswrite.h"
 #include "server/mqttsettings.h"
@@ -28,7 +29,7 @@ void openWorkingDirectory(ERun _run)
     else
         log->startSession();
     // Each Modbus client and the database take a descriptor.
-    raiseOpenFileLimit();
+    raiseOpenFileLimit(CLogFile::getInstance(QString()));
 }
 
 bool readGatewayConfig(const QSettings &_settings, SGatewayConfig *_config, QString *_error)

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-class QSettings;
+class CLogSink;
 
 // Bounds of the Modbus TCP service. The defaults are those of a settings file without
 // a [modbus] group.
@@ -22,13 +22,9 @@ struct SModbusLimits
     int clientLogIntervalMs = 1000;
 };
 
-// settings.conf, group [modbus]: idle_timeout (seconds, 0 = never) and max_connections.
-// A missing key keeps the default; an unusable value keeps it too and is logged.
-SModbusLimits readModbusLimits(const QSettings &_settings);
-
 // Raises the soft limit of open files to the hard one, so the connection cap rather than
 // the descriptor limit decides who is served. False, logged, when it cannot be raised.
-bool raiseOpenFileLimit();
+bool raiseOpenFileLimit(CLogSink *_log);
 
 namespace MODBUS {
 

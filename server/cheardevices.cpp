@@ -1,9 +1,10 @@
 #include "server/cheardevices.h"
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 
-CHeardDevices::CHeardDevices(QObject *_parent)
+CHeardDevices::CHeardDevices(CLogSink *_log, QObject *_parent)
     : QAbstractTableModel(_parent)
+    , log(_log ? _log : CLogSink::discard())
 { }
 
 int CHeardDevices::rowCount(const QModelIndex &_parent) const
@@ -71,7 +72,7 @@ void CHeardDevices::deviceHeardSlot(API::SHeardDevice _device)
     }
     if (devices.size() >= MAX_DEVICES) {
         if (!fullReported)
-            CLogFile::addLog(QStringLiteral("[CHeardDevices::deviceHeardSlot] %1 devices heard, no more are listed")
+            log->addLine(QStringLiteral("[CHeardDevices::deviceHeardSlot] %1 devices heard, no more are listed")
                                  .arg(MAX_DEVICES));
         fullReported = true;
         return;

@@ -9,6 +9,8 @@
 // The devices heard over MQTT since start, one row each with its latest news,
 // in the order they were first heard: what the add-device dialog lists, and
 // what a downlink to a device will need.
+class CLogSink;
+
 class CHeardDevices : public QAbstractTableModel
 {
     Q_OBJECT
@@ -19,7 +21,7 @@ public:
     // A flood of invented DevEUIs must not grow the list without end.
     static constexpr int MAX_DEVICES = 10000;
 
-    explicit CHeardDevices(QObject *_parent = nullptr);
+    explicit CHeardDevices(CLogSink *_log = nullptr, QObject *_parent = nullptr);
 
     int rowCount(const QModelIndex &_parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &_parent = QModelIndex()) const override;
@@ -33,6 +35,7 @@ public slots:
     void deviceHeardSlot(API::SHeardDevice _device);
 
 private:
+    CLogSink *log;
     QList<API::SHeardDevice> devices;
     QHash<QString, int> rowOfDevEui;
     bool fullReported = false;

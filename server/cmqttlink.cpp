@@ -9,7 +9,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 
 namespace {
 
@@ -47,15 +47,17 @@ const char *orNull(const QByteArray &_text)
 
 } // namespace
 
-CMqttLink::CMqttLink(int _firstReconnectDelayMs, QObject *_parent)
+CMqttLink::CMqttLink(CClock *_clock, int _firstReconnectDelayMs, CLogSink *_log, QObject *_parent)
     : QObject(_parent)
+    , clock(_clock)
+    , log(_log ? _log : CLogSink::discard())
     , backoff(_firstReconnectDelayMs)
+    , reconnectTimer(_clock)
 {
     initLibrary();
     miscTimer.setInterval(MISC_INTERVAL_MS);
     connect(&miscTimer, &QTimer::timeout, this, &CMqttLink::miscSlot);
-    reconnectTimer.setSingleShot(true);
-    connect(&reconnectTimer, &QTimer::timeout, this, &CMqttLink::reconnectSlot);
+    connect(&reconnectTimer, &CClockTimer::timeout, this, &CMqttLink::reconnectSlot);
 }
 
 CMqttLink::~CMqttLink()
@@ -87,7 +89,7 @@ void CMqttLink::dropClient()
     isConnected = false;
     reconnectTimer.stop();
     backoff.reset();
-    connectedSince.invalidate();
+    connectedSinceMs = -1;
     authRefused = false;
     events.clear();
     unwatchSocket();
@@ -105,7 +107,7 @@ void CMqttLink::connectSlot(SMqttSettings _settings)
 
     settings = _settings;
     if (settings.host.isEmpty()) {
-        CLogFile::addLog(QStringLiteral("[CMqttLink::connectSlot] No broker host"));
+        log->addLine(QStringLiteral("[CMqttLink::connectSlot] No broker host"));
         return;
     }
     if (!configureClient())
@@ -117,7 +119,7 @@ void CMqttLink::disconnectSlot()
 {
     // A DISCONNECT first, so the broker does not take the closed socket for a lost client.
     if (mosq && mosquitto_socket(mosq) >= 0 && mosquitto_disconnect(mosq) == MOSQ_ERR_SUCCESS)
-        CLogFile::addLog(QStringLiteral("[CMqttLink::disconnectSlot] Disconnected from [%1:%2]")
+        log->addLine(QStringLiteral("[CMqttLink::disconnectSlot] Disconnected from [%1:%2]")
                              .arg(settings.host)
                              .arg(settings.port));
     dropClient();
@@ -128,7 +130,7 @@ bool CMqttLink::configureClient()
 {
     mosq = mosquitto_new(settings.clientId.toUtf8().constData(), true, this);
     if (!mosq) {
-        CLogFile::addLog(QStringLiteral("[CMqttLink::configureClient] Cannot create the MQTT client: %1")
+        log->addLine(QStringLiteral("[CMqttLink::configureClient] Cannot create the MQTT client: %1")
                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
@@ -154,7 +156,7 @@ bool CMqttLink::configureClient()
                 orNull(certFile), orNull(keyFile), nullptr);
     }
     if (result != MOSQ_ERR_SUCCESS) {
-        CLogFile::addLog(QStringLiteral("[CMqttLink::configureClient] Invalid MQTT settings (TLS files or log-in): %1")
+        log->addLine(QStringLiteral("[CMqttLink::configureClient] Invalid MQTT settings (TLS files or log-in): %1")
                              .arg(errorText(result)));
         mosquitto_destroy(mosq);
         mosq = nullptr;
@@ -168,7 +170,7 @@ void CMqttLink::startAttempt()
     emit changeServerStatus(COMM::eAuthWaiting);
     const int result = mosquitto_connect_async(mosq, settings.host.toUtf8().constData(), settings.port, KEEP_ALIVE_S);
     if (result != MOSQ_ERR_SUCCESS) {
-        CLogFile::addLog(QStringLiteral("[CMqttLink::startAttempt] Cannot connect to broker [%1:%2]: %3")
+        log->addLine(QStringLiteral("[CMqttLink::startAttempt] Cannot connect to broker [%1:%2]: %3")
                              .arg(settings.host)
                              .arg(settings.port)
                              .arg(errorText(result)));
@@ -182,7 +184,7 @@ void CMqttLink::startAttempt()
 
 void CMqttLink::reconnectSlot()
 {
-    CLogFile::addLog(
+    log->addLine(
         QStringLiteral("[CMqttLink::reconnectSlot] Reconnecting to [%1:%2]").arg(settings.host).arg(settings.port));
     startAttempt();
 }
@@ -237,21 +239,21 @@ void CMqttLink::handleConnack(int _code)
 {
     if (_code == 0) {
         isConnected = true;
-        connectedSince.start();
+        connectedSinceMs = clock->nowMs();
         const int result = mosquitto_subscribe(mosq, nullptr, settings.topic.toUtf8().constData(), 0);
         if (result != MOSQ_ERR_SUCCESS)
-            CLogFile::addLog(QStringLiteral("[CMqttLink::handleConnack] Cannot subscribe to [%1]: %2")
+            log->addLine(QStringLiteral("[CMqttLink::handleConnack] Cannot subscribe to [%1]: %2")
                                  .arg(settings.topic)
                                  .arg(errorText(result)));
         else
-            CLogFile::addLog(QStringLiteral("[CMqttLink::handleConnack] Connected to [%1:%2], subscribed to [%3]")
+            log->addLine(QStringLiteral("[CMqttLink::handleConnack] Connected to [%1:%2], subscribed to [%3]")
                                  .arg(settings.host)
                                  .arg(settings.port)
                                  .arg(settings.topic));
         emit changeServerStatus(COMM::eSuccess);
         return;
     }
-    CLogFile::addLog(QStringLiteral("[CMqttLink::handleConnack] Broker refused the connection: %1")
+    log->addLine(QStringLiteral("[CMqttLink::handleConnack] Broker refused the connection: %1")
                          .arg(QString::fromUtf8(mosquitto_connack_string(_code))));
     // Retrying refused credentials cannot succeed and may lock the account.
     if (_code == CONNACK_REFUSED_BAD_USERNAME_PASSWORD || _code == CONNACK_REFUSED_NOT_AUTHORIZED) {
@@ -268,7 +270,7 @@ void CMqttLink::handleDisconnect(int _code)
     // After refused credentials the broker hangs up; INVALID AUTH stays shown and nothing is retried.
     if (authRefused)
         return;
-    CLogFile::addLog(QStringLiteral("[CMqttLink::handleDisconnect] Connection to [%1:%2] lost: %3")
+    log->addLine(QStringLiteral("[CMqttLink::handleDisconnect] Connection to [%1:%2] lost: %3")
                          .arg(settings.host)
                          .arg(settings.port)
                          .arg(errorText(_code)));
@@ -280,11 +282,11 @@ void CMqttLink::scheduleReconnect()
 {
     if (reconnectTimer.isActive())
         return;
-    if (connectedSince.isValid() && connectedSince.elapsed() >= STABLE_CONNECTION_MS)
+    if (connectedSinceMs >= 0 && clock->nowMs() - connectedSinceMs >= STABLE_CONNECTION_MS)
         backoff.reset();
-    connectedSince.invalidate();
+    connectedSinceMs = -1;
     const int delay = backoff.nextDelayMs();
-    CLogFile::addLog(QStringLiteral("[CMqttLink::scheduleReconnect] Next attempt in %1 ms").arg(delay));
+    log->addLine(QStringLiteral("[CMqttLink::scheduleReconnect] Next attempt in %1 ms").arg(delay));
     reconnectTimer.start(delay);
 }
 
@@ -310,7 +312,7 @@ void CMqttLink::dropMessage(const QByteArray &_topic, const QString &_reason)
     const QString topic = QString::fromUtf8(_topic);
     const int count = dropLimiter.record(topic);
     if (count > 0)
-        CLogFile::addLog(
+        log->addLine(
             QStringLiteral("[CMqttLink::dropMessage] Dropped %1 message(s) on [%2] since the last report: %3")
                 .arg(count)
                 .arg(topic)
@@ -374,9 +376,9 @@ void CMqttLink::onPublish(mosquitto *, void *_link, int _mid)
     static_cast<CMqttLink *>(_link)->events << SEvent { SEvent::ePublished, _mid, {}, {}, 0 };
 }
 
-void CMqttLink::onLog(mosquitto *, void *, int _level, const char *_text)
+void CMqttLink::onLog(mosquitto *, void *_link, int _level, const char *_text)
 {
     // TLS failures reach us only through libmosquitto's own log.
     if (_level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))
-        CLogFile::addLog(QStringLiteral("[CMqttLink::onLog] %1").arg(QString::fromUtf8(_text)));
+        static_cast<CMqttLink *>(_link)->log->addLine(QStringLiteral("[CMqttLink::onLog] %1").arg(QString::fromUtf8(_text)));
 }

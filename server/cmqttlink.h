@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include "app/cclock.h"
 #include "server/apitypes.h"
 #include "server/cloglimiter.h"
 #include "server/creconnectbackoff.h"
@@ -15,6 +15,7 @@
 #include "server/mqttsettings.h"
 #include "server/serverstatus.h"
 
+class CLogSink;
 struct mosquitto;
 struct mosquitto_message;
 
@@ -33,7 +34,9 @@ public:
     // A connection that stayed up this long starts the back-off afresh.
     static constexpr qint64 STABLE_CONNECTION_MS = 60000;
 
-    explicit CMqttLink(int _firstReconnectDelayMs = CReconnectBackoff::FIRST_DELAY_MS, QObject *_parent = nullptr);
+    // Retries and the stable-connection rule run on _clock; lines go to _log (nowhere when none).
+    explicit CMqttLink(CClock *_clock = CClock::system(), int _firstReconnectDelayMs = CReconnectBackoff::FIRST_DELAY_MS,
+                       CLogSink *_log = nullptr, QObject *_parent = nullptr);
     ~CMqttLink() override;
 
     bool connected() const { return isConnected; }
@@ -104,8 +107,11 @@ private:
     QPointer<QSocketNotifier> writeNotifier;
     QTimer miscTimer;
 
+    CClock *clock;
+    CLogSink *log;
     CReconnectBackoff backoff;
-    QTimer reconnectTimer;
-    QElapsedTimer connectedSince;
+    CClockTimer reconnectTimer;
+    // On the clock; -1 while not connected.
+    qint64 connectedSinceMs = -1;
     CLogLimiter dropLimiter;
 };

@@ -8,7 +8,7 @@
 #include <QSslError>
 #endif
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "app/constants.h"
 #include "server/apimessages.h"
 
@@ -21,9 +21,10 @@ void debugMessage(const QString &_text)
 
 } // namespace
 
-CServerHandler::CServerHandler(CClock *_clock, const SServerTimings &_timings)
+CServerHandler::CServerHandler(CClock *_clock, const SServerTimings &_timings, CLogSink *_log)
     : QObject(nullptr)
     , clock(_clock)
+    , log(_log ? _log : CLogSink::discard())
     , timings(_timings)
     , waitTimer(_clock)
     , socket(QString(), QWebSocketProtocol::Version13)
@@ -42,9 +43,9 @@ CServerHandler::CServerHandler(CClock *_clock, const SServerTimings &_timings)
         &CServerHandler::socketErrorSlot);
 #ifndef QT_NO_SSL
     // Certificate problems are reported and the connection fails; none is ignored.
-    connect(&socket, &QWebSocket::sslErrors, this, [](const QList<QSslError> &_errors) {
+    connect(&socket, &QWebSocket::sslErrors, this, [this](const QList<QSslError> &_errors) {
         for (const QSslError &error : _errors)
-            CLogFile::addLog(QStringLiteral("[CServerHandler::sslErrors] TLS error: %1").arg(error.errorString()));
+            log->addLine(QStringLiteral("[CServerHandler::sslErrors] TLS error: %1").arg(error.errorString()));
     });
 #endif
     connect(&socket, &QWebSocket::pong, this, [this] { pongTimer.stop(); });
@@ -82,7 +83,7 @@ void CServerHandler::connectSlot(QString _origin, QString _login, QString _passw
     setStatus(COMM::eDisconnected);
     const QUrl newUrl = QUrl(_origin, QUrl::TolerantMode);
     if (!newUrl.isValid()) {
-        CLogFile::addLog(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [%1]").arg(_origin));
+        log->addLine(QStringLiteral("[CServerHandler::connectSlot] Invalid input URL [%1]").arg(_origin));
         return;
     }
     login = _login;
@@ -101,7 +102,7 @@ void CServerHandler::disconnectSlot()
     pongTimer.stop();
     state = eIdle;
     if (socket.state() != QAbstractSocket::UnconnectedState)
-        CLogFile::addLog(
+        log->addLine(
             QStringLiteral("[CServerHandler::disconnectSlot] Disconnecting from [%1]").arg(url.toString()));
     socket.close(QWebSocketProtocol::CloseCodeNormal, QString());
     setStatus(COMM::eDisconnected);
@@ -110,11 +111,11 @@ void CServerHandler::disconnectSlot()
 bool CServerHandler::getDevicesList(const QStringList &_appEuiList)
 {
     if (_appEuiList.isEmpty()) {
-        CLogFile::addLog(QStringLiteral("[CServerHandler::getDevicesList] Empty input AppEUI list! Return"));
+        log->addLine(QStringLiteral("[CServerHandler::getDevicesList] Empty input AppEUI list! Return"));
         return false;
     }
     if (state != eVerified) {
-        CLogFile::addLog(QStringLiteral("[CServerHandler::getDevicesList] Invalid connection to server! Return"));
+        log->addLine(QStringLiteral("[CServerHandler::getDevicesList] Invalid connection to server! Return"));
         return false;
     }
     SServerTask task;
@@ -127,7 +128,7 @@ bool CServerHandler::getDevicesList(const QStringList &_appEuiList)
 bool CServerHandler::sendDownlink(quint64 _id, const API::SDownlink &_downlink)
 {
     if (state != eVerified) {
-        CLogFile::addLog(QStringLiteral("[CServerHandler::sendDownlink] Invalid connection to server! Return"));
+        log->addLine(QStringLiteral("[CServerHandler::sendDownlink] Invalid connection to server! Return"));
         return false;
     }
     SServerTask task;
@@ -169,11 +170,11 @@ void CServerHandler::socketDisconnectedSlot()
     pongTimer.stop();
     const QWebSocketProtocol::CloseCode code = socket.closeCode();
     if (code == QWebSocketProtocol::CloseCodeTooMuchData)
-        CLogFile::addLog(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of %1 "
+        log->addLine(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of %1 "
                                         "bytes was refused")
                              .arg(timings.maxIncomingMessageBytes));
     if (code != QWebSocketProtocol::CloseCodeNormal && !socket.closeReason().isEmpty())
-        CLogFile::addLog(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [%1]: %2")
+        log->addLine(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [%1]: %2")
                              .arg(static_cast<int>(code))
                              .arg(socket.closeReason()));
     setStatus(COMM::eDisconnected);
@@ -183,7 +184,7 @@ void CServerHandler::socketDisconnectedSlot()
 
 void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
 {
-    CLogFile::addLog(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error [%1]: %2")
+    log->addLine(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error [%1]: %2")
                          .arg(static_cast<int>(_error))
                          .arg(socket.errorString()));
 }
@@ -196,14 +197,14 @@ void CServerHandler::scheduleReconnect()
         backoff.reset();
     verifiedSinceMs = -1;
     const int delay = backoff.nextDelayMs();
-    CLogFile::addLog(
+    log->addLine(
         QStringLiteral("[CServerHandler::scheduleReconnect] Connection lost, next attempt in %1 ms").arg(delay));
     reconnectTimer.start(delay);
 }
 
 void CServerHandler::reconnectSlot()
 {
-    CLogFile::addLog(QStringLiteral("[CServerHandler::reconnectSlot] Reconnecting to [%1]").arg(url.toString()));
+    log->addLine(QStringLiteral("[CServerHandler::reconnectSlot] Reconnecting to [%1]").arg(url.toString()));
     socket.open(url);
 }
 
@@ -218,7 +219,7 @@ void CServerHandler::keepAliveSlot()
 
 void CServerHandler::pongTimeoutSlot()
 {
-    CLogFile::addLog(QStringLiteral("WARNING: [CServerHandler::pongTimeoutSlot] No answer to a ping within %1 ms, "
+    log->addLine(QStringLiteral("WARNING: [CServerHandler::pongTimeoutSlot] No answer to a ping within %1 ms, "
                                     "the link to [%2] is lost")
                          .arg(timings.pongTimeoutMs)
                          .arg(url.toString()));
@@ -307,7 +308,7 @@ void CServerHandler::handleVerifiedMessage(const QJsonObject &_obj)
             const QString warning
                 = refusedUplinks.refused(devData.devEui, devData.refusal, clock->nowMs());
             if (!warning.isEmpty())
-                CLogFile::addLog(warning);
+                log->addLine(warning);
         } else if (!devData.devEui.isEmpty()) {
             emit newPacketReceived(devData);
         }
@@ -315,13 +316,13 @@ void CServerHandler::handleVerifiedMessage(const QJsonObject &_obj)
         if (awaitedReply == eSendDataRequest)
             handleSendDataResponse(_obj);
         else
-            CLogFile::addLog(QStringLiteral(
+            log->addLine(QStringLiteral(
                 "[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server"));
     } else if (cmd == API_CMD_GET_DEVICES_RESP) {
         if (awaitedReply == eGetDevicesRequest)
             handleDevicesListResponse(_obj);
         else
-            CLogFile::addLog(QStringLiteral(
+            log->addLine(QStringLiteral(
                 "[CServerHandler::textMessageReceivedSlot] State=verified: unsheduled packet from server"));
     }
 }

@@ -43,6 +43,8 @@ struct SServerTimings
 
 // The gateway's only client of the network server: connects, pings, logs in,
 // hands on pushed uplinks and sends device list requests one at a time.
+class CLogSink;
+
 class CServerHandler : public QObject
 {
     Q_OBJECT
@@ -51,7 +53,9 @@ public:
     enum EConnectionState { eIdle = 0, ePing = 1, eAuth = 2, eVerified = 3 };
     enum ERequestType { eNoRequest = 0, eGetDevicesRequest = 1, eSendDataRequest = 2 };
 
-    explicit CServerHandler(CClock *_clock = CClock::system(), const SServerTimings &_timings = SServerTimings());
+    // Logs to _log (nowhere when none).
+    explicit CServerHandler(CClock *_clock = CClock::system(), const SServerTimings &_timings = SServerTimings(),
+                            CLogSink *_log = nullptr);
     ~CServerHandler() override;
 
     COMM::EServerStatus status() const { return lastStatus; }
@@ -109,6 +113,7 @@ private:
     QMutex taskMutex;
     QMutex waitingMutex;
     CClock *clock;
+    CLogSink *log;
     SServerTimings timings;
     COMM::EServerStatus lastStatus = COMM::eDisconnected;
     CClockTimer waitTimer;

@@ -1,37 +1,8 @@
 #include "server/mqttsettings.h"
 
 #include <QHostInfo>
-#include <QSettings>
-
-#include "app/clogfile.h"
 
 namespace MQTT {
-
-namespace {
-
-const QString KEY_KIND = QStringLiteral("server/kind");
-const QString KIND_WEBSOCKET = QStringLiteral("websocket");
-const QString KIND_CHIRPSTACK = QStringLiteral("chirpstack");
-const QString KIND_TTS = QStringLiteral("tts");
-
-const QString GROUP = QStringLiteral("mqtt/");
-const QString KEY_HOST = QStringLiteral("host");
-const QString KEY_PORT = QStringLiteral("port");
-const QString KEY_TLS = QStringLiteral("tls");
-const QString KEY_CA_FILE = QStringLiteral("ca_file");
-const QString KEY_CERT_FILE = QStringLiteral("cert_file");
-const QString KEY_KEY_FILE = QStringLiteral("key_file");
-const QString KEY_USERNAME = QStringLiteral("username");
-const QString KEY_PASSWORD = QStringLiteral("password");
-const QString KEY_CLIENT_ID = QStringLiteral("client_id");
-const QString KEY_TOPIC = QStringLiteral("topic");
-
-QString text(const QSettings &_settings, const QString &_key)
-{
-    return _settings.value(GROUP + _key).toString().trimmed();
-}
-
-} // namespace
 
 QString defaultClientId()
 {
@@ -43,81 +14,6 @@ QString defaultTopic(EServerKind _kind)
     if (_kind == EServerKind::eTts)
         return QStringLiteral("v3/+/devices/+/up");
     return QStringLiteral("application/+/device/+/event/up");
-}
-
-EServerKind readServerKind(const QSettings &_settings)
-{
-    const QString kind = _settings.value(KEY_KIND).toString().trimmed().toLower();
-    if (kind == KIND_CHIRPSTACK)
-        return EServerKind::eChirpStack;
-    if (kind == KIND_TTS)
-        return EServerKind::eTts;
-    if (!kind.isEmpty() && kind != KIND_WEBSOCKET)
-        CLogFile::addLog(
-            QStringLiteral("[CSettings::readServerKind] Unknown server kind [%1], using websocket").arg(kind));
-    return EServerKind::eWebSocket;
-}
-
-SMqttSettings readMqttSettings(const QSettings &_settings)
-{
-    SMqttSettings settings;
-    const EServerKind kind = readServerKind(_settings);
-    settings.kind = kind == EServerKind::eTts ? EServerKind::eTts : EServerKind::eChirpStack;
-    settings.host = text(_settings, KEY_HOST);
-    const QString tls = text(_settings, KEY_TLS).toLower();
-    settings.tls = tls == QStringLiteral("true") || tls == QStringLiteral("1") || tls == QStringLiteral("yes");
-    settings.port = settings.tls ? DEFAULT_TLS_PORT : DEFAULT_PORT;
-    const QString portText = text(_settings, KEY_PORT);
-    bool ok = false;
-    const uint port = portText.toUInt(&ok);
-    if (ok && port > 0 && port <= 65535)
-        settings.port = static_cast<quint16>(port);
-    else if (!portText.isEmpty())
-        CLogFile::addLog(QStringLiteral("[CSettings::readMqttSettings] Invalid port [%1], using %2")
-                             .arg(portText)
-                             .arg(settings.port));
-    settings.caFile = text(_settings, KEY_CA_FILE);
-    settings.certFile = text(_settings, KEY_CERT_FILE);
-    settings.keyFile = text(_settings, KEY_KEY_FILE);
-    settings.username = _settings.value(GROUP + KEY_USERNAME).toString();
-    settings.password = _settings.value(GROUP + KEY_PASSWORD).toString();
-    settings.clientId = text(_settings, KEY_CLIENT_ID);
-    if (settings.clientId.isEmpty())
-        settings.clientId = defaultClientId();
-    settings.topic = text(_settings, KEY_TOPIC);
-    if (settings.topic.isEmpty())
-        settings.topic = defaultTopic(settings.kind);
-    return settings;
-}
-
-QPair<QString, QVariant> kindEntry(EServerKind _kind)
-{
-    switch (_kind) {
-    case EServerKind::eChirpStack:
-        return { KEY_KIND, KIND_CHIRPSTACK };
-    case EServerKind::eTts:
-        return { KEY_KIND, KIND_TTS };
-    case EServerKind::eWebSocket:
-        break;
-    }
-    return { KEY_KIND, KIND_WEBSOCKET };
-}
-
-QList<QPair<QString, QVariant>> mqttEntries(const SMqttSettings &_settings)
-{
-    return {
-        kindEntry(_settings.kind),
-        { GROUP + KEY_HOST, _settings.host },
-        { GROUP + KEY_PORT, QString::number(_settings.port) },
-        { GROUP + KEY_TLS, _settings.tls ? QStringLiteral("true") : QStringLiteral("false") },
-        { GROUP + KEY_CA_FILE, _settings.caFile },
-        { GROUP + KEY_CERT_FILE, _settings.certFile },
-        { GROUP + KEY_KEY_FILE, _settings.keyFile },
-        { GROUP + KEY_USERNAME, _settings.username },
-        { GROUP + KEY_PASSWORD, _settings.password },
-        { GROUP + KEY_CLIENT_ID, _settings.clientId },
-        { GROUP + KEY_TOPIC, _settings.topic },
-    };
 }
 
 } // namespace MQTT

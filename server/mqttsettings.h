@@ -6,8 +6,6 @@
 #include <QString>
 #include <QVariant>
 
-class QSettings;
-
 // Which network server the gateway takes its uplinks from.
 enum class EServerKind { eWebSocket, eChirpStack, eTts };
 
@@ -37,20 +35,6 @@ QString defaultClientId();
 
 // The uplink topic of every device of every application the account may see.
 QString defaultTopic(EServerKind _kind);
-
-// [server] kind: absent is the WebSocket server; an unknown text is logged and
-// read as absent.
-EServerKind readServerKind(const QSettings &_settings);
-
-// The [mqtt] group with its defaults filled in; `kind` comes from [server] kind.
-SMqttSettings readMqttSettings(const QSettings &_settings);
-
-// [server] kind as a settings key and value that readServerKind reads back as _kind.
-QPair<QString, QVariant> kindEntry(EServerKind _kind);
-
-// [server] kind and every key of the [mqtt] group, as settings keys and values that
-// readServerKind and readMqttSettings read back as _settings.
-QList<QPair<QString, QVariant>> mqttEntries(const SMqttSettings &_settings);
 
 } // namespace MQTT
 

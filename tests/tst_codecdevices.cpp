@@ -148,6 +148,7 @@ private slots:
         store->setClock(&clock);
         STemplateContext context;
         context.codecs = &codecs;
+        context.log = CLogFile::getInstance(QString());
         registry = std::make_unique<CAllDeviceHandler>(
             store.get(), QDir::current().filePath(DEVICE_FOLDER), &clock, SModbusLimits(), context);
         registry->setServing(QHostAddress::LocalHost, true);

@@ -8,6 +8,7 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/csettings.h"
+#include "gateway/settingsfile.h"
 #include "modbus/modbuslimits.h"
 #include "testworkdir.h"
 
@@ -86,7 +87,7 @@ private slots:
         limit.rlim_cur = 256;
         QCOMPARE(setrlimit(RLIMIT_NOFILE, &limit), 0);
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
-        QVERIFY(raiseOpenFileLimit());
+        QVERIFY(raiseOpenFileLimit(CLogFile::getInstance(QString())));
         rlimit raised {};
         QCOMPARE(getrlimit(RLIMIT_NOFILE, &raised), 0);
         QCOMPARE(raised.rlim_cur, limit.rlim_max);
@@ -94,7 +95,7 @@ private slots:
         QVERIFY(
             log.at(0).at(0).toString().contains("INFO: [raiseOpenFileLimit] Open files limit raised from [256] to ["));
         // Already at the hard limit: nothing to do, nothing logged.
-        QVERIFY(raiseOpenFileLimit());
+        QVERIFY(raiseOpenFileLimit(CLogFile::getInstance(QString())));
         QCOMPARE(log.size(), 1);
     }
 };

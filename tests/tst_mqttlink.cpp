@@ -202,7 +202,7 @@ private slots:
     void init()
     {
         broker = new TestBroker();
-        link = new CMqttLink(FIRST_DELAY_MS);
+        link = new CMqttLink(CClock::system(), FIRST_DELAY_MS, CLogFile::getInstance(QString()));
         statusSpy = new QSignalSpy(link, &CMqttLink::changeServerStatus);
         packetSpy = new QSignalSpy(link, &CMqttLink::newPacketReceived);
         heardSpy = new QSignalSpy(link, &CMqttLink::deviceHeard);

@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QtTest>
 
+#include "gateway/settingsfile.h"
 #include "server/mqttsettings.h"
 #include "testworkdir.h"
 

@@ -130,7 +130,7 @@ private slots:
     void init()
     {
         clock = new CManualClock();
-        handler = new CServerHandler(clock);
+        handler = new CServerHandler(clock, SServerTimings(), CLogFile::getInstance(QString()));
         fake = new FakeNetworkServer();
         QVERIFY(fake->start());
         statusSpy = new QSignalSpy(handler, &CServerHandler::changeServerStatus);
@@ -495,7 +495,7 @@ private slots:
         delete handler;
         SServerTimings timings;
         timings.maxIncomingMessageBytes = limit;
-        handler = new CServerHandler(clock, timings);
+        handler = new CServerHandler(clock, timings, CLogFile::getInstance(QString()));
         statusSpy = new QSignalSpy(handler, &CServerHandler::changeServerStatus);
         QVERIFY(logIn());
         QSignalSpy packetSpy(handler, &CServerHandler::newPacketReceived);

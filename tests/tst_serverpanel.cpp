@@ -16,6 +16,7 @@
 #include "app/csettings.h"
 #include "brokertestsupport.h"
 #include "gatewaytestsupport.h"
+#include "gateway/settingsfile.h"
 #include "server/mqttsettings.h"
 #include "testworkdir.h"
 #include "ui/cabstractpanelbutton.h"

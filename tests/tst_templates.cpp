@@ -21,8 +21,15 @@ class TestHandler : public CAllDeviceHandler
 {
 public:
     TestHandler()
-        : CAllDeviceHandler(nullptr, QDir::current().filePath(DEVICE_FOLDER))
+        : CAllDeviceHandler(nullptr, QDir::current().filePath(DEVICE_FOLDER), CClock::system(), SModbusLimits(),
+                            loggingContext())
     {
+    }
+    static STemplateContext loggingContext()
+    {
+        STemplateContext context;
+        context.log = CLogFile::getInstance(QString());
+        return context;
     }
     void rescan() { loadTemplates(); }
     const QMap<QString, SDeviceTemplate> &loaded() const { return templates; }
@@ -247,14 +254,14 @@ private slots:
     void missingFileIsLogged()
     {
         QVERIFY(QDir().mkpath(DEVICE_FOLDER));
-        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "gone.json").valid);
+        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "gone.json", TestHandler::loggingContext()).valid);
         QVERIFY(logged("File [gone.json] is not exist"));
     }
 
     void unreadableFileIsLogged()
     {
         QVERIFY(QDir().mkpath(DEVICE_FOLDER + "/locked.json"));
-        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "locked.json").valid);
+        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "locked.json", TestHandler::loggingContext()).valid);
         QVERIFY(logged("File [locked.json] is not opened"));
     }
 
@@ -275,7 +282,7 @@ private slots:
     {
         QFETCH(QByteArray, json);
         QVERIFY(writeFile("incomplete.json", json));
-        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "incomplete.json").valid);
+        QVERIFY(!loadTemplateFile(QDir::currentPath() + "/deviceFolder", "incomplete.json", TestHandler::loggingContext()).valid);
         const QString line = QStringLiteral("WARNING: [CAllDeviceHandler] Template file [incomplete.json] skipped: ")
             + checkTemplateFile(QDir::currentPath() + "/deviceFolder", "incomplete.json").value(0).text;
         QCOMPARE(logLines().filter(QStringLiteral("incomplete.json")).size(), 1);
@@ -508,7 +515,7 @@ private slots:
         const SDeviceTemplate t(parse(templateWith("01", "x", "[" + packetOf(1, 3) + "]", server)));
         QVERIFY(t.valid);
         QVERIFY(t.serverData.isEmpty());
-        QVERIFY(logged("ERROR: [SServerData] Server keyword [RSSI] is unknown!"));
+        QCOMPARE(t.notes, QStringList("ERROR: [SServerData] Server keyword [RSSI] is unknown!"));
     }
 
     void numberGivenAsTextReadsZero()

@@ -1,7 +1,5 @@
 #include "ui/mainwindow.h"
 
-#include "gateway/registermap.h"
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
@@ -26,6 +24,7 @@
 #include "app/csettings.h"
 #include "gateway/cgateway.h"
 #include "gateway/registermap.h"
+#include "gateway/settingsfile.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/caddnewdeviceform.h"
 #include "ui/cdevicedelegat.h"
