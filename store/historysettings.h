@@ -2,9 +2,8 @@
 
 #include <QString>
 
-class QSettings;
-
-// The [history] group of settings.conf: how long and how much of the decoded values is kept.
+// How long and how much of the decoded values is kept: the [history] group of settings.conf,
+// read by the gateway (gateway/settingsfile) and handed to the store.
 struct SHistorySettings
 {
     // Days of values kept; 0 keeps none and writes no history.db.
@@ -14,6 +13,3 @@ struct SHistorySettings
 
     bool enabled() const { return keepDays > 0; }
 };
-
-// Reads and checks [history]; false with a message naming the key when a value cannot be used.
-bool readHistorySettings(const QSettings &_settings, SHistorySettings *_history, QString *_error);
