@@ -21,6 +21,8 @@ private:
     // Pixels of the trend line's colour in the chart as it is painted now.
     static int linePixels(CTrendWindow &_window)
     {
+        // The chart lays its axes out again on the events a change posts.
+        QCoreApplication::processEvents();
         QImage image(_window.chartView()->size(), QImage::Format_ARGB32);
         image.fill(Qt::white);
         QPainter painter(&image);
