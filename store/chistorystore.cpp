@@ -84,7 +84,7 @@ bool CHistoryStore::open()
     while (spent.elapsed() < 20 * PRUNE_BUDGET_MS && pruneStep(&failedStep)) {
     }
     if (failedStep)
-        failed(QStringLiteral("pruning"), errorCode());
+        failed(QStringLiteral("pruning fails: %1").arg(lastError()), errorCode());
     return state == EState::eWriting;
 }
 
@@ -128,7 +128,7 @@ void CHistoryStore::writeStaged()
     }
     if (!exec("BEGIN")) {
         missed += batch.size();
-        failed(QStringLiteral("starting a write"), errorCode());
+        failed(QStringLiteral("starting a write fails: %1").arg(lastError()), errorCode());
         return;
     }
     bool ok = true;
@@ -153,14 +153,15 @@ void CHistoryStore::writeStaged()
         layoutIds.clear();
         lastLayouts.clear();
         missed += batch.size();
-        failed(QStringLiteral("writing (%1)").arg(reason), code);
+        failed(QStringLiteral("writing fails: %1").arg(reason), code);
         return;
     }
-    if (missed > 0) {
+    if (!pauseReason.isEmpty() || missed > 0) {
         report(QStringLiteral("INFO: [CHistoryStore] History is written again; the values of %1 uplinks were not "
                               "kept meanwhile")
                    .arg(missed));
         missed = 0;
+        pauseReason.clear();
     }
 }
 
@@ -204,8 +205,9 @@ void CHistoryStore::forgetRemoved()
     }
     if (!ok || !exec("COMMIT")) {
         const int code = errorCode();
+        const QString reason = lastError();
         exec("ROLLBACK");
-        failed(QStringLiteral("forgetting removed devices"), code);
+        failed(QStringLiteral("forgetting removed devices fails: %1").arg(reason), code);
     }
     deviceIds.clear();
     layoutIds.clear();
@@ -503,12 +505,13 @@ void CHistoryStore::failed(const QString &_what, int _code)
             openFile();
         return;
     }
-    pause(_code == SQLITE_FULL ? QStringLiteral("the disk is full") : QStringLiteral("%1 fails: %2").arg(_what, lastError()));
+    pause(_code == SQLITE_FULL ? QStringLiteral("the disk is full") : _what);
 }
 
 void CHistoryStore::pause(const QString &_reason)
 {
-    if (state != EState::ePaused || pauseReason != _reason)
+    // Once until it writes again, however often retrying fails.
+    if (pauseReason.isEmpty())
         report(QStringLiteral("WARNING: [CHistoryStore] History paused, %1; registers are saved as before, and "
                               "history tries again by itself")
                    .arg(_reason));

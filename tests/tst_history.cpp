@@ -5,6 +5,10 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 #include "app/clogfile.h"
 #include "devices/devicetemplate.h"
 #include "devices/uplinkdecoder.h"
@@ -466,6 +470,52 @@ private slots:
             if (exitCode != 0)
                 QVERIFY(errors.startsWith(QStringLiteral("kelvara history: ")));
         }
+    }
+
+    // A disk that takes no more bytes (here: the process's file size limit) pauses the history,
+    // said once however many writes fail; it writes again by itself once bytes fit again.
+    void refusingDiskPausesAndResumes()
+    {
+        CManualClock clock;
+        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
+        QVERIFY(history.open());
+        const auto uplinks = [&clock](int _count, double _value) {
+            QList<SDeviceRegData> batch;
+            for (int i = 0; i < _count; ++i)
+                batch << uplinkAt(DEV_EUI, clock.epochMs() - _count + i, { { QStringLiteral("Level"), _value, "" } });
+            return batch;
+        };
+        history.stage(uplinks(10, 1));
+        history.writeStaged();
+        rlimit before {};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+        // Past the limit a write fails (EFBIG) instead of raising SIGXFSZ.
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit tight = before;
+        tight.rlim_cur = 64 * 1024;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &tight), 0);
+        for (int i = 0; i < 5; ++i) {
+            if (i > 0)
+                clock.advance(CHistoryStore::RETRY_MS);
+            history.stage(uplinks(5000, 2));
+            history.writeStaged();
+        }
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &before), 0);
+        std::signal(SIGXFSZ, previousHandler);
+        QVERIFY(!history.isWriting());
+        QVERIFY2(logLines(QStringLiteral("History paused")).size() == 1, qPrintable(logLines(QStringLiteral("History paused")).join(QLatin1Char(10))));
+        // Before the retry time nothing is tried; then the next write goes through.
+        history.stage(uplinks(1, 3));
+        history.writeStaged();
+        QVERIFY(!history.isWriting());
+        clock.advance(CHistoryStore::RETRY_MS);
+        history.stage(uplinks(1, 4));
+        history.writeStaged();
+        QVERIFY(history.isWriting());
+        QCOMPARE(logLines(QStringLiteral("History is written again")).size(), 1);
+        const QVector<SHistorySample> kept = readBack(QStringLiteral("history.db"), DEV_EUI);
+        QCOMPARE(kept.first().value, 1.0);
+        QCOMPARE(kept.last().value, 4.0);
     }
 
     void offWritesNoFile()
