@@ -51,6 +51,9 @@ void CStagedWriter::setClock(CClock *_clock)
 quint64 CStagedWriter::stage(const QList<SDeviceRegData> &_batch)
 {
     const qint64 timeMs = QDateTime::currentMSecsSinceEpoch();
+    // Before the image's lock: copying a batch's values keeps no poll waiting.
+    if (CHistoryStore *values = history)
+        values->stage(_batch);
     QMutexLocker imageLocker(&imageMutex);
     QMutexLocker stageLocker(&stageMutex);
     bool any = false;
@@ -78,8 +81,6 @@ quint64 CStagedWriter::stage(const QList<SDeviceRegData> &_batch)
         stagedUplinks += uplinkStaged ? 1 : 0;
         any = any || uplinkStaged;
     }
-    if (CHistoryStore *values = history)
-        values->stage(_batch);
     if (!any)
         return 0;
     stagedMore.wakeOne();
