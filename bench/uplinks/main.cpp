@@ -1,7 +1,8 @@
 // Uplinks per second from parsed JSON to committed register rows, for 1,000 devices of a
-// ten-field template, while 16 Modbus TCP connections poll the same port; the same with every
-// decoded value kept in history.db; then the same uplinks through a JavaScript codec of ten
-// fields and its decoded fields, in the same run.
+// ten-field template, while 16 Modbus TCP connections poll the same port, twice, each time
+// followed by the same with every decoded value kept in history.db (the better of two of each is
+// compared); then the same uplinks through a JavaScript codec of ten fields and its decoded
+// fields, in the same run.
 // The gateway side runs as in the program: the registry on one thread with its event loop,
 // the codecs on theirs; the pollers run on threads of their own. Prints figures and the
 // final-value check; judges nothing.
@@ -484,8 +485,23 @@ int main(int argc, char **argv)
     const int uplinkCount = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 40 * DEVICES;
     const int pollerCount = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 16;
     fillGlobalTables();
-    const SRunFigures payload = runUplinks(nullptr, uplinkCount, pollerCount, false);
-    const SRunFigures withHistory = runUplinks(nullptr, uplinkCount, pollerCount, true);
+    // History on and off in turn, twice each: the host's other load drifts within a run, and the
+    // better of two of each is compared.
+    SRunFigures payload;
+    SRunFigures withHistory;
+    QStringList onRates;
+    QStringList offRates;
+    for (int round = 0; round < 2; ++round) {
+        const SRunFigures off = runUplinks(nullptr, uplinkCount, pollerCount, false);
+        const SRunFigures on = runUplinks(nullptr, uplinkCount, pollerCount, true);
+        offRates << QString::number(off.uplinksPerSecond, 'f', 0);
+        onRates << QString::number(on.uplinksPerSecond, 'f', 0);
+        // A failed run counts -1: any run's fault shows.
+        payload.uplinksPerSecond = qMax(payload.uplinksPerSecond, off.uplinksPerSecond);
+        payload.wrong += qAbs(off.wrong);
+        withHistory.uplinksPerSecond = qMax(withHistory.uplinksPerSecond, on.uplinksPerSecond);
+        withHistory.wrong += qAbs(on.wrong);
+    }
     CCodecRunner codecs;
     const SRunFigures codec = runUplinks(&codecs, uplinkCount, pollerCount, false);
     std::printf("uplinks/s, JSON to committed rows: payload template %.0f, JavaScript codec %.0f (%.0f %% of the "
@@ -493,9 +509,10 @@ int main(int argc, char **argv)
         payload.uplinksPerSecond, codec.uplinksPerSecond,
         payload.uplinksPerSecond > 0 ? 100.0 * codec.uplinksPerSecond / payload.uplinksPerSecond : 0.0, payload.wrong,
         codec.wrong);
-    std::printf("uplinks/s, JSON to committed rows and history: history on %.0f, off %.0f (%.0f %%; target 25000 "
-                "with history on); wrong final values or history rows %d\n",
-        withHistory.uplinksPerSecond, payload.uplinksPerSecond,
+    std::printf("uplinks/s, JSON to committed rows and history: history on %s (best %.0f), off %s (best %.0f): "
+                "%.0f %% (target 25000 with history on); wrong final values or history rows %d\n",
+        qPrintable(onRates.join(QStringLiteral(", "))), withHistory.uplinksPerSecond,
+        qPrintable(offRates.join(QStringLiteral(", "))), payload.uplinksPerSecond,
         payload.uplinksPerSecond > 0 ? 100.0 * withHistory.uplinksPerSecond / payload.uplinksPerSecond : 0.0,
         withHistory.wrong);
     return payload.wrong == 0 && codec.wrong == 0 && withHistory.wrong == 0 ? 0 : 1;
