@@ -17,7 +17,7 @@ bool parseTimeText(const QString &_text, qint64 *_ms)
         QStringLiteral("^\\d{4}-\\d{2}-\\d{2}([T ]\\d{2}:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)?(Z|[+-]\\d{2}:?\\d{2})?$"));
     if (!iso.match(text).hasMatch())
         return false;
-    QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+    QDateTime time = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
     if (!time.isValid())
         return false;
     // No zone given: UTC, as the history writes its times.
