@@ -5,18 +5,10 @@
 
 class CGateway;
 
-// The stored devices as "devices export" writes them: CSV, or JSON with each register's scaling.
-QString exportedDevices(const CGateway &_gateway, bool _json);
-
 // The command line's "devices" and "templates" commands on the working directory. They
 // change server.db directly, whether or not a gateway is running there, and then tell a
 // running one (SIGHUP to the pid in its lock) so the change applies at once. Wrong input
 // is refused before anything is written.
-// Adds every device of a CSV or JSON export (as `devices export` writes it), all or nothing;
-// false with the reason (the row and what is wrong) in *_problem, _name naming the file there.
-bool importDeviceFile(CGateway &_gateway, const QByteArray &_bytes, const QString &_name, int *_imported,
-                      QString *_problem);
-
 class CProvisioning
 {
 public:

@@ -34,6 +34,7 @@
 #include "ui/cgatewaystartup.h"
 #include "ui/cusernotice.h"
 #include "store/storecolumns.h"
+#include "ui/cregisterpanel.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
 #include "testworkdir.h"
@@ -127,7 +128,7 @@ struct SMainWindowParts {
         for (QListView *view : _window->findChildren<QListView *>())
             (view->model()->columnCount() == DEV_COLUMN_COUNT ? devices : registers) = view;
         deviceTitle = _window->findChild<QLabel *>(QStringLiteral("title1Lab"));
-        modbus = _window->findChild<QGroupBox *>();
+        modbus = _window->findChild<QGroupBox *>(QStringLiteral("modbusGroup"));
         serverPanel = _window->findChild<CAbstractPanelButton *>();
     }
 
@@ -652,7 +653,7 @@ private slots:
         QCOMPARE(ui.deviceTitle->text(), QStringLiteral("Device:%1 [TH sensor]").arg(BOILER));
         // An uplink naming the device in the other letter case refreshes it too.
         QSignalSpy reread(ui.registerModel(), &QAbstractItemModel::modelReset);
-        window->newDataForDeviceSlot(BOILER.toLower());
+        window->findChild<CRegisterPanel *>()->refreshDevice(BOILER.toLower());
         QVERIFY(!reread.isEmpty());
         QApplication::processEvents();
         QVERIFY(window->grab().save(screenshotPath(QStringLiteral("main_window.png"))));

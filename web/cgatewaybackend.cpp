@@ -22,7 +22,7 @@
 #include "app/registertext.h"
 #include "app/timetext.h"
 #include "gateway/cgateway.h"
-#include "gateway/cprovisioning.h"
+#include "gateway/devicefiles.h"
 #include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
 #include "store/cgatewaycounters.h"
