@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QString>
 
 // A DevEUI or AppEUI as the gateway matches it: the network server, the templates,
@@ -17,6 +18,8 @@ public:
 
     // Upper-case hex digits.
     const QString &text() const { return key; }
+    // Exactly 16 hex digits, in either case, nothing around them.
+    static bool isWellFormed(const QString &_text);
     bool isEmpty() const { return key.isEmpty(); }
 
     bool operator==(const CEui &_other) const { return key == _other.key; }
@@ -26,6 +29,12 @@ public:
 private:
     QString key;
 };
+
+inline bool CEui::isWellFormed(const QString &_text)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{16}$"));
+    return pattern.match(_text).hasMatch();
+}
 
 inline uint qHash(const CEui &_eui, uint _seed = 0)
 {

@@ -1,4 +1,5 @@
 #include "devices/devicetemplate.h"
+#include "app/ceui.h"
 #include "devices/templatecolor.h"
 
 #include <QDir>
@@ -92,7 +93,7 @@ SDeviceTemplate::SDeviceTemplate(const QJsonObject &_json)
                              hasDecoder ? TEMPLATE_KEY_DECODED_FIELDS : TEMPLATE_KEY_DEVICE_PACKETS };
     if (!acceptInput(_json, keys, QStringLiteral("SDeviceTemplate")))
         return;
-    appEui = _json.value(TEMPLATE_KEY_APP_EUI).toString().toUpper();
+    appEui = CEui(_json.value(TEMPLATE_KEY_APP_EUI).toString()).text();
     devType = _json.value(TEMPLATE_KEY_DEV_TYPE).toString();
 
     if (hasDecoder) {

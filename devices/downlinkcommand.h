@@ -41,7 +41,7 @@ struct SDownlinkCommand
     // payload is the prefix and the value's bytes (or on / off).
     QString encode;
 
-    int registerCount() const { return isCoil ? 0 : (regBitSize + 15) / 16; }
+    int registerCount() const { return isCoil ? 0 : int(registersOfBits(regBitSize)); }
 };
 
 // A key at fault and what is wrong with it.

@@ -50,7 +50,7 @@ QPair<DB::SDeviceRegMapDescription, uint16_t> deviceOfRow(const QSqlRecord &_row
     wordOrderFromName(_row.value(DEV_COL_WORD_ORDER).toString(), &device.wordOrder);
     device.staleAfter = _row.value(DEV_COL_STALE_AFTER).toInt();
     stalePolicyFromName(_row.value(DEV_COL_STALE_POLICY).toString(), &device.stalePolicy);
-    device.writable = _row.value(QStringLiteral("writable")).toInt() != 0;
+    device.writable = _row.value(QString::fromLatin1(DEVICE_WRITABLE_COLUMN)).toInt() != 0;
     return { device, static_cast<uint16_t>(_row.value(DEV_COL_PORT).toUInt()) };
 }
 

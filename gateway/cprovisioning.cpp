@@ -150,7 +150,7 @@ int CProvisioning::addDevice(CGateway &_gateway, const QStringList &_arguments)
             return usage(QStringLiteral("devices add needs %1").arg(name));
     }
     const QString devEui = options.value("--dev-eui");
-    if (!isDevEui(devEui))
+    if (!CEui::isWellFormed(devEui))
         return refuse(QStringLiteral("--dev-eui %1 is not 16 hex digits").arg(devEui));
     QString appEui;
     for (const SDeviceTemplateInfo &info : _gateway.templates()) {

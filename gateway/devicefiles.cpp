@@ -224,7 +224,7 @@ bool importDeviceFile(CGateway &_gateway, const QByteArray &_bytes, const QStrin
     QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
     for (const SImportRow &entry : entries) {
         const QString where = QStringLiteral("%1 row %2 (%3)").arg(_name).arg(entry.line).arg(entry.devEui);
-        if (!isDevEui(entry.devEui))
+        if (!CEui::isWellFormed(entry.devEui))
             return fail(QStringLiteral("%1: dev_eui is not 16 hex digits; nothing imported").arg(where));
         const QString appEui = appEuiByType.value(entry.templateName.toLower());
         if (appEui.isEmpty())

@@ -4,12 +4,6 @@
 
 #include "gateway/cgateway.h"
 
-bool isDevEui(const QString &_text)
-{
-    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{16}$"));
-    return pattern.match(_text).hasMatch();
-}
-
 bool readNumber(const QString &_text, int _min, int _max, int *_value)
 {
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));

@@ -5,10 +5,8 @@
 #include "store/storerecords.h"
 
 // Checks of a device's fields as an operator types them, shared by the command line and the
-// web console.
+// web console. A DevEUI is checked by CEui::isWellFormed.
 
-// 16 hexadecimal digits.
-bool isDevEui(const QString &_text);
 // A whole decimal number in [_min, _max].
 bool readNumber(const QString &_text, int _min, int _max, int *_value);
 // The optional settings of a device as text (empty: the default); false with *_error when one is wrong.

@@ -11,7 +11,6 @@
 
 #include "app/ceui.h"
 #include "app/timetext.h"
-#include "gateway/deviceinput.h"
 #include "store/historyformat.h"
 
 namespace {
@@ -95,7 +94,7 @@ int runHistoryCommand(const QStringList &_command, qint64 _nowMs, QTextStream &_
     const CEui devEui(options.value(QStringLiteral("--dev-eui")));
     if (!options.contains(QStringLiteral("--dev-eui")))
         return usage(_err, QStringLiteral("--dev-eui is required"));
-    if (!isDevEui(devEui.text()))
+    if (!CEui::isWellFormed(devEui.text()))
         return refuse(_err, QStringLiteral("--dev-eui %1 is not 16 hex digits").arg(options.value("--dev-eui")));
     const QString format = options.value(QStringLiteral("--format"), QStringLiteral("csv"));
     if (format != QLatin1String("csv") && format != QLatin1String("json"))

@@ -1,4 +1,5 @@
 #include "server/apitypes.h"
+#include "app/ceui.h"
 #include "server/mqttmessages.h"
 #include "server/mqttsettings.h"
 #include "server/serverstatus.h"
@@ -113,7 +114,7 @@ SApiDeviceData::SApiDeviceData(const QJsonObject &obj)
         qDebug().noquote() << QStringLiteral("[SApiDeviceData] DATA is not exist");
         return;
     }
-    devEui = obj.value(API_KEY_DEV_EUI).toString().toUpper();
+    devEui = CEui(obj.value(API_KEY_DEV_EUI).toString()).text();
     quint64 counter = 0;
     quint64 time = 0;
     refusal = refusalOf(obj, counter, time);

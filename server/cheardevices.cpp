@@ -1,5 +1,6 @@
 #include "server/cheardevices.h"
 
+#include "app/ceui.h"
 #include "app/logsink.h"
 
 CHeardDevices::CHeardDevices(CLogSink *_log, QObject *_parent)
@@ -56,7 +57,7 @@ QVariant CHeardDevices::headerData(int _section, Qt::Orientation _orientation, i
 
 API::SHeardDevice CHeardDevices::device(const QString &_devEui) const
 {
-    const auto it = rowOfDevEui.constFind(_devEui.toUpper());
+    const auto it = rowOfDevEui.constFind(CEui(_devEui).text());
     return it == rowOfDevEui.constEnd() ? API::SHeardDevice() : devices.at(*it);
 }
 

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QVariant>
 
+#include "app/ceui.h"
 #include "app/constants.h"
 
 namespace API {
@@ -95,12 +96,11 @@ SMqttUplink finish(const SUplinkFields &_fields, const SHeardDevice &_device, qu
     const QJsonValue &_decoded)
 {
     SMqttUplink uplink;
-    static const QRegularExpression eui(QStringLiteral("^[0-9A-Fa-f]{16}$"));
     if (_fields.devEui.isEmpty()) {
         uplink.error = QStringLiteral("no DevEUI");
         return uplink;
     }
-    if (!eui.match(_fields.devEui).hasMatch()) {
+    if (!CEui::isWellFormed(_fields.devEui)) {
         uplink.error = QStringLiteral("DevEUI [%1] is not 16 hexadecimal digits").arg(_fields.devEui);
         return uplink;
     }
@@ -213,7 +213,7 @@ SMqttUplink parseTtsUplink(const QByteArray &_topic, const QByteArray &_payload,
     SHeardDevice device;
     device.deviceId = ids.value(QStringLiteral("device_id")).toString();
     device.name = device.deviceId;
-    device.joinEui = ids.value(QStringLiteral("join_eui")).toString().toUpper();
+    device.joinEui = CEui(ids.value(QStringLiteral("join_eui")).toString()).text();
     // v3/{application id}[@{tenant id}]/devices/{device id}/up: only the topic carries the tenant.
     const QStringList levels = topicLevels(_topic);
     if (levels.size() == 5 && levels.at(0) == QStringLiteral("v3") && levels.at(2) == QStringLiteral("devices"))

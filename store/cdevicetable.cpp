@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "app/ceui.h"
 #include "app/constants.h"
 #include "app/logsink.h"
 #include "store/storesql.h"
@@ -213,7 +214,7 @@ QStringList CDeviceTable::registeredDevices()
         return result;
     }
     while (query.next())
-        result << query.value(0).toString().toUpper();
+        result << CEui(query.value(0).toString()).text();
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "store/cgatewaycounters.h"
 
+#include "app/ceui.h"
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -33,7 +34,7 @@ double CGatewayCounters::storeWriteSeconds() const
 void CGatewayCounters::noteUplink(const QString &_devEui, const SUplink &_uplink)
 {
     QMutexLocker locker(&journalMutex);
-    std::deque<SUplink> &kept = journals[_devEui.toUpper()];
+    std::deque<SUplink> &kept = journals[CEui(_devEui).text()];
     kept.push_back(_uplink);
     if (kept.size() > size_t(JOURNAL_LENGTH))
         kept.pop_front();
@@ -45,20 +46,20 @@ void CGatewayCounters::noteUplink(const QString &_devEui, const SUplink &_uplink
 void CGatewayCounters::forgetDevice(const QString &_devEui)
 {
     QMutexLocker locker(&journalMutex);
-    journals.remove(_devEui.toUpper());
-    downlinkNotes.remove(_devEui.toUpper());
+    journals.remove(CEui(_devEui).text());
+    downlinkNotes.remove(CEui(_devEui).text());
 }
 
 void CGatewayCounters::noteDownlink(const QString &_devEui, qint64 _epochMs, const QString &_text)
 {
     QMutexLocker locker(&journalMutex);
-    downlinkNotes.insert(_devEui.toUpper(), { _epochMs, _text });
+    downlinkNotes.insert(CEui(_devEui).text(), { _epochMs, _text });
 }
 
 bool CGatewayCounters::lastDownlink(const QString &_devEui, qint64 *_epochMs, QString *_text) const
 {
     QMutexLocker locker(&journalMutex);
-    const auto found = downlinkNotes.constFind(_devEui.toUpper());
+    const auto found = downlinkNotes.constFind(CEui(_devEui).text());
     if (found == downlinkNotes.constEnd())
         return false;
     *_epochMs = found->first;
@@ -69,7 +70,7 @@ bool CGatewayCounters::lastDownlink(const QString &_devEui, qint64 *_epochMs, QS
 QVector<CGatewayCounters::SUplink> CGatewayCounters::journal(const QString &_devEui) const
 {
     QMutexLocker locker(&journalMutex);
-    const auto found = journals.constFind(_devEui.toUpper());
+    const auto found = journals.constFind(CEui(_devEui).text());
     if (found == journals.constEnd())
         return {};
     return QVector<SUplink>(found->begin(), found->end());
@@ -78,7 +79,7 @@ QVector<CGatewayCounters::SUplink> CGatewayCounters::journal(const QString &_dev
 bool CGatewayCounters::lastRadio(const QString &_devEui, qint16 *_rssi, double *_snr) const
 {
     QMutexLocker locker(&journalMutex);
-    const auto found = journals.constFind(_devEui.toUpper());
+    const auto found = journals.constFind(CEui(_devEui).text());
     if (found == journals.constEnd() || found->empty())
         return false;
     *_rssi = found->back().rssi;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "app/ceui.h"
 #include "app/constants.h"
 #include "app/globaltables.h"
 #include "store/registerword.h"
@@ -55,7 +56,7 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
 {
     QHash<QString, QList<QPair<qint64, int>>> ages;
     for (const SDeviceState &device : devices)
-        ages.insert(device.devEui.toUpper(), device.ageRegisters);
+        ages.insert(CEui(device.devEui).text(), device.ageRegisters);
     deviceIds.clear();
     devices.clear();
     params.clear();
@@ -89,7 +90,7 @@ bool CRegisterImage::load(const QSqlDatabase &_db, QString *_error)
         counters.lastFcnt = quint32(value(DEV_COL_LAST_FCNT).toULongLong());
         counters.lastUplinkMs = value(DEV_COL_LAST_UPLINK).isNull() ? -1 : value(DEV_COL_LAST_UPLINK).toLongLong();
         devices[id].counters = counters;
-        devices[id].ageRegisters = ages.value(rowsOfDevices.value(1).toString().toUpper());
+        devices[id].ageRegisters = ages.value(CEui(rowsOfDevices.value(1).toString()).text());
     }
     // A read that stops at a damaged page ends the loop like the last row does.
     if (rowsOfDevices.lastError().isValid())
@@ -166,7 +167,7 @@ bool CRegisterImage::findDevice(const QString &_devEui, uint32_t *_deviceId) con
     // Uplinks carry their DevEUI in upper case already: look it up as it is first.
     auto found = deviceIds.constFind(_devEui);
     if (found == deviceIds.constEnd())
-        found = deviceIds.constFind(_devEui.toUpper());
+        found = deviceIds.constFind(CEui(_devEui).text());
     if (found == deviceIds.constEnd())
         return false;
     *_deviceId = found.value();
@@ -306,7 +307,7 @@ void CRegisterImage::overlayAges(
 void CRegisterImage::addDevice(uint32_t _deviceId, const QString &_devEui, uint16_t _port,
                                const DB::SDeviceRegMapDescription &_settings, bool _rebuildPort)
 {
-    deviceIds.insert(_devEui.toUpper(), _deviceId);
+    deviceIds.insert(CEui(_devEui).text(), _deviceId);
     SDeviceState &device = devices[_deviceId];
     device.devEui = _devEui;
     device.port = _port;

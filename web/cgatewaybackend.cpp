@@ -528,7 +528,7 @@ SWebResult CGatewayBackend::addDevice(const QJsonObject &_device)
     const QString name = memberText(_device, QStringLiteral("name")).trimmed();
     int port = 0;
     int start = 0;
-    if (!isDevEui(devEui))
+    if (!CEui::isWellFormed(devEui))
         return refused(400, QStringLiteral("devEui %1 is not 16 hex digits").arg(devEui));
     if (name.isEmpty())
         return refused(400, QStringLiteral("name is empty"));
@@ -538,7 +538,7 @@ SWebResult CGatewayBackend::addDevice(const QJsonObject &_device)
         return refused(400, QStringLiteral("startAddress %1 is not a register address (0-65535)")
                                 .arg(memberText(_device, "startAddress")));
     DB::SDeviceRegMapDescription device;
-    device.devEui = devEui.toUpper();
+    device.devEui = CEui(devEui).text();
     device.name = name;
     device.startAddr = start;
     QString problem;

@@ -10,6 +10,7 @@
 
 #include <tuple>
 
+#include "app/ceui.h"
 #include "app/timetext.h"
 #include "gateway/deviceinput.h"
 #include "web/csessions.h"
@@ -366,7 +367,7 @@ SWebResponse CWebRouter::api(const SWebRequest &_request, const SPrincipal &_who
         return result.error.isEmpty() ? json(result.status, result.body) : error(result.status, result.error);
     }
     const QString devEui = _parts.at(1);
-    if (!isDevEui(devEui) || count > 3)
+    if (!CEui::isWellFormed(devEui) || count > 3)
         return error(404, QStringLiteral("no such resource"));
     if (count == 3 && _parts.at(2) == QLatin1String("history")) {
         if (!reading)
