@@ -115,9 +115,14 @@ void CHistoryStore::writeStaged()
         behind = std::exchange(notKept, 0);
     }
     QMutexLocker locker(&mutex);
-    if (behind > 0)
+    // At most once a report interval, with the count since the last report.
+    notReported += behind;
+    if (notReported > 0 && (lastBehindReportMs < 0 || clock->nowMs() - lastBehindReportMs >= BEHIND_REPORT_MS)) {
         report(QStringLiteral("WARNING: [CHistoryStore] History falls behind: the values of %1 uplinks were not kept")
-                   .arg(behind));
+                   .arg(notReported));
+        notReported = 0;
+        lastBehindReportMs = clock->nowMs();
+    }
     if (state == EState::ePaused && clock->nowMs() < retryAtMs) {
         missed += batch.size();
         return;

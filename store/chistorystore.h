@@ -25,6 +25,8 @@ class CHistoryStore
 public:
     // Uplinks waiting for a write at most; beyond, the oldest are not kept (and counted).
     static constexpr int MAX_WAITING_UPLINKS = 200000;
+    // While it falls behind, how often the log is told.
+    static constexpr qint64 BEHIND_REPORT_MS = 60000;
     // While paused, how often writing is tried again.
     static constexpr qint64 RETRY_MS = 5000;
     // Time a write spends on pruning at most, in steps of PRUNE_STEP_ROWS rows.
@@ -97,6 +99,9 @@ private:
     qint64 retryAtMs = 0;
     // Uplinks whose values were not kept since writing last worked.
     qint64 missed = 0;
+    // Uplinks dropped at the bound and not yet reported, and when the log last heard of it.
+    qint64 notReported = 0;
+    qint64 lastBehindReportMs = -1;
     // Devices to keep, waiting (keepPending) for the file to be open.
     QStringList keptDevices;
     bool keepPending = false;
