@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <QHash>
 #include <QPair>
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -52,25 +53,30 @@ bool CHistoryReader::open(QString *_error)
         *_error = QStringLiteral("no history yet: %1 does not exist").arg(fileName);
         return false;
     }
-    // Read-write without creating, for the write-ahead log's shared index; read-only where
-    // the file may not be written. Either way this connection only reads.
+    // Read-write without creating, for the write-ahead log's shared index; read-only where the
+    // file may not be written; as a file nobody changes where not even the index can be made (a
+    // folder this user may not write, which no writer of this user has open). Either way this
+    // connection only reads.
     const QByteArray path = QFile::encodeName(fileName);
-    if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    const QByteArray unchanging = "file:" + QUrl::toPercentEncoding(fileName, "/") + "?immutable=1";
+    const QList<QPair<QByteArray, int>> ways { { path, SQLITE_OPEN_READWRITE }, { path, SQLITE_OPEN_READONLY },
+                                               { unchanging, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI } };
+    qint64 applicationId = -1;
+    for (const auto &way : ways) {
         sqlite3_close(db);
         db = nullptr;
-        if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            *_error = QStringLiteral("%1 cannot be opened: %2").arg(fileName, lastError());
-            return false;
-        }
+        if (sqlite3_open_v2(way.first.constData(), &db, way.second, nullptr) != SQLITE_OK)
+            continue;
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW)
+            applicationId = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+        if (applicationId >= 0)
+            break;
     }
-    sqlite3_busy_timeout(db, 2000);
-    sqlite3_exec(db, "PRAGMA query_only = 1", nullptr, nullptr, nullptr);
-    sqlite3_stmt *statement = nullptr;
-    qint64 applicationId = -1;
-    if (sqlite3_prepare_v2(db, "PRAGMA application_id", -1, &statement, nullptr) == SQLITE_OK
-        && sqlite3_step(statement) == SQLITE_ROW)
-        applicationId = sqlite3_column_int64(statement, 0);
-    sqlite3_finalize(statement);
     if (applicationId != HISTORY::APPLICATION_ID) {
         *_error = applicationId < 0 ? QStringLiteral("%1 cannot be read: %2").arg(fileName, lastError())
                                     : QStringLiteral("%1 is not Kelvara's history").arg(fileName);
