@@ -20,6 +20,7 @@
 #include "gatewaytestsupport.h"
 #include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
+#include "store/chistorystore.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
 #include "ui/mainwindow.h"
@@ -604,6 +605,45 @@ private slots:
                      .toString(),
                  QStringLiteral("00e1"));
         QCOMPARE(QFileInfo(QDir(folder).filePath(QStringLiteral("history.db"))).size(), 0);
+    }
+
+    // kelvara history reads a history.db in a folder its user may not write, where not even the
+    // write-ahead log's index can be made.
+    void historyCommandReadsAFolderItCannotWrite()
+    {
+        QVERIFY2(geteuid() != 0 || QFile::exists(QStringLiteral("/usr/bin/setpriv")),
+                 "setpriv is missing: install the Debian package util-linux");
+        const QString program = programsForAnyone(QStringLiteral("programs"));
+        QVERIFY(!program.isEmpty());
+        const QString folder = workDir.filePath(QStringLiteral("history-closed"));
+        QVERIFY(QDir().mkpath(folder));
+        CManualClock clock;
+        {
+            CHistoryStore history(QDir(folder).filePath(QStringLiteral("history.db")), SHistorySettings(), &clock,
+                                  CLogFile::getInstance(QString()));
+            QVERIFY(history.open());
+            SDeviceRegData uplink;
+            uplink.devEui = QStringLiteral("70B3D5E75E00E004");
+            uplink.receivedMs = clock.epochMs();
+            uplink.values = { { QStringLiteral("Level"), 2.5, QStringLiteral("m") } };
+            history.stage({ uplink });
+            history.writeStaged();
+        }
+        const QFile::Permissions read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        QVERIFY(setTreePermissions(folder, read | enter, read));
+        QVERIFY(QFile::setPermissions(workDir.path(), read | enter | QFile::WriteOwner));
+        QProcess command;
+        runAsAnybody(command, program,
+                     { "history", "--dev-eui", "70B3D5E75E00E004", "--from", "1700000000", "--to", "1700000000",
+                       "--workdir", folder },
+                     folder);
+        QVERIFY(command.waitForFinished(10000));
+        const QByteArray errors = command.readAllStandardError();
+        QVERIFY2(command.exitCode() == 0, errors.constData());
+        QCOMPARE(command.readAllStandardOutput(),
+                 QByteArray("time,value_name,value,unit\n2023-11-14T22:13:20.000Z,Level,2.5,m\n"));
+        QVERIFY(setTreePermissions(folder, read | enter | QFile::WriteOwner, read | QFile::WriteOwner));
     }
 
     // A window module that is there but cannot be read says so, with its path and why.
