@@ -17,7 +17,8 @@ bool parseTimeText(const QString &_text, qint64 *_ms)
         QStringLiteral("^\\d{4}-\\d{2}-\\d{2}([T ]\\d{2}:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?)?(Z|[+-]\\d{2}:?\\d{2})?$"));
     if (!iso.match(text).hasMatch())
         return false;
-    QDateTime time = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
+    QDateTime time
+        = QDateTime::fromString(QString(text).replace(QLatin1Char(' '), QLatin1Char('T')), Qt::ISODateWithMs);
     if (!time.isValid())
         return false;
     // No zone given: UTC, as the history writes its times.
@@ -34,9 +35,10 @@ bool parseDurationText(const QString &_text, qint64 *_ms)
     if (!match.hasMatch())
         return false;
     const QChar unit = match.captured(2).at(0);
-    const qint64 unitMs = unit == QLatin1Char('s') ? 1000 : unit == QLatin1Char('m') ? 60000
-        : unit == QLatin1Char('h')                   ? 3600000
-                                                     : 86400000;
+    const qint64 unitMs = unit == QLatin1Char('s') ? 1000
+        : unit == QLatin1Char('m')                 ? 60000
+        : unit == QLatin1Char('h')                 ? 3600000
+                                                   : 86400000;
     *_ms = match.captured(1).toLongLong() * unitMs;
     return true;
 }

@@ -53,14 +53,14 @@ QString historyText(const QVector<SHistorySample> &_samples, bool _json)
         QJsonArray rows;
         for (const SHistorySample &sample : _samples)
             rows.append(QJsonObject { { "time", isoTimeText(sample.timeMs) }, { "value_name", sample.name },
-                                      { "value", sample.value }, { "unit", sample.unit } });
+                { "value", sample.value }, { "unit", sample.unit } });
         return QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Indented));
     }
     QString text = QStringLiteral("time,value_name,value,unit\n");
     for (const SHistorySample &sample : _samples)
         text += QStringLiteral("%1,%2,%3,%4\n")
                     .arg(isoTimeText(sample.timeMs), csvField(sample.name), numberText(sample.value),
-                         csvField(sample.unit));
+                        csvField(sample.unit));
     return text;
 }
 
@@ -106,12 +106,15 @@ int runHistoryCommand(const QStringList &_command, qint64 _nowMs, QTextStream &_
     qint64 fromMs = 0;
     qint64 sinceMs = DAY_MS;
     if (since && !parseDurationText(options.value(QStringLiteral("--since")), &sinceMs))
-        return usage(_err, QStringLiteral("--since %1 is not a duration such as 90s, 30m, 24h or 7d")
-                               .arg(options.value(QStringLiteral("--since"))));
-    for (const auto &bound : { qMakePair(QStringLiteral("--to"), &toMs), qMakePair(QStringLiteral("--from"), &fromMs) }) {
+        return usage(_err,
+            QStringLiteral("--since %1 is not a duration such as 90s, 30m, 24h or 7d")
+                .arg(options.value(QStringLiteral("--since"))));
+    for (const auto &bound :
+        { qMakePair(QStringLiteral("--to"), &toMs), qMakePair(QStringLiteral("--from"), &fromMs) }) {
         if (options.contains(bound.first) && !parseTimeText(options.value(bound.first), bound.second))
-            return usage(_err, QStringLiteral("%1 %2 is not a time (ISO 8601, or seconds since 1970)")
-                                   .arg(bound.first, options.value(bound.first)));
+            return usage(_err,
+                QStringLiteral("%1 %2 is not a time (ISO 8601, or seconds since 1970)")
+                    .arg(bound.first, options.value(bound.first)));
     }
     if (!options.contains(QStringLiteral("--from")))
         fromMs = toMs - sinceMs;
@@ -132,8 +135,9 @@ int runHistoryCommand(const QStringList &_command, qint64 _nowMs, QTextStream &_
         QStringList known;
         for (const SHistoryValueName &name : names)
             known << name.name;
-        return refuse(_err, QStringLiteral("device %1 has no value %2; it has: %3")
-                                .arg(devEui.text(), value, known.join(QStringLiteral(", "))));
+        return refuse(_err,
+            QStringLiteral("device %1 has no value %2; it has: %3")
+                .arg(devEui.text(), value, known.join(QStringLiteral(", "))));
     }
     QVector<SHistorySample> samples;
     if (!reader.samples(devEui.text(), value, fromMs, toMs, &samples, &error))

@@ -3,10 +3,10 @@
 #include <QFile>
 #include <QHash>
 
-#include <algorithm>
 #include <QHash>
 #include <QPair>
 #include <QUrl>
+#include <algorithm>
 
 #include <sqlite3.h>
 
@@ -39,8 +39,7 @@ bool readLayouts(sqlite3 *_db, qint64 _device, Layouts *_layouts)
 
 CHistoryReader::CHistoryReader(const QString &_fileName)
     : fileName(_fileName)
-{
-}
+{ }
 
 CHistoryReader::~CHistoryReader()
 {
@@ -60,7 +59,7 @@ bool CHistoryReader::open(QString *_error)
     const QByteArray path = QFile::encodeName(fileName);
     const QByteArray unchanging = "file:" + QUrl::toPercentEncoding(fileName, "/") + "?immutable=1";
     const QList<QPair<QByteArray, int>> ways { { path, SQLITE_OPEN_READWRITE }, { path, SQLITE_OPEN_READONLY },
-                                               { unchanging, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI } };
+        { unchanging, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI } };
     qint64 applicationId = -1;
     for (const auto &way : ways) {
         sqlite3_close(db);
@@ -112,7 +111,7 @@ QVector<SHistoryValueName> CHistoryReader::valueNames(const QString &_devEui)
 }
 
 bool CHistoryReader::samples(const QString &_devEui, const QString &_name, qint64 _fromMs, qint64 _toMs,
-                             QVector<SHistorySample> *_samples, QString *_error)
+    QVector<SHistorySample> *_samples, QString *_error)
 {
     _samples->clear();
     qint64 device = 0;
@@ -140,9 +139,9 @@ bool CHistoryReader::samples(const QString &_devEui, const QString &_name, qint6
         return true;
     sqlite3_stmt *statement = nullptr;
     if (sqlite3_prepare_v2(db,
-                           "SELECT time_ms, layout, vals FROM uplinks WHERE device = ?1 AND time_ms BETWEEN ?2 AND ?3 "
-                           "ORDER BY time_ms, rowid",
-                           -1, &statement, nullptr)
+            "SELECT time_ms, layout, vals FROM uplinks WHERE device = ?1 AND time_ms BETWEEN ?2 AND ?3 "
+            "ORDER BY time_ms, rowid",
+            -1, &statement, nullptr)
         != SQLITE_OK) {
         *_error = lastError();
         return false;
@@ -173,8 +172,8 @@ bool CHistoryReader::samples(const QString &_devEui, const QString &_name, qint6
     return true;
 }
 
-bool CHistoryReader::series(const QString &_devEui, const QString &_name, qint64 _fromMs, qint64 _toMs,
-                            int _maxPoints, SHistorySeries *_series, QString *_error)
+bool CHistoryReader::series(const QString &_devEui, const QString &_name, qint64 _fromMs, qint64 _toMs, int _maxPoints,
+    SHistorySeries *_series, QString *_error)
 {
     QVector<SHistorySample> rows;
     if (!samples(_devEui, _name, _fromMs, _toMs, &rows, _error))
@@ -189,8 +188,8 @@ bool CHistoryReader::series(const QString &_devEui, const QString &_name, qint64
     return true;
 }
 
-QVector<SHistoryPoint> CHistoryReader::bucketed(const QVector<QPair<qint64, double>> &_rows, qint64 _fromMs,
-                                                qint64 _toMs, int _maxPoints, bool *_bucketed)
+QVector<SHistoryPoint> CHistoryReader::bucketed(
+    const QVector<QPair<qint64, double>> &_rows, qint64 _fromMs, qint64 _toMs, int _maxPoints, bool *_bucketed)
 {
     QVector<SHistoryPoint> points;
     *_bucketed = _rows.size() > _maxPoints;

@@ -61,15 +61,15 @@ public:
     // Every value called _name (every value when empty) of the device's uplinks in the range,
     // oldest first.
     bool samples(const QString &_devEui, const QString &_name, qint64 _fromMs, qint64 _toMs,
-                 QVector<SHistorySample> *_samples, QString *_error);
+        QVector<SHistorySample> *_samples, QString *_error);
     // The value's rows in the range as at most _maxPoints points, bucketed when there are more.
     bool series(const QString &_devEui, const QString &_name, qint64 _fromMs, qint64 _toMs, int _maxPoints,
-                SHistorySeries *_series, QString *_error);
+        SHistorySeries *_series, QString *_error);
 
     // The points of rows (time order) in [_fromMs, _toMs]: the rows themselves when they are
     // _maxPoints or fewer, buckets of ceil((to - from + 1) / _maxPoints) ms otherwise.
-    static QVector<SHistoryPoint> bucketed(const QVector<QPair<qint64, double>> &_rows, qint64 _fromMs,
-                                           qint64 _toMs, int _maxPoints, bool *_bucketed);
+    static QVector<SHistoryPoint> bucketed(
+        const QVector<QPair<qint64, double>> &_rows, qint64 _fromMs, qint64 _toMs, int _maxPoints, bool *_bucketed);
 
 private:
     bool deviceId(const QString &_devEui, qint64 *_id, QString *_error);

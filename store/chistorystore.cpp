@@ -19,7 +19,10 @@ namespace {
 class CStatement
 {
 public:
-    CStatement(sqlite3 *_db, const char *_sql) { ok = sqlite3_prepare_v2(_db, _sql, -1, &statement, nullptr) == SQLITE_OK; }
+    CStatement(sqlite3 *_db, const char *_sql)
+    {
+        ok = sqlite3_prepare_v2(_db, _sql, -1, &statement, nullptr) == SQLITE_OK;
+    }
     ~CStatement() { sqlite3_finalize(statement); }
     CStatement(const CStatement &) = delete;
     CStatement &operator=(const CStatement &) = delete;
@@ -55,14 +58,13 @@ QString layoutKey(const QVector<SHistoryValue> &_values)
 
 } // namespace
 
-CHistoryStore::CHistoryStore(const QString &_fileName, const SHistorySettings &_settings, CClock *_clock,
-                             CLogSink *_log)
+CHistoryStore::CHistoryStore(
+    const QString &_fileName, const SHistorySettings &_settings, CClock *_clock, CLogSink *_log)
     : fileName(_fileName)
     , settings(_settings)
     , clock(_clock)
     , log(_log)
-{
-}
+{ }
 
 CHistoryStore::~CHistoryStore()
 {
@@ -81,8 +83,7 @@ bool CHistoryStore::open()
     QElapsedTimer spent;
     spent.start();
     bool failedStep = false;
-    while (spent.elapsed() < 20 * PRUNE_BUDGET_MS && pruneStep(&failedStep)) {
-    }
+    while (spent.elapsed() < 20 * PRUNE_BUDGET_MS && pruneStep(&failedStep)) { }
     if (failedStep)
         failed(QStringLiteral("pruning fails: %1").arg(lastError()), errorCode());
     return state == EState::eWriting;
@@ -146,8 +147,7 @@ void CHistoryStore::writeStaged()
     QElapsedTimer spent;
     spent.start();
     bool failedStep = false;
-    while (ok && spent.elapsed() < PRUNE_BUDGET_MS && pruneStep(&failedStep)) {
-    }
+    while (ok && spent.elapsed() < PRUNE_BUDGET_MS && pruneStep(&failedStep)) { }
     ok = ok && !failedStep && exec("COMMIT");
     if (!ok) {
         const QString reason = lastError();
@@ -192,7 +192,8 @@ void CHistoryStore::forgetRemoved()
     {
         CStatement devices(db, "SELECT id, dev_eui FROM devices");
         while (devices.step() == SQLITE_ROW) {
-            const QString devEui = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(devices.get(), 1)));
+            const QString devEui
+                = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(devices.get(), 1)));
             if (!kept.contains(devEui.toUpper()))
                 gone.append(devices.integer(0));
         }
@@ -201,8 +202,8 @@ void CHistoryStore::forgetRemoved()
         return;
     bool ok = exec("BEGIN");
     for (qint64 id : qAsConst(gone)) {
-        for (const char *sql : { "INSERT OR IGNORE INTO dropped (device) VALUES (?1)", "DELETE FROM layouts WHERE device = ?1",
-                                 "DELETE FROM devices WHERE id = ?1" }) {
+        for (const char *sql : { "INSERT OR IGNORE INTO dropped (device) VALUES (?1)",
+                 "DELETE FROM layouts WHERE device = ?1", "DELETE FROM devices WHERE id = ?1" }) {
             CStatement statement(db, sql);
             statement.bind(1, id);
             ok = ok && statement.step() == SQLITE_DONE;
@@ -230,16 +231,17 @@ qint64 CHistoryStore::usedBytes()
     QMutexLocker locker(&mutex);
     if (!db)
         return 0;
-    CStatement pages(db, "SELECT (SELECT page_count FROM pragma_page_count()) - (SELECT freelist_count FROM "
-                         "pragma_freelist_count()), (SELECT page_size FROM pragma_page_size())");
+    CStatement pages(db,
+        "SELECT (SELECT page_count FROM pragma_page_count()) - (SELECT freelist_count FROM "
+        "pragma_freelist_count()), (SELECT page_size FROM pragma_page_size())");
     return pages.step() == SQLITE_ROW ? pages.integer(0) * pages.integer(1) : 0;
 }
 
 bool CHistoryStore::openFile()
 {
     closeFile();
-    const int opened = sqlite3_open_v2(QFile::encodeName(fileName).constData(), &db,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int opened = sqlite3_open_v2(
+        QFile::encodeName(fileName).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (opened != SQLITE_OK) {
         pause(QStringLiteral("%1 cannot be opened: %2").arg(fileName, lastError()));
         return false;
@@ -253,8 +255,9 @@ bool CHistoryStore::openFile()
     qint64 version = -1;
     qint64 tables = -1;
     {
-        CStatement header(db, "SELECT (SELECT application_id FROM pragma_application_id()), (SELECT user_version FROM "
-                              "pragma_user_version()), (SELECT count(*) FROM sqlite_master)");
+        CStatement header(db,
+            "SELECT (SELECT application_id FROM pragma_application_id()), (SELECT user_version FROM "
+            "pragma_user_version()), (SELECT count(*) FROM sqlite_master)");
         const int step = header.step();
         if (step == SQLITE_ROW) {
             applicationId = header.integer(0);
@@ -314,7 +317,8 @@ void CHistoryStore::closeFile()
 bool CHistoryStore::moveAside(const QString &_why)
 {
     closeFile();
-    const QString stamp = QDateTime::fromMSecsSinceEpoch(clock->epochMs(), Qt::UTC).toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stamp
+        = QDateTime::fromMSecsSinceEpoch(clock->epochMs(), Qt::UTC).toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = QStringLiteral("%1.damaged-%2").arg(fileName, stamp);
     for (int n = 2; QFile::exists(target); ++n)
         target = QStringLiteral("%1.damaged-%2-%3").arg(fileName, stamp).arg(n);
@@ -338,7 +342,7 @@ bool CHistoryStore::exec(const char *_sql)
 bool CHistoryStore::prepareStatements()
 {
     return sqlite3_prepare_v3(db, "INSERT INTO uplinks (device, time_ms, layout, vals) VALUES (?1, ?2, ?3, ?4)", -1,
-                              SQLITE_PREPARE_PERSISTENT, &insertStatement, nullptr)
+               SQLITE_PREPARE_PERSISTENT, &insertStatement, nullptr)
         == SQLITE_OK;
 }
 
@@ -355,9 +359,7 @@ bool CHistoryStore::insertUplink(const SDeviceRegData &_uplink)
     SLastLayout &last = lastLayouts[device];
     const bool same = last.id != 0 && last.values.size() == _uplink.values.size()
         && std::equal(last.values.cbegin(), last.values.cend(), _uplink.values.cbegin(),
-                      [](const SHistoryValue &_a, const SHistoryValue &_b) {
-                          return _a.name == _b.name && _a.unit == _b.unit;
-                      });
+            [](const SHistoryValue &_a, const SHistoryValue &_b) { return _a.name == _b.name && _a.unit == _b.unit; });
     if (same) {
         layout = last.id;
     } else {
@@ -452,7 +454,7 @@ bool CHistoryStore::pruneStep(bool *_failed)
         if (step == SQLITE_ROW) {
             const qint64 device = dropped.integer(0);
             if (deleteRows("DELETE FROM uplinks WHERE rowid IN (SELECT rowid FROM uplinks WHERE device = ?1 LIMIT ?2)",
-                           device, _failed))
+                    device, _failed))
                 return true;
             if (*_failed)
                 return false;
@@ -477,18 +479,19 @@ bool CHistoryStore::pruneStep(bool *_failed)
         if (oldest.integer(0) < oldestKept)
             return deleteRows("DELETE FROM uplinks WHERE rowid IN (SELECT rowid FROM uplinks ORDER BY rowid LIMIT ?2) "
                               "AND time_ms < ?1",
-                              oldestKept, _failed);
+                oldestKept, _failed);
     }
-    CStatement pages(db, "SELECT (SELECT page_count FROM pragma_page_count()) - (SELECT freelist_count FROM "
-                         "pragma_freelist_count()), (SELECT page_size FROM pragma_page_size())");
+    CStatement pages(db,
+        "SELECT (SELECT page_count FROM pragma_page_count()) - (SELECT freelist_count FROM "
+        "pragma_freelist_count()), (SELECT page_size FROM pragma_page_size())");
     if (pages.step() != SQLITE_ROW) {
         *_failed = true;
         return false;
     }
     if (pages.integer(0) * pages.integer(1) <= qint64(settings.maxMb) * 1024 * 1024)
         return false;
-    return deleteRows("DELETE FROM uplinks WHERE rowid IN (SELECT rowid FROM uplinks ORDER BY rowid LIMIT ?2)",
-                      0, _failed);
+    return deleteRows(
+        "DELETE FROM uplinks WHERE rowid IN (SELECT rowid FROM uplinks ORDER BY rowid LIMIT ?2)", 0, _failed);
 }
 
 bool CHistoryStore::deleteRows(const char *_sql, qint64 _bound, bool *_failed)

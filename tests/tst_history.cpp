@@ -13,12 +13,12 @@
 #include "app/timetext.h"
 #include "devices/devicetemplate.h"
 #include "devices/uplinkdecoder.h"
-#include "store/chistoryreader.h"
-#include "store/chistorystore.h"
-#include "store/storecolumns.h"
 #include "gateway/cgateway.h"
 #include "gatewaytestsupport.h"
 #include "peertestsupport.h"
+#include "store/chistoryreader.h"
+#include "store/chistorystore.h"
+#include "store/storecolumns.h"
 #include "testworkdir.h"
 
 // The history file on its own: what the decoder hands it, what it keeps, what it prunes,
@@ -57,7 +57,7 @@ qint64 peerCount(const QString &_path, const QString &_sql)
 }
 
 QVector<SHistorySample> readBack(const QString &_path, const QString &_devEui, const QString &_name = QString(),
-                                 qint64 _from = 0, qint64 _to = std::numeric_limits<qint64>::max())
+    qint64 _from = 0, qint64 _to = std::numeric_limits<qint64>::max())
 {
     CHistoryReader reader(_path);
     QString error;
@@ -136,7 +136,8 @@ private slots:
               << decodeUplink(second, sensor, device, params, SDeviceCounters(), base + 3000).data;
 
         CManualClock clock;
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
+        CHistoryStore history(
+            QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         history.stage(batch);
         history.writeStaged();
@@ -144,9 +145,14 @@ private slots:
         const QVector<SHistorySample> samples = readBack(QStringLiteral("history.db"), DEV_EUI.toLower());
         QStringList rows;
         for (const SHistorySample &sample : samples)
-            rows << QStringLiteral("%1 %2=%3%4").arg(sample.timeMs - base).arg(sample.name).arg(sample.value).arg(sample.unit);
-        QCOMPARE(rows, (QStringList { "1000 Temperature x0.1=215", "1000 Humidity x0.1=452", "1000 Battery=6029mV",
-                                      "3000 Temperature x0.1=-185", "3000 Humidity x0.1=812", "3000 Battery=5979mV" }));
+            rows << QStringLiteral("%1 %2=%3%4")
+                        .arg(sample.timeMs - base)
+                        .arg(sample.name)
+                        .arg(sample.value)
+                        .arg(sample.unit);
+        QCOMPARE(rows,
+            (QStringList { "1000 Temperature x0.1=215", "1000 Humidity x0.1=452", "1000 Battery=6029mV",
+                "3000 Temperature x0.1=-185", "3000 Humidity x0.1=812", "3000 Battery=5979mV" }));
         CHistoryReader reader(QStringLiteral("history.db"));
         QString error;
         QVERIFY(reader.open(&error));
@@ -192,17 +198,22 @@ private slots:
         QString error;
         QVERIFY(reader.open(&error));
         SHistorySeries series;
-        QVERIFY2(reader.series(DEV_EUI, QStringLiteral("Level"), start, start + 7 * DAY_MS - 1, points, &series, &error),
-                 qPrintable(error));
+        QVERIFY2(
+            reader.series(DEV_EUI, QStringLiteral("Level"), start, start + 7 * DAY_MS - 1, points, &series, &error),
+            qPrintable(error));
         QCOMPARE(series.unit, QStringLiteral("cm"));
         const auto text = [start](const SHistoryPoint &_point) {
-            return QStringLiteral("%1 %2/%3/%4").arg(_point.timeMs - start).arg(_point.min).arg(_point.max).arg(_point.mean);
+            return QStringLiteral("%1 %2/%3/%4")
+                .arg(_point.timeMs - start)
+                .arg(_point.min)
+                .arg(_point.max)
+                .arg(_point.mean);
         };
         QCOMPARE(QStringLiteral("%1 %2; first %3; last %4")
                      .arg(series.points.size())
                      .arg(series.bucketed ? "buckets" : "rows")
                      .arg(text(series.points.first()), text(series.points.last())),
-                 expected);
+            expected);
     }
 
     // Rows older than keep_days go, a step at a time, the newer stay.
@@ -269,7 +280,8 @@ private slots:
     {
         CManualClock clock;
         {
-            CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
+            CHistoryStore history(
+                QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
             QVERIFY(history.open());
             history.stage({ uplinkAt(DEV_EUI, clock.epochMs() - 5000, { { QStringLiteral("Level"), 4.5, "m" } }) });
             history.writeStaged();
@@ -305,14 +317,16 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         }
         CManualClock clock;
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
+        CHistoryStore history(
+            QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         // 2023-11-14 22:13:20 UTC, the manual clock's start.
         const QString aside = QStringLiteral("history.db.damaged-20231114-221320");
         QVERIFY(QFile::exists(aside));
         QCOMPARE(QFileInfo(aside).size() >= content.size(), true);
         const QStringList lines = logLines(QStringLiteral("moved aside as ") + aside);
-        QVERIFY2(lines.size() == 1 && lines.first().contains(why), qPrintable(logSpy->isEmpty() ? QString() : logSpy->last().at(0).toString()));
+        QVERIFY2(lines.size() == 1 && lines.first().contains(why),
+            qPrintable(logSpy->isEmpty() ? QString() : logSpy->last().at(0).toString()));
         history.stage({ uplinkAt(DEV_EUI, clock.epochMs(), { { QStringLiteral("Level"), 1.0, "" } }) });
         history.writeStaged();
         QCOMPARE(readBack(QStringLiteral("history.db"), DEV_EUI).size(), 1);
@@ -323,12 +337,14 @@ private slots:
     void removedDeviceKeepsNoHistory()
     {
         CManualClock clock;
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
+        CHistoryStore history(
+            QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         const QString other = QStringLiteral("70B3D5E75E00A002");
         QList<SDeviceRegData> batch;
         for (int i = 0; i < 2000; ++i)
-            batch << uplinkAt(i % 2 ? DEV_EUI : other, clock.epochMs() - 10000 + i, { { QStringLiteral("Level"), 1.0, "" } });
+            batch << uplinkAt(
+                i % 2 ? DEV_EUI : other, clock.epochMs() - 10000 + i, { { QStringLiteral("Level"), 1.0, "" } });
         history.stage(batch);
         history.writeStaged();
         history.keepDevices({ other.toLower() });
@@ -418,17 +434,17 @@ private slots:
                "2023-11-14T22:13:20.000Z,Level,2.25,m\n"
                "2023-11-14T22:13:20.000Z,\"Flow, in\",0,\"l/h \"\"A\"\"\"\n";
         QTest::newRow("one value, a zone") << QStringList { "--dev-eui", eui, "--value", "Level", "--from",
-                                                            "2023-11-14T23:05:00+01:00", "--to", "1700000000" }
+            "2023-11-14T23:05:00+01:00", "--to", "1700000000" }
                                            << 0
                                            << "time,value_name,value,unit\n"
                                               "2023-11-14T22:13:20.000Z,Level,2.25,m\n";
-        QTest::newRow("a day back from --to") << QStringList { "--dev-eui", eui, "--value", "Level", "--to", "1699999800" }
-                                           << 0
-                                           << "time,value_name,value,unit\n"
-                                              "2023-11-14T21:13:20.000Z,Level,1,m\n"
-                                              "2023-11-14T22:03:20.000Z,Level,1.5,m\n";
+        QTest::newRow("a day back from --to")
+            << QStringList { "--dev-eui", eui, "--value", "Level", "--to", "1699999800" } << 0
+            << "time,value_name,value,unit\n"
+               "2023-11-14T21:13:20.000Z,Level,1,m\n"
+               "2023-11-14T22:03:20.000Z,Level,1.5,m\n";
         QTest::newRow("json") << QStringList { "--dev-eui", eui, "--value", "Level", "--from", "1700000000", "--to",
-                                               "1700000000", "--format", "json" }
+            "1700000000", "--format", "json" }
                               << 0
                               << "[\n    {\n        \"time\": \"2023-11-14T22:13:20.000Z\",\n        \"unit\": \"m\",\n"
                                  "        \"value\": 2.25,\n        \"value_name\": \"Level\"\n    }\n]\n";
@@ -447,15 +463,15 @@ private slots:
         QFile::remove(folder.filePath(QStringLiteral("history.db")));
         CManualClock clock;
         auto writer = std::make_unique<CHistoryStore>(folder.filePath(QStringLiteral("history.db")), SHistorySettings(),
-                                                      &clock, CLogFile::getInstance(QString()));
+            &clock, CLogFile::getInstance(QString()));
         QVERIFY(writer->open());
         const qint64 now = clock.epochMs();
         const QString flow = QStringLiteral("Flow, in");
         const QString flowUnit = QStringLiteral("l/h \"A\"");
         writer->stage({ uplinkAt(DEV_EUI, now - 3600000, { { QStringLiteral("Level"), 1.0, "m" } }),
-                        uplinkAt(DEV_EUI, now - 600000, { { QStringLiteral("Level"), 1.5, "m" }, { flow, -20, flowUnit } }),
-                        uplinkAt(DEV_EUI, now, { { QStringLiteral("Level"), 2.25, "m" }, { flow, 0, flowUnit } }),
-                        uplinkAt(QStringLiteral("70B3D5E75E00A0FF"), now, { { QStringLiteral("Level"), 9.0, "m" } }) });
+            uplinkAt(DEV_EUI, now - 600000, { { QStringLiteral("Level"), 1.5, "m" }, { flow, -20, flowUnit } }),
+            uplinkAt(DEV_EUI, now, { { QStringLiteral("Level"), 2.25, "m" }, { flow, 0, flowUnit } }),
+            uplinkAt(QStringLiteral("70B3D5E75E00A0FF"), now, { { QStringLiteral("Level"), 9.0, "m" } }) });
         writer->writeStaged();
         for (int run = 0; run < 2; ++run) {
             // The second time no gateway has the file open.
@@ -463,7 +479,7 @@ private slots:
                 writer.reset();
             QProcess command;
             command.start(GatewayTest::gatewayProgram(),
-                          QStringList { "history" } + arguments + QStringList { "--workdir", folder.path() });
+                QStringList { "history" } + arguments + QStringList { "--workdir", folder.path() });
             QVERIFY(command.waitForFinished(10000));
             const QString errors = QString::fromUtf8(command.readAllStandardError());
             QVERIFY2(command.exitCode() == exitCode, qPrintable(errors));
@@ -478,7 +494,8 @@ private slots:
     void refusingDiskPausesAndResumes()
     {
         CManualClock clock;
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
+        CHistoryStore history(
+            QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         const auto uplinks = [&clock](int _count, double _value) {
             QList<SDeviceRegData> batch;
@@ -504,7 +521,8 @@ private slots:
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &before), 0);
         std::signal(SIGXFSZ, previousHandler);
         QVERIFY(!history.isWriting());
-        QVERIFY2(logLines(QStringLiteral("History paused")).size() == 1, qPrintable(logLines(QStringLiteral("History paused")).join(QLatin1Char(10))));
+        QVERIFY2(logLines(QStringLiteral("History paused")).size() == 1,
+            qPrintable(logLines(QStringLiteral("History paused")).join(QLatin1Char(10))));
         // Before the retry time nothing is tried; then the next write goes through.
         history.stage(uplinks(1, 3));
         history.writeStaged();

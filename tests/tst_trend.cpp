@@ -51,7 +51,9 @@ private slots:
         QTest::addColumn<QString>("unit");
         QTest::addColumn<QString>("title");
         QTest::newRow("with a unit") << "Temperature" << QStringLiteral("°C") << QStringLiteral("Temperature [°C]");
-        QTest::newRow("without") << "Frame counter" << "" << "Frame counter";
+        QTest::newRow("without") << "Frame counter"
+                                 << ""
+                                 << "Frame counter";
     }
     void axisTitle()
     {
@@ -67,7 +69,8 @@ private slots:
         CManualClock clock;
         // Mid-range: neither bound of the week is near.
         clock.advance(30 * 24 * 3600 * 1000LL);
-        CHistoryStore history(QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
+        CHistoryStore history(
+            QStringLiteral("history.db"), SHistorySettings(), &clock, CLogFile::getInstance(QString()));
         QVERIFY(history.open());
         QList<SDeviceRegData> batch;
         // A climb over the last hour, one row every five minutes, and a value beside it.
@@ -76,7 +79,7 @@ private slots:
             uplink.devEui = eui;
             uplink.receivedMs = clock.epochMs() - 3600000 + 300000 * (i + 1) - 60000;
             uplink.values = { { QStringLiteral("Humidity"), 40.0 + i, QStringLiteral("%") },
-                              { QStringLiteral("Level"), 100.0 - i, QStringLiteral("cm") } };
+                { QStringLiteral("Level"), 100.0 - i, QStringLiteral("cm") } };
             batch << uplink;
         }
         history.stage(batch);
@@ -104,7 +107,8 @@ private slots:
         QVERIFY(linePixels(window) > drawn);
 
         // Another device's window draws nothing of this one.
-        CTrendWindow empty(QStringLiteral("history.db"), &clock, QStringLiteral("70B3D5E75E00A0FF"), QStringLiteral("x"));
+        CTrendWindow empty(
+            QStringLiteral("history.db"), &clock, QStringLiteral("70B3D5E75E00A0FF"), QStringLiteral("x"));
         QCOMPARE(empty.pointCount(), 0);
     }
 };

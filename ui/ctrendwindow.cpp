@@ -36,8 +36,8 @@ qint64 trendRangeMs(int _index)
     return _index <= 0 ? hour : _index == 1 ? 24 * hour : 7 * 24 * hour;
 }
 
-CTrendWindow::CTrendWindow(const QString &_historyFile, CClock *_clock, const QString &_devEui,
-                           const QString &_deviceName, QWidget *_parent)
+CTrendWindow::CTrendWindow(
+    const QString &_historyFile, CClock *_clock, const QString &_devEui, const QString &_deviceName, QWidget *_parent)
     : QWidget(_parent, Qt::Window)
     , historyFile(_historyFile)
     , clock(_clock)

@@ -34,7 +34,7 @@ public:
     static const QColor LINE_COLOUR;
 
     CTrendWindow(const QString &_historyFile, CClock *_clock, const QString &_devEui, const QString &_deviceName,
-                 QWidget *_parent = nullptr);
+        QWidget *_parent = nullptr);
 
     QString devEui() const { return eui; }
     // Reads the history again: the value names and the chosen value's points.

@@ -40,7 +40,7 @@ qint64 fill(CHistoryStore &_history, CManualClock &_clock, int _devices, int _mi
             uplink.receivedMs = start + m * MINUTE_MS + d;
             for (int k = 0; k < _values; ++k)
                 uplink.values.append({ QStringLiteral("Value %1").arg(k), double((m * 7 + k * 13 + d) % 1000) / 10,
-                                       k % 2 ? QStringLiteral("°C") : QStringLiteral("%") });
+                    k % 2 ? QStringLiteral("°C") : QStringLiteral("%") });
             batch << uplink;
         }
         if (batch.size() >= 1000) {
@@ -78,7 +78,7 @@ int main(int argc, char **argv)
         const double seconds = double(writing.nsecsElapsed()) / 1e9;
         std::printf("history write alone: %d uplinks of 10 values in writes of 1,000 in %.2f s = %.0f uplinks/s on "
                     "one thread\n",
-                    10 * 7 * 24 * 60, seconds, 10 * 7 * 24 * 60 / seconds);
+            10 * 7 * 24 * 60, seconds, 10 * 7 * 24 * 60 / seconds);
     }
     std::vector<double> times;
     int points = 0;
@@ -93,21 +93,23 @@ int main(int argc, char **argv)
         QVector<SHistorySample> counted;
         if (!reader.open(&error)
             || !reader.series(devEuiOf(3), QStringLiteral("Value 4"), clock.epochMs() - 7 * 24 * 60 * MINUTE_MS,
-                              clock.epochMs(), 1000, &series, &error)) {
+                clock.epochMs(), 1000, &series, &error)) {
             std::fprintf(stderr, "query failed: %s\n", qPrintable(error));
             return 1;
         }
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
         points = series.points.size();
-        if (q == 0 && reader.samples(devEuiOf(3), QStringLiteral("Value 4"), clock.epochMs() - 7 * 24 * 60 * MINUTE_MS,
-                                     clock.epochMs(), &counted, &error))
+        if (q == 0
+            && reader.samples(devEuiOf(3), QStringLiteral("Value 4"), clock.epochMs() - 7 * 24 * 60 * MINUTE_MS,
+                clock.epochMs(), &counted, &error))
             rows = counted.size();
     }
     std::sort(times.begin(), times.end());
-    std::printf("history query: %d one-minute rows of one value (a week; 10 devices x 10 values in the file) as %d "
-                "points: median %.1f ms, 90th percentile %.1f ms, fastest %.1f ms, slowest %.1f ms over %d queries (target "
-                "under 50 ms)\n",
-                rows, points, times[times.size() / 2], times[times.size() * 9 / 10], times.front(), times.back(), queries);
+    std::printf(
+        "history query: %d one-minute rows of one value (a week; 10 devices x 10 values in the file) as %d "
+        "points: median %.1f ms, 90th percentile %.1f ms, fastest %.1f ms, slowest %.1f ms over %d queries (target "
+        "under 50 ms)\n",
+        rows, points, times[times.size() / 2], times[times.size() * 9 / 10], times.front(), times.back(), queries);
 
     // A day of history per device at one uplink a minute.
     for (int values : { 3, 10 }) {
@@ -119,8 +121,8 @@ int main(int argc, char **argv)
         const qint64 bytes = fill(history, clock, devices, 24 * 60, values);
         std::printf("history size: a day at one uplink a minute with %d values an uplink takes %.0f KiB per device "
                     "(%d devices, %.1f MiB used); a week %.1f MiB per device\n",
-                    values, double(bytes) / devices / 1024, devices, double(bytes) / 1024 / 1024,
-                    double(bytes) * 7 / devices / 1024 / 1024);
+            values, double(bytes) / devices / 1024, devices, double(bytes) / 1024 / 1024,
+            double(bytes) * 7 / devices / 1024 / 1024);
     }
     return 0;
 }
