@@ -5,8 +5,8 @@
 #include <QVariant>
 
 #include "app/ceui.h"
-#include "app/constants.h"
 #include "app/logsink.h"
+#include "store/storecolumns.h"
 #include "store/storesql.h"
 
 using namespace StoreSql;

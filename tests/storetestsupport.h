@@ -10,9 +10,9 @@
 #include <QVariant>
 
 #include "app/clogfile.h"
-#include "app/constants.h"
 #include "store/cdatabasehandler.h"
 #include "store/registerword.h"
+#include "store/storecolumns.h"
 #include "store/storerecords.h"
 
 namespace StoreTest {

@@ -21,6 +21,7 @@
 #include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
 #include "store/chistorystore.h"
+#include "store/storecolumns.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
 #include "ui/mainwindow.h"

@@ -41,6 +41,7 @@
 #include "devices/uplinkdecoder.h"
 #include "store/cdatabasehandler.h"
 #include "store/chistorystore.h"
+#include "store/storecolumns.h"
 
 namespace {
 
