@@ -14,6 +14,8 @@
 #include "devices/ccodecrunner.h"
 #include "gateway/settingsfile.h"
 #include "store/cdatabasehandler.h"
+#include "store/chistorystore.h"
+#include "store/historyformat.h"
 #include "store/storecolumns.h"
 #include "web/cwebconsole.h"
 
@@ -131,6 +133,13 @@ bool CGateway::start(QString *_error)
         return false;
     store = std::move(opened);
     connect(store.get(), &CDataBaseHandler::savingStatusChanged, this, &CGateway::storeStatusChanged);
+    // Only a serving gateway keeps history; it never stops the start, whatever its file.
+    if (config.serveDevices && config.history.enabled()) {
+        history = std::make_unique<CHistoryStore>(historyFile(), config.history, config.clock, log);
+        history->open();
+        history->keepDevices(store->getRegisteredDevices());
+        store->setHistory(history.get());
+    }
     // The store has no slots: its calls run on the caller's thread under its own lock.
     storeWorker = new QThread();
     store->moveToThread(storeWorker);
@@ -232,12 +241,19 @@ void CGateway::flushUplinks()
         registry->flushUplinks();
 }
 
+QString CGateway::historyFile() const
+{
+    return QDir(config.workDir).filePath(QLatin1String(HISTORY::FILE_NAME));
+}
+
 bool CGateway::reload()
 {
     CLogFile::addLog(QStringLiteral("INFO: [CGateway::reload] Reading templates and devices again"));
     registry->reloadTemplates();
     if (!store->reload())
         return false;
+    if (history)
+        history->keepDevices(store->getRegisteredDevices());
     registry->serveExactly(storedDevices());
     publishAgeRegisters();
     emit devicesChanged();
@@ -396,6 +412,8 @@ SGatewayResult CGateway::removeDevice(uint32_t _deviceId, const QString &_devEui
         return refused(EGatewayError::STORE_FAILED, tr("Device is not deleted! See LOG-file for more details"));
     }
     registry->removeDevice(_devEui, _port);
+    if (history)
+        history->keepDevices(store->getRegisteredDevices());
     counted.forgetDevice(_devEui);
     emit devicesChanged();
     return SGatewayResult();

@@ -18,6 +18,7 @@
 #include "store/storerecords.h"
 
 class CGatewayCounters;
+class CHistoryStore;
 class CLogSink;
 
 // The register store: the devices and one row per 16-bit register in "server.db", fronting
@@ -97,6 +98,8 @@ public:
     void setClock(CClock *_clock);
     // Where each write's time is counted; it must outlive the store.
     void setCounters(CGatewayCounters *_counters) { writer->setCounters(_counters); }
+    // Where the decoded values of the uplinks staged go besides the registers; it must outlive the store.
+    void setHistory(CHistoryStore *_history) { writer->setHistory(_history); }
     // Every column of every device, the settings and counters included, by name.
     QVector<QSqlRecord> getDeviceRows();
     // What a Modbus request of unit _unit reads from the port now: the words, or why none.

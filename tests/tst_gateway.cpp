@@ -22,6 +22,7 @@
 #include "ui/cusernotice.h"
 #include "store/storecolumns.h"
 #include "ui/cregisterpanel.h"
+#include "ui/ctrendwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
 #include "testworkdir.h"
@@ -476,6 +477,32 @@ private slots:
         QVERIFY(!reread.isEmpty());
         QApplication::processEvents();
         QVERIFY(window->grab().save(screenshotPath(QStringLiteral("main_window.png"))));
+    }
+
+    // The Trend button opens the selected device's trend; it gains points as its uplinks arrive.
+    void trendButtonOpensTheSelectedDevicesTrend()
+    {
+        QVERIFY(selectInMainWindow(BOILER));
+        QPushButton *trendButton = nullptr;
+        for (QPushButton *button : window->findChildren<QPushButton *>()) {
+            if (button->text() == QLatin1String("Trend"))
+                trendButton = button;
+        }
+        QVERIFY(trendButton && trendButton->isEnabled());
+        trendButton->click();
+        QList<CTrendWindow *> trends = window->findChildren<CTrendWindow *>();
+        QCOMPARE(trends.size(), 1);
+        CTrendWindow *trend = trends.first();
+        QCOMPARE(trend->devEui(), BOILER);
+        QTRY_VERIFY_WITH_TIMEOUT(trend->pointCount() > 0, 10000);
+        QCOMPARE(trend->axisTitle(), QStringLiteral("Temperature x0.1"));
+        const int before = trend->pointCount();
+        QTRY_VERIFY_WITH_TIMEOUT(trend->pointCount() > before, 10000);
+        // A second press raises the open one.
+        trendButton->click();
+        QCOMPARE(window->findChildren<CTrendWindow *>().size(), 1);
+        trend->close();
+        QTRY_VERIFY(window->findChildren<CTrendWindow *>().isEmpty());
     }
 
     void editDialogMultiplierScalesTheNextUplink()

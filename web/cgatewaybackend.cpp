@@ -13,17 +13,20 @@
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "app/ceui.h"
 #include "app/clogfile.h"
 #include "app/globaltables.h"
 #include "app/registertext.h"
+#include "app/timetext.h"
 #include "gateway/cgateway.h"
 #include "gateway/devicefiles.h"
 #include "gateway/deviceinput.h"
 #include "gateway/registermap.h"
 #include "store/cgatewaycounters.h"
+#include "store/chistoryreader.h"
 #include "store/storecolumns.h"
 
 namespace {
@@ -418,6 +421,71 @@ bool CGatewayBackend::registers(const QString &_devEui, QJsonArray *_registers)
         return false;
     *_registers = list;
     return true;
+}
+
+SWebResult CGatewayBackend::history(const QString &_devEui, const SHistoryQuery &_query)
+{
+    SWebResult result;
+    SDeviceRow row;
+    if (!findRow(_devEui, &row)) {
+        result.status = 404;
+        result.error = QStringLiteral("no device %1").arg(_devEui);
+        return result;
+    }
+    const qint64 toMs = _query.hasTo ? _query.toMs : gateway->clock()->epochMs();
+    const qint64 fromMs = _query.hasFrom ? _query.fromMs : toMs - 24 * 3600 * 1000;
+    if (fromMs > toMs) {
+        result.status = 400;
+        result.error = QStringLiteral("from is after to");
+        return result;
+    }
+    // Read on this worker with a connection of its own: the writer goes on meanwhile.
+    CHistoryReader reader(gateway->historyFile());
+    QString problem;
+    QVector<SHistoryValueName> names;
+    if (reader.open(&problem))
+        names = reader.valueNames(row.device.devEui);
+    QJsonArray values;
+    QString value = _query.value;
+    QString unit;
+    for (const SHistoryValueName &name : qAsConst(names)) {
+        values.append(QJsonObject { { "name", name.name }, { "unit", name.unit } });
+        if (value.isEmpty())
+            value = name.name;
+        if (name.name == value)
+            unit = name.unit;
+    }
+    SHistorySeries series;
+    if (!value.isEmpty()) {
+        if (std::none_of(names.begin(), names.end(), [&value](const SHistoryValueName &_name) { return _name.name == value; })) {
+            result.status = 404;
+            result.error = QStringLiteral("device %1 has no history of %2").arg(row.device.devEui, value);
+            return result;
+        }
+        if (!reader.series(row.device.devEui, value, fromMs, toMs, _query.points, &series, &problem)) {
+            result.status = 500;
+            result.error = problem;
+            return result;
+        }
+    }
+    QJsonArray points;
+    for (const SHistoryPoint &point : qAsConst(series.points)) {
+        QJsonObject entry { { "time", isoTimeText(point.timeMs) }, { "ms", double(point.timeMs) } };
+        if (series.bucketed) {
+            entry.insert(QStringLiteral("min"), point.min);
+            entry.insert(QStringLiteral("max"), point.max);
+            entry.insert(QStringLiteral("mean"), point.mean);
+            entry.insert(QStringLiteral("count"), point.count);
+        } else {
+            entry.insert(QStringLiteral("value"), point.mean);
+        }
+        points.append(entry);
+    }
+    result.body = QJsonObject { { "devEui", row.device.devEui }, { "value", value }, { "unit", series.unit.isEmpty() ? unit : series.unit },
+                                { "from", isoTimeText(fromMs) }, { "to", isoTimeText(toMs) },
+                                { "fromMs", double(fromMs) }, { "toMs", double(toMs) },
+                                { "bucketed", series.bucketed }, { "values", values }, { "points", points } };
+    return result;
 }
 
 bool CGatewayBackend::uplinks(const QString &_devEui, QJsonArray *_uplinks)
