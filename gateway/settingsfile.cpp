@@ -5,6 +5,12 @@
 #include <limits>
 
 #include "app/clogfile.h"
+#include "app/constants.h"
+
+QString settingsKey(const QString &_key)
+{
+    return SETTINGS_GROUP_SERVER + _key;
+}
 
 namespace {
 

@@ -14,6 +14,9 @@
 
 class QSettings;
 
+// A key of the [server] group, where the WebSocket log-in is kept.
+QString settingsKey(const QString &_key);
+
 // settings.conf, group [modbus]: idle_timeout (seconds, 0 = never) and max_connections.
 // A missing key keeps the default; an unusable value keeps it too and is logged.
 SModbusLimits readModbusLimits(const QSettings &_settings);
