@@ -11,7 +11,7 @@ const QStringList QT_OPTIONS_WITH_VALUE { "-platform", "-platformpluginpath", "-
     "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-session", "-style", "-stylesheet", "-display", "-geometry" };
 const QStringList QT_FLAGS { "-reverse", "-widgetcount", "-nograb", "-dograb", "-sync" };
 // Commands that change or show the working directory's devices and templates.
-const QStringList COMMANDS { "devices", "templates", "web" };
+const QStringList COMMANDS { "devices", "templates", "web", "history" };
 
 } // namespace
 
@@ -108,6 +108,8 @@ QString commandLineUsage()
         "  web user list\n"
         "  web token add NAME [--admin]\n"
         "  web token remove NAME\n"
+        "  history --dev-eui EUI [--value NAME] [--since 24h | --from T1 --to T2]\n"
+        "          [--format csv|json] [FILE]\n"
         "\n"
         "Qt's own options (-platform NAME, -style NAME, ...) are passed to Qt.\n");
 }

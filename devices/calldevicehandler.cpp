@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "app/constants.h"
 #include "app/threadpriority.h"
 #include "devices/ccodecrunner.h"
@@ -25,11 +25,12 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
     , store(_store)
     , templateDir(_templateDir)
     , templateContext(_templates)
+    , log(_templates.log ? _templates.log : CLogSink::discard())
     , refusalLog([_clock] { return _clock->nowMs(); })
     , clock(_clock)
     , portRetryTimer(_clock)
     , batchTimer(_clock)
-    , modbusConnections(_limits, [_clock] { return _clock->nowMs(); })
+    , modbusConnections(_limits, _clock, _templates.log)
 {
     // Queued connections from the window and the dialogs carry these.
     qRegisterMetaType<DB::SDeviceRegMapDescription>("DB::SDeviceRegMapDescription");
@@ -44,7 +45,7 @@ CAllDeviceHandler::CAllDeviceHandler(CDataBaseHandler *_store, const QString &_t
         raised = ThreadPriority::raiseThisThread(ThreadPriority::MODBUS_NICE, &refusal);
     });
     if (!raised)
-        CLogFile::addLog(
+        log->addLine(
             QStringLiteral("INFO: [CAllDeviceHandler] The Modbus thread keeps the normal priority: %1").arg(refusal));
     connect(&portRetryTimer, &CClockTimer::timeout, this, &CAllDeviceHandler::retryClosedPorts);
     connect(&batchTimer, &CClockTimer::timeout, this, [this] { commitPending(false); });
@@ -307,7 +308,7 @@ bool CAllDeviceHandler::placeDevice(const DB::SDeviceRegMapDescription &_devInfo
     const QString overlap = deviceOverlapping(_port, _devInfo.startAddr, addressRanges(_devInfo), devEui,
                                               _devInfo.unitId);
     if (!overlap.isEmpty())
-        CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
+        log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
                                         "[%2] overlap those of %3")
                              .arg(_devInfo.devEui)
                              .arg(_port)
@@ -337,12 +338,12 @@ bool CAllDeviceHandler::placeDevice(const DB::SDeviceRegMapDescription &_devInfo
     QMutexLocker locker(&mutex);
     detachFromOtherPorts(devEui, _port);
     if (ports.contains(_port))
-        CLogFile::addLog(
+        log->addLine(
             QStringLiteral("INFO: [CAllDeviceHandler::addNewDevice] port [%1] is already open").arg(_port));
     else
         serverOfPort(_port, true);
     record(_devInfo, _port, decoding);
-    CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
+    log->addLine(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
                          .arg(_devInfo.devEui)
                          .arg(_port));
     return listeningPorts.contains(_port);
@@ -358,7 +359,7 @@ void CAllDeviceHandler::retryClosedPorts()
                 continue;
             if (server->open(bindAddress, false)) {
                 listeningPorts.insert(server->getPort());
-                CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
+                log->addLine(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
                                      .arg(server->getPort()));
             } else {
                 stillClosed = true;
@@ -374,7 +375,7 @@ void CAllDeviceHandler::removeDevice(QString _devEui, uint16_t _port)
     QMutexLocker locker(&mutex);
     const CEui devEui(_devEui);
     if (!ports.contains(_port))
-        CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
+        log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler::removeDevice] uncknown port [%1]!").arg(_port));
     const auto served = devices.constFind(devEui);
     if (served != devices.constEnd()) {
         portMembers[served->port].remove(devEui);
@@ -429,7 +430,7 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
         served = devices.value(CEui(_devData.devEui));
     }
     if (!store) {
-        CLogFile::addLog(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
+        log->addLine(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
                                         "uplink of [%1] dropped")
                              .arg(_devData.devEui));
         return;
@@ -479,7 +480,7 @@ void CAllDeviceHandler::storeObjectUplink(const API::SApiDeviceData &_devData, c
     if (!decoded.refusal.isEmpty()) {
         const int count = refusalLog.record(CEui(_devData.devEui).text());
         if (count > 0)
-            CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler] Uplink of device [%1] refused (%2 since the "
+            log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler] Uplink of device [%1] refused (%2 since the "
                                             "last report): %3")
                                  .arg(_devData.devEui)
                                  .arg(count)
@@ -491,7 +492,7 @@ void CAllDeviceHandler::storeObjectUplink(const API::SApiDeviceData &_devData, c
 void CAllDeviceHandler::storeDecoded(const API::SApiDeviceData &_devData, const SDecodedUplink &_decoded)
 {
     for (const QString &line : _decoded.logLines)
-        CLogFile::addLog(line);
+        log->addLine(line);
     {
         QMutexLocker locker(&mutex);
         const auto served = devices.find(CEui(_devData.devEui));

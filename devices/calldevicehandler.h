@@ -37,6 +37,7 @@ struct SDeviceDecoding
 
 class CCodecRunner;
 class CDataBaseHandler;
+class CLogSink;
 class CDeviceIdentities;
 class CDeviceHandler;
 class CGatewayCounters;
@@ -194,6 +195,8 @@ protected:
     CGatewayCounters *counters = nullptr;
     QString templateDir;
     STemplateContext templateContext;
+    // The registry's own lines and its Modbus servers' go where its templates' do.
+    CLogSink *log;
     // A device whose decoder refuses its uplinks is told of once a minute, with a count.
     CLogLimiter refusalLog;
     // Uplinks are timed on it: the age and staleness of a device's values.

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "modbus/cdevicehandler.h"
 
 void CAllDeviceHandler::serveStored(const QList<SStoredDevice> &_stored)
@@ -43,7 +43,7 @@ void CAllDeviceHandler::serveStored(const QList<SStoredDevice> &_stored)
             portRetryTimer.start(PORT_RETRY_MS);
     }
     for (auto it = perPort.constBegin(); it != perPort.constEnd(); ++it)
-        CLogFile::addLog(QStringLiteral("[CAllDeviceHandler::serveStored] Port [%1] serves %2 stored devices")
+        log->addLine(QStringLiteral("[CAllDeviceHandler::serveStored] Port [%1] serves %2 stored devices")
                              .arg(it.key())
                              .arg(it.value()));
 }
@@ -74,7 +74,7 @@ void CAllDeviceHandler::logOverlaps(const QList<SStoredDevice> &_devices) const
             }
             if (other != 0) {
                 const DB::SDeviceRegMapDescription &earlier = _devices.at(other - 1).device;
-                CLogFile::addLog(QStringLiteral("WARNING: [CAllDeviceHandler::serveStored] Registers of device [%1] on "
+                log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler::serveStored] Registers of device [%1] on "
                                                 "port [%2] overlap those of %3 [%4]")
                                      .arg(device.devEui)
                                      .arg(port.key())
@@ -110,7 +110,7 @@ void CAllDeviceHandler::serveExactly(const QList<SStoredDevice> &_stored)
     }
     for (const auto &device : gone) {
         removeDevice(device.first, device.second);
-        CLogFile::addLog(QStringLiteral("INFO: [CAllDeviceHandler::serveExactly] Device [%1] is no longer served on "
+        log->addLine(QStringLiteral("INFO: [CAllDeviceHandler::serveExactly] Device [%1] is no longer served on "
                                         "port [%2]")
                              .arg(device.first)
                              .arg(device.second));

@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QMutexLocker>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "app/constants.h"
 
 void CAllDeviceHandler::loadTemplates()
@@ -15,14 +15,14 @@ void CAllDeviceHandler::loadTemplates()
     if (!dir.exists()) {
         const QString message
             = QStringLiteral("[CAllDeviceHandler::init] Dirrectory with device signature is not existed");
-        CLogFile::addLog(message);
+        log->addLine(message);
         qDebug().noquote() << message;
         return;
     }
     const QStringList names = dir.entryList({ QStringLiteral("*.json") }, QDir::Files, QDir::Name);
     if (names.isEmpty()) {
         const QString message = QStringLiteral("[CAllDeviceHandler::init] Dirrectory with device signature is empty");
-        CLogFile::addLog(message);
+        log->addLine(message);
         qDebug().noquote() << message;
         return;
     }
@@ -33,10 +33,10 @@ void CAllDeviceHandler::loadTemplates()
         if (!deviceTemplate.valid)
             continue;
         if (templates.contains(deviceTemplate.appEui)) {
-            CLogFile::addLog(QStringLiteral("Device [%1] already inited. Skip").arg(deviceTemplate.appEui));
+            log->addLine(QStringLiteral("Device [%1] already inited. Skip").arg(deviceTemplate.appEui));
             continue;
         }
-        CLogFile::addLog(QStringLiteral("Device [%1] inited SUCCESSULLY").arg(deviceTemplate.appEui));
+        log->addLine(QStringLiteral("Device [%1] inited SUCCESSULLY").arg(deviceTemplate.appEui));
         SLoadedTemplate loaded;
         loaded.parsed = std::make_shared<const SDeviceTemplate>(deviceTemplate);
         loaded.regMap = regMapOfTemplate(deviceTemplate);

@@ -1,5 +1,4 @@
 #include "devices/devicetemplate.h"
-#include "app/ceui.h"
 #include "devices/templatecolor.h"
 
 #include <QDir>
@@ -11,6 +10,7 @@
 
 #include <algorithm>
 
+#include "app/ceui.h"
 #include "app/globaltables.h"
 #include "devices/ccodecrunner.h"
 #include "devices/codecexamples.h"

@@ -8,6 +8,7 @@
 
 #include "app/constants.h"
 #include "devices/devicetemplate.h"
+#include "devices/templatekeys.h"
 #include "server/apitypes.h"
 
 namespace {

@@ -13,7 +13,7 @@ CRegisterScaling CRegisterScaling::ofMap(qint64 _startAddr, const QList<SRegiste
 {
     QVector<SRegisterScale> scales;
     for (const SRegisterDescription &reg : _registers)
-        scales.append(SRegisterScale { _startAddr + reg.offset, reg.startValue, reg.gratingPeriod });
+        scales.append(SRegisterScale { _startAddr + reg.offset, reg.startValue, reg.gratingPeriod, reg.unit });
     return CRegisterScaling(scales);
 }
 
@@ -26,6 +26,7 @@ SRegisterParam CRegisterScaling::at(qint64 _regAddr) const
     if (found != registers.constEnd() && found->regAddr == _regAddr) {
         param.startValue = found->startValue;
         param.gratingPeriod = found->gratingPeriod;
+        param.unit = found->unit;
     }
     return param;
 }
@@ -39,17 +40,8 @@ CRegisterScaling CRegisterScaling::with(const QVector<SRegisterScale> &_changed)
         byAddress.insert(scale.regAddr, scale);
     CRegisterScaling result;
     for (const SRegisterScale &scale : byAddress) {
-        if (scale.startValue != 0 || scale.gratingPeriod != 1)
+        if (scale.startValue != 0 || scale.gratingPeriod != 1 || !scale.unit.isEmpty())
             result.registers.append(scale);
     }
     return result;
-}
-
-bool CRegisterScaling::operator==(const CRegisterScaling &_other) const
-{
-    return std::equal(registers.constBegin(), registers.constEnd(), _other.registers.constBegin(),
-               _other.registers.constEnd(), [](const SRegisterScale &_a, const SRegisterScale &_b) {
-                   return _a.regAddr == _b.regAddr && _a.startValue == _b.startValue
-                       && _a.gratingPeriod == _b.gratingPeriod;
-               });
 }

@@ -7,8 +7,9 @@
 #include "store/storerecords.h"
 
 // How one device's registers are scaled, by register address (start address plus offset): only
-// the registers whose multiplier is not 1 or whose added value is not 0 are listed, so the many
-// devices that scale nothing cost nothing. The registry keeps one per served device.
+// the registers whose multiplier is not 1, whose added value is not 0 or that have a unit are
+// listed, so the many devices that scale nothing cost nothing. The registry keeps one per served
+// device.
 class CRegisterScaling
 {
 public:
@@ -18,12 +19,11 @@ public:
     // The map's own scaling: each register's multiplier and added value at _startAddr + offset.
     static CRegisterScaling ofMap(qint64 _startAddr, const QList<SRegisterDescription> &_registers);
 
-    // Multiplier and added value of the register; 1 and 0 when it is not listed.
+    // Multiplier, added value and unit of the register; 1, 0 and none when it is not listed.
     SRegisterParam at(qint64 _regAddr) const;
     // A copy with the registers of _changed set to their new scaling.
     CRegisterScaling with(const QVector<SRegisterScale> &_changed) const;
     const QVector<SRegisterScale> &scaled() const { return registers; }
-    bool operator==(const CRegisterScaling &_other) const;
 
 private:
     // Ascending address, one entry an address.

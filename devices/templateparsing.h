@@ -18,6 +18,7 @@
 
 #include "app/constants.h"
 #include "devices/devicetemplate.h"
+#include "devices/templatekeys.h"
 
 namespace TemplateParsing {
 

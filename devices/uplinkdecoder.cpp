@@ -93,6 +93,35 @@ void addRegisters(SDecodedUplink &_result, const SValueText &_value, qint32 _bas
     }
 }
 
+// The number a value's registers hold, from their hex digits: a float32's single, or an
+// integer of the digits' width, sign-extended when signed.
+double heldNumber(const QString &_hex, bool _signed, bool _float)
+{
+    quint64 bits = 0;
+    for (const QChar c : _hex) {
+        const ushort u = c.unicode();
+        bits = (bits << 4) | quint64(u <= '9' ? u - '0' : (u | 0x20) - 'a' + 10);
+    }
+    const int width = _hex.size() * 4;
+    if (_float && width == 32) {
+        const quint32 pattern = quint32(bits);
+        float single = 0;
+        std::memcpy(&single, &pattern, sizeof single);
+        return double(single);
+    }
+    if (_signed && width > 0 && width < 64 && ((bits >> (width - 1)) & 1))
+        bits |= ~quint64(0) << width;
+    return _signed ? double(qint64(bits)) : double(bits);
+}
+
+// A value that is not a number (a float32's NaN) has no place on a trend.
+void addHistoryValue(SDecodedUplink &_result, const QString &_name, double _value, const QString &_unit)
+{
+    if (!std::isfinite(_value))
+        return;
+    _result.data.values.append(SHistoryValue { _name, _value, _unit });
+}
+
 // Rounds to nearest with halves towards positive infinity; out-of-range values saturate.
 qint32 roundedSnr(double _snr)
 {
@@ -317,6 +346,11 @@ void decodeField(const SDevicePacketField &_field, const QByteArray &_payload,
     }
     // Numbers keep their least significant registers.
     const SValueText value = fitted(splitText(text, text.size() / 4), _field.regBitSize, true);
+    const QString &format = _field.regFormat;
+    const bool isFloat = format == REG_FORMAT_FLOAT32 || (format.isEmpty() && _field.dataType == DATA_TYPE_FLOAT);
+    const bool isSigned = format == REG_FORMAT_INT16 || format == REG_FORMAT_INT32
+        || (format.isEmpty() && _field.dataType == DATA_TYPE_INTEGER);
+    addHistoryValue(_result, _field.dataName, heldNumber(value.full, isSigned, isFloat), param.unit);
     addRegisters(_result, inWordOrder(value, _device.wordOrder), _field.regMapBias, _field.dataName);
 }
 
@@ -379,16 +413,20 @@ void decodeObjectField(const SDecodedField &_field, const QJsonObject &_data,
         return;
     }
     QString text;
+    const SRegisterParam param = _scaling.at(qint64(_device.startAddr) + _field.regMapBias);
     if (_field.regFormat == REG_FORMAT_BOOL) {
         text = hexText(number != 0 ? 1 : 0, 4);
     } else {
-        const SRegisterParam param = _scaling.at(qint64(_device.startAddr) + _field.regMapBias);
         text = doubleInFormat(number * param.gratingPeriod + param.startValue, _field.regFormat);
         if (text.isEmpty()) {
             _result.logLines << WARNING_PREFIX + QStringLiteral("Value [%1] is not a number").arg(_field.dataName);
             return;
         }
     }
+    addHistoryValue(_result, _field.dataName,
+        heldNumber(text, _field.regFormat == REG_FORMAT_INT16 || _field.regFormat == REG_FORMAT_INT32,
+            _field.regFormat == REG_FORMAT_FLOAT32),
+        param.unit);
     addRegisters(_result, inWordOrder(splitText(text, registers), _device.wordOrder), _field.regMapBias, _field.dataName);
 }
 
@@ -460,6 +498,7 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
     SDecodedUplink result;
     result.data.devEui = _uplink.devEui;
     result.data.startAddr = _device.startAddr;
+    result.data.receivedMs = _nowMs;
     // One allocation for the values: a register of the map each, about.
     result.data.registers.reserve(_device.registers.size());
 
@@ -486,6 +525,7 @@ SDecodedUplink decodeUplink(const API::SApiDeviceData &_uplink, const SDeviceTem
         return result;
     }
 
+    result.data.values.reserve(packet->fields.size());
     for (const SDevicePacketField &field : packet->fields)
         decodeField(field, payload, _device, _scaling, result);
     result.accepted = true;
@@ -499,6 +539,7 @@ SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDev
     SDecodedUplink result;
     result.data.devEui = _uplink.devEui;
     result.data.startAddr = _device.startAddr;
+    result.data.receivedMs = _nowMs;
     result.data.registers.reserve(_device.registers.size());
     result.counters = nextCounters(_previous, _uplink.fcnt, _decoded.ok(), _nowMs);
     addServerValues(result, _uplink, _template, _device, !_decoded.ok());
@@ -506,6 +547,7 @@ SDecodedUplink decodeObjectUplink(const API::SApiDeviceData &_uplink, const SDev
         result.refusal = _decoded.error;
         return result;
     }
+    result.data.values.reserve(_template.decodedFields.size());
     for (const SDecodedField &field : _template.decodedFields)
         decodeObjectField(field, _decoded.data, _device, _scaling, result);
     result.accepted = true;

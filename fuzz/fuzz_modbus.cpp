@@ -71,7 +71,7 @@ void checkAnswer(const QByteArray &_answer, const QByteArray &_stream, int _fram
 SStreamRun run(const QByteArray &_stream, const QList<int> &_segments)
 {
     SStreamRun result;
-    CRequestAssembler assembler;
+    CRequestAssembler assembler([](const QString &) {});
     int fed = 0;
     int nextFrameAt = 0;
     const auto onFrame = [&](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &_header) {

@@ -5,7 +5,6 @@
 
 #include <limits>
 
-#include "app/constants.h"
 #include "devices/devicetemplate.h"
 #include "devices/uplinkdecoder.h"
 #include "fuzz/fuzzsupport.h"

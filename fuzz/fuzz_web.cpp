@@ -41,6 +41,15 @@ public:
     }
     bool registers(const QString &_devEui, QJsonArray *) override { return _devEui.startsWith(QLatin1String("4B")); }
     bool uplinks(const QString &_devEui, QJsonArray *) override { return _devEui.startsWith(QLatin1String("4B")); }
+    SWebResult history(const QString &_devEui, const SHistoryQuery &) override
+    {
+        SWebResult result;
+        if (!_devEui.startsWith(QLatin1String("4B"))) {
+            result.status = 404;
+            result.error = QStringLiteral("no device");
+        }
+        return result;
+    }
     SWebResult addDevice(const QJsonObject &) override { return change(); }
     SWebResult editDevice(const QString &, const QJsonObject &) override { return change(); }
     SWebResult removeDevice(const QString &) override { return change(); }

@@ -21,6 +21,7 @@
 #include "server/mqttsettings.h"
 #include "server/serverstatus.h"
 #include "store/cgatewaycounters.h"
+#include "store/historysettings.h"
 #include "store/registerdescription.h"
 #include "store/storerecords.h"
 #include "store/storerecords.h"
@@ -29,6 +30,7 @@
 class CAllDeviceHandler;
 class CCodecRunner;
 class CDataBaseHandler;
+class CHistoryStore;
 class CLogSink;
 class CWebConsole;
 class QThread;
@@ -63,6 +65,8 @@ struct SGatewayConfig
     MODBUS::WriteAllowList writeAllow;
     // The web console ([web] group); off unless listen is set.
     SWebSettings web;
+    // How much of the decoded values history.db keeps ([history] group).
+    SHistorySettings history;
 };
 
 // One network-server log-in: where and as whom.
@@ -195,6 +199,8 @@ public:
     CLogSink *logSink() const { return log; }
     // The port the web console listens on; 0 when it does not run.
     int webPort() const;
+    // Where history.db lies; it may not exist (history off, nothing decoded yet).
+    QString historyFile() const;
     // The thread the store lives on; none before start().
     QThread *storeThread() const { return storeWorker; }
 
@@ -236,6 +242,8 @@ private:
     CHeardDevices heardDevices;
     CDownlinks downlinks;
     COMM::EServerStatus status = COMM::eDisconnected;
+    // Written by the store's writer: goes after the store.
+    std::unique_ptr<CHistoryStore> history;
     std::unique_ptr<CDataBaseHandler> store;
     QThread *storeWorker = nullptr;
     // The templates' JavaScript codecs on their own thread; outlives the registry.

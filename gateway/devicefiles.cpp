@@ -13,7 +13,6 @@
 #include <cmath>
 
 #include "app/ceui.h"
-#include "app/constants.h"
 #include "devices/devicetemplate.h"
 #include "devices/uplinkdecoder.h"
 #include "gateway/cgateway.h"

@@ -10,12 +10,20 @@
 
 #include "modbus/modbuslimits.h"
 #include "server/mqttsettings.h"
+#include "store/historysettings.h"
 
 class QSettings;
+
+// A key of the [server] group, where the WebSocket log-in is kept.
+QString settingsKey(const QString &_key);
 
 // settings.conf, group [modbus]: idle_timeout (seconds, 0 = never) and max_connections.
 // A missing key keeps the default; an unusable value keeps it too and is logged.
 SModbusLimits readModbusLimits(const QSettings &_settings);
+
+// settings.conf, group [history]: keep_days (0-3650, 0 = off) and max_mb (1-1048576). False with a
+// message naming the key when a value cannot be used.
+bool readHistorySettings(const QSettings &_settings, SHistorySettings *_history, QString *_error);
 
 namespace MQTT {
 

@@ -60,6 +60,11 @@ bool readGatewayConfig(const QSettings &_settings, SGatewayConfig *_config, QStr
         *_error = QStringLiteral("%1 in %2").arg(webProblem, SETTINGS_FILE_NAME);
         return false;
     }
+    QString historyProblem;
+    if (!readHistorySettings(_settings, &_config->history, &historyProblem)) {
+        *_error = QStringLiteral("%1 in %2").arg(historyProblem, SETTINGS_FILE_NAME);
+        return false;
+    }
     return true;
 }
 

@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "modbus/deviceidentification.h"
 #include "store/registerreader.h"
 #include "store/cgatewaycounters.h"
@@ -19,13 +19,15 @@
 Q_LOGGING_CATEGORY(modbusRequests, "kelvara.modbus.requests", QtInfoMsg)
 
 CConnectionHandler::CConnectionHandler(uint16_t _port, CRegisterReader *_store, const SModbusLimits &limits,
-                                       MODBUS::Clock clock)
+                                       CClock *_clock, CLogSink *_log)
     : port(_port)
     , store(_store)
     , limits(limits)
-    , clock(std::move(clock))
-    , lastActivity(this->clock())
-    , clientLog(limits.clientLogIntervalMs, this->clock,
+    , clock(_clock)
+    , log(_log ? _log : CLogSink::discard())
+    , lastActivity(_clock->nowMs())
+    , idleTimer(_clock)
+    , clientLog(limits.clientLogIntervalMs, _clock, log,
                 [this](int _count) {
                     return QStringLiteral("[CConnectionHandler] [%1] more lines of client [%2] left out")
                         .arg(_count)
@@ -36,8 +38,7 @@ CConnectionHandler::CConnectionHandler(uint16_t _port, CRegisterReader *_store, 
     connect(this, &QTcpSocket::readyRead, this, &CConnectionHandler::readyReadSlot);
     connect(this, &QTcpSocket::disconnected, this, &CConnectionHandler::disconnectedSlot);
     connect(this, &QTcpSocket::bytesWritten, this, &CConnectionHandler::bytesWrittenSlot);
-    idleTimer.setSingleShot(true);
-    connect(&idleTimer, &QTimer::timeout, this, &CConnectionHandler::idleTimeoutSlot);
+    connect(&idleTimer, &CClockTimer::timeout, this, &CConnectionHandler::idleTimeoutSlot);
 }
 
 bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketState state, OpenMode openMode)
@@ -51,7 +52,7 @@ bool CConnectionHandler::setSocketDescriptor(qintptr socketDescriptor, SocketSta
     setReadBufferSize(limits.maxUnsentBytes);
     // Peers that vanished without a word go away even when idle connections are kept.
     setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    lastActivity = clock();
+    lastActivity = clock->nowMs();
     if (limits.idleTimeoutMs > 0)
         idleTimer.start(limits.idleTimeoutMs);
     return true;
@@ -72,7 +73,7 @@ void CConnectionHandler::readyReadSlot()
         readAll();
         return;
     }
-    lastActivity = clock();
+    lastActivity = clock->nowMs();
     // While held, the new bytes stay in the socket's bounded buffer until the answers drain.
     if (!holding)
         answerRequests();
@@ -80,21 +81,21 @@ void CConnectionHandler::readyReadSlot()
 
 void CConnectionHandler::bytesWrittenSlot()
 {
-    lastActivity = clock();
+    lastActivity = clock->nowMs();
     if (holding && state() == QAbstractSocket::ConnectedState && bytesToWrite() <= limits.maxUnsentBytes)
         answerRequests();
 }
 
 void CConnectionHandler::idleTimeoutSlot()
 {
-    const qint64 idle = clock() - lastActivity;
+    const qint64 idle = clock->nowMs() - lastActivity;
     if (idle < limits.idleTimeoutMs) {
         idleTimer.start(int(limits.idleTimeoutMs - idle));
         return;
     }
-    CLogFile::addLog(QStringLiteral("[CConnectionHandler] Client [%1] idle for [%2] ms. Close connection...")
-                         .arg(getPeerText())
-                         .arg(idle));
+    log->addLine(QStringLiteral("[CConnectionHandler] Client [%1] idle for [%2] ms. Close connection...")
+                     .arg(getPeerText())
+                     .arg(idle));
     // Answers such a client left untaken are dropped: waiting for them would keep the socket.
     abort();
 }

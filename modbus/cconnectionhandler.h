@@ -5,14 +5,15 @@
 #include <QMap>
 #include <QPointer>
 #include <QTcpSocket>
-#include <QTimer>
 
+#include "app/cclock.h"
 #include "modbus/clogthrottle.h"
 #include "modbus/crequestassembler.h"
 #include "modbus/modbusframe.h"
 #include "modbus/modbuslimits.h"
 #include "modbus/modbuswrite.h"
 
+class CLogSink;
 class CRegisterReader;
 class CGatewayCounters;
 class CDeviceIdentities;
@@ -28,8 +29,9 @@ class CConnectionHandler : public QTcpSocket
 
 public:
     // Answers from _store; without one every read gets exception 04.
+    // Idle time runs on _clock; lines go to _log (nowhere when none).
     CConnectionHandler(uint16_t _port, CRegisterReader *_store, const SModbusLimits &limits = SModbusLimits(),
-                       MODBUS::Clock clock = MODBUS::steadyClock());
+                       CClock *_clock = CClock::system(), CLogSink *_log = nullptr);
 
     bool setSocketDescriptor(qintptr socketDescriptor, SocketState state = ConnectedState,
                              OpenMode openMode = ReadWrite) override;
@@ -70,10 +72,11 @@ private:
     uint16_t port;
     CRegisterReader *store;
     SModbusLimits limits;
-    MODBUS::Clock clock;
+    CClock *clock;
+    CLogSink *log;
     qint64 lastActivity;
     // Fires once per idle time-out and looks at lastActivity, so busy clients cost no timer restarts.
-    QTimer idleTimer;
+    CClockTimer idleTimer;
     // Every line this client causes goes through here.
     CLogThrottle clientLog;
     CRequestAssembler requests;

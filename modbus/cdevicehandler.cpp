@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sys/socket.h>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 #include "modbus/cacceptwatcher.h"
 #include "modbus/cconnectionhandler.h"
 #include "modbus/cmodbusconnections.h"
@@ -44,14 +44,14 @@ bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
         // overflow it and wait a second for the kernel to retry. Linux takes a new backlog
         // from a second listen() on the same socket.
         if (::listen(int(socketDescriptor()), SOMAXCONN) != 0)
-            CLogFile::addLog(QStringLiteral("WARNING: [CDeviceHandler] Port [%1] keeps a listen backlog of 50: %2")
+            log()->addLine(QStringLiteral("WARNING: [CDeviceHandler] Port [%1] keeps a listen backlog of 50: %2")
                                  .arg(port)
                                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
         watched = watcher && watcher->watch(this, [this] { acceptWaiting(); });
         return true;
     }
     if (_logFailure)
-        CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
+        log()->addLine(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
                              .arg(port)
                              .arg(errorString()));
     return false;
@@ -87,6 +87,11 @@ void CDeviceHandler::acceptWaiting()
     watcher->rearm(this);
 }
 
+CLogSink *CDeviceHandler::log() const
+{
+    return connections.getLog() ? connections.getLog() : CLogSink::discard();
+}
+
 void CDeviceHandler::acceptErrorSlot(QAbstractSocket::SocketError _error)
 {
     connections.reportAcceptError(port, _error);
@@ -103,9 +108,10 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
     if (socketDescriptor <= 0)
         return;
     // No parent: the connection outlives this server and deletes itself on disconnect.
-    auto *connection = new CConnectionHandler(port, store, connections.getLimits(), connections.getClock());
+    auto *connection = new CConnectionHandler(port, store, connections.getLimits(), connections.getClock(),
+                                              connections.getLog());
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
-        CLogFile::addLog(QStringLiteral("ERROR: [CDeviceHandler] Connection on port [%1] is not accepted! "
+        log()->addLine(QStringLiteral("ERROR: [CDeviceHandler] Connection on port [%1] is not accepted! "
                                         "Error_text[%2]")
                              .arg(port)
                              .arg(connection->errorString()));

@@ -4,6 +4,7 @@
 #include <QTcpServer>
 
 class CAcceptWatcher;
+class CLogSink;
 class CRegisterReader;
 class CModbusConnections;
 
@@ -38,6 +39,7 @@ private:
     // Watched by the accept watcher: takes every client the listen queue holds, then has the
     // socket watched again, so a burst of clients costs one wake-up.
     void acceptWaiting();
+    CLogSink *log() const;
 
     uint16_t port;
     CRegisterReader *store;

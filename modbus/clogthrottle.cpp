@@ -2,26 +2,27 @@
 
 #include <utility>
 
-#include "app/clogfile.h"
+#include "app/logsink.h"
 
-CLogThrottle::CLogThrottle(qint64 _intervalMs, MODBUS::Clock _clock, LeftOutLine _leftOutLine)
+CLogThrottle::CLogThrottle(qint64 _intervalMs, CClock *_clock, CLogSink *_log, LeftOutLine _leftOutLine)
     : intervalMs(_intervalMs)
-    , clock(std::move(_clock))
+    , clock(_clock)
+    , log(_log ? _log : CLogSink::discard())
     , leftOutLine(std::move(_leftOutLine))
 { }
 
 void CLogThrottle::addLog(const QString &_line)
 {
-    const qint64 now = clock();
+    const qint64 now = clock->nowMs();
     if (anyWritten && now - lastWritten < intervalMs) {
         ++leftOut;
         return;
     }
     anyWritten = true;
     lastWritten = now;
-    CLogFile::addLog(_line);
+    log->addLine(_line);
     if (leftOut > 0) {
-        CLogFile::addLog(leftOutLine(leftOut));
+        log->addLine(leftOutLine(leftOut));
         leftOut = 0;
     }
 }

@@ -4,7 +4,9 @@
 
 #include <functional>
 
-#include "modbus/modbuslimits.h"
+#include "app/cclock.h"
+
+class CLogSink;
 
 // Lets one noisy source write at most one log line per interval. Lines in between are
 // only counted; the count follows the next line that is written.
@@ -14,13 +16,15 @@ public:
     // The line that reports how many lines were left out.
     using LeftOutLine = std::function<QString(int _count)>;
 
-    CLogThrottle(qint64 _intervalMs, MODBUS::Clock _clock, LeftOutLine _leftOutLine);
+    // Lines go to _log (nowhere when none); the interval is measured on _clock.
+    CLogThrottle(qint64 _intervalMs, CClock *_clock, CLogSink *_log, LeftOutLine _leftOutLine);
 
     void addLog(const QString &_line);
 
 private:
     qint64 intervalMs;
-    MODBUS::Clock clock;
+    CClock *clock;
+    CLogSink *log;
     LeftOutLine leftOutLine;
     bool anyWritten = false;
     qint64 lastWritten = 0;

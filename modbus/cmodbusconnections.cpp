@@ -27,15 +27,16 @@ bool nearDescriptorLimit(qintptr _descriptor)
 
 } // namespace
 
-CModbusConnections::CModbusConnections(const SModbusLimits &_limits, MODBUS::Clock _clock)
+CModbusConnections::CModbusConnections(const SModbusLimits &_limits, CClock *_clock, CLogSink *_log)
     : limits(_limits)
-    , clock(std::move(_clock))
-    , capLog(CAP_LOG_INTERVAL_MS, clock,
+    , clock(_clock)
+    , log(_log)
+    , capLog(CAP_LOG_INTERVAL_MS, clock, log,
           [](int _count) {
               return QStringLiteral("WARNING: [CModbusConnections] [%1] more connections closed at the limit")
                   .arg(_count);
           })
-    , acceptLog(CAP_LOG_INTERVAL_MS, clock, [](int _count) {
+    , acceptLog(CAP_LOG_INTERVAL_MS, clock, log, [](int _count) {
         return QStringLiteral("WARNING: [CModbusConnections] [%1] more accept errors").arg(_count);
     })
 { }

@@ -23,10 +23,12 @@ class CModbusConnections : public QObject
     Q_OBJECT
 
 public:
-    explicit CModbusConnections(const SModbusLimits &_limits, MODBUS::Clock _clock = MODBUS::steadyClock());
+    // Idle times and log intervals run on _clock; lines of every connection go to _log (nowhere when none).
+    explicit CModbusConnections(const SModbusLimits &_limits, CClock *_clock = CClock::system(), CLogSink *_log = nullptr);
 
     const SModbusLimits &getLimits() const { return limits; }
-    const MODBUS::Clock &getClock() const { return clock; }
+    CClock *getClock() const { return clock; }
+    CLogSink *getLog() const { return log; }
     int count() const { return connections.size(); }
     // Who carries out the writes of new connections; without one every write gets exception 01.
     void setWriteTarget(CModbusWriteTarget *_target) { writeTarget = _target; }
@@ -53,7 +55,8 @@ private:
     void forget(CConnectionHandler *_connection);
 
     SModbusLimits limits;
-    MODBUS::Clock clock;
+    CClock *clock;
+    CLogSink *log;
     // In order of acceptance: of connections idle equally long, the oldest goes first.
     QVector<CConnectionHandler *> connections;
     CLogThrottle capLog;

@@ -4,7 +4,6 @@
 
 #include <functional>
 
-#include "app/clogfile.h"
 #include "modbus/modbusframe.h"
 
 // Cuts the byte stream of one Modbus TCP connection into request frames, however the
@@ -27,7 +26,7 @@ public:
         CLOSE // the peer is not speaking Modbus: close the connection
     };
 
-    explicit CRequestAssembler(LogSink _log = &CLogFile::addLog);
+    explicit CRequestAssembler(LogSink _log);
 
     // Appends _bytes and answers every complete frame now at the front of the buffer,
     // as long as _ready (when given) agrees.

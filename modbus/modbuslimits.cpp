@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <limits>
 #include <sys/resource.h>
@@ -34,16 +33,3 @@ bool raiseOpenFileLimit(CLogSink *_log)
             .arg(limit.rlim_max == RLIM_INFINITY ? QStringLiteral("unlimited") : QString::number(limit.rlim_max)));
     return true;
 }
-
-namespace MODBUS {
-
-Clock steadyClock()
-{
-    return [] {
-        return qint64(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-                .count());
-    };
-}
-
-} // namespace MODBUS

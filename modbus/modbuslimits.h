@@ -2,8 +2,6 @@
 
 #include <QtGlobal>
 
-#include <functional>
-
 class CLogSink;
 
 // Bounds of the Modbus TCP service. The defaults are those of a settings file without
@@ -25,11 +23,3 @@ struct SModbusLimits
 // Raises the soft limit of open files to the hard one, so the connection cap rather than
 // the descriptor limit decides who is served. False, logged, when it cannot be raised.
 bool raiseOpenFileLimit(CLogSink *_log);
-
-namespace MODBUS {
-
-// Milliseconds of a monotonic clock; tests hand in one they advance themselves.
-using Clock = std::function<qint64()>;
-Clock steadyClock();
-
-} // namespace MODBUS

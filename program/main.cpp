@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,6 +16,7 @@
 #include "app/commandline.h"
 #include "gateway/cheadlessservice.h"
 #include "gateway/cprovisioning.h"
+#include "gateway/historycommand.h"
 #include "gateway/startupconfig.h"
 #include "web/cwebusers.h"
 
@@ -66,6 +68,8 @@ int main(int argc, char *argv[])
             return runWebCommand(commandLine.command, stdin, stdout, stderr);
         QTextStream out(stdout);
         QTextStream err(stderr);
+        if (commandLine.command.value(0) == QLatin1String("history"))
+            return runHistoryCommand(commandLine.command, QDateTime::currentMSecsSinceEpoch(), out, err);
         return CProvisioning(out, err).run(commandLine.command);
     }
 

@@ -4,7 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 
-#include "app/constants.h"
+#include "server/apivocabulary.h"
 
 namespace API {
 

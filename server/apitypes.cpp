@@ -13,7 +13,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/constants.h"
+#include "server/apivocabulary.h"
 
 namespace API {
 

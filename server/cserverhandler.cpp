@@ -9,8 +9,8 @@
 #endif
 
 #include "app/logsink.h"
-#include "app/constants.h"
 #include "server/apimessages.h"
+#include "server/apivocabulary.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#include "app/constants.h"
+#include "server/apivocabulary.h"
 
 namespace API {
 

@@ -11,7 +11,7 @@
 #include <QVariant>
 
 #include "app/ceui.h"
-#include "app/constants.h"
+#include "server/apivocabulary.h"
 
 namespace API {
 

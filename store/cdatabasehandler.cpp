@@ -12,12 +12,12 @@
 #include <sqlite3.h>
 
 #include "app/ceui.h"
-#include "app/constants.h"
 #include "app/logsink.h"
 #include "store/cdevicetable.h"
 #include "store/csqltransaction.h"
 #include "store/cstoreschema.h"
 #include "store/registerword.h"
+#include "store/storecolumns.h"
 #include "store/storesql.h"
 
 using namespace StoreSql;

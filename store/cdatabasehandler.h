@@ -18,6 +18,7 @@
 #include "store/storerecords.h"
 
 class CGatewayCounters;
+class CHistoryStore;
 class CLogSink;
 
 // The register store: the devices and one row per 16-bit register in "server.db", fronting
@@ -98,12 +99,14 @@ public:
     void setClock(CClock *_clock);
     // Where each write's time is counted; it must outlive the store.
     void setCounters(CGatewayCounters *_counters) { writer->setCounters(_counters); }
+    // Where the decoded values of the uplinks staged go besides the registers; it must outlive the store.
+    void setHistory(CHistoryStore *_history) { writer->setHistory(_history); }
     // Every column of every device, the settings and counters included, by name.
     QVector<QSqlRecord> getDeviceRows();
     // Every device with its settings, port and counters, by name; with _scaling, its scaled
     // registers as well (one more query for all).
     QList<SStoredDevice> getStoredDevices(bool _scaling);
-    // The registers whose multiplier is not 1 or added value not 0, by upper-case DevEUI: of
+    // The registers whose multiplier is not 1, added value not 0 or unit not empty, by upper-case DevEUI: of
     // every device (one query for a gateway's start), or of _devEui alone.
     QHash<QString, QVector<SRegisterScale>> getScaledRegisters(const QString &_devEui = QString());
     // What a Modbus request of unit _unit reads from the port now: the words, or why none.

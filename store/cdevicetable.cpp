@@ -5,8 +5,8 @@
 #include <QVariant>
 
 #include "app/ceui.h"
-#include "app/constants.h"
 #include "app/logsink.h"
+#include "store/storecolumns.h"
 #include "store/storesql.h"
 
 using namespace StoreSql;
@@ -211,11 +211,11 @@ QHash<QString, QVector<SRegisterScale>> CDeviceTable::scaledRegisters(const QStr
     QSqlQuery query(db);
     query.setForwardOnly(true);
     // Most registers are plain: only the others come back, so a large store answers quickly.
-    QString text = sqlText(QStringLiteral("SELECT d.%3, r.%4, r.%5, r.%6 FROM %1 r JOIN %2 d ON r.%7=d.%8 "
-                                          "WHERE r.%9=1 AND (r.%5<>0 OR r.%6<>1)"),
+    QString text = sqlText(QStringLiteral("SELECT d.%3, r.%4, r.%5, r.%6, r.%10 FROM %1 r JOIN %2 d ON r.%7=d.%8 "
+                                          "WHERE r.%9=1 AND (r.%5<>0 OR r.%6<>1 OR IFNULL(r.%10, '')<>'')"),
         { DB_TABLE_DEV_DATA, DB_TABLE_DEVICES, deviceColumn(DEV_COL_DEV_EUI), registerColumn(REG_COL_REG_ADDR),
           registerColumn(REG_COL_START_VALUE), registerColumn(REG_COL_GRATING_PERIOD), registerColumn(REG_COL_DEVICE),
-          deviceColumn(DEV_COL_DEVICE), registerColumn(REG_COL_PARENT) });
+          deviceColumn(DEV_COL_DEVICE), registerColumn(REG_COL_PARENT), registerColumn(REG_COL_UNIT) });
     if (!_devEui.isEmpty())
         text += QStringLiteral(" AND d.%1=:eui COLLATE NOCASE").arg(deviceColumn(DEV_COL_DEV_EUI));
     query.prepare(text + QLatin1Char(';'));
@@ -228,7 +228,8 @@ QHash<QString, QVector<SRegisterScale>> CDeviceTable::scaledRegisters(const QStr
     }
     while (query.next())
         scaled[CEui(query.value(0).toString()).text()].append(
-            SRegisterScale { query.value(1).toLongLong(), query.value(2).toDouble(), query.value(3).toDouble() });
+            SRegisterScale { query.value(1).toLongLong(), query.value(2).toDouble(), query.value(3).toDouble(),
+                             query.value(4).toString() });
     return scaled;
 }
 

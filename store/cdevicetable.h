@@ -36,7 +36,7 @@ public:
     // Every device as a gateway starts from, by name, without the scaled registers: read
     // straight into records, since a large store has a hundred thousand of them.
     QList<SStoredDevice> storedDevices();
-    // The registers whose multiplier is not 1 or added value not 0, by upper-case DevEUI: of
+    // The registers whose multiplier is not 1, added value not 0 or unit not empty, by upper-case DevEUI: of
     // every device, or of _devEui alone.
     QHash<QString, QVector<SRegisterScale>> scaledRegisters(const QString &_devEui);
     // Start value, multiplier and unit of one register of the device; false when it has no such register.

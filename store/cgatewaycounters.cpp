@@ -1,9 +1,10 @@
 #include "store/cgatewaycounters.h"
 
-#include "app/ceui.h"
 #include <QMutexLocker>
 
 #include <algorithm>
+
+#include "app/ceui.h"
 
 namespace {
 

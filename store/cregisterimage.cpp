@@ -8,7 +8,6 @@
 #include <algorithm>
 
 #include "app/ceui.h"
-#include "app/constants.h"
 #include "app/globaltables.h"
 #include "store/registerword.h"
 #include "store/storecolumns.h"

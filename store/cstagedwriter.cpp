@@ -10,6 +10,7 @@
 #include "app/logsink.h"
 #include "app/threadpriority.h"
 #include "store/cgatewaycounters.h"
+#include "store/chistorystore.h"
 #include "store/cregisterimage.h"
 #include "store/storesql.h"
 
@@ -51,6 +52,9 @@ void CStagedWriter::setClock(CClock *_clock)
 quint64 CStagedWriter::stage(const QList<SDeviceRegData> &_batch)
 {
     const qint64 timeMs = QDateTime::currentMSecsSinceEpoch();
+    // Before the image's lock: copying a batch's values keeps no poll waiting.
+    if (CHistoryStore *values = history)
+        values->stage(_batch);
     QMutexLocker imageLocker(&imageMutex);
     QMutexLocker stageLocker(&stageMutex);
     bool any = false;
@@ -218,6 +222,10 @@ void CStagedWriter::writeStaged()
         }
         if (statusChanged)
             target.reportSavingStatus(saved, saved ? QString() : error);
+        // The registers are saved and served; their values' history comes after them, and before the
+        // devices are announced, so that a trend drawn on the announcement has the newest row.
+        if (CHistoryStore *values = history)
+            values->writeStaged();
         target.reportWritten(ticket);
         stageLocker.relock();
         writtenTicket = ticket;

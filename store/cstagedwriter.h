@@ -15,6 +15,7 @@
 #include "store/storerecords.h"
 
 class CGatewayCounters;
+class CHistoryStore;
 class CLogSink;
 class CRegisterImage;
 
@@ -67,6 +68,9 @@ public:
 
     void setClock(CClock *_clock);
     void setCounters(CGatewayCounters *_counters) { counters = _counters; }
+    // Takes each staged uplink's values along and has them written after each write's registers
+    // are saved and served; it must outlive the writer.
+    void setHistory(CHistoryStore *_history) { history = _history; }
 
 private:
     void writeStaged();
@@ -83,6 +87,7 @@ private:
     CClock *clock;
     CLogSink *log;
     std::atomic<CGatewayCounters *> counters { nullptr };
+    std::atomic<CHistoryStore *> history { nullptr };
 
     // Taken after the image's lock, never before it.
     QMutex stageMutex;

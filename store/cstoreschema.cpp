@@ -10,8 +10,8 @@
 
 #include <algorithm>
 
-#include "app/constants.h"
 #include "app/logsink.h"
+#include "store/storecolumns.h"
 #include "store/storesql.h"
 
 using namespace StoreSql;

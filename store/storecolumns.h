@@ -1,5 +1,13 @@
 #pragma once
 
+#include <QString>
+
+// The file, connection and table names of the register store.
+inline const QString DB_FILE_NAME = QStringLiteral("server.db");
+inline const QString DB_CONNECTION_NAME = QStringLiteral("server");
+inline const QString DB_TABLE_DEVICES = QStringLiteral("devices");
+inline const QString DB_TABLE_DEV_DATA = QStringLiteral("dev_data");
+
 // Column positions of the two tables, in the order of devicesColumns and devDataColumns.
 // Every SQL text, the register image and the windows' item models read rows by these.
 

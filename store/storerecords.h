@@ -52,11 +52,21 @@ struct SRegisterValue {
     uint16_t word = 0;
 };
 
+// One decoded value of an uplink as its registers hold it, scaled, for the history.
+struct SHistoryValue {
+    QString name;
+    double value = 0;
+    QString unit;
+};
+
 // All registers of one decoded uplink.
 struct SDeviceRegData {
     QString devEui;
     qint32 startAddr = 0;
     QVector<SRegisterValue> registers;
+    // The numbers a decoded uplink carried and when it was received (ms since 1970); none when refused.
+    QVector<SHistoryValue> values;
+    qint64 receivedMs = 0;
 };
 
 // Scaling parameters of one register; the defaults apply when it is not found.
@@ -67,11 +77,12 @@ struct SRegisterParam {
     QString unit;
 };
 
-// A register whose scaling is not the plain one (multiplier 1, nothing added), by its address.
+// A register whose scaling is not the plain one (multiplier 1, nothing added, no unit), by its address.
 struct SRegisterScale {
     qint64 regAddr = 0;
     double startValue = 0;
     double gratingPeriod = 1;
+    QString unit;
 };
 
 // A stored device as a gateway starts from: its settings (no register map), port and counters,

@@ -17,6 +17,7 @@
 #include "devices/uplinkdecoder.h"
 #include "gatewaytestsupport.h"
 #include "store/cdatabasehandler.h"
+#include "store/storecolumns.h"
 #include "testworkdir.h"
 
 namespace {

@@ -1,19 +1,9 @@
 #include <QApplication>
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QAbstractSpinBox>
-#include <QLineEdit>
-#include <QListView>
-#include <QPushButton>
-#include <QRegExpValidator>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
-#include <QStackedLayout>
-#include <QStandardItemModel>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -28,18 +18,18 @@
 #include "gatewaytestsupport.h"
 #include "server/cserverhandler.h"
 #include "store/cdatabasehandler.h"
-#include "ui/cabstractpanelbutton.h"
-#include "ui/caddnewdeviceform.h"
-#include "ui/ceditdeviceform.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/cusernotice.h"
 #include "store/storecolumns.h"
 #include "ui/cregisterpanel.h"
+#include "ui/ctrendwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/theme.h"
 #include "testworkdir.h"
+#include "windowtestsupport.h"
 
 using namespace GatewayTest;
+using namespace WindowTest;
 
 namespace {
 
@@ -55,176 +45,6 @@ const int HUMIDITY_OFFSET = 7;
 
 // Temperature 225 (00e1), humidity 600 (0258), battery 2830 (0b0e), little-endian.
 const char *BOILER_PAYLOAD = "01e10058020e0b";
-
-QString screenshotPath(const QString &_name)
-{
-    QDir().mkpath(QStringLiteral(KELVARA_BINARY_DIR "/screenshots"));
-    return QStringLiteral(KELVARA_BINARY_DIR "/screenshots/") + _name;
-}
-
-// Rows as column-name -> value maps.
-QList<QVariantMap> rowsOf(const QVector<QSqlRecord> &_records)
-{
-    QList<QVariantMap> rows;
-    for (const QSqlRecord &record : _records) {
-        QVariantMap row;
-        for (int i = 0; i < record.count(); ++i)
-            row.insert(record.fieldName(i), record.value(i));
-        rows.append(row);
-    }
-    return rows;
-}
-
-// The widgets of the main window a user works with, found by what they show.
-struct SMainWindowParts {
-    QLineEdit *ip = nullptr;
-    QLineEdit *port = nullptr;
-    QLineEdit *login = nullptr;
-    QLineEdit *password = nullptr;
-    QLabel *connectionState = nullptr;
-    QPushButton *connect = nullptr;
-    QListView *devices = nullptr;
-    QListView *registers = nullptr;
-    QPushButton *add = nullptr;
-    QPushButton *edit = nullptr;
-    QPushButton *remove = nullptr;
-    QLabel *deviceTitle = nullptr;
-    QGroupBox *modbus = nullptr;
-    CAbstractPanelButton *serverPanel = nullptr;
-
-    explicit SMainWindowParts(MainWindow *_window)
-    {
-        for (QLineEdit *edit : _window->findChildren<QLineEdit *>()) {
-            const auto *validator = qobject_cast<const QRegExpValidator *>(edit->validator());
-            if (validator && validator->regExp().pattern().contains(QStringLiteral("{1,3}")))
-                ip = edit;
-        }
-        // The WebSocket log-in fields sit together, apart from the broker's.
-        for (QObject *sibling : ip->parent()->children()) {
-            auto *edit = qobject_cast<QLineEdit *>(sibling);
-            if (!edit || edit == ip)
-                continue;
-            if (edit->validator())
-                port = edit;
-            else if (edit->echoMode() == QLineEdit::Password)
-                password = edit;
-            else
-                login = edit;
-        }
-        for (QPushButton *button : _window->findChildren<QPushButton *>()) {
-            if (button->text() == QStringLiteral("Connect"))
-                connect = button;
-            else if (button->toolTip() == QStringLiteral("Add new device from server"))
-                add = button;
-            else if (button->toolTip() == QStringLiteral("Edit device parametrs"))
-                edit = button;
-            else if (button->toolTip() == QStringLiteral("Delete device"))
-                remove = button;
-        }
-        // The state shows above the Connect button, whichever server is chosen.
-        for (QObject *sibling : connect->parent()->children())
-            if (auto *label = qobject_cast<QLabel *>(sibling))
-                connectionState = label;
-        for (QListView *view : _window->findChildren<QListView *>())
-            (view->model()->columnCount() == DEV_COLUMN_COUNT ? devices : registers) = view;
-        deviceTitle = _window->findChild<QLabel *>(QStringLiteral("title1Lab"));
-        modbus = _window->findChild<QGroupBox *>(QStringLiteral("modbusGroup"));
-        serverPanel = _window->findChild<CAbstractPanelButton *>();
-    }
-
-    QAbstractItemModel *deviceModel() const { return devices->model(); }
-    QAbstractItemModel *registerModel() const { return registers->model(); }
-
-    int rowOfDevice(const QString &_devEui) const
-    {
-        for (int row = 0; row < deviceModel()->rowCount(); ++row)
-            if (deviceModel()->index(row, DEV_COL_DEV_EUI).data().toString() == _devEui)
-                return row;
-        return -1;
-    }
-
-    // Full value shown for the register at _regAddr; invalid when not listed.
-    QVariant shownFullValue(int _regAddr) const
-    {
-        for (int row = 0; row < registerModel()->rowCount(); ++row)
-            if (registerModel()->index(row, REG_COL_REG_ADDR).data().toInt() == _regAddr)
-                return registerModel()->index(row, REG_COL_FULL_VALUE).data();
-        return QVariant();
-    }
-};
-
-// The widgets of a device dialog.
-struct SDialogParts {
-    QStackedLayout *pages = nullptr;
-    QLabel *status = nullptr;
-    QListView *devices = nullptr;
-    QListView *registers = nullptr;
-    QLineEdit *port = nullptr;
-    QLineEdit *startAddress = nullptr;
-    QPushButton *portMarker = nullptr;
-    QPushButton *startMarker = nullptr;
-    QPushButton *ok = nullptr;
-    QPushButton *cancel = nullptr;
-    QPushButton *refresh = nullptr;
-
-    explicit SDialogParts(CAbstractDeviceForm *_form)
-    {
-        pages = _form->findChild<QStackedLayout *>();
-        status = qobject_cast<QLabel *>(pages->widget(CAbstractDeviceForm::eStatusPage));
-        for (QListView *view : _form->findChildren<QListView *>())
-            (view->model()->columnCount() == DEV_COLUMN_COUNT ? devices : registers) = view;
-        const QList<QLineEdit *> numbers = _form->findChildren<QLineEdit *>();
-        for (QLineEdit *edit : numbers) {
-            // The settings' spin boxes hold validated edits of their own.
-            if (!edit->validator() || qobject_cast<QAbstractSpinBox *>(edit->parent()))
-                continue;
-            (port ? startAddress : port) = edit;
-        }
-        for (QPushButton *button : _form->findChildren<QPushButton *>()) {
-            if (button->text() == QStringLiteral("!"))
-                (portMarker ? startMarker : portMarker) = button;
-            else if (button->text() == QStringLiteral("OK"))
-                ok = button;
-            else if (button->text() == QStringLiteral("Cancel"))
-                cancel = button;
-            else if (button->objectName() == QStringLiteral("blueBtn"))
-                refresh = button;
-        }
-    }
-
-    QAbstractItemModel *deviceModel() const { return devices->model(); }
-    QAbstractItemModel *registerModel() const { return registers->model(); }
-
-    QStringList listedDevEuis() const
-    {
-        QStringList euis;
-        for (int row = 0; row < deviceModel()->rowCount(); ++row)
-            euis << deviceModel()->index(row, DEV_COL_DEV_EUI).data().toString();
-        return euis;
-    }
-
-    int registerRow(const QString &_name) const
-    {
-        for (int row = 0; row < registerModel()->rowCount(); ++row)
-            if (registerModel()->index(row, REG_COL_NAME).data().toString() == _name)
-                return row;
-        return -1;
-    }
-
-    QVariant registerCell(const QString &_name, int _column) const
-    {
-        return registerModel()->index(registerRow(_name), _column).data(Qt::EditRole);
-    }
-
-    // What the parameter editor writes for a register.
-    void editRegister(const QString &_name, int _startValue, int _multiplier, const QString &_unit)
-    {
-        const int row = registerRow(_name);
-        registerModel()->setData(registerModel()->index(row, REG_COL_START_VALUE), _startValue, Qt::EditRole);
-        registerModel()->setData(registerModel()->index(row, REG_COL_GRATING_PERIOD), _multiplier, Qt::EditRole);
-        registerModel()->setData(registerModel()->index(row, REG_COL_UNIT), _unit, Qt::EditRole);
-    }
-};
 
 struct SNotice {
     QMessageBox::Icon icon;
@@ -657,6 +477,32 @@ private slots:
         QVERIFY(!reread.isEmpty());
         QApplication::processEvents();
         QVERIFY(window->grab().save(screenshotPath(QStringLiteral("main_window.png"))));
+    }
+
+    // The Trend button opens the selected device's trend; it gains points as its uplinks arrive.
+    void trendButtonOpensTheSelectedDevicesTrend()
+    {
+        QVERIFY(selectInMainWindow(BOILER));
+        QPushButton *trendButton = nullptr;
+        for (QPushButton *button : window->findChildren<QPushButton *>()) {
+            if (button->text() == QLatin1String("Trend"))
+                trendButton = button;
+        }
+        QVERIFY(trendButton && trendButton->isEnabled());
+        trendButton->click();
+        QList<CTrendWindow *> trends = window->findChildren<CTrendWindow *>();
+        QCOMPARE(trends.size(), 1);
+        CTrendWindow *trend = trends.first();
+        QCOMPARE(trend->devEui(), BOILER);
+        QTRY_VERIFY_WITH_TIMEOUT(trend->pointCount() > 0, 10000);
+        QCOMPARE(trend->axisTitle(), QStringLiteral("Temperature x0.1"));
+        const int before = trend->pointCount();
+        QTRY_VERIFY_WITH_TIMEOUT(trend->pointCount() > before, 10000);
+        // A second press raises the open one.
+        trendButton->click();
+        QCOMPARE(window->findChildren<CTrendWindow *>().size(), 1);
+        trend->close();
+        QTRY_VERIFY(window->findChildren<CTrendWindow *>().isEmpty());
     }
 
     void editDialogMultiplierScalesTheNextUplink()

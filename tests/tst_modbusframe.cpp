@@ -59,7 +59,7 @@ private slots:
         QFETCH(QList<int>, answered);
         QFETCH(CRequestAssembler::EVerdict, verdict);
         QFETCH(int, pending);
-        CRequestAssembler assembler;
+        CRequestAssembler assembler([](const QString &) {});
         QList<int> ids;
         const auto answer = [&ids](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &) {
             ids << _mbap.transactionId;
@@ -80,7 +80,7 @@ private slots:
         const QByteArray one = hex("0001 0000 0006 01 03 0000 0001");
         const QByteArray two = hex("0002 0000 0006 01 04 0010 0002");
         const QByteArray three = hex("0003 0000 0006 01 03 0020 0001");
-        CRequestAssembler assembler;
+        CRequestAssembler assembler([](const QString &) {});
         QList<int> ids;
         const auto answer = [&ids](const SModbusMBAP &_mbap, const SModbusTcpPacketHeader &) {
             ids << _mbap.transactionId;

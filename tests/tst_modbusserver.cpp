@@ -45,7 +45,8 @@ public:
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        auto *connection = new CConnectionHandler(serverPort(), StoreTest::workingDirectoryStore());
+        auto *connection = new CConnectionHandler(serverPort(), StoreTest::workingDirectoryStore(), SModbusLimits(),
+                                                  CClock::system(), CLogFile::getInstance(QString()));
         if (connection->setSocketDescriptor(descriptor))
             last = connection;
     }
@@ -58,11 +59,11 @@ class TestModbusServer : public QObject
 private:
     CTestWorkDir dir;
     // Every line logged: these cases check each message; how often lines may come is a case of its own.
-    CModbusConnections connections{unlimitedLog()};
+    CModbusConnections connections{unlimitedLog(), CClock::system(), CLogFile::getInstance(QString())};
     std::unique_ptr<CDeviceHandler> server;
     uint16_t port = 0;
     // Clock of the cases that move time themselves; connections may outlive a case.
-    qint64 fakeNow = 1000000;
+    CManualClock fakeClock;
 
     static SModbusLimits unlimitedLog()
     {
@@ -243,7 +244,7 @@ private slots:
     // Ten frames without a function code, each followed by a read, all in one segment per write.
     void badFramesLoggedOncePerSecondPerClient()
     {
-        CModbusConnections limited{SModbusLimits(), [this] { return fakeNow; }};
+        CModbusConnections limited{SModbusLimits(), &fakeClock, CLogFile::getInstance(QString())};
         std::unique_ptr<CDeviceHandler> own = startServer(StoreTest::workingDirectoryStore(), limited);
         QVERIFY(own->isListening());
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
@@ -257,7 +258,7 @@ private slots:
         QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
         QCOMPARE(connectionLines(log), QStringList{incomplete3});
 
-        fakeNow += 999;
+        fakeClock.advance(999);
         QVERIFY(noisy.write(bad + read) == 19);
         QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
         QCOMPARE(connectionLines(log), QStringList{incomplete3});
@@ -269,7 +270,7 @@ private slots:
         QCOMPARE(readExactly(other, 11).toHex(), answer.toHex());
         QCOMPARE(connectionLines(log), (QStringList{incomplete3, incomplete3}));
 
-        fakeNow += 1;
+        fakeClock.advance(1);
         QVERIFY(noisy.write(bad.repeated(2) + read) == 26);
         QCOMPARE(readExactly(noisy, 11).toHex(), answer.toHex());
         const QStringList lines = connectionLines(log);
@@ -394,33 +395,35 @@ private slots:
     {
         SModbusLimits limits;
         limits.idleTimeoutMs = 100;
-        CModbusConnections short_{limits};
+        CManualClock idleClock;
+        CModbusConnections short_{limits, &idleClock, CLogFile::getInstance(QString())};
         std::unique_ptr<CDeviceHandler> own = startServer(StoreTest::workingDirectoryStore(), short_);
         QVERIFY(own->isListening());
         QSignalSpy log(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
 
-        QElapsedTimer clock;
-        clock.start();
         QTcpSocket idle;
         QVERIFY(connectClient(idle, own->getPort()));
         QTcpSocket busy;
         QVERIFY(connectClient(busy, own->getPort()));
         QSignalSpy busyClosed(&busy, &QTcpSocket::disconnected);
-        // Busy: a request every 40 ms, over more than two time-outs.
+        QSignalSpy idleClosed(&idle, &QTcpSocket::disconnected);
+        // Busy: a request every 40 ms of the clock, over more than two time-outs.
         for (int i = 0; i < 6; ++i) {
             QVERIFY(busy.write(hex("0060 0000 0006 01 03 000a 0001")) == 12);
             // Nothing is stored on this port: a zero.
             QCOMPARE(readExactly(busy, 11).toHex(), hex("0060 0000 0005 01 03 02 0000").toHex());
-            QTest::qWait(40);
+            // Not before the time-out has passed.
+            if (i < 2)
+                QCOMPARE(short_.count(), 2);
+            idleClock.advance(40);
         }
-        QSignalSpy idleClosed(&idle, &QTcpSocket::disconnected);
         QVERIFY(idle.state() == QAbstractSocket::UnconnectedState || idleClosed.wait(5000));
-        QVERIFY(clock.elapsed() >= 100);
         QVERIFY(busyClosed.isEmpty());
         QCOMPARE(busy.state(), QAbstractSocket::ConnectedState);
         QTRY_COMPARE(short_.count(), 1);
         QVERIFY(connectionLines(log).join('\n').contains(QRegularExpression("Client \\[127.0.0.1:\\d+\\] idle for \\[\\d+\\] ms")));
 
+        idleClock.advance(100);
         QVERIFY(busyClosed.wait(5000));
         QTRY_COMPARE(short_.count(), 0);
     }
@@ -431,7 +434,7 @@ private slots:
         SModbusLimits limits;
         limits.maxConnections = 3;
         limits.idleTimeoutMs = 0;
-        CModbusConnections capped{limits, [this] { return fakeNow; }};
+        CModbusConnections capped{limits, &fakeClock, CLogFile::getInstance(QString())};
         std::unique_ptr<CDeviceHandler> first = startServer(StoreTest::workingDirectoryStore(), capped);
         std::unique_ptr<CDeviceHandler> second = startServer(StoreTest::workingDirectoryStore(), capped);
         QVERIFY(first->isListening() && second->isListening());
@@ -459,9 +462,9 @@ private slots:
         }
         QTRY_COMPARE(capped.count(), 3);
         // Client 1 (second port) never sends: it is the longest idle.
-        fakeNow += 10;
+        fakeClock.advance(10);
         QVERIFY(poll(*clients[0], 1));
-        fakeNow += 10;
+        fakeClock.advance(10);
         QVERIFY(poll(*clients[2], 3));
 
         QSignalSpy closed1(clients[1].get(), &QTcpSocket::disconnected);
@@ -478,7 +481,7 @@ private slots:
                  qPrintable(limitLines().at(0)));
 
         // Within the minute: closed, not logged. Client 0 was polled first after client 1: next longest idle.
-        fakeNow += 10;
+        fakeClock.advance(10);
         QVERIFY(poll(*clients[2], 3));
         QVERIFY(poll(*clients[3], 4));
         QSignalSpy closed0(clients[0].get(), &QTcpSocket::disconnected);
@@ -488,7 +491,7 @@ private slots:
         QCOMPARE(limitLines().size(), 1);
 
         // A minute on: logged again, with the count of the closings left out.
-        fakeNow += 60 * 1000;
+        fakeClock.advance(60 * 1000);
         QVERIFY(poll(*clients[3], 4));
         QVERIFY(poll(*clients[4], 5));
         QSignalSpy closed2(clients[2].get(), &QTcpSocket::disconnected);

@@ -37,8 +37,14 @@ class TestHandler : public CAllDeviceHandler
 {
 public:
     explicit TestHandler(CDataBaseHandler *_store, CClock *_clock = CClock::system())
-        : CAllDeviceHandler(_store, QDir::current().filePath(DEVICE_FOLDER), _clock)
+        : CAllDeviceHandler(_store, QDir::current().filePath(DEVICE_FOLDER), _clock, SModbusLimits(), loggingContext())
     {
+    }
+    static STemplateContext loggingContext()
+    {
+        STemplateContext context;
+        context.log = CLogFile::getInstance(QString());
+        return context;
     }
     const QMap<uint16_t, CDeviceHandler *> &servers() const { return ports; }
     QMap<CEui, DB::SDeviceRegMapDescription> served() const

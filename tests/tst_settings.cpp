@@ -175,6 +175,43 @@ private slots:
             QVERIFY2(error.contains(QStringLiteral("write_allow")), qPrintable(error));
     }
 
+    // [history] as the README writes it; a value that cannot be used stops the start naming its key.
+    void historySettings_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("usable");
+        QTest::addColumn<int>("keepDays");
+        QTest::addColumn<int>("maxMb");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("absent: a week, 1 GiB") << QByteArray("[modbus]\nbind=0.0.0.0\n") << true << 7 << 1024 << "";
+        QTest::newRow("both set") << QByteArray("[history]\nkeep_days=30\nmax_mb=200\n") << true << 30 << 200 << "";
+        QTest::newRow("0 days: off") << QByteArray("[history]\nkeep_days=0\n") << true << 0 << 1024 << "";
+        QTest::newRow("days not a number") << QByteArray("[history]\nkeep_days=week\n") << false << 7 << 1024
+                                           << "[history] keep_days=week";
+        QTest::newRow("negative days") << QByteArray("[history]\nkeep_days=-1\n") << false << 7 << 1024
+                                       << "[history] keep_days=-1";
+        QTest::newRow("0 MB") << QByteArray("[history]\nmax_mb=0\n") << false << 7 << 1024 << "[history] max_mb=0";
+    }
+    void historySettings()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, usable);
+        QFETCH(int, keepDays);
+        QFETCH(int, maxMb);
+        QFETCH(QString, key);
+        const QSettings settings(handWritten(text), CSettings::iniFormat());
+        SGatewayConfig config;
+        QString error;
+        QCOMPARE(readGatewayConfig(settings, &config, &error), usable);
+        if (!usable) {
+            QVERIFY2(error.contains(key), qPrintable(error));
+            return;
+        }
+        QCOMPARE(config.history.keepDays, keepDays);
+        QCOMPARE(config.history.maxMb, maxMb);
+        QCOMPARE(config.history.enabled(), keepDays > 0);
+    }
+
     void unreadableFileStopsTheStart()
     {
         // A directory in the file's place cannot be read, not even by root.

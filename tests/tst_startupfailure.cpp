@@ -10,6 +10,7 @@
 #include "app/constants.h"
 #include "app/csettings.h"
 #include "app/globaltables.h"
+#include "store/storecolumns.h"
 #include "ui/cgatewaystartup.h"
 #include "ui/cusernotice.h"
 #include "testworkdir.h"

@@ -20,6 +20,8 @@
 #include "gatewaytestsupport.h"
 #include "peertestsupport.h"
 #include "store/cdatabasehandler.h"
+#include "store/chistorystore.h"
+#include "store/storecolumns.h"
 #include "storetestsupport.h"
 #include "testworkdir.h"
 #include "ui/mainwindow.h"
@@ -46,112 +48,6 @@ private:
                 lines << line.at(0).toString();
         }
         return lines;
-    }
-
-    static QByteArray readAll(const QString &_path)
-    {
-        QFile file(_path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    static bool writeAll(const QString &_path, const QByteArray &_bytes)
-    {
-        QFile file(_path);
-        return file.open(QIODevice::WriteOnly) && file.write(_bytes) == _bytes.size();
-    }
-
-    // Runs statements on a connection of their own in the default journal mode, then closes it.
-    static bool runOn(const QString &_path, const QStringList &_statements)
-    {
-        bool ok = true;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("maker"));
-            db.setDatabaseName(_path);
-            ok = db.open();
-            for (const QString &statement : _statements) {
-                QSqlQuery query(db);
-                ok = ok && query.exec(statement);
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("maker"));
-        return ok;
-    }
-
-    // A store on _folder/server.db holding _devices devices of 8 registers each, every one with a value;
-    // closed again, so the whole content is in the file itself.
-    static bool makeFullStore(const QString &_folder, int _devices)
-    {
-        if (!QDir().mkpath(_folder))
-            return false;
-        CDataBaseHandler store(_folder + QStringLiteral("/server.db"));
-        if (!store.open())
-            return false;
-        for (int i = 0; i < _devices; ++i) {
-            const QString devEui = QStringLiteral("70B3D5E75F%1").arg(i, 6, 16, QLatin1Char('0')).toUpper();
-            QList<SRegisterDescription> registers;
-            QVector<SRegisterValue> values;
-            for (int r = 0; r < 8; ++r) {
-                registers << reg(QStringLiteral("Value %1").arg(r), r, 16);
-                values << value(QStringLiteral("%1").arg(0x1000 + r, 4, 16, QLatin1Char('0')), r);
-            }
-            if (!store.registerNewDevice(device(devEui, QStringLiteral("Meter %1").arg(i), i * 8, registers), 502)
-                || !store.saveRegisterData(uplink(devEui, i * 8, values)))
-                return false;
-        }
-        return true;
-    }
-
-    // Writes garbage over the page in the middle of the file.
-    static bool damageMiddlePage(const QString &_path)
-    {
-        QByteArray bytes = readAll(_path);
-        if (bytes.size() < 100)
-            return false;
-        const int pageSize = (uchar(bytes.at(16)) << 8) | uchar(bytes.at(17));
-        const int pages = bytes.size() / pageSize;
-        if (pages < 10)
-            return false;
-        bytes.replace((pages / 2) * pageSize, pageSize, QByteArray(pageSize, char(0xA5)));
-        return writeAll(_path, bytes);
-    }
-
-    // A statement on a connection of the test's own to _path, kept open between calls
-    // as another program's would be.
-    static QVariantList peerOn(const QString &_path, const QString &_sql)
-    {
-        const QString name = QStringLiteral("peer:") + _path;
-        QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name)
-                                                       : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(_path);
-        if (!db.isOpen() && !db.open())
-            return { QStringLiteral("error") };
-        QSqlQuery query(db);
-        if (!query.exec(_sql))
-            return { QStringLiteral("error: ") + query.lastError().text() };
-        QVariantList rows;
-        while (query.next())
-            rows << query.value(0);
-        return rows;
-    }
-
-    // The store's own connection to _path, for the pragmas only it can be given.
-    static QSqlDatabase storeConnection(const QString &_path)
-    {
-        for (const QString &name : QSqlDatabase::connectionNames()) {
-            QSqlDatabase db = QSqlDatabase::database(name, false);
-            if (!name.startsWith(QStringLiteral("peer")) && db.databaseName() == _path)
-                return db;
-        }
-        return QSqlDatabase();
-    }
-
-    static std::unique_ptr<CDataBaseHandler> tryOpen(const QString &_path, QString *_reason)
-    {
-        auto store = std::make_unique<CDataBaseHandler>(_path);
-        if (!store->open(_reason))
-            store.reset();
-        return store;
     }
 
 private slots:
@@ -539,6 +435,110 @@ private slots:
                                                     "(SELECT device FROM devices WHERE dev_eui='%1');").arg(heard) })
                      .toString(),
                  QStringLiteral("00e1"));
+    }
+
+    // A history.db the gateway may not write (a read-only file on an otherwise writable disk):
+    // history pauses, says so, and the registers are saved and served as ever.
+    void readOnlyHistoryLeavesRegistersSaving()
+    {
+        QVERIFY2(geteuid() != 0 || QFile::exists(QStringLiteral("/usr/bin/setpriv")),
+                 "setpriv is missing: install the Debian package util-linux");
+        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
+        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+        const QString program = programsForAnyone(QStringLiteral("programs"));
+        QVERIFY(!program.isEmpty());
+        const QString folder = workDir.filePath(QStringLiteral("history-readonly"));
+        QVERIFY(QDir().mkpath(folder) && GatewayTest::installTemplates(QDir(folder)));
+        const QString devEui = QStringLiteral("70B3D5E75E00E003");
+        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("devices.json")),
+            QStringLiteral(R"([{"devEui":"%1","devName":"th","appEui":"%2","payload":"01e100b901c40b"}])")
+                .arg(devEui, GatewayTest::TH_APP_EUI)
+                .toUtf8()));
+        QProcess simulator;
+        const quint16 serverPort = GatewayTest::startSimulator(simulator,
+            { "--devices", QDir(folder).filePath(QStringLiteral("devices.json")), "--rate", "20", "--duration", "60" });
+        QVERIFY(serverPort);
+        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("settings.conf")),
+            QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=%2\npassword=%3\n[modbus]\nbind=127.0.0.1\n")
+                .arg(serverPort)
+                .arg(GatewayTest::LOGIN, GatewayTest::PASSWORD)
+                .toUtf8()));
+        const quint16 port = GatewayTest::freePort();
+        QVERIFY(port);
+        QProcess add;
+        add.start(GatewayTest::gatewayProgram(), { "devices", "add", "--dev-eui", devEui, "--template", "TH sensor",
+                                                   "--name", "th", "--port", QString::number(port), "--start", "0",
+                                                   "--workdir", folder });
+        QVERIFY(add.waitForFinished(20000));
+        QCOMPARE(add.exitCode(), 0);
+        const QFile::Permissions read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions all = read | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther | QFile::WriteOwner
+            | QFile::WriteGroup | QFile::WriteOther;
+        QVERIFY(setTreePermissions(folder, all, all));
+        QVERIFY(QFile::setPermissions(workDir.path(), all));
+        // Everything writable to the gateway's user but history.db.
+        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("history.db")), QByteArray()));
+        QVERIFY(QFile::setPermissions(QDir(folder).filePath(QStringLiteral("history.db")), read));
+
+        QProcess gateway;
+        runAsAnybody(gateway, program, { "--headless", "--workdir", folder }, folder);
+        QVERIFY(gateway.waitForStarted(5000));
+        QByteArray errors;
+        const auto said = [&](const QByteArray &_text) {
+            errors += gateway.readAllStandardError();
+            return errors.contains(_text);
+        };
+        QVERIFY(QTest::qWaitFor([&] { return GatewayTest::readWithMbpoll(port, 6, 1).value(6) == 0x00e1; }, 15000));
+        QVERIFY2(said("History paused"), errors.constData());
+        GatewayTest::stopProcess(simulator);
+        ::kill(pid_t(gateway.processId()), SIGTERM);
+        QVERIFY(gateway.waitForFinished(5000));
+        QCOMPARE(gateway.exitCode(), 0);
+        QCOMPARE(runSql(QDir(folder).filePath(QStringLiteral("server.db")),
+                        { QStringLiteral("SELECT value FROM dev_data WHERE reg_addr=6 AND device="
+                                         "(SELECT device FROM devices WHERE dev_eui='%1');").arg(devEui) })
+                     .toString(),
+                 QStringLiteral("00e1"));
+        QCOMPARE(QFileInfo(QDir(folder).filePath(QStringLiteral("history.db"))).size(), 0);
+    }
+
+    // kelvara history reads a history.db in a folder its user may not write, where not even the
+    // write-ahead log's index can be made.
+    void historyCommandReadsAFolderItCannotWrite()
+    {
+        QVERIFY2(geteuid() != 0 || QFile::exists(QStringLiteral("/usr/bin/setpriv")),
+                 "setpriv is missing: install the Debian package util-linux");
+        const QString program = programsForAnyone(QStringLiteral("programs"));
+        QVERIFY(!program.isEmpty());
+        const QString folder = workDir.filePath(QStringLiteral("history-closed"));
+        QVERIFY(QDir().mkpath(folder));
+        CManualClock clock;
+        {
+            CHistoryStore history(QDir(folder).filePath(QStringLiteral("history.db")), SHistorySettings(), &clock,
+                                  CLogFile::getInstance(QString()));
+            QVERIFY(history.open());
+            SDeviceRegData uplink;
+            uplink.devEui = QStringLiteral("70B3D5E75E00E004");
+            uplink.receivedMs = clock.epochMs();
+            uplink.values = { { QStringLiteral("Level"), 2.5, QStringLiteral("m") } };
+            history.stage({ uplink });
+            history.writeStaged();
+        }
+        const QFile::Permissions read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        QVERIFY(setTreePermissions(folder, read | enter, read));
+        QVERIFY(QFile::setPermissions(workDir.path(), read | enter | QFile::WriteOwner));
+        QProcess command;
+        runAsAnybody(command, program,
+                     { "history", "--dev-eui", "70B3D5E75E00E004", "--from", "1700000000", "--to", "1700000000",
+                       "--workdir", folder },
+                     folder);
+        QVERIFY(command.waitForFinished(10000));
+        const QByteArray errors = command.readAllStandardError();
+        QVERIFY2(command.exitCode() == 0, errors.constData());
+        QCOMPARE(command.readAllStandardOutput(),
+                 QByteArray("time,value_name,value,unit\n2023-11-14T22:13:20.000Z,Level,2.5,m\n"));
+        QVERIFY(setTreePermissions(folder, read | enter | QFile::WriteOwner, read | QFile::WriteOwner));
     }
 
     // A window module that is there but cannot be read says so, with its path and why.

@@ -4,7 +4,6 @@
 #include <QSet>
 #include <QtTest>
 
-#include "app/constants.h"
 #include "ui/palette.h"
 #include "app/globaltables.h"
 #include "ui/theme.h"

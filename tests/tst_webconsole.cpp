@@ -17,9 +17,11 @@
 #include "app/clogfile.h"
 #include "app/constants.h"
 #include "app/csettings.h"
+#include "app/timetext.h"
 #include "gateway/cgateway.h"
 #include "gateway/startupconfig.h"
 #include "gatewaytestsupport.h"
+#include "store/chistorystore.h"
 #include "testworkdir.h"
 #include "web/cwebusers.h"
 #include "web/websettings.h"
@@ -281,6 +283,71 @@ private slots:
         QVERIFY2(reply.body.contains(contains.toUtf8()), reply.body.constData());
         if (status >= 400)
             QVERIFY2(reply.json().object().contains(QStringLiteral("error")), reply.body.constData());
+    }
+
+    // A device's history as the trend asks it: rows, buckets worked out by hand, and refusals.
+    void historyIsAnsweredThroughTheApi()
+    {
+        CHistoryStore writer(workDir.filePath(QStringLiteral("history.db")), SHistorySettings(), &clock,
+                             CLogFile::getInstance(QString()));
+        QVERIFY(writer.open());
+        const qint64 to = clock.epochMs();
+        const qint64 from = to - 9 * 60000;
+        QList<SDeviceRegData> rows;
+        // Level i at minute i of the range: 0 to 9.
+        for (int i = 0; i < 10; ++i) {
+            SDeviceRegData uplink;
+            uplink.devEui = DEVICE;
+            uplink.receivedMs = from + i * 60000;
+            uplink.values = { { QStringLiteral("Level"), double(i), QStringLiteral("cm") },
+                              { QStringLiteral("Flow"), 0.5, QStringLiteral("l/s") } };
+            rows << uplink;
+        }
+        writer.stage(rows);
+        writer.writeStaged();
+        const QByteArray base = "/api/v1/devices/4B454C5600000001/history";
+        const QByteArray range = "&from=" + isoTimeText(from).toLatin1() + "&to=" + QByteArray::number(to / 1000.0, 'f', 3);
+
+        SReply reply = withToken(viewerToken, "GET", base + "?value=Level" + range);
+        QCOMPARE(reply.status, 200);
+        QJsonObject answer = reply.json().object();
+        QCOMPARE(answer.value("unit").toString(), QStringLiteral("cm"));
+        QCOMPARE(answer.value("bucketed").toBool(), false);
+        QCOMPARE(answer.value("values").toArray().size(), 2);
+        QJsonArray points = answer.value("points").toArray();
+        QCOMPARE(points.size(), 10);
+        QCOMPARE(points.at(9).toObject().value("value").toDouble(), 9.0);
+        QCOMPARE(points.at(0).toObject().value("time").toString(), isoTimeText(from));
+
+        // Two points of a range of 540,001 ms: buckets of 270,001 ms, minutes 0-4 and 5-9.
+        reply = withToken(viewerToken, "GET", base + "?value=Level&points=2" + range);
+        QCOMPARE(reply.status, 200);
+        answer = reply.json().object();
+        QCOMPARE(answer.value("bucketed").toBool(), true);
+        points = answer.value("points").toArray();
+        QCOMPARE(points.size(), 2);
+        const QJsonObject second = points.at(1).toObject();
+        QCOMPARE(second.value("ms").toDouble(), double(from + 270001));
+        QCOMPARE(second.value("min").toDouble(), 5.0);
+        QCOMPARE(second.value("max").toDouble(), 9.0);
+        QCOMPARE(second.value("mean").toDouble(), 7.0);
+        QCOMPARE(points.at(0).toObject().value("mean").toDouble(), 2.0);
+
+        // Without a value: the first; without a range: the day up to now.
+        reply = withToken(viewerToken, "GET", base);
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.json().object().value("value").toString(), QStringLiteral("Level"));
+        QCOMPARE(reply.json().object().value("points").toArray().size(), 10);
+
+        for (const auto &refused : { qMakePair(base + "?from=yesterday", 400), qMakePair(base + "?points=0", 400),
+                                     qMakePair(base + "?from=1700000100&to=1700000000", 400),
+                                     qMakePair(base + "?value=Depth", 404),
+                                     qMakePair(QByteArray("/api/v1/devices/0000000000000009/history"), 404) }) {
+            reply = withToken(viewerToken, "GET", refused.first);
+            QVERIFY2(reply.status == refused.second, refused.first.constData());
+            QVERIFY2(reply.json().object().contains(QStringLiteral("error")), reply.body.constData());
+        }
+        QCOMPARE(withToken(adminToken, "POST", base).status, 405);
     }
 
     // The add page's import: an export file, every device or none.

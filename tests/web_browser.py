@@ -4,6 +4,7 @@ gateway fed by kelvara-netsim. With --screenshots DIR it also saves a picture of
 
 import argparse
 import json
+import re
 import os
 import shutil
 import socket
@@ -12,6 +13,7 @@ import sys
 import tempfile
 import time
 import urllib.error
+import urllib.parse
 import urllib.request
 
 DEMO = "4B454C5600000001"  # Boiler room climate, TH sensor
@@ -191,6 +193,32 @@ def check(driver, gateway, shots):
     fcnt = gateway.api("devices/%s/uplinks" % DEMO)[-1]["fcnt"]
     wait_for("frame counter %d on the page" % fcnt, lambda: value_cell(driver, "Frame counter") == str(fcnt), 3)
     print("value on the page %.2f s after its uplink" % (time.monotonic() - arrived))
+
+    # The trend: the chosen value's points as the history answers them, drawn on the canvas,
+    # and one more as the next uplink arrives.
+    def trend_points():
+        match = re.match(r"^Temperature x0\.1: (\d+) points$", driver.find_element(By.ID, "trend-caption").text)
+        return int(match.group(1)) if match else None
+    wait_for("the temperature's trend", lambda: trend_points(), 5)
+    Select(driver.find_element(By.ID, "trend-range")).select_by_visible_text("hour")
+    shown = trend_points()
+    answered = gateway.api("devices/%s/history?value=%s" % (DEMO, urllib.parse.quote("Temperature x0.1")))
+    if answered["unit"] != "" or not answered["points"] or "value" not in answered["points"][0]:
+        fail("the history's answer: %s" % answered)
+    wait_for("a point more on the trend", lambda: (trend_points() or 0) > shown, 10)
+    # Pixels of the line's colour: the points are drawn, not only the axes.
+    drawn = driver.execute_script(
+        "const c = document.getElementById('trend-chart');"
+        "const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;"
+        "let n = 0;"
+        "for (let i = 0; i < d.length; i += 4)"
+        "  if (Math.abs(d[i] - 31) < 12 && Math.abs(d[i + 1] - 119) < 12 && Math.abs(d[i + 2] - 180) < 12 && d[i + 3] > 200) ++n;"
+        "return n;")
+    if drawn < 20:
+        fail("the trend shows %d pixels of its line" % drawn)
+    axis = driver.execute_script("return Chart.getChart('trend-chart').options.scales.y.title.text;")
+    if axis != "Temperature x0.1":
+        fail("the trend's axis reads %r" % axis)
     if shots:
         wait_for("the uplink list", lambda: driver.find_elements(By.CSS_SELECTOR, "#uplinks tbody tr"), 5)
         driver.save_screenshot(os.path.join(shots, "web_device.png"))

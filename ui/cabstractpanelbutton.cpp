@@ -9,7 +9,6 @@
 #include <QStyleOptionButton>
 #include <QVBoxLayout>
 
-#include "app/constants.h"
 #include "ui/palette.h"
 #include "ui/cardpainting.h"
 

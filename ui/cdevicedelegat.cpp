@@ -4,7 +4,6 @@
 #include <QMap>
 #include <QPainter>
 
-#include "app/constants.h"
 #include "ui/palette.h"
 #include "gateway/cgateway.h"
 #include "store/storecolumns.h"

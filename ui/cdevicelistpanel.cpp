@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/ceui.h"
 #include "app/clogfile.h"
 #include "gateway/cgateway.h"
 #include "gateway/registermap.h"
@@ -18,6 +19,7 @@
 #include "ui/ceditdeviceform.h"
 #include "ui/crecordmodel.h"
 #include "ui/csearcheditwidget.h"
+#include "ui/ctrendwindow.h"
 #include "ui/cusernotice.h"
 
 namespace {
@@ -47,6 +49,7 @@ CDeviceListPanel::CDeviceListPanel(CGateway *_gateway, QWidget *_parent)
     , editButton(
           listButton(QStringLiteral(":/editIco.png"), QStringLiteral("greenBtn"), tr("Edit device parametrs"), this))
     , deleteButton(listButton(QStringLiteral(":/delete2Ico.png"), QStringLiteral("redBtn"), tr("Delete device"), this))
+    , trendButton(new QPushButton(tr("Trend"), this))
     , exportMapButton(new QPushButton(tr("Export register map…"), this))
     , staleRepaintTimer(new QTimer(this))
     , storeStatusLabel(new QLabel(this))
@@ -69,6 +72,7 @@ CDeviceListPanel::CDeviceListPanel(CGateway *_gateway, QWidget *_parent)
     buttons->addWidget(addButton);
     buttons->addWidget(editButton);
     buttons->addWidget(deleteButton);
+    buttons->addWidget(trendButton);
     buttons->addStretch(10);
     buttons->addWidget(exportMapButton);
     layout->addLayout(buttons);
@@ -79,6 +83,8 @@ CDeviceListPanel::CDeviceListPanel(CGateway *_gateway, QWidget *_parent)
     connect(addButton, &QPushButton::clicked, this, [this] { addDeviceForm->showForm(); });
     connect(editButton, &QPushButton::clicked, this, &CDeviceListPanel::editDevice);
     connect(deleteButton, &QPushButton::clicked, this, &CDeviceListPanel::deleteDevice);
+    connect(trendButton, &QPushButton::clicked, this, &CDeviceListPanel::openTrend);
+    connect(gateway, &CGateway::newDataForDevice, this, &CDeviceListPanel::refreshTrends, Qt::QueuedConnection);
     connect(exportMapButton, &QPushButton::clicked, this, &CDeviceListPanel::exportRegisterMap);
     connect(staleRepaintTimer, &QTimer::timeout, deviceView->viewport(), QOverload<>::of(&QWidget::update));
     staleRepaintTimer->start(STALE_REPAINT_MS);
@@ -103,6 +109,7 @@ void CDeviceListPanel::showNoDevice()
 {
     editButton->setEnabled(false);
     deleteButton->setEnabled(false);
+    trendButton->setEnabled(false);
     emit noDeviceSelected();
 }
 
@@ -123,10 +130,39 @@ void CDeviceListPanel::selectionChanged()
     }
     editButton->setEnabled(true);
     deleteButton->setEnabled(true);
+    trendButton->setEnabled(true);
     emit deviceSelected(SShownDevice { currentDevice(DEV_COL_DEVICE).toUInt(), currentDevice(DEV_COL_DEV_EUI).toString(),
                                        currentDevice(DEV_COL_APP_EUI).toString(),
                                        static_cast<quint16>(currentDevice(DEV_COL_PORT).toUInt()),
                                        currentDevice(DEV_COL_START_ADDR).toUInt() });
+}
+
+void CDeviceListPanel::openTrend()
+{
+    if (!deviceView->currentIndex().isValid())
+        return;
+    const QString devEui = currentDevice(DEV_COL_DEV_EUI).toString();
+    trends.removeAll(nullptr);
+    for (const QPointer<CTrendWindow> &trend : qAsConst(trends)) {
+        if (CEui(trend->devEui()) == CEui(devEui)) {
+            trend->raise();
+            trend->activateWindow();
+            return;
+        }
+    }
+    auto *trend = new CTrendWindow(gateway->historyFile(), gateway->clock(), devEui,
+                                   currentDevice(DEV_COL_NAME).toString(), this);
+    trend->setAttribute(Qt::WA_DeleteOnClose);
+    trends.append(trend);
+    trend->show();
+}
+
+void CDeviceListPanel::refreshTrends(const QString &_devEui)
+{
+    for (const QPointer<CTrendWindow> &trend : qAsConst(trends)) {
+        if (trend && CEui(trend->devEui()) == CEui(_devEui))
+            trend->refresh();
+    }
 }
 
 void CDeviceListPanel::editDevice()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QItemSelection>
+#include <QList>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QWidget>
@@ -14,6 +16,7 @@ class CEditDeviceForm;
 class CGateway;
 class CRecordModel;
 class CSearchEditWidget;
+class CTrendWindow;
 class QLabel;
 class QListView;
 class QPushButton;
@@ -22,8 +25,8 @@ class QTimer;
 // Stale device cards are marked within this long of turning stale.
 constexpr int STALE_REPAINT_MS = 1000;
 
-// The window's device list: the stored devices as cards, a search, add, edit, delete and the
-// register map export, and whether decoded values are saved.
+// The window's device list: the stored devices as cards, a search, add, edit, delete, the
+// selected device's trend and the register map export, and whether decoded values are saved.
 class CDeviceListPanel : public QWidget
 {
     Q_OBJECT
@@ -47,6 +50,10 @@ private:
     void selectionChanged();
     void editDevice();
     void deleteDevice();
+    // Opens the selected device's trend, or raises the one open.
+    void openTrend();
+    // The open trends of the device draw again.
+    void refreshTrends(const QString &_devEui);
     // Writes every device's register map as CSV, or Markdown for a name ending in .md.
     void exportRegisterMap();
     void showNoDevice();
@@ -63,6 +70,9 @@ private:
     QPushButton *addButton;
     QPushButton *editButton;
     QPushButton *deleteButton;
+    QPushButton *trendButton;
+    // The trend windows open, each drawn again as its device's uplinks arrive.
+    QList<QPointer<CTrendWindow>> trends;
     QPushButton *exportMapButton;
     // Repaints the device cards so a device turning stale is marked without an uplink.
     QTimer *staleRepaintTimer;

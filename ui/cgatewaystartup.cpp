@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/clogfile.h"
-#include "app/constants.h"
+#include "store/storecolumns.h"
 #include "ui/cusernotice.h"
 #include "ui/mainwindow.h"
 

@@ -5,7 +5,6 @@
 #include <QSet>
 
 #include "app/clogfile.h"
-#include "app/constants.h"
 #include "ui/palette.h"
 #include "ui/cardpainting.h"
 #include "store/storecolumns.h"

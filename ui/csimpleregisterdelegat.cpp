@@ -3,7 +3,6 @@
 #include <QDebug>
 #include <QPainter>
 
-#include "app/constants.h"
 #include "devices/devicetemplate.h"
 #include "ui/palette.h"
 #include "ui/cardpainting.h"

@@ -3,7 +3,6 @@
 #include <QFile>
 #include <QHash>
 
-#include "app/constants.h"
 #include "ui/palette.h"
 
 const QList<QPair<QString, QColor>> &paletteEntries()

@@ -40,6 +40,7 @@ public:
     bool device(const QString &_devEui, QJsonObject *_device) override;
     bool registers(const QString &_devEui, QJsonArray *_registers) override;
     bool uplinks(const QString &_devEui, QJsonArray *_uplinks) override;
+    SWebResult history(const QString &_devEui, const SHistoryQuery &_query) override;
     SWebResult addDevice(const QJsonObject &_device) override;
     SWebResult editDevice(const QString &_devEui, const QJsonObject &_changes) override;
     SWebResult removeDevice(const QString &_devEui) override;

@@ -8,7 +8,10 @@
 
 #include <sodium.h>
 
+#include <tuple>
+
 #include "app/ceui.h"
+#include "app/timetext.h"
 #include "gateway/deviceinput.h"
 #include "web/csessions.h"
 #include "web/cwebusers.h"
@@ -261,6 +264,33 @@ SWebResponse CWebRouter::asset(const QString &_path) const
     return response;
 }
 
+SWebResponse CWebRouter::history(const SWebRequest &_request, const QString &_devEui)
+{
+    SHistoryQuery query;
+    query.value = _request.query.value(QStringLiteral("value"));
+    for (const auto &bound : { std::make_tuple(QStringLiteral("from"), &query.hasFrom, &query.fromMs),
+                               std::make_tuple(QStringLiteral("to"), &query.hasTo, &query.toMs) }) {
+        const QString text = _request.query.value(std::get<0>(bound));
+        if (text.isEmpty())
+            continue;
+        if (!parseTimeText(text, std::get<2>(bound)))
+            return error(400, QStringLiteral("%1=%2 is not a time (ISO 8601, or seconds since 1970)")
+                                  .arg(std::get<0>(bound), text));
+        *std::get<1>(bound) = true;
+    }
+    if (query.hasFrom && query.hasTo && query.fromMs > query.toMs)
+        return error(400, QStringLiteral("from is after to"));
+    const QString points = _request.query.value(QStringLiteral("points"));
+    if (!points.isEmpty()) {
+        bool ok = false;
+        query.points = points.toInt(&ok);
+        if (!ok || query.points < 1 || query.points > 100000)
+            return error(400, QStringLiteral("points=%1 is not a number from 1 to 100000").arg(points));
+    }
+    const SWebResult result = backend->history(_devEui, query);
+    return result.error.isEmpty() ? json(result.status, result.body) : error(result.status, result.error);
+}
+
 SWebResponse CWebRouter::api(const SWebRequest &_request, const SPrincipal &_who, const QStringList &_parts)
 {
     const QString &method = _request.method;
@@ -339,6 +369,11 @@ SWebResponse CWebRouter::api(const SWebRequest &_request, const SPrincipal &_who
     const QString devEui = _parts.at(1);
     if (!CEui::isWellFormed(devEui) || count > 3)
         return error(404, QStringLiteral("no such resource"));
+    if (count == 3 && _parts.at(2) == QLatin1String("history")) {
+        if (!reading)
+            return error(405, QStringLiteral("only GET"));
+        return history(_request, devEui);
+    }
     if (count == 3) {
         QJsonArray rows;
         bool found = false;

@@ -61,6 +61,7 @@ private:
     };
     SPrincipal identify(const SWebRequest &_request) const;
     SWebResponse api(const SWebRequest &_request, const SPrincipal &_who, const QStringList &_parts);
+    SWebResponse history(const SWebRequest &_request, const QString &_devEui);
     SWebResponse logIn(const SWebRequest &_request);
     SWebResponse logOut(const SWebRequest &_request, const SPrincipal &_who);
     SWebResponse page(const QString &_name, const SPrincipal &_who) const;

@@ -15,6 +15,19 @@ struct SWebResult
     QJsonObject body;
 };
 
+// GET /api/v1/devices/{devEui}/history: one value of a device over a range (ms since 1970).
+struct SHistoryQuery
+{
+    // Empty: the device's first value.
+    QString value;
+    // Not given: the day up to now.
+    bool hasFrom = false;
+    qint64 fromMs = 0;
+    bool hasTo = false;
+    qint64 toMs = 0;
+    int points = 1000;
+};
+
 // What the console shows and changes, asked from its HTTP worker threads. The gateway's
 // backend takes its figures from thread-safe snapshots and runs changes on the gateway's
 // thread; tests and the fuzz harness hand in one of their own.
@@ -35,6 +48,9 @@ public:
     virtual bool device(const QString &_devEui, QJsonObject *_device) = 0;
     virtual bool registers(const QString &_devEui, QJsonArray *_registers) = 0;
     virtual bool uplinks(const QString &_devEui, QJsonArray *_uplinks) = 0;
+    // The value's points over the range (see CHistoryReader::series), with the device's value
+    // names; 404 for an unknown device or value.
+    virtual SWebResult history(const QString &_devEui, const SHistoryQuery &_query) = 0;
     virtual SWebResult addDevice(const QJsonObject &_device) = 0;
     virtual SWebResult editDevice(const QString &_devEui, const QJsonObject &_changes) = 0;
     virtual SWebResult removeDevice(const QString &_devEui) = 0;

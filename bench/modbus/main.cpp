@@ -46,6 +46,7 @@
 #include "devices/devicetemplate.h"
 #include "gateway/cgateway.h"
 #include "store/cdatabasehandler.h"
+#include "store/storecolumns.h"
 #include "web/cwebusers.h"
 
 namespace {

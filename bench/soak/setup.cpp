@@ -25,6 +25,7 @@
 #include "devices/devicetemplate.h"
 #include "soaklayout.h"
 #include "store/cdatabasehandler.h"
+#include "store/storecolumns.h"
 
 namespace {
 

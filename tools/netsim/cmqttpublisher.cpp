@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "app/constants.h"
 #include "mqttuplinks.h"
+#include "server/apivocabulary.h"
 
 CMqttPublisher::CMqttPublisher(const SNetSimConfig &_config, QObject *_parent)
     : QObject(_parent)

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "app/constants.h"
+#include "server/apivocabulary.h"
 
 namespace {
 

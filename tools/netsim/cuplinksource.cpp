@@ -2,7 +2,7 @@
 
 #include <QDateTime>
 
-#include "app/constants.h"
+#include "server/apivocabulary.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QJsonDocument>
 #include <QUuid>
 
-#include "app/constants.h"
+#include "server/apivocabulary.h"
 
 namespace {
 

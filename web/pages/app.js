@@ -127,9 +127,94 @@ function devicesPage() {
   }, 5000);
 }
 
+// Chart.js comes from the console's own /static/chart.js, loaded once, on the page that draws.
+let chartLibrary = null;
+function loadChartLibrary() {
+  if (!chartLibrary)
+    chartLibrary = new Promise((resolve, reject) => {
+      const script = document.createElement('script');
+      script.src = '/static/chart.js';
+      script.onload = () => resolve(window.Chart);
+      script.onerror = () => reject(new Error('chart.js did not load'));
+      document.head.appendChild(script);
+    });
+  return chartLibrary;
+}
+
+const TREND_COLOUR = 'rgb(31, 119, 180)';
+const TREND_BAND = 'rgba(31, 119, 180, 0.2)';
+
+// The trend of one chosen value of the device over the last hour, day or week, drawn again
+// whenever the device's values change.
+function trendOf(eui) {
+  const valueBox = document.getElementById('trend-value');
+  const rangeBox = document.getElementById('trend-range');
+  const caption = document.getElementById('trend-caption');
+  let chart = null;
+  let drawing = false;
+  async function draw() {
+    if (drawing)
+      return;
+    drawing = true;
+    try {
+      const seconds = Number(rangeBox.value);
+      const to = Date.now();
+      const query = 'from=' + Math.floor((to - seconds * 1000) / 1000) + '&to=' + Math.ceil(to / 1000) + '&points=500' +
+        (valueBox.value ? '&value=' + encodeURIComponent(valueBox.value) : '');
+      const history = await api('GET', 'devices/' + encodeURIComponent(eui) + '/history?' + query);
+      const names = history.values.map(v => v.name);
+      if (names.join('\n') !== Array.from(valueBox.options).map(o => o.value).join('\n'))
+        valueBox.innerHTML = names.map(n => '<option>' + escaped(n) + '</option>').join('');
+      valueBox.value = history.value;
+      if (!history.value) {
+        caption.textContent = 'no history yet';
+        return;
+      }
+      const label = history.value + (history.unit ? ' [' + history.unit + ']' : '');
+      caption.textContent = label + ': ' + history.points.length + (history.bucketed ? ' buckets (min, mean, max)' : ' points');
+      const datasets = history.bucketed ? [
+        { label: 'max', data: history.points.map(p => ({ x: p.ms, y: p.max })), borderColor: TREND_BAND, pointRadius: 0, fill: '+2', backgroundColor: TREND_BAND },
+        { label: 'mean', data: history.points.map(p => ({ x: p.ms, y: p.mean })), borderColor: TREND_COLOUR, pointRadius: 0 },
+        { label: 'min', data: history.points.map(p => ({ x: p.ms, y: p.min })), borderColor: TREND_BAND, pointRadius: 0 },
+      ] : [
+        { label: label, data: history.points.map(p => ({ x: p.ms, y: p.value })), borderColor: TREND_COLOUR, backgroundColor: TREND_COLOUR, pointRadius: 2 },
+      ];
+      const Chart = await loadChartLibrary();
+      if (!chart) {
+        chart = new Chart(document.getElementById('trend-chart'), {
+          type: 'line',
+          data: { datasets: datasets },
+          options: {
+            animation: false, maintainAspectRatio: false, parsing: false, normalized: true,
+            plugins: { legend: { display: false } },
+            scales: {
+              x: { type: 'linear', min: history.fromMs, max: history.toMs, ticks: { callback: ms => new Date(ms).toLocaleTimeString() } },
+              y: { title: { display: true, text: label } },
+            },
+          },
+        });
+      } else {
+        chart.data.datasets = datasets;
+        chart.options.scales.x.min = history.fromMs;
+        chart.options.scales.x.max = history.toMs;
+        chart.options.scales.y.title.text = label;
+        chart.update('none');
+      }
+    } catch (e) {
+      caption.textContent = 'trend: ' + e.message;
+    } finally {
+      drawing = false;
+    }
+  }
+  valueBox.addEventListener('change', draw);
+  rangeBox.addEventListener('change', draw);
+  return draw;
+}
+
 function devicePage() {
   const eui = new URLSearchParams(window.location.search).get('eui') || '';
   let scalingFilled = false;
+  const drawTrend = trendOf(eui);
   async function refresh() {
     let d;
     try {
@@ -160,6 +245,7 @@ function devicePage() {
       scalingFilled = true;
       fillEdit(d, registers);
     }
+    drawTrend();
   }
   function fillEdit(d, registers) {
     document.getElementById('edit-unit').value = d.unitId;
