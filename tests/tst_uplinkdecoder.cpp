@@ -131,6 +131,9 @@ private slots:
                                           << 3.0;
         QTest::newRow("beyond 32 bits") << QVector<SRegisterScale> { { 0x100000004LL, 1, 2 } } << qint64(4) << 1.0
                                         << 0.0;
+        // A unit alone is kept: the history labels the value with it.
+        QTest::newRow("unit only") << QVector<SRegisterScale> { { 9, 0, 1, QStringLiteral("mV") } } << qint64(9) << 1.0
+                                   << 0.0;
     }
     void scalingByAddress()
     {
@@ -141,6 +144,8 @@ private slots:
         const SRegisterParam param = CRegisterScaling(registers).at(address);
         QCOMPARE(param.gratingPeriod, multiplier);
         QCOMPARE(param.startValue, added);
+        QCOMPARE(param.unit, QString::fromLatin1(QTest::currentDataTag()) == QLatin1String("unit only")
+                ? QStringLiteral("mV") : QString());
     }
 
     void workedExample_data()
