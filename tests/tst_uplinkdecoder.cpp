@@ -120,20 +120,21 @@ private slots:
         QTest::addColumn<qint64>("address");
         QTest::addColumn<double>("multiplier");
         QTest::addColumn<double>("added");
-        const QVector<SRegisterScale> some { { 12, 5, 10 }, { 3, -1, 0.5 }, { 7, 0, 1 } };
-        QTest::newRow("nothing listed") << QVector<SRegisterScale>() << qint64(3) << 1.0 << 0.0;
-        QTest::newRow("listed") << some << qint64(12) << 10.0 << 5.0;
-        QTest::newRow("listed out of order") << some << qint64(3) << 0.5 << -1.0;
-        QTest::newRow("plain entry") << some << qint64(7) << 1.0 << 0.0;
-        QTest::newRow("between two") << some << qint64(8) << 1.0 << 0.0;
-        QTest::newRow("past the last") << some << qint64(13) << 1.0 << 0.0;
+        QTest::addColumn<QString>("unit");
+        const QVector<SRegisterScale> some { { 12, 5, 10, QStringLiteral("V") }, { 3, -1, 0.5 }, { 7, 0, 1 } };
+        QTest::newRow("nothing listed") << QVector<SRegisterScale>() << qint64(3) << 1.0 << 0.0 << QString();
+        QTest::newRow("listed") << some << qint64(12) << 10.0 << 5.0 << "V";
+        QTest::newRow("listed out of order") << some << qint64(3) << 0.5 << -1.0 << QString();
+        QTest::newRow("plain entry") << some << qint64(7) << 1.0 << 0.0 << QString();
+        QTest::newRow("between two") << some << qint64(8) << 1.0 << 0.0 << QString();
+        QTest::newRow("past the last") << some << qint64(13) << 1.0 << 0.0 << QString();
         QTest::newRow("later entry wins") << QVector<SRegisterScale> { { 4, 1, 2 }, { 4, 3, 4 } } << qint64(4) << 4.0
-                                          << 3.0;
+                                          << 3.0 << QString();
         QTest::newRow("beyond 32 bits") << QVector<SRegisterScale> { { 0x100000004LL, 1, 2 } } << qint64(4) << 1.0
-                                        << 0.0;
+                                        << 0.0 << QString();
         // A unit alone is kept: the history labels the value with it.
         QTest::newRow("unit only") << QVector<SRegisterScale> { { 9, 0, 1, QStringLiteral("mV") } } << qint64(9) << 1.0
-                                   << 0.0;
+                                   << 0.0 << "mV";
     }
     void scalingByAddress()
     {
@@ -141,11 +142,11 @@ private slots:
         QFETCH(qint64, address);
         QFETCH(double, multiplier);
         QFETCH(double, added);
+        QFETCH(QString, unit);
         const SRegisterParam param = CRegisterScaling(registers).at(address);
         QCOMPARE(param.gratingPeriod, multiplier);
         QCOMPARE(param.startValue, added);
-        QCOMPARE(param.unit, QString::fromLatin1(QTest::currentDataTag()) == QLatin1String("unit only")
-                ? QStringLiteral("mV") : QString());
+        QCOMPARE(param.unit, unit);
     }
 
     void workedExample_data()
