@@ -77,15 +77,8 @@ private:
     CTestWorkDir workDir;
     std::unique_ptr<QSignalSpy> logSpy;
 
-    QStringList logLines(const QString &_part) const
-    {
-        QStringList lines;
-        for (const QList<QVariant> &line : *logSpy) {
-            if (line.at(0).toString().contains(_part))
-                lines << line.at(0).toString();
-        }
-        return lines;
-    }
+    // Log lines since the spy was cleared that contain _part.
+    QStringList logLines(const QString &_part) const { return logLinesContaining(*logSpy, _part); }
 
 private slots:
     void initTestCase()

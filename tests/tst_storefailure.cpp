@@ -39,16 +39,8 @@ private:
 
     std::unique_ptr<QSignalSpy> logSpy;
 
-    // Log lines since the spy was cleared that contain _text.
-    QStringList logLines(const QString &_text) const
-    {
-        QStringList lines;
-        for (const QList<QVariant> &line : *logSpy) {
-            if (line.at(0).toString().contains(_text))
-                lines << line.at(0).toString();
-        }
-        return lines;
-    }
+    // Log lines since the spy was cleared that contain _part.
+    QStringList logLines(const QString &_part) const { return logLinesContaining(*logSpy, _part); }
 
 private slots:
     void initTestCase()

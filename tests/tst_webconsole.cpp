@@ -75,12 +75,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(workDir.enter());
-        CSettings::getInstance(SETTINGS_FILE_NAME);
-        QVERIFY(installTemplates(QDir(workDir.path())));
         QString error;
-        QVERIFY2(makeAccounts(workDir.filePath(CWebUsers::FILE_NAME), &adminToken, &viewerToken, &error),
-                 qPrintable(error));
+        QVERIFY2(enterConsoleFolder(workDir, &adminToken, &viewerToken, &error), qPrintable(error));
 
         SGatewayConfig config;
         config.workDir = workDir.path();

@@ -43,12 +43,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(workDir.enter());
-        CSettings::getInstance(SETTINGS_FILE_NAME);
-        QVERIFY(installTemplates(QDir(workDir.path())));
         QString error;
-        QVERIFY2(makeAccounts(workDir.filePath(CWebUsers::FILE_NAME), &adminToken, &viewerToken, &error),
-                 qPrintable(error));
+        QVERIFY2(enterConsoleFolder(workDir, &adminToken, &viewerToken, &error), qPrintable(error));
     }
 
     void webSettingsAreChecked_data()

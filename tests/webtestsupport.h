@@ -12,6 +12,10 @@
 #include <QString>
 #include <QtTest>
 
+#include "app/constants.h"
+#include "app/csettings.h"
+#include "gatewaytestsupport.h"
+#include "testworkdir.h"
 #include "web/cwebusers.h"
 
 namespace WebTest {
@@ -86,6 +90,18 @@ inline bool makeAccounts(const QString &_path, QString *_adminToken, QString *_v
     *_adminToken = users.addToken(QStringLiteral("script"), true, _error);
     *_viewerToken = users.addToken(QStringLiteral("dashboard"), false, _error);
     return users.save(_error);
+}
+
+// Enters the test's folder as a console's: settings, the example templates and the accounts.
+inline bool enterConsoleFolder(CTestWorkDir &_dir, QString *_adminToken, QString *_viewerToken, QString *_error)
+{
+    *_error = QStringLiteral("the test's folder cannot be entered or filled");
+    if (!_dir.enter())
+        return false;
+    CSettings::getInstance(SETTINGS_FILE_NAME);
+    if (!GatewayTest::installTemplates(QDir(_dir.path())))
+        return false;
+    return makeAccounts(_dir.filePath(CWebUsers::FILE_NAME), _adminToken, _viewerToken, _error);
 }
 
 inline QByteArray bearer(const QString &_token) { return "Bearer " + _token.toLatin1(); }
