@@ -4,6 +4,7 @@
 // run in a folder, and the store read by a connection of the test's own.
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -11,6 +12,7 @@
 #include <QVariant>
 
 #include "gatewaytestsupport.h"
+#include "peertestsupport.h"
 
 namespace ServiceTest {
 
@@ -78,6 +80,14 @@ inline QString storedValue(const QString &_dir, const QString &_devEui, int _off
     }
     QSqlDatabase::removeDatabase(QStringLiteral("peer"));
     return value;
+}
+
+// Why the programs these tests run are not at hand; empty when they are.
+inline QString missingPrograms()
+{
+    if (!QFile::exists(gatewayProgram()) || !QFile::exists(simulatorProgram()))
+        return QStringLiteral("the gateway or the simulator is not built");
+    return PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
 }
 
 // A folder with the example templates installed; empty when they could not be copied.

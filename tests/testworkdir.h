@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDir>
+#include <QSignalSpy>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include "app/clogfile.h"
@@ -41,3 +43,14 @@ private:
     QTemporaryDir dir;
     QString previous;
 };
+
+// The lines a spy on the log's signal caught that contain _part.
+inline QStringList logLinesContaining(const QSignalSpy &_log, const QString &_part)
+{
+    QStringList lines;
+    for (const QList<QVariant> &line : _log) {
+        if (line.at(0).toString().contains(_part))
+            lines << line.at(0).toString();
+    }
+    return lines;
+}

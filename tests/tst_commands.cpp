@@ -25,10 +25,8 @@ class TestCommands : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY(QFile::exists(gatewayProgram()));
-        QVERIFY(QFile::exists(simulatorProgram()));
-        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
-        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+        const QString missing = missingPrograms();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
     }
 
     // Commands leave the gateway's log as it was, but for one line per change they made.

@@ -106,42 +106,6 @@ private:
         return reached && QTest::qWaitFor([&] { return ui.connectionState->text() == awaitedText; }, 5000);
     }
 
-    // Shows the add dialog without its modal loop and asks the server again.
-    SDialogParts openAddDialog()
-    {
-        CAddNewDeviceForm *form = window->addForm();
-        form->show();
-        SDialogParts dialog(form);
-        QTest::mouseClick(dialog.refresh, Qt::LeftButton);
-        return dialog;
-    }
-
-    bool selectInMainWindow(const QString &_devEui)
-    {
-        SMainWindowParts ui = parts();
-        const int row = ui.rowOfDevice(_devEui);
-        if (row < 0)
-            return false;
-        ui.devices->setCurrentIndex(ui.deviceModel()->index(row, 0));
-        return true;
-    }
-
-    uint32_t storedDeviceId(const QString &_devEui)
-    {
-        for (const QVariantMap &row : rowsOf(startup->gateway()->devices(QString())))
-            if (row.value(QStringLiteral("dev_eui")).toString() == _devEui)
-                return row.value(QStringLiteral("device")).toUInt();
-        return 0;
-    }
-
-    QVariantMap storedRegister(const QString &_devEui, int _regAddr)
-    {
-        for (const QVariantMap &row : rowsOf(startup->gateway()->registers(storedDeviceId(_devEui))))
-            if (row.value(QStringLiteral("reg_addr")).toInt() == _regAddr)
-                return row;
-        return QVariantMap();
-    }
-
 private slots:
     void initTestCase()
     {
@@ -232,7 +196,7 @@ private slots:
 
     void addDialogWithoutLogInHasNoTypesToAsk()
     {
-        SDialogParts dialog = openAddDialog();
+        SDialogParts dialog = openAddDialog(window);
         QCOMPARE(dialog.pages->currentIndex(), int(CAbstractDeviceForm::eStatusPage));
         QCOMPARE(dialog.status->text(), QStringLiteral("EMPTY LIST OF\nKNOWN DEVICE TYPES"));
         window->addForm()->reject();
@@ -301,7 +265,7 @@ private slots:
                                                                    QStringLiteral("strangers.json") });
         QVERIFY(emptyPort);
         QVERIFY(connectTo(emptyPort, PASSWORD));
-        SDialogParts dialog = openAddDialog();
+        SDialogParts dialog = openAddDialog(window);
         QCOMPARE(dialog.status->text(), QStringLiteral("WAITING..."));
         QTRY_COMPARE(dialog.status->text(), QStringLiteral("EMPTY DEVICE LIST\nFROM SERVER"));
         QCOMPARE(dialog.pages->currentIndex(), int(CAbstractDeviceForm::eStatusPage));
@@ -331,7 +295,7 @@ private slots:
 
     void addDialogListsNewDevicesOfKnownTypes()
     {
-        SDialogParts dialog = openAddDialog();
+        SDialogParts dialog = openAddDialog(window);
         QTRY_COMPARE(dialog.pages->currentIndex(), int(CAbstractDeviceForm::eDeviceListPage));
         // Not the stranger (no template), not the cellar sensor (stored), in the server's order.
         QCOMPARE(dialog.listedDevEuis(), QStringList({ BOILER, ROOF, PULSE }));
@@ -420,7 +384,7 @@ private slots:
         QCOMPARE(window->addForm()->result(), int(QDialog::Accepted));
         QVERIFY(logged(QStringLiteral("INFO: [CGateway::addDevice] device created successfully")));
 
-        const QVariantMap humidity = storedRegister(BOILER, 100 + HUMIDITY_OFFSET);
+        const QVariantMap humidity = storedRegister(*startup->gateway(), BOILER, 100 + HUMIDITY_OFFSET);
         QCOMPARE(humidity.value(QStringLiteral("start_value")).toInt(), 3);
         QCOMPARE(humidity.value(QStringLiteral("grating_period")).toInt(), 2);
         QCOMPARE(humidity.value(QStringLiteral("unit")).toString(), QStringLiteral("%"));
@@ -440,23 +404,23 @@ private slots:
 
     void addSecondDeviceOnTheSamePortAndRunOutOfNewOnes()
     {
-        SDialogParts dialog = openAddDialog();
+        SDialogParts dialog = openAddDialog(window);
         QTRY_COMPARE(dialog.listedDevEuis(), QStringList({ ROOF, PULSE }));
         // The last register of the map lands exactly on 65535.
         dialog.port->setText(QString::number(sharedPort));
         dialog.startAddress->setText(QStringLiteral("65527"));
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
         QVERIFY(!window->addForm()->isVisible());
-        QCOMPARE(storedRegister(ROOF, 65535).value(QStringLiteral("name")).toString(), QStringLiteral("Battery"));
+        QCOMPARE(storedRegister(*startup->gateway(), ROOF, 65535).value(QStringLiteral("name")).toString(), QStringLiteral("Battery"));
 
-        dialog = openAddDialog();
+        dialog = openAddDialog(window);
         QTRY_COMPARE(dialog.listedDevEuis(), QStringList({ PULSE }));
         dialog.port->setText(QString::number(sharedPort));
         dialog.startAddress->setText(QStringLiteral("300"));
         QTest::mouseClick(dialog.ok, Qt::LeftButton);
         QVERIFY(!window->addForm()->isVisible());
 
-        dialog = openAddDialog();
+        dialog = openAddDialog(window);
         QTRY_COMPARE(dialog.status->text(), QStringLiteral("NOT NEW DEVICES\nALL DEVICES ALREADY REGISTERED"));
         QCOMPARE(dialog.pages->currentIndex(), int(CAbstractDeviceForm::eStatusPage));
         window->addForm()->reject();
@@ -465,7 +429,7 @@ private slots:
 
     void mainWindowShowsLiveValues()
     {
-        QVERIFY(selectInMainWindow(BOILER));
+        QVERIFY(selectInWindow(window, BOILER));
         SMainWindowParts ui = parts();
         ui.serverPanel->setChecked(true);
         QTRY_VERIFY_WITH_TIMEOUT(ui.shownFullValue(100 + TEMPERATURE_OFFSET).toString() == QStringLiteral("00e1"),
@@ -482,7 +446,7 @@ private slots:
     // The Trend button opens the selected device's trend; it gains points as its uplinks arrive.
     void trendButtonOpensTheSelectedDevicesTrend()
     {
-        QVERIFY(selectInMainWindow(BOILER));
+        QVERIFY(selectInWindow(window, BOILER));
         QPushButton *trendButton = nullptr;
         for (QPushButton *button : window->findChildren<QPushButton *>()) {
             if (button->text() == QLatin1String("Trend"))
@@ -507,7 +471,7 @@ private slots:
 
     void editDialogMultiplierScalesTheNextUplink()
     {
-        QVERIFY(selectInMainWindow(BOILER));
+        QVERIFY(selectInWindow(window, BOILER));
         SMainWindowParts ui = parts();
         CEditDeviceForm *form = window->editForm();
         bool checked = false;
@@ -525,7 +489,7 @@ private slots:
         QVERIFY(checked);
         QCOMPARE(form->result(), int(QDialog::Accepted));
         QVERIFY(logged(QStringLiteral("INFO: [CEditDeviceForm::updateDeviceSlot] device's register update successfully")));
-        QCOMPARE(storedRegister(BOILER, 100 + TEMPERATURE_OFFSET).value(QStringLiteral("grating_period")).toInt(), 10);
+        QCOMPARE(storedRegister(*startup->gateway(), BOILER, 100 + TEMPERATURE_OFFSET).value(QStringLiteral("grating_period")).toInt(), 10);
         // Temperature 225 * 10 = 2250 = 08ca; the humidity parameters stay.
         QTRY_COMPARE_WITH_TIMEOUT(parts().shownFullValue(100 + TEMPERATURE_OFFSET).toString(), QStringLiteral("08ca"),
                                   10000);
@@ -534,7 +498,7 @@ private slots:
 
     void editDialogReportsFailedUpdateAndStaysOpen()
     {
-        QVERIFY(selectInMainWindow(BOILER));
+        QVERIFY(selectInWindow(window, BOILER));
         CEditDeviceForm *form = window->editForm();
         notices.clear();
         bool stayedOpen = false;
@@ -564,15 +528,15 @@ private slots:
         QCOMPARE(notices.size(), 1);
         QCOMPARE(notices.first().icon, QMessageBox::Critical);
         // Nothing of the failed OK reached the store.
-        QCOMPARE(storedRegister(BOILER, 100 + TEMPERATURE_OFFSET).value(QStringLiteral("grating_period")).toInt(), 10);
-        QCOMPARE(storedRegister(BOILER, 100 + HUMIDITY_OFFSET).value(QStringLiteral("grating_period")).toInt(), 2);
+        QCOMPARE(storedRegister(*startup->gateway(), BOILER, 100 + TEMPERATURE_OFFSET).value(QStringLiteral("grating_period")).toInt(), 10);
+        QCOMPARE(storedRegister(*startup->gateway(), BOILER, 100 + HUMIDITY_OFFSET).value(QStringLiteral("grating_period")).toInt(), 2);
     }
 
     void deleteAsksFirstThenRemovesRowsAndFreesThePort()
     {
-        QVERIFY(selectInMainWindow(BOILER));
+        QVERIFY(selectInWindow(window, BOILER));
         SMainWindowParts ui = parts();
-        const uint32_t boilerId = storedDeviceId(BOILER);
+        const uint32_t boilerId = storedDeviceId(*startup->gateway(), BOILER);
         confirmations.clear();
         confirmAnswer = false;
         QTest::mouseClick(ui.remove, Qt::LeftButton);
@@ -580,24 +544,24 @@ private slots:
         QVERIFY(confirmations.first().contains(QStringLiteral("boiler TH")));
         QVERIFY(confirmations.first().contains(BOILER));
         QCOMPARE(ui.deviceModel()->rowCount(), 4);
-        QVERIFY(storedDeviceId(BOILER) != 0);
+        QVERIFY(storedDeviceId(*startup->gateway(), BOILER) != 0);
 
         confirmAnswer = true;
         QTest::mouseClick(ui.remove, Qt::LeftButton);
         QCOMPARE(ui.deviceModel()->rowCount(), 3);
-        QCOMPARE(storedDeviceId(BOILER), 0u);
+        QCOMPARE(storedDeviceId(*startup->gateway(), BOILER), 0u);
         QVERIFY(rowsOf(startup->gateway()->registers(boilerId)).isEmpty());
         // Two devices still share the port.
         QVERIFY(portAccepts(sharedPort));
 
         for (const QString &devEui : { ROOF, PULSE }) {
-            QVERIFY(selectInMainWindow(devEui));
+            QVERIFY(selectInWindow(window, devEui));
             QTest::mouseClick(ui.remove, Qt::LeftButton);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(sharedPort), 5000);
         QVERIFY(portAccepts(cellarPort));
 
-        QVERIFY(selectInMainWindow(CELLAR));
+        QVERIFY(selectInWindow(window, CELLAR));
         QTest::mouseClick(ui.remove, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!portAccepts(cellarPort), 5000);
         QCOMPARE(ui.deviceModel()->rowCount(), 0);

@@ -33,10 +33,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(QFile::exists(gatewayProgram()));
-        QVERIFY(QFile::exists(simulatorProgram()));
-        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
-        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+        const QString missing = missingPrograms();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
     }
 
     void headlessServesAndTakesCommandsWhileRunning()

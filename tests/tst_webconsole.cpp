@@ -25,71 +25,10 @@
 #include "testworkdir.h"
 #include "web/cwebusers.h"
 #include "web/websettings.h"
+#include "webtestsupport.h"
 
 using namespace GatewayTest;
-
-namespace {
-
-const QString DEVICE = QStringLiteral("4B454C5600000001");
-const QString ADMIN_PASSWORD = QStringLiteral("b0iler,room");
-const QString VIEWER_PASSWORD = QStringLiteral("look only");
-// The console's read time-out in this test: a trickled request is closed after it.
-const int READ_TIMEOUT_MS = 300;
-
-struct SReply
-{
-    int status = 0;
-    QMap<QByteArray, QByteArray> headers;
-    QByteArray body;
-    QJsonDocument json() const { return QJsonDocument::fromJson(body); }
-};
-
-// One HTTP/1.1 request over a socket of its own; the event loop runs while it waits, as the
-// console's workers need the gateway's thread (this one) for some answers.
-SReply request(quint16 _port, const QByteArray &_method, const QByteArray &_path,
-               const QList<QPair<QByteArray, QByteArray>> &_headers = {}, const QByteArray &_body = QByteArray(),
-               bool _tls = false)
-{
-    QSslSocket socket;
-    if (_tls) {
-        // The test's own self-signed certificate.
-        socket.setPeerVerifyMode(QSslSocket::VerifyNone);
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), _port);
-        if (!QTest::qWaitFor([&] { return socket.isEncrypted(); }, 5000))
-            return {};
-    } else {
-        socket.connectToHost(QHostAddress::LocalHost, _port);
-        if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
-            return {};
-    }
-    QByteArray text = _method + ' ' + _path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    for (const auto &header : _headers)
-        text += header.first + ": " + header.second + "\r\n";
-    if (!_body.isEmpty() || _method == "POST")
-        text += "Content-Length: " + QByteArray::number(_body.size()) + "\r\n";
-    text += "\r\n" + _body;
-    socket.write(text);
-    QByteArray received;
-    QTest::qWaitFor([&] {
-        received += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }, 10000);
-    received += socket.readAll();
-    SReply reply;
-    const int end = received.indexOf("\r\n\r\n");
-    if (end < 0)
-        return reply;
-    const QList<QByteArray> lines = received.left(end).split('\n');
-    reply.status = lines.value(0).split(' ').value(1).toInt();
-    for (int i = 1; i < lines.size(); ++i) {
-        const int colon = lines.at(i).indexOf(':');
-        reply.headers.insertMulti(lines.at(i).left(colon).trimmed().toLower(), lines.at(i).mid(colon + 1).trimmed());
-    }
-    reply.body = received.mid(end + 4);
-    return reply;
-}
-
-} // namespace
+using namespace WebTest;
 
 // The console over real HTTP on loopback: who may do what, the API's answers and refusals,
 // sessions on the test clock, and requests meant to hurt it.
@@ -105,8 +44,6 @@ private:
     quint16 modbusPort = 0;
     QString adminToken;
     QString viewerToken;
-
-    QByteArray bearer(const QString &_token) const { return "Bearer " + _token.toLatin1(); }
 
     SReply withToken(const QString &_token, const QByteArray &_method, const QByteArray &_path,
                      const QByteArray &_body = QByteArray())
@@ -138,16 +75,8 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(workDir.enter());
-        CSettings::getInstance(SETTINGS_FILE_NAME);
-        QVERIFY(installTemplates(QDir(workDir.path())));
-        CWebUsers users(workDir.filePath(CWebUsers::FILE_NAME));
         QString error;
-        QVERIFY2(users.setPassword(QStringLiteral("boss"), ADMIN_PASSWORD, true, &error), qPrintable(error));
-        QVERIFY2(users.setPassword(QStringLiteral("guest"), VIEWER_PASSWORD, false, &error), qPrintable(error));
-        adminToken = users.addToken(QStringLiteral("script"), true, &error);
-        viewerToken = users.addToken(QStringLiteral("dashboard"), false, &error);
-        QVERIFY(users.save(&error));
+        QVERIFY2(enterConsoleFolder(workDir, &adminToken, &viewerToken, &error), qPrintable(error));
 
         SGatewayConfig config;
         config.workDir = workDir.path();
@@ -628,171 +557,6 @@ private slots:
         QCOMPARE(value(QStringLiteral("kelvara_modbus_exceptions_total{code=\"1\"}")), 1.0);
         QCOMPARE(value(QStringLiteral("kelvara_uplinks_received_total{source=\"websocket\"}")), 0.0);
         QCOMPARE(value(QStringLiteral("kelvara_devices")), 1.0);
-    }
-
-    void webSettingsAreChecked_data()
-    {
-        QTest::addColumn<QString>("lines");
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<QString>("problem");
-        QTest::newRow("no [web]") << "" << false << "";
-        QTest::newRow("loopback") << "listen=127.0.0.1:8080" << true << "";
-        QTest::newRow("IPv6 loopback") << "listen=[::1]:8080" << true << "";
-        QTest::newRow("any address, plain") << "listen=0.0.0.0:8080" << false << "allow_plain_http=true";
-        QTest::newRow("IPv6 any, plain") << "listen=[::]:8443" << false << "allow_plain_http=true";
-        QTest::newRow("any address, plain allowed") << "listen=0.0.0.0:8080\nallow_plain_http=true" << true << "";
-        QTest::newRow("IPv6 any with TLS") << "listen=[::]:8443\ncert_file=cert.pem\nkey_file=key.pem" << true << "";
-        QTest::newRow("host name") << "listen=localhost:8080" << false << "[web] listen=localhost:8080";
-        QTest::newRow("no port") << "listen=127.0.0.1" << false << "[web] listen=127.0.0.1";
-        QTest::newRow("port 0") << "listen=127.0.0.1:0" << false << "[web] listen=127.0.0.1:0";
-        QTest::newRow("port too high") << "listen=127.0.0.1:70000" << false << "[web] listen";
-        QTest::newRow("IPv6 without brackets") << "listen=:::8080" << false << "[web] listen";
-        QTest::newRow("certificate without key") << "listen=[::]:8443\ncert_file=cert.pem" << false
-                                                 << "cert_file is set without key_file";
-        QTest::newRow("missing certificate") << "listen=[::]:8443\ncert_file=none.pem\nkey_file=key.pem" << false
-                                             << "cert_file=none.pem is not a readable file";
-        QTest::newRow("flag not true or false") << "listen=127.0.0.1:8080\nmetrics_public=yes" << false
-                                                << "[web] metrics_public=yes";
-        QTest::newRow("time-out not a number") << "listen=127.0.0.1:8080\nread_timeout_ms=soon" << false
-                                               << "[web] read_timeout_ms=soon";
-    }
-
-    void webSettingsAreChecked()
-    {
-        QFETCH(QString, lines);
-        QFETCH(bool, enabled);
-        QFETCH(QString, problem);
-        QVERIFY(writeFile(workDir.filePath("cert.pem"), "pem"));
-        QVERIFY(writeFile(workDir.filePath("key.pem"), "pem"));
-        const QString file = workDir.filePath(QStringLiteral("web.conf"));
-        QVERIFY(writeFile(file, ("[web]\n" + lines + "\n").toUtf8()));
-        QSettings settings(file, CSettings::iniFormat());
-        SWebSettings web;
-        QString error;
-        QDir::setCurrent(workDir.path());
-        const bool read = readWebSettings(settings, &web, &error);
-        QCOMPARE(read, problem.isEmpty());
-        QVERIFY2(error.contains(problem), qPrintable(error));
-        QCOMPARE(web.enabled, enabled);
-    }
-
-    void badWebSettingStopsTheGatewayNamingTheKey()
-    {
-        const QString folder = workDir.filePath(QStringLiteral("badweb"));
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(writeFile(folder + QStringLiteral("/settings.conf"), "[web]\nlisten=0.0.0.0:8080\n"));
-        QProcess gatewayRun;
-        gatewayRun.start(gatewayProgram(), { QStringLiteral("--headless"), QStringLiteral("--workdir"), folder });
-        QVERIFY(gatewayRun.waitForFinished(10000));
-        QCOMPARE(gatewayRun.exitCode(), 1);
-        QVERIFY(QString::fromUtf8(gatewayRun.readAllStandardError()).contains(QLatin1String("[web] listen=0.0.0.0:8080")));
-    }
-
-    void accountsKeepOnlyHashes()
-    {
-        const QString folder = workDir.filePath(QStringLiteral("accounts"));
-        QVERIFY(QDir().mkpath(folder));
-        const auto run = [&folder](const QStringList &_arguments, const QByteArray &_input, QByteArray *_out) {
-            QProcess command;
-            command.start(gatewayProgram(), _arguments + QStringList { QStringLiteral("--workdir"), folder });
-            command.write(_input);
-            command.closeWriteChannel();
-            command.waitForFinished(20000);
-            *_out = command.readAllStandardOutput();
-            return command.exitCode();
-        };
-        QByteArray out;
-        QCOMPARE(run({ "web", "user", "add", "anna", "--admin", "--password-stdin" }, "pa ss,word\n", &out), 0);
-        QCOMPARE(run({ "web", "user", "add", "ben", "--password-stdin" }, "other\n", &out), 0);
-        QCOMPARE(run({ "web", "token", "add", "grafana" }, QByteArray(), &out), 0);
-        const QString token = QString::fromLatin1(out.trimmed());
-        QVERIFY2(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(token).hasMatch(), out.constData());
-        // Without a terminal and without --password-stdin nothing is asked nor added.
-        QCOMPARE(run({ "web", "user", "add", "carl" }, "x\n", &out), 1);
-        QCOMPARE(run({ "web", "user", "list" }, QByteArray(), &out), 0);
-        QCOMPARE(out, QByteArray("user anna admin\nuser ben viewer\ntoken grafana viewer\n"));
-        const QString path = folder + QStringLiteral("/web-users");
-        QCOMPARE(QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray kept = file.readAll();
-        QVERIFY(!kept.contains("pa ss,word") && !kept.contains(token.toLatin1()));
-        QCOMPARE(kept.count("$argon2id$"), 2);
-        CWebUsers users(path);
-        QString error;
-        QVERIFY(users.load(&error));
-        bool admin = false;
-        QVERIFY(users.checkPassword(QStringLiteral("anna"), QStringLiteral("pa ss,word"), &admin));
-        QVERIFY(admin);
-        QVERIFY(!users.checkPassword(QStringLiteral("anna"), QStringLiteral("pa ss,wordx"), &admin));
-        QVERIFY(!users.checkPassword(QStringLiteral("ben"), QStringLiteral("pa ss,word"), &admin));
-        QString name;
-        QVERIFY(users.checkToken(token, &name, &admin));
-        QCOMPARE(name, QStringLiteral("grafana"));
-        QVERIFY(!admin);
-        QVERIFY(!users.checkToken(token.left(63) + QLatin1Char(token.endsWith('0') ? '1' : '0'), &name, &admin));
-        QCOMPARE(run({ "web", "token", "remove", "grafana" }, QByteArray(), &out), 0);
-        QCOMPARE(run({ "web", "user", "remove", "nobody" }, QByteArray(), &out), 1);
-        // Each change is one line of the log, without the secret; what changed nothing logs nothing.
-        QFile log(folder + QStringLiteral("/history.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QByteArray logged = log.readAll();
-        QCOMPARE(logged.count('\n'), 4);
-        QVERIFY(logged.contains("[kelvara web user add] user anna added (admin)"));
-        QVERIFY(logged.contains("[kelvara web token remove] token grafana removed"));
-        QVERIFY(!logged.contains("pa ss,word") && !logged.contains(token.toLatin1()) && !logged.contains("carl"));
-    }
-
-    void httpsServesWithASecureCookie()
-    {
-        const QString folder = workDir.filePath(QStringLiteral("tls"));
-        QVERIFY(QDir().mkpath(folder));
-        QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      { "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=kelvara", "-keyout",
-                        folder + "/web.key", "-out", folder + "/web.pem" });
-        QVERIFY2(openssl.waitForStarted(5000), "openssl is missing: install the Debian package openssl");
-        QVERIFY(openssl.waitForFinished(30000));
-        QCOMPARE(openssl.exitCode(), 0);
-        QVERIFY(QFile::copy(workDir.filePath(CWebUsers::FILE_NAME), folder + QStringLiteral("/web-users")));
-        SGatewayConfig config;
-        config.workDir = folder;
-        config.web.enabled = true;
-        config.web.host = QStringLiteral("127.0.0.1");
-        config.web.certFile = folder + QStringLiteral("/web.pem");
-        config.web.keyFile = folder + QStringLiteral("/web.key");
-        CGateway secure(config);
-        QString error;
-        QVERIFY(secure.start(&error));
-        const quint16 port = quint16(secure.webPort());
-        QVERIFY(port > 0);
-        const SReply login = request(port, "POST", "/login", {}, "user=guest&password=look%20only", true);
-        QCOMPARE(login.status, 303);
-        QVERIFY2(login.headers.value("set-cookie").contains("; Secure"), login.headers.value("set-cookie").constData());
-        const SReply status = request(port, "GET", "/api/v1/status", { { "Authorization", bearer(viewerToken) } },
-                                      QByteArray(), true);
-        QCOMPARE(status.status, 200);
-        // Plain HTTP on the HTTPS port gets no answer.
-        QCOMPARE(request(port, "GET", "/login").status, 0);
-    }
-
-    void consoleWithoutAccountsSaysHowToAddOne()
-    {
-        const QString folder = workDir.filePath(QStringLiteral("noaccounts"));
-        QVERIFY(QDir().mkpath(folder));
-        QSignalSpy lines(CLogFile::getInstance(QString()), &CLogFile::addLogSignal);
-        SGatewayConfig config;
-        config.workDir = folder;
-        config.web.enabled = true;
-        config.web.host = QStringLiteral("127.0.0.1");
-        CGateway lonely(config);
-        QString error;
-        QVERIFY(lonely.start(&error));
-        QCOMPARE(lonely.webPort(), 0);
-        bool told = false;
-        for (const QList<QVariant> &line : lines)
-            told = told || line.at(0).toString().contains(QLatin1String("kelvara web user add NAME --admin"));
-        QVERIFY(told);
     }
 };
 

@@ -15,7 +15,9 @@
 #include <QStackedLayout>
 #include <QSqlRecord>
 #include <QStandardItemModel>
+#include <QtTest>
 
+#include "gateway/cgateway.h"
 #include "store/storecolumns.h"
 #include "ui/cabstractpanelbutton.h"
 #include "ui/caddnewdeviceform.h"
@@ -193,5 +195,41 @@ struct SDialogParts {
         registerModel()->setData(registerModel()->index(row, REG_COL_UNIT), _unit, Qt::EditRole);
     }
 };
+
+// Shows the add dialog without its modal loop and asks the server again.
+inline SDialogParts openAddDialog(MainWindow *_window)
+{
+    CAddNewDeviceForm *form = _window->addForm();
+    form->show();
+    SDialogParts dialog(form);
+    QTest::mouseClick(dialog.refresh, Qt::LeftButton);
+    return dialog;
+}
+
+inline bool selectInWindow(MainWindow *_window, const QString &_devEui)
+{
+    SMainWindowParts ui(_window);
+    const int row = ui.rowOfDevice(_devEui);
+    if (row < 0)
+        return false;
+    ui.devices->setCurrentIndex(ui.deviceModel()->index(row, 0));
+    return true;
+}
+
+inline uint32_t storedDeviceId(const CGateway &_gateway, const QString &_devEui)
+{
+    for (const QVariantMap &row : rowsOf(_gateway.devices(QString())))
+        if (row.value(QStringLiteral("dev_eui")).toString() == _devEui)
+            return row.value(QStringLiteral("device")).toUInt();
+    return 0;
+}
+
+inline QVariantMap storedRegister(const CGateway &_gateway, const QString &_devEui, int _regAddr)
+{
+    for (const QVariantMap &row : rowsOf(_gateway.registers(storedDeviceId(_gateway, _devEui))))
+        if (row.value(QStringLiteral("reg_addr")).toInt() == _regAddr)
+            return row;
+    return QVariantMap();
+}
 
 } // namespace WindowTest
