@@ -411,15 +411,19 @@ void CAllDeviceHandler::closePort(uint16_t _port)
 
 void CAllDeviceHandler::newPacketReceivedSlot(API::SApiDeviceData _devData)
 {
+    // One look-up: whether the device is served, and what decoding it goes on from.
+    SServed served;
     {
         QMutexLocker locker(&mutex);
-        if (!devices.contains(CEui(_devData.devEui))) {
+        const auto found = devices.constFind(CEui(_devData.devEui));
+        if (found == devices.constEnd()) {
             if (counters)
                 counters->countRefusal(CGatewayCounters::eRefusedUnknownDevice);
             return;
         }
+        served = found.value();
     }
-    processDataSlot(_devData);
+    decodeServed(_devData, served);
 }
 
 void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
@@ -429,6 +433,11 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
         QMutexLocker locker(&mutex);
         served = devices.value(CEui(_devData.devEui));
     }
+    decodeServed(_devData, served);
+}
+
+void CAllDeviceHandler::decodeServed(const API::SApiDeviceData &_devData, const SServed &_served)
+{
     if (!store) {
         log->addLine(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
                                         "uplink of [%1] dropped")
@@ -436,7 +445,7 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
         return;
     }
     static const SDeviceTemplate NO_TEMPLATE;
-    const SDeviceTemplate &deviceTemplate = served.decoding.deviceTemplate ? *served.decoding.deviceTemplate
+    const SDeviceTemplate &deviceTemplate = _served.decoding.deviceTemplate ? *_served.decoding.deviceTemplate
                                                                            : NO_TEMPLATE;
     if (deviceTemplate.hasDecoder) {
         if (deviceTemplate.decoder.network) {
@@ -458,7 +467,7 @@ void CAllDeviceHandler::processDataSlot(API::SApiDeviceData _devData)
         return;
     }
     storeDecoded(_devData,
-        decodeUplink(_devData, deviceTemplate, served.device, served.decoding.scaling, served.decoding.counters,
+        decodeUplink(_devData, deviceTemplate, _served.device, _served.decoding.scaling, _served.decoding.counters,
             clock->epochMs()));
 }
 

@@ -155,9 +155,14 @@ public slots:
 private slots:
     void retryClosedPorts();
 
+protected:
+    struct SServed;
+
 private:
     // Stores what a decoder template made of an uplink.
     void storeObjectUplink(const API::SApiDeviceData &_devData, const SCodecResult &_decoded);
+    // Decodes the uplink as the registry holds the device: payload, codec or network-decoded.
+    void decodeServed(const API::SApiDeviceData &_devData, const SServed &_served);
     // Counters, registers and log lines of one decoded uplink into the store.
     void storeDecoded(const API::SApiDeviceData &_devData, const SDecodedUplink &_decoded);
     // Counts the uplink and keeps it in the device's journal.
