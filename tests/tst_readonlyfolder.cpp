@@ -97,6 +97,38 @@ private:
         return ok;
     }
 
+    // Why these cases cannot run here; empty when they can.
+    static QString missingPeers()
+    {
+        if (geteuid() == 0 && !QFile::exists(QStringLiteral("/usr/bin/setpriv")))
+            return QStringLiteral("setpriv is missing: install the Debian package util-linux");
+        return PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
+    }
+
+    // A folder _name with the example templates and the settings to reach _simulator, started here
+    // pushing uplinks of one TH sensor; empty when any of it fails.
+    QString simulatedFolder(const QString &_name, const QString &_devEui, const QString &_devName, QProcess &_simulator)
+    {
+        const QString folder = workDir.filePath(_name);
+        const QString devices = QDir(folder).filePath(QStringLiteral("devices.json"));
+        if (!QDir().mkpath(folder) || !GatewayTest::installTemplates(QDir(folder))
+            || !GatewayTest::writeFile(devices,
+                   QStringLiteral(R"([{"devEui":"%1","devName":"%2","appEui":"%3","payload":"01e100b901c40b"}])")
+                       .arg(_devEui, _devName, GatewayTest::TH_APP_EUI)
+                       .toUtf8()))
+            return QString();
+        const quint16 serverPort
+            = GatewayTest::startSimulator(_simulator, { "--devices", devices, "--rate", "20", "--duration", "60" });
+        if (!serverPort
+            || !GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("settings.conf")),
+                   QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=%2\npassword=%3\n[modbus]\nbind=127.0.0.1\n")
+                       .arg(serverPort)
+                       .arg(GatewayTest::LOGIN, GatewayTest::PASSWORD)
+                       .toUtf8()))
+            return QString();
+        return folder;
+    }
+
 private slots:
     void initTestCase() { QVERIFY(workDir.enter()); }
 
@@ -106,29 +138,15 @@ private slots:
     // saved, keeps one gateway per folder, and saves again by itself once the folder takes writes.
     void programServesAFolderItCannotWrite()
     {
-        QVERIFY2(geteuid() != 0 || QFile::exists(QStringLiteral("/usr/bin/setpriv")),
-                 "setpriv is missing: install the Debian package util-linux");
-        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
-        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+        const QString missing = missingPeers();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         const QString program = programsForAnyone(QStringLiteral("programs"));
         QVERIFY(!program.isEmpty());
-        const QString folder = workDir.filePath(QStringLiteral("readonly"));
-        QVERIFY(QDir().mkpath(folder) && GatewayTest::installTemplates(QDir(folder)));
         const QString stored = QStringLiteral("70B3D5E75E00E001");
         const QString heard = QStringLiteral("70B3D5E75E00E002");
-        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("devices.json")),
-            QStringLiteral(R"([{"devEui":"%1","devName":"heard","appEui":"%2","payload":"01e100b901c40b"}])")
-                .arg(heard, GatewayTest::TH_APP_EUI)
-                .toUtf8()));
         QProcess simulator;
-        const quint16 serverPort = GatewayTest::startSimulator(simulator,
-            { "--devices", QDir(folder).filePath(QStringLiteral("devices.json")), "--rate", "20", "--duration", "60" });
-        QVERIFY(serverPort);
-        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("settings.conf")),
-            QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=%2\npassword=%3\n[modbus]\nbind=127.0.0.1\n")
-                .arg(serverPort)
-                .arg(GatewayTest::LOGIN, GatewayTest::PASSWORD)
-                .toUtf8()));
+        const QString folder = simulatedFolder(QStringLiteral("readonly"), heard, QStringLiteral("heard"), simulator);
+        QVERIFY(!folder.isEmpty());
         const quint16 storedPort = GatewayTest::freePort();
         const quint16 heardPort = GatewayTest::freePort();
         QVERIFY(storedPort && heardPort && storedPort != heardPort);
@@ -198,28 +216,15 @@ private slots:
     // history pauses, says so, and the registers are saved and served as ever.
     void readOnlyHistoryLeavesRegistersSaving()
     {
-        QVERIFY2(geteuid() != 0 || QFile::exists(QStringLiteral("/usr/bin/setpriv")),
-                 "setpriv is missing: install the Debian package util-linux");
-        const QString mbpoll = PeerTest::missingProgram(QStringLiteral("mbpoll"), QStringLiteral("mbpoll"));
-        QVERIFY2(mbpoll.isEmpty(), qPrintable(mbpoll));
+        const QString missing = missingPeers();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing));
         const QString program = programsForAnyone(QStringLiteral("programs"));
         QVERIFY(!program.isEmpty());
-        const QString folder = workDir.filePath(QStringLiteral("history-readonly"));
-        QVERIFY(QDir().mkpath(folder) && GatewayTest::installTemplates(QDir(folder)));
         const QString devEui = QStringLiteral("70B3D5E75E00E003");
-        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("devices.json")),
-            QStringLiteral(R"([{"devEui":"%1","devName":"th","appEui":"%2","payload":"01e100b901c40b"}])")
-                .arg(devEui, GatewayTest::TH_APP_EUI)
-                .toUtf8()));
         QProcess simulator;
-        const quint16 serverPort = GatewayTest::startSimulator(simulator,
-            { "--devices", QDir(folder).filePath(QStringLiteral("devices.json")), "--rate", "20", "--duration", "60" });
-        QVERIFY(serverPort);
-        QVERIFY(GatewayTest::writeFile(QDir(folder).filePath(QStringLiteral("settings.conf")),
-            QStringLiteral("[server]\nip=127.0.0.1\nport=%1\nlogin=%2\npassword=%3\n[modbus]\nbind=127.0.0.1\n")
-                .arg(serverPort)
-                .arg(GatewayTest::LOGIN, GatewayTest::PASSWORD)
-                .toUtf8()));
+        const QString folder = simulatedFolder(QStringLiteral("history-readonly"), devEui, QStringLiteral("th"),
+                                               simulator);
+        QVERIFY(!folder.isEmpty());
         const quint16 port = GatewayTest::freePort();
         QVERIFY(port);
         QProcess add;
