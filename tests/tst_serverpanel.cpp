@@ -9,6 +9,8 @@
 #include <QSpinBox>
 #include <QtTest>
 
+#include <functional>
+
 #include <memory>
 
 #include "app/clogfile.h"
@@ -114,6 +116,9 @@ private:
     quint16 simulatorPort = 0;
     std::unique_ptr<CGatewayStartup> startup;
     std::unique_ptr<QSignalSpy> logSpy;
+    // The gateway's clock: it moves on while a case waits, and by whole retry periods where a case
+    // shows that nothing retries.
+    CManualClock clock;
 
     SPanel panel() const { return SPanel(startup->window()); }
 
@@ -126,10 +131,11 @@ private:
         panel().button->setChecked(true);
     }
 
-    static SGatewayConfig fastConfig()
+    SGatewayConfig fastConfig()
     {
         SGatewayConfig config;
         config.workDir = QDir::currentPath();
+        config.clock = &clock;
         config.mqttFirstRetryMs = FIRST_RETRY_MS;
         config.serverTimings.firstRetryMs = FIRST_RETRY_MS;
         return config;
@@ -145,9 +151,29 @@ private:
             Qt::QueuedConnection);
         QTest::mouseClick(ui.connect, Qt::LeftButton);
         // The label may still show the last connection's status: wait for a fresh one.
-        const bool reached = QTest::qWaitFor([&] { return shown.contains(_text); }, WAIT_MS);
+        const bool reached = waitFor([&] { return shown.contains(_text); });
         disconnect(watching);
         return reached && ui.state->text() == _text;
+    }
+
+    // Waits for _done while the gateway's clock moves on with the waiting.
+    bool waitFor(const std::function<bool()> &_done)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                clock.advance(FIRST_RETRY_MS / 4);
+                return _done();
+            },
+            WAIT_MS);
+    }
+
+    // Moves the gateway's clock over _periods retry periods, each one's timers run.
+    void passRetryPeriods(int _periods)
+    {
+        for (int i = 0; i < _periods; ++i) {
+            clock.advance(FIRST_RETRY_MS);
+            QCoreApplication::processEvents();
+        }
     }
 
     int logLinesWith(const QString &_text) const
@@ -294,7 +320,7 @@ private slots:
         ui.fillBroker(broker.port, QStringLiteral("guess"));
         QVERIFY(connectAndAwait(QStringLiteral("INVALID AUTH")));
         QVERIFY(!QFile::exists(SETTINGS_FILE_NAME));
-        QVERIFY(QTest::qWaitFor([&] { return broker.readOutput().contains("disconnected, not authorised"); }, WAIT_MS));
+        QVERIFY(waitFor([&] { return broker.readOutput().contains("disconnected, not authorised"); }));
     }
 
     void chirpStackConnectShowsSuccessAndSavesWhatWasUsed()
@@ -310,12 +336,10 @@ private slots:
         QCOMPARE(int(startup->gateway()->serverKind()), int(EServerKind::eChirpStack));
         QVERIFY(startup->gateway()->listsHeardDevices());
         // The broker saw the fields' client id and user.
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return broker.readOutput().contains(
-                    QStringLiteral("as %1 (p2, c1, k30, u'%2')").arg(CLIENT_ID, BROKER_USER).toUtf8());
-            },
-            WAIT_MS));
+        QVERIFY(waitFor([&] {
+            return broker.readOutput().contains(
+                QStringLiteral("as %1 (p2, c1, k30, u'%2')").arg(CLIENT_ID, BROKER_USER).toUtf8());
+        }));
 
         const QMap<QString, QString> expected = {
             { "server/kind", "chirpstack" },
@@ -355,9 +379,9 @@ private slots:
             Qt::QueuedConnection);
         const quint16 port = broker.port;
         broker.stop();
-        QVERIFY(QTest::qWaitFor([&] { return shown.contains(QStringLiteral("DISCONNECTED")); }, WAIT_MS));
+        QVERIFY(waitFor([&] { return shown.contains(QStringLiteral("DISCONNECTED")); }));
         QVERIFY2(broker.start(workDir.path(), brokerLines, port), qPrintable(broker.error));
-        QVERIFY(QTest::qWaitFor([&] { return shown.endsWith(QStringLiteral("SUCCESS")); }, WAIT_MS));
+        QVERIFY(waitFor([&] { return shown.endsWith(QStringLiteral("SUCCESS")); }));
         disconnect(watching);
         QCOMPARE(savedText(QStringLiteral("mqtt/topic")), QStringLiteral("edited"));
 
@@ -377,11 +401,13 @@ private slots:
         QCOMPARE(int(startup->gateway()->serverKind()), int(EServerKind::eWebSocket));
         QVERIFY(!startup->gateway()->listsHeardDevices());
         const QByteArray goodbye = QStringLiteral("Client %1 disconnected.").arg(CLIENT_ID).toUtf8();
-        QVERIFY(QTest::qWaitFor([&] { return broker.readOutput().contains(goodbye); }, WAIT_MS));
+        QVERIFY(waitFor([&] { return broker.readOutput().contains(goodbye); }));
         // Many retry periods later the broker has not seen it again, and the window still shows the server.
         const QByteArray hello = QStringLiteral("as %1 ").arg(CLIENT_ID).toUtf8();
         const int connects = broker.readOutput().count(hello);
-        QTest::qWait(15 * FIRST_RETRY_MS);
+        const int retries = logLinesWith(QStringLiteral("[CMqttLink::reconnectSlot]"));
+        passRetryPeriods(15);
+        QCOMPARE(logLinesWith(QStringLiteral("[CMqttLink::reconnectSlot]")), retries);
         QCOMPARE(broker.readOutput().count(hello), connects);
         QCOMPARE(ui.state->text(), QStringLiteral("SUCCESS"));
 
@@ -400,7 +426,7 @@ private slots:
         QCOMPARE(savedText(QStringLiteral("server/kind")), QStringLiteral("chirpstack"));
         // A WebSocket link still armed would see the server go and try again.
         stopProcess(simulator);
-        QTest::qWait(15 * FIRST_RETRY_MS);
+        passRetryPeriods(15);
         QCOMPARE(logLinesWith(QStringLiteral("[CServerHandler::scheduleReconnect]")), 0);
         QCOMPARE(logLinesWith(QStringLiteral("[CServerHandler::reconnectSlot]")), 0);
         QCOMPARE(ui.state->text(), QStringLiteral("SUCCESS"));
@@ -428,7 +454,7 @@ private slots:
         QCOMPARE(ui.edit(QStringLiteral("Password:"))->text(), BROKER_PASSWORD);
         QCOMPARE(ui.edit(QStringLiteral("Client id:"))->text(), CLIENT_ID);
         QCOMPARE(ui.edit(QStringLiteral("Topic:"))->text(), QStringLiteral("application/+/device/+/event/up"));
-        QTRY_COMPARE_WITH_TIMEOUT(ui.state->text(), QStringLiteral("SUCCESS"), WAIT_MS);
+        QVERIFY(waitFor([&] { return ui.state->text() == QStringLiteral("SUCCESS"); }));
         QCOMPARE(logLinesWith(QStringLiteral("[main] IP is empty")), 0);
         QCOMPARE(QFileInfo(SETTINGS_FILE_NAME).lastModified(), savedAt);
     }
