@@ -11,6 +11,9 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+#include <time.h>
+
 class QJSEngine;
 
 // A codec call running longer than this is interrupted, and its uplink or write refused.
@@ -35,7 +38,9 @@ struct SEncodeResult
 };
 
 // Interrupts a codec call that runs past its limit from a thread of its own; the engine
-// stays usable for the next call. One call at a time is watched.
+// stays usable for the next call. One call at a time is watched. The limit counts the
+// processor time the calling thread spent, so a machine busy with other work does not cut a
+// codec short; a call that waits that long twenty times over is interrupted anyway.
 class CCodecWatchdog
 {
 public:
@@ -54,6 +59,10 @@ private:
     std::condition_variable wake;
     QJSEngine *engine = nullptr;
     std::chrono::steady_clock::time_point deadline;
+    std::chrono::steady_clock::time_point armedAt;
+    // The calling thread's processor-time clock, and its reading when the call was armed.
+    clockid_t callerClock = CLOCK_THREAD_CPUTIME_ID;
+    qint64 callerNsAtArm = 0;
     quint64 generation = 0;
     bool waiting = false; // the watchdog sleeps with nothing armed
     bool fired = false;
