@@ -53,12 +53,6 @@ CDataBaseHandler::~CDataBaseHandler()
     QSqlDatabase::removeDatabase(connectionName);
 }
 
-void CDataBaseHandler::logBoth(const QString &_message)
-{
-    qDebug().noquote() << _message;
-    log->addLine(_message);
-}
-
 bool CDataBaseHandler::open(QString *_error)
 {
     // Every failure below is logged; the caller gets the lines as the reason.
@@ -90,7 +84,7 @@ bool CDataBaseHandler::openConnection(bool _readOnly)
     }
     if (db.open())
         return true;
-    logBoth(QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! Error_text[%1]. "
+    logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base hasn't been created/opened! Error_text[%1]. "
                            "DataBaseHandler is not running!")
                 .arg(db.lastError().text()));
     return false;
@@ -107,12 +101,12 @@ bool CDataBaseHandler::openTables()
     QString reason;
     if (!CStoreSchema::checkWritable(fileName, &reason)) {
         if (!readOnlyFallback) {
-            logBoth(reason + QStringLiteral(" Nothing could be saved. DataBaseHandler is not running!"));
+            logBoth(log, reason + QStringLiteral(" Nothing could be saved. DataBaseHandler is not running!"));
             return false;
         }
         readOnly = true;
         readOnlyReason = reason;
-        logBoth(QStringLiteral("ERROR: [CDataBaseHandler] %1 Serving the stored values; new values are served from "
+        logBoth(log, QStringLiteral("ERROR: [CDataBaseHandler] %1 Serving the stored values; new values are served from "
                                "memory and nothing is saved until the folder can be written again")
                     .arg(reason));
     }
@@ -130,14 +124,14 @@ bool CDataBaseHandler::openTables()
     QString loadError;
     QMutexLocker imageLocker(&imageMutex);
     if (!image.load(db, &loadError)) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+        logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
                     .arg(fileName, loadError));
         return false;
     }
     QString prepareError;
     if (!prepareRegisterWriter(&prepareError)) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
+        logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not writable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
                     .arg(fileName, prepareError));
         return false;
@@ -255,7 +249,7 @@ bool CDataBaseHandler::reload()
     QMutexLocker imageLocker(&imageMutex);
     if (image.load(db, &error))
         return true;
-    logBoth(QStringLiteral("ERROR: [CDataBaseHandler::reload] Data base \"%1\" is not readable! Error_text[%2]")
+    logBoth(log, QStringLiteral("ERROR: [CDataBaseHandler::reload] Data base \"%1\" is not readable! Error_text[%2]")
                 .arg(fileName, error));
     return false;
 }

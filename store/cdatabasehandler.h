@@ -141,7 +141,6 @@ private:
     bool prepareRegisterWriter(QString *_error);
     void addToImage(uint32_t _deviceId, const DB::SDeviceRegMapDescription &_info, uint16_t _port,
                     const QList<QPair<qint64, SRegisterParam>> &_rows);
-    void logBoth(const QString &_message);
 
     // What the staged writer asks of the store.
     bool commitWrite(const SStagedWrite &_write, QString *_error) override;

@@ -13,10 +13,6 @@ using namespace StoreSql;
 
 namespace {
 
-const int REGISTER_BITS = 16;
-
-QString writableColumn() { return QString::fromLatin1(DEVICE_WRITABLE_COLUMN); }
-
 // LIKE pattern for "name contains _text", with % and _ taken literally (ESCAPE '\').
 QString containsPattern(QString _text)
 {
@@ -148,8 +144,7 @@ bool CDeviceTable::insertDevice(const DB::SDeviceRegMapDescription &_info, uint1
         parentAddresses.insert(addr);
         if (!insertRow(addr, reg, true))
             return false;
-        const int continuations = reg.bitSize > REGISTER_BITS ? (reg.bitSize - 17) / REGISTER_BITS + 1 : 0;
-        for (int k = 1; k <= continuations; ++k) {
+        for (qint64 k = 1; k < registersOfBits(reg.bitSize); ++k) {
             if (!insertRow(addr + k, reg, false))
                 return false;
         }

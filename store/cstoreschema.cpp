@@ -1,6 +1,5 @@
 #include "store/cstoreschema.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
@@ -21,8 +20,6 @@ namespace {
 // Enough to tell what is damaged; the whole list of a badly damaged file helps nobody.
 const int INTEGRITY_PROBLEMS_SHOWN = 5;
 
-QString writableColumn() { return QString::fromLatin1(DEVICE_WRITABLE_COLUMN); }
-
 // One of the columns added to the tables of earlier versions' files at open, after the original ones.
 bool isAddedColumn(const QString &_column)
 {
@@ -42,12 +39,6 @@ CStoreSchema::CStoreSchema(const QSqlDatabase &_db, const QString &_fileName, CL
     , fileName(_fileName)
     , log(_log)
 {
-}
-
-void CStoreSchema::logBoth(const QString &_message)
-{
-    qDebug().noquote() << _message;
-    log->addLine(_message);
 }
 
 bool CStoreSchema::checkWritable(const QString &_fileName, QString *_reason)
@@ -83,7 +74,7 @@ bool CStoreSchema::createTables()
                                     "NULL, %14 INTEGER, %15 INTEGER ); ")))
         return false;
     if (!addWritableColumn()) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Column \"%1\" is not added! Error_text[%2]. DataBaseHandler is not "
+        logBoth(log, QStringLiteral("CRITICAL_ERROR! Column \"%1\" is not added! Error_text[%2]. DataBaseHandler is not "
                                "running!")
                     .arg(writableColumn(), db.lastError().text()));
         return false;
@@ -109,7 +100,7 @@ bool CStoreSchema::checkIntact()
     // so a damaged page or a file that is no database at all shows here, before any write.
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("PRAGMA quick_check(%1);").arg(INTEGRITY_PROBLEMS_SHOWN))) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" cannot be checked! Error_text[%2]. "
+        logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" cannot be checked! Error_text[%2]. "
                                "DataBaseHandler is not running!")
                     .arg(fileName, sqliteText(query.lastError())));
         return false;
@@ -121,7 +112,7 @@ bool CStoreSchema::checkIntact()
         problems << sqliteText(query.lastError());
     if (problems == QStringList(QStringLiteral("ok")))
         return true;
-    logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is damaged! Error_text[%2]. "
+    logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is damaged! Error_text[%2]. "
                            "DataBaseHandler is not running!")
                 .arg(fileName, problems.join(QStringLiteral("; "))));
     return false;
@@ -131,7 +122,7 @@ bool CStoreSchema::checkSchema()
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite%';"))) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+        logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
                                "DataBaseHandler is not running!")
                     .arg(fileName, sqliteText(query.lastError())));
         return false;
@@ -141,7 +132,7 @@ bool CStoreSchema::checkSchema()
         tables << query.value(0).toString();
     const auto has = [&tables](const QString &_table) { return tables.contains(_table, Qt::CaseInsensitive); };
     if (!tables.isEmpty() && !has(DB_TABLE_DEVICES) && !has(DB_TABLE_DEV_DATA)) {
-        logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" belongs to another program: it has the tables "
+        logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" belongs to another program: it has the tables "
                                "[%2] and none of ours. It is left unchanged. DataBaseHandler is not running!")
                     .arg(fileName, tables.join(QStringLiteral(", "))));
         return false;
@@ -154,7 +145,7 @@ bool CStoreSchema::checkSchema()
             continue;
         QSqlQuery columns(db);
         if (!columns.exec(QStringLiteral("PRAGMA table_info(%1);").arg(table.first))) {
-            logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
+            logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" is not readable! Error_text[%2]. "
                                    "DataBaseHandler is not running!")
                         .arg(fileName, sqliteText(columns.lastError())));
             return false;
@@ -168,7 +159,7 @@ bool CStoreSchema::checkSchema()
             && std::all_of(added.cbegin(), added.cend(),
                            [](const QString &_column) { return isAddedColumn(_column); });
         if (!ourColumns) {
-            logBoth(QStringLiteral("CRITICAL_ERROR! Data base \"%1\" has another schema: table \"%2\" has the "
+            logBoth(log, QStringLiteral("CRITICAL_ERROR! Data base \"%1\" has another schema: table \"%2\" has the "
                                    "columns [%3], expected [%4]. It is left unchanged. DataBaseHandler is not running!")
                         .arg(fileName, table.first, found.join(QStringLiteral(", ")),
                              table.second.join(QStringLiteral(", "))));
@@ -201,28 +192,28 @@ void CStoreSchema::useWriteAheadLog()
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL;")) || !query.next()
         || query.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-        logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log is not available, "
+        logBoth(log, QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log is not available, "
                                "every write waits for the disk"));
         return;
     }
     if (!query.exec(QStringLiteral("PRAGMA synchronous=NORMAL;")))
-        logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Synchronous mode is not set"));
+        logBoth(log, QStringLiteral("WARNING: [CDataBaseHandler] Synchronous mode is not set"));
     if (!query.exec(QStringLiteral("PRAGMA journal_size_limit=%1;").arg(JOURNAL_SIZE_LIMIT_BYTES)))
-        logBoth(QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log size limit is not set"));
+        logBoth(log, QStringLiteral("WARNING: [CDataBaseHandler] Write-ahead log size limit is not set"));
 }
 
 bool CStoreSchema::createTable(const QString &_table, const QStringList &_columns, int _expected,
                                const QString &_format)
 {
     if (_columns.size() != _expected) {
-        logBoth(QStringLiteral("ERROR! Invalid size of colums in table \"%1\"! DataBaseHandler is not running!")
+        logBoth(log, QStringLiteral("ERROR! Invalid size of colums in table \"%1\"! DataBaseHandler is not running!")
                     .arg(_table));
         return false;
     }
     QSqlQuery query(db);
     if (query.exec(sqlText(_format, QStringList(_table) + _columns)))
         return true;
-    logBoth(QStringLiteral("CRITICAL_ERROR! Table \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
+    logBoth(log, QStringLiteral("CRITICAL_ERROR! Table \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
                            "running!")
                 .arg(_table, sqliteText(query.lastError())));
     return false;
@@ -233,7 +224,7 @@ bool CStoreSchema::createIndex(const QString &_name, const QString &_table, cons
     QSqlQuery query(db);
     if (query.exec(sqlText(QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2 ( %3 );"), {_name, _table, _columns})))
         return true;
-    logBoth(QStringLiteral("CRITICAL_ERROR! Index \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
+    logBoth(log, QStringLiteral("CRITICAL_ERROR! Index \"%1\" is not created! Error_text[%2]. DataBaseHandler is not "
                            "running!")
                 .arg(_name, sqliteText(query.lastError())));
     return false;
@@ -243,7 +234,7 @@ bool CStoreSchema::addDeviceColumns()
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("PRAGMA table_info(%1);").arg(DB_TABLE_DEVICES))) {
-        logBoth(QStringLiteral("ERROR! Columns of table \"%1\" are not readable!").arg(DB_TABLE_DEVICES));
+        logBoth(log, QStringLiteral("ERROR! Columns of table \"%1\" are not readable!").arg(DB_TABLE_DEVICES));
         return false;
     }
     QStringList present;
@@ -256,7 +247,7 @@ bool CStoreSchema::addDeviceColumns()
             continue;
         if (!query.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3;")
                             .arg(DB_TABLE_DEVICES, name, QString::fromLatin1(column.declaration)))) {
-            logBoth(QStringLiteral("ERROR! Column \"%1\" is not added to table \"%2\"! Error_text[%3]")
+            logBoth(log, QStringLiteral("ERROR! Column \"%1\" is not added to table \"%2\"! Error_text[%3]")
                         .arg(name, DB_TABLE_DEVICES, query.lastError().text()));
             return false;
         }

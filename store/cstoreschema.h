@@ -35,7 +35,6 @@ private:
     // _columns as the index lists them, e.g. "port, reg_addr".
     bool createIndex(const QString &_name, const QString &_table, const QString &_columns);
     void useWriteAheadLog();
-    void logBoth(const QString &_message);
 
     QSqlDatabase db;
     QString fileName;
