@@ -43,6 +43,15 @@ SGatewayResult refused(EGatewayError _error, const QString &_message)
     return SGatewayResult { _error, _message };
 }
 
+// Each stored device with the port it is served on.
+QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> placementsOf(const QList<SStoredDevice> &_stored)
+{
+    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> placed;
+    placed.reserve(_stored.size());
+    for (const SStoredDevice &device : _stored)
+        placed.append({ device.device, device.port });
+    return placed;
+}
 
 } // namespace
 
@@ -147,10 +156,7 @@ bool CGateway::start(QString *_error)
     registry->setCounters(&counted);
     // The device list is read once: serving it comes first, then what else needs it.
     const QList<SStoredDevice> stored = storedRecords();
-    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> placed;
-    placed.reserve(stored.size());
-    for (const SStoredDevice &device : stored)
-        placed.append({ device.device, device.port });
+    const QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> placed = placementsOf(stored);
     publishAgeRegisters(placed);
     registry->serveStored(stored);
     downlinks.refreshCoils();
@@ -216,10 +222,7 @@ SDeviceCounters CGateway::deviceCounters(const QString &_devEui) const
 
 QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> CGateway::storedDevices() const
 {
-    QList<QPair<DB::SDeviceRegMapDescription, uint16_t>> devices;
-    for (const SStoredDevice &stored : store->getStoredDevices(false))
-        devices.append({ stored.device, stored.port });
-    return devices;
+    return placementsOf(store->getStoredDevices(false));
 }
 
 QList<SStoredDevice> CGateway::storedRecords() const

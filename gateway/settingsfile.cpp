@@ -17,15 +17,22 @@ namespace {
 const QString KEY_IDLE_TIMEOUT = QStringLiteral("modbus/idle_timeout");
 const QString KEY_MAX_CONNECTIONS = QStringLiteral("modbus/max_connections");
 
+// A whole number in [_minimum, _maximum], written with or without spaces around it.
+bool wholeNumberIn(const QString &_text, int _minimum, int _maximum, int *_number)
+{
+    bool ok = false;
+    *_number = _text.trimmed().toInt(&ok);
+    return ok && *_number >= _minimum && *_number <= _maximum;
+}
+
 // The key's whole number when it lies in [_minimum, _maximum], otherwise _default.
 int readNumber(const QSettings &_settings, const QString &_key, int _minimum, int _maximum, int _default)
 {
     const QVariant value = _settings.value(_key);
     if (!value.isValid())
         return _default;
-    bool ok = false;
-    const int number = value.toString().trimmed().toInt(&ok);
-    if (ok && number >= _minimum && number <= _maximum)
+    int number = 0;
+    if (wholeNumberIn(value.toString(), _minimum, _maximum, &number))
         return number;
     CLogFile::addLog(QStringLiteral("WARNING: [readModbusLimits] Invalid value [%1] of [%2]; [%3] is used")
                          .arg(value.toString(), _key)
@@ -158,9 +165,8 @@ bool readHistoryNumber(const QSettings &_settings, const QString &_key, int _low
     const QString text = _settings.value(QStringLiteral("history/") + _key).toString().trimmed();
     if (text.isEmpty())
         return true;
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    if (!ok || number < _lowest || number > _highest) {
+    int number = 0;
+    if (!wholeNumberIn(text, _lowest, _highest, &number)) {
         *_error = QStringLiteral("[history] %1=%2 is not a whole number from %3 to %4")
                       .arg(_key, text)
                       .arg(_lowest)
