@@ -309,10 +309,10 @@ bool CAllDeviceHandler::placeDevice(const DB::SDeviceRegMapDescription &_devInfo
                                               _devInfo.unitId);
     if (!overlap.isEmpty())
         log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler::addNewDevice] Registers of device [%1] on port "
-                                        "[%2] overlap those of %3")
-                             .arg(_devInfo.devEui)
-                             .arg(_port)
-                             .arg(overlap));
+                                    "[%2] overlap those of %3")
+                         .arg(_devInfo.devEui)
+                         .arg(_port)
+                         .arg(overlap));
     SDeviceDecoding decoding;
     bool known = _decoding != nullptr;
     if (_decoding) {
@@ -344,8 +344,8 @@ bool CAllDeviceHandler::placeDevice(const DB::SDeviceRegMapDescription &_devInfo
         serverOfPort(_port, true);
     record(_devInfo, _port, decoding);
     log->addLine(QStringLiteral("[CAllDeviceHandler::addNewDevice] New device: DevEUI[%1], port[%2]")
-                         .arg(_devInfo.devEui)
-                         .arg(_port));
+                     .arg(_devInfo.devEui)
+                     .arg(_port));
     return listeningPorts.contains(_port);
 }
 
@@ -360,7 +360,7 @@ void CAllDeviceHandler::retryClosedPorts()
             if (server->open(bindAddress, false)) {
                 listeningPorts.insert(server->getPort());
                 log->addLine(QStringLiteral("INFO: [CAllDeviceHandler::retryClosedPorts] Port [%1] is open now")
-                                     .arg(server->getPort()));
+                                 .arg(server->getPort()));
             } else {
                 stillClosed = true;
             }
@@ -440,8 +440,8 @@ void CAllDeviceHandler::decodeServed(const API::SApiDeviceData &_devData, const 
 {
     if (!store) {
         log->addLine(QStringLiteral("ERROR: [CAllDeviceHandler::processDataSlot] Register store is not running, "
-                                        "uplink of [%1] dropped")
-                             .arg(_devData.devEui));
+                                    "uplink of [%1] dropped")
+                         .arg(_devData.devEui));
         return;
     }
     static const SDeviceTemplate NO_TEMPLATE;
@@ -490,10 +490,10 @@ void CAllDeviceHandler::storeObjectUplink(const API::SApiDeviceData &_devData, c
         const int count = refusalLog.record(CEui(_devData.devEui).text());
         if (count > 0)
             log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler] Uplink of device [%1] refused (%2 since the "
-                                            "last report): %3")
-                                 .arg(_devData.devEui)
-                                 .arg(count)
-                                 .arg(decoded.refusal));
+                                        "last report): %3")
+                             .arg(_devData.devEui)
+                             .arg(count)
+                             .arg(decoded.refusal));
     }
     storeDecoded(_devData, decoded);
 }

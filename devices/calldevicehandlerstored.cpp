@@ -44,8 +44,8 @@ void CAllDeviceHandler::serveStored(const QList<SStoredDevice> &_stored)
     }
     for (auto it = perPort.constBegin(); it != perPort.constEnd(); ++it)
         log->addLine(QStringLiteral("[CAllDeviceHandler::serveStored] Port [%1] serves %2 stored devices")
-                             .arg(it.key())
-                             .arg(it.value()));
+                         .arg(it.key())
+                         .arg(it.value()));
 }
 
 void CAllDeviceHandler::logOverlaps(const QList<SStoredDevice> &_devices) const
@@ -75,10 +75,10 @@ void CAllDeviceHandler::logOverlaps(const QList<SStoredDevice> &_devices) const
             if (other != 0) {
                 const DB::SDeviceRegMapDescription &earlier = _devices.at(other - 1).device;
                 log->addLine(QStringLiteral("WARNING: [CAllDeviceHandler::serveStored] Registers of device [%1] on "
-                                                "port [%2] overlap those of %3 [%4]")
-                                     .arg(device.devEui)
-                                     .arg(port.key())
-                                     .arg(earlier.name, earlier.devEui));
+                                            "port [%2] overlap those of %3 [%4]")
+                                 .arg(device.devEui)
+                                 .arg(port.key())
+                                 .arg(earlier.name, earlier.devEui));
             }
             QVector<int> &mine = owners[device.unitId];
             if (mine.isEmpty())
@@ -111,9 +111,9 @@ void CAllDeviceHandler::serveExactly(const QList<SStoredDevice> &_stored)
     for (const auto &device : gone) {
         removeDevice(device.first, device.second);
         log->addLine(QStringLiteral("INFO: [CAllDeviceHandler::serveExactly] Device [%1] is no longer served on "
-                                        "port [%2]")
-                             .arg(device.first)
-                             .arg(device.second));
+                                    "port [%2]")
+                         .arg(device.first)
+                         .arg(device.second));
     }
     for (const SStoredDevice *device : qAsConst(wanted)) {
         const CEui devEui(device->device.devEui);

@@ -45,15 +45,15 @@ bool CDeviceHandler::open(const QHostAddress &_address, bool _logFailure)
         // from a second listen() on the same socket.
         if (::listen(int(socketDescriptor()), SOMAXCONN) != 0)
             log()->addLine(QStringLiteral("WARNING: [CDeviceHandler] Port [%1] keeps a listen backlog of 50: %2")
-                                 .arg(port)
-                                 .arg(QString::fromLocal8Bit(std::strerror(errno))));
+                               .arg(port)
+                               .arg(QString::fromLocal8Bit(std::strerror(errno))));
         watched = watcher && watcher->watch(this, [this] { acceptWaiting(); });
         return true;
     }
     if (_logFailure)
         log()->addLine(QStringLiteral("ERROR: [CDeviceHandler] Port [%1] is not opened! Error_text[%2]")
-                             .arg(port)
-                             .arg(errorString()));
+                           .arg(port)
+                           .arg(errorString()));
     return false;
 }
 
@@ -112,9 +112,9 @@ void CDeviceHandler::incomingConnection(qintptr socketDescriptor)
                                               connections.getLog());
     if (!connection->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         log()->addLine(QStringLiteral("ERROR: [CDeviceHandler] Connection on port [%1] is not accepted! "
-                                        "Error_text[%2]")
-                             .arg(port)
-                             .arg(connection->errorString()));
+                                      "Error_text[%2]")
+                           .arg(port)
+                           .arg(connection->errorString()));
         delete connection;
         return;
     }

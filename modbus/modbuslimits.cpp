@@ -14,7 +14,7 @@ bool raiseOpenFileLimit(CLogSink *_log)
     rlimit limit {};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
         _log->addLine(QStringLiteral("WARNING: [raiseOpenFileLimit] Open files limit is not read! Error_text[%1]")
-                             .arg(QString::fromLocal8Bit(std::strerror(errno))));
+                          .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
     if (limit.rlim_cur == limit.rlim_max)
@@ -23,8 +23,8 @@ bool raiseOpenFileLimit(CLogSink *_log)
     limit.rlim_cur = limit.rlim_max;
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
         _log->addLine(QStringLiteral("WARNING: [raiseOpenFileLimit] Open files limit stays [%1]! Error_text[%2]")
-                             .arg(previous)
-                             .arg(QString::fromLocal8Bit(std::strerror(errno))));
+                          .arg(previous)
+                          .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
     _log->addLine(

@@ -74,7 +74,7 @@ void CHeardDevices::deviceHeardSlot(API::SHeardDevice _device)
     if (devices.size() >= MAX_DEVICES) {
         if (!fullReported)
             log->addLine(QStringLiteral("[CHeardDevices::deviceHeardSlot] %1 devices heard, no more are listed")
-                                 .arg(MAX_DEVICES));
+                             .arg(MAX_DEVICES));
         fullReported = true;
         return;
     }

@@ -120,8 +120,8 @@ void CMqttLink::disconnectSlot()
     // A DISCONNECT first, so the broker does not take the closed socket for a lost client.
     if (mosq && mosquitto_socket(mosq) >= 0 && mosquitto_disconnect(mosq) == MOSQ_ERR_SUCCESS)
         log->addLine(QStringLiteral("[CMqttLink::disconnectSlot] Disconnected from [%1:%2]")
-                             .arg(settings.host)
-                             .arg(settings.port));
+                         .arg(settings.host)
+                         .arg(settings.port));
     dropClient();
     emit changeServerStatus(COMM::eDisconnected);
 }
@@ -131,7 +131,7 @@ bool CMqttLink::configureClient()
     mosq = mosquitto_new(settings.clientId.toUtf8().constData(), true, this);
     if (!mosq) {
         log->addLine(QStringLiteral("[CMqttLink::configureClient] Cannot create the MQTT client: %1")
-                             .arg(QString::fromLocal8Bit(std::strerror(errno))));
+                         .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -157,7 +157,7 @@ bool CMqttLink::configureClient()
     }
     if (result != MOSQ_ERR_SUCCESS) {
         log->addLine(QStringLiteral("[CMqttLink::configureClient] Invalid MQTT settings (TLS files or log-in): %1")
-                             .arg(errorText(result)));
+                         .arg(errorText(result)));
         mosquitto_destroy(mosq);
         mosq = nullptr;
         return false;
@@ -171,9 +171,9 @@ void CMqttLink::startAttempt()
     const int result = mosquitto_connect_async(mosq, settings.host.toUtf8().constData(), settings.port, KEEP_ALIVE_S);
     if (result != MOSQ_ERR_SUCCESS) {
         log->addLine(QStringLiteral("[CMqttLink::startAttempt] Cannot connect to broker [%1:%2]: %3")
-                             .arg(settings.host)
-                             .arg(settings.port)
-                             .arg(errorText(result)));
+                         .arg(settings.host)
+                         .arg(settings.port)
+                         .arg(errorText(result)));
         unwatchSocket();
         emit changeServerStatus(COMM::eDisconnected);
         scheduleReconnect();
@@ -243,18 +243,18 @@ void CMqttLink::handleConnack(int _code)
         const int result = mosquitto_subscribe(mosq, nullptr, settings.topic.toUtf8().constData(), 0);
         if (result != MOSQ_ERR_SUCCESS)
             log->addLine(QStringLiteral("[CMqttLink::handleConnack] Cannot subscribe to [%1]: %2")
-                                 .arg(settings.topic)
-                                 .arg(errorText(result)));
+                             .arg(settings.topic)
+                             .arg(errorText(result)));
         else
             log->addLine(QStringLiteral("[CMqttLink::handleConnack] Connected to [%1:%2], subscribed to [%3]")
-                                 .arg(settings.host)
-                                 .arg(settings.port)
-                                 .arg(settings.topic));
+                             .arg(settings.host)
+                             .arg(settings.port)
+                             .arg(settings.topic));
         emit changeServerStatus(COMM::eSuccess);
         return;
     }
     log->addLine(QStringLiteral("[CMqttLink::handleConnack] Broker refused the connection: %1")
-                         .arg(QString::fromUtf8(mosquitto_connack_string(_code))));
+                     .arg(QString::fromUtf8(mosquitto_connack_string(_code))));
     // Retrying refused credentials cannot succeed and may lock the account.
     if (_code == CONNACK_REFUSED_BAD_USERNAME_PASSWORD || _code == CONNACK_REFUSED_NOT_AUTHORIZED) {
         authRefused = true;
@@ -271,9 +271,9 @@ void CMqttLink::handleDisconnect(int _code)
     if (authRefused)
         return;
     log->addLine(QStringLiteral("[CMqttLink::handleDisconnect] Connection to [%1:%2] lost: %3")
-                         .arg(settings.host)
-                         .arg(settings.port)
-                         .arg(errorText(_code)));
+                     .arg(settings.host)
+                     .arg(settings.port)
+                     .arg(errorText(_code)));
     emit changeServerStatus(COMM::eDisconnected);
     scheduleReconnect();
 }

@@ -171,12 +171,12 @@ void CServerHandler::socketDisconnectedSlot()
     const QWebSocketProtocol::CloseCode code = socket.closeCode();
     if (code == QWebSocketProtocol::CloseCodeTooMuchData)
         log->addLine(QStringLiteral("[CServerHandler::socketDisconnectedSlot] A message over the limit of %1 "
-                                        "bytes was refused")
-                             .arg(timings.maxIncomingMessageBytes));
+                                    "bytes was refused")
+                         .arg(timings.maxIncomingMessageBytes));
     if (code != QWebSocketProtocol::CloseCodeNormal && !socket.closeReason().isEmpty())
         log->addLine(QStringLiteral("[CServerHandler::socketDisconnectedSlot] Connection closed, code [%1]: %2")
-                             .arg(static_cast<int>(code))
-                             .arg(socket.closeReason()));
+                         .arg(static_cast<int>(code))
+                         .arg(socket.closeReason()));
     setStatus(COMM::eDisconnected);
     if (reconnectArmed)
         scheduleReconnect();
@@ -185,8 +185,8 @@ void CServerHandler::socketDisconnectedSlot()
 void CServerHandler::socketErrorSlot(QAbstractSocket::SocketError _error)
 {
     log->addLine(QStringLiteral("[CServerHandler::socketErrorSlot] Socket error [%1]: %2")
-                         .arg(static_cast<int>(_error))
-                         .arg(socket.errorString()));
+                     .arg(static_cast<int>(_error))
+                     .arg(socket.errorString()));
 }
 
 void CServerHandler::scheduleReconnect()
@@ -220,9 +220,9 @@ void CServerHandler::keepAliveSlot()
 void CServerHandler::pongTimeoutSlot()
 {
     log->addLine(QStringLiteral("WARNING: [CServerHandler::pongTimeoutSlot] No answer to a ping within %1 ms, "
-                                    "the link to [%2] is lost")
-                         .arg(timings.pongTimeoutMs)
-                         .arg(url.toString()));
+                                "the link to [%2] is lost")
+                     .arg(timings.pongTimeoutMs)
+                     .arg(url.toString()));
     // Closing without a handshake: the peer passes nothing, so none would complete.
     socket.abort();
 }

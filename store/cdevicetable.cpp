@@ -138,7 +138,7 @@ bool CDeviceTable::insertDevice(const DB::SDeviceRegMapDescription &_info, uint1
         const qint64 addr = qint64(_info.startAddr) + reg.offset;
         if (parentAddresses.contains(addr)) {
             log->addLine(QStringLiteral("WARNING: %1 Register [0x%2] for device [%3] already exist!")
-                                 .arg(origin, QStringLiteral("%1").arg(addr, 4, 16, QLatin1Char('0')), _info.devEui));
+                             .arg(origin, QStringLiteral("%1").arg(addr, 4, 16, QLatin1Char('0')), _info.devEui));
             continue;
         }
         parentAddresses.insert(addr);
@@ -325,7 +325,7 @@ bool CDeviceTable::setWritable(const QString &_devEui, bool _writable)
     query.bindValue(param(deviceColumn(DEV_COL_DEV_EUI)), _devEui);
     if (!query.exec() || query.numRowsAffected() != 1) {
         log->addLine(QStringLiteral("ERROR: [CDataBaseHandler::setDeviceWritable] Device [%1] is not changed")
-                             .arg(_devEui));
+                         .arg(_devEui));
         return false;
     }
     return true;
